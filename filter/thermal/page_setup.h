@@ -1,0 +1,23 @@
+// Page set-up of the thermal models: header dump, ready waits, option steps, set-up commands.
+#pragma once
+
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+// Page globals read by the image pipeline and the row output.
+extern int hOffset;  // dots, signed
+extern int vOffset;  // dots, signed
+extern int Rotate;
+extern int gray;
+extern unsigned char *Buffer;  // raster row buffer, then the row being output
+extern int Feed;
+
+// The header dump that opens every page set-up.
+void logPageHeader(const cups_page_header2_t *header);
+// The branch of a thermal model number (ready wait, option steps, commands).
+void thermalStartPage(ppd_file_t *ppd, cups_page_header2_t *header);
+// Common end of every page set-up: a fresh row buffer of bytesPerLine bytes; Feed = 0.
+// Returns false when the buffer cannot be allocated.
+bool allocateRowBuffer(size_t bytesPerLine);
+// Releases the row buffer (after the capture, or when a page is dropped).
+void releaseRowBuffer();

@@ -1,0 +1,17 @@
+// Sending the packed page bitmap: filler, compression switch, bitmap command, data in drained
+// 1024-byte pieces, and the model-302 wait.
+#pragma once
+
+#include <cups/ppd.h>
+#include <cups/raster.h>
+#include <cstddef>
+
+// Compresses size bytes into 4096-byte LZO1X-1 frames (3-byte length header each) at compress;
+// returns the bytes written. compress must hold compressedCapacity(size) bytes.
+int compressBitmap(const unsigned char *buffer, unsigned char *compress, int size);
+size_t compressedCapacity(size_t size);
+
+// Sends the page bitmap (sendBuf, bytesPerRow × header->cupsHeight bytes). Returns false when
+// the job was cancelled before the bitmap command (nothing of the bitmap was sent).
+bool transmitBitmap(ppd_file_t *ppd, const cups_page_header2_t *header,
+                    const unsigned char *sendBuf, size_t buffersize);
