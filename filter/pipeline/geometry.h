@@ -1,0 +1,25 @@
+// Page geometry: half turn, width limit of model 400, offsets and the placement of the picture
+// on the paper by model and page size.
+#pragma once
+
+#include <string>
+
+#include "pipeline/pipeline.h"
+
+struct GeometryParams {
+  int model = 0;                  // ModelNumber
+  const char *modelName = "";     // the PPD's ModelName
+  const char *pageSizeName = "";  // cupsPageSizeName
+  unsigned resX = 0, resY = 0;    // HWResolution
+  float pageLength = 0;           // cupsPageSize[1], points
+  float imagingTop = 0;           // cupsImagingBBox[3], points
+  int rotate = 0, hOffset = 0, vOffset = 0;
+  int tofill = 0;                // pad columns the capture added on the right
+  unsigned char gapMode = 0x26;  // bCmdGap[2]
+};
+
+// Turns the toned page (width = nw, height rows) into the finished page; may replace the
+// buffer and changes width and height. Writes the paper-size code into bCmdPaper[3] and the
+// geometry log lines. Returns false with a reason when a page buffer cannot be had.
+bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParams &p,
+                   std::string &error);
