@@ -7,6 +7,7 @@ int compressBitmap(const unsigned char *, unsigned char *, int) {
 size_t compressedCapacity(size_t size) {
   return size + size / 16 + 1024;
 }
-bool transmitBitmap(ppd_file_t *, const cups_page_header2_t *, const unsigned char *, size_t) {
-  return true;
+TransmitResult transmitBitmap(ppd_file_t *, const cups_page_header2_t *, const unsigned char *,
+                              size_t) {
+  return TransmitResult::Sent;
 }
