@@ -11,7 +11,13 @@
 int compressBitmap(const unsigned char *buffer, unsigned char *compress, int size);
 size_t compressedCapacity(size_t size);
 
-// Sends the page bitmap (sendBuf, bytesPerRow × header->cupsHeight bytes). Returns false when
-// the job was cancelled before the bitmap command (nothing of the bitmap was sent).
-bool transmitBitmap(ppd_file_t *ppd, const cups_page_header2_t *header,
-                    const unsigned char *sendBuf, size_t buffersize);
+enum class TransmitResult {
+  Sent,      // the bitmap went out whole
+  Canceled,  // the job was cancelled before the bitmap command; nothing of the bitmap was sent
+  Failed,    // a buffer could not be had; an "ERROR:" line was written, nothing of the bitmap sent
+};
+
+// Sends the page bitmap (sendBuf: (header->cupsWidth + 7) / 8 bytes per row, header->cupsHeight
+// rows, buffersize bytes in all). The caller keeps and frees sendBuf.
+TransmitResult transmitBitmap(ppd_file_t *ppd, const cups_page_header2_t *header,
+                              const unsigned char *sendBuf, size_t buffersize);
