@@ -201,7 +201,7 @@ TEST(GeometryReference, RandomSmallPagesMatchTheStraightforwardSteps) {
 
         bCmdPaper[3] = priorCode;
         DotBuffer page(static_cast<unsigned char *>(std::malloc(input.size() + 1)));
-        std::memcpy(page.get(), input.data(), input.size());
+        if (!input.empty()) std::memcpy(page.get(), input.data(), input.size());
         int width = static_cast<int>(W), height = static_cast<int>(H);
         std::string error;
         ASSERT_TRUE(applyGeometry(page, width, height, p, error)) << error;
@@ -214,7 +214,8 @@ TEST(GeometryReference, RandomSmallPagesMatchTheStraightforwardSteps) {
         ASSERT_EQ(width, want.w);
         ASSERT_EQ(height, want.h);
         ASSERT_EQ(bCmdPaper[3], wantCode);
-        ASSERT_EQ(0, std::memcmp(page.get(), want.dots.data(), want.dots.size()));
+        ASSERT_TRUE(want.dots.empty() ||
+                    std::memcmp(page.get(), want.dots.data(), want.dots.size()) == 0);
         cases++;
       }
   resetThermalCommands();
