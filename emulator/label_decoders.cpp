@@ -315,7 +315,8 @@ void decodeDymo(Session &s) {
       }
       case 'D':
         rowLengthByte = in.next();
-        openPage();
+        // The row length modulo 256; a row of the page tells the whole length.
+        openPage().declareWidth(8 * rowLengthByte);
         rowLength = -1;
         s.command("ESC D " + std::to_string(rowLengthByte));
         if (in.peek() == ESC) {
