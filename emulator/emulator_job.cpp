@@ -63,7 +63,7 @@ int runEmulatorJob(const EmulatorOptions &o, const std::string &programPath) {
                  "CONTENT_TYPE=application/vnd.cups-raster", "FINAL_CONTENT_TYPE=printer/rx5k-emu"};
   command.env.insert(command.env.end(), o.env.begin(), o.env.end());
   if (o.viaStdin) command.stdinFile = o.rasterFile;
-  command.stderrFile = o.outDir + "/filter-stderr.txt";
+  command.stderrFile = o.outDir + "/" + kFilterStderrFile;
   command.echoStderr = o.showStderr;
   command.sigtermAfterMs = o.sigtermAfterMs;
   command.sigtermAtPage = o.sigtermAtPage;

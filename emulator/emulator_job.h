@@ -8,6 +8,9 @@
 
 namespace emu {
 
+// The filter's standard error, in the output folder.
+inline constexpr const char *kFilterStderrFile = "filter-stderr.txt";
+
 // Model number and ModelName of a PPD (libcups); false when it cannot be read.
 bool readPpdModel(const std::string &path, int &model, std::string &modelName, std::string &error);
 
