@@ -1,8 +1,6 @@
 // The emulator's run of one filter job, from options to exit status.
 #include "emulator_job.h"
 
-// libcups marks the PPD API deprecated; the filter's printers are configured by PPDs anyway.
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <cups/ppd.h>
 #include <unistd.h>
 
