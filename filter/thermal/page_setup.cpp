@@ -2,13 +2,12 @@
 // printer, the page options read from the PPD and the set-up commands they ask for.
 #include "thermal/page_setup.h"
 
-#include <cctype>
-#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "driver/choices.h"
 #include "driver/job.h"
 #include "io/log.h"
 #include "io/printer_stream.h"
@@ -292,28 +291,6 @@ void mediaModelOptions(ppd_file_t *ppd, const cups_page_header2_t *header) {
 }
 
 }  // namespace
-
-int choiceInt(const char *text) {
-  if (!text) return 0;
-  const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-  while (std::isspace(*p)) p++;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  long long value = 0;  // magnitude, stops growing once past the int range
-  for (; std::isdigit(*p); p++) {
-    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (*p - '0');
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
-
-const char *markedChoice(ppd_file_t *ppd, const char *keyword) {
-  if (!ppd) return nullptr;
-  ppd_choice_t *choice = ppdFindMarkedChoice(ppd, keyword);
-  return choice ? choice->choice : nullptr;
-}
 
 int millimetresToDots(int mm, unsigned dpi) {
   return clampedDots(mm / 25.4 * dpi);

@@ -22,12 +22,6 @@ bool allocateRowBuffer(size_t bytesPerLine);
 // Releases the row buffer (after the capture, or when a page is dropped).
 void releaseRowBuffer();
 
-// The number a PPD choice names, read like atoi (leading blanks, a sign, digits; anything else
-// ends the number, no digits give 0), but saturated to INT_MIN/INT_MAX instead of overflowing.
-int choiceInt(const char *text);
-// The name of the marked choice of option keyword, or nullptr when the PPD has no such option
-// or nothing is marked.
-const char *markedChoice(ppd_file_t *ppd, const char *keyword);
 // Millimetres to dots at dpi dots per inch, as (mm / 25.4) * dpi in double precision, truncated
 // toward zero; clamped to +-1e6 dots so that absurd offsets stay representable.
 int millimetresToDots(int mm, unsigned dpi);
