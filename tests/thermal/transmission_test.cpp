@@ -167,8 +167,8 @@ TEST_F(TransmissionTest, FillerIsLeftOutFor64519AndTheHQModels) {
 TEST_F(TransmissionTest, CompressionIsChosenByModel) {
   for (int model : {21, 22, 23, 302, 400, 831, 64519, 590314, 613207}) {
     SCOPED_TRACE(model);
-    mymon.freeStatus = 0;
-    printer.script(0x11, {report::paperIn});  // ends the model-302 wait
+    printer.monitoring = true;
+    printer.at(printer.now() + 0.5, report::idle);  // ends the model-302 wait at once
     std::string logBefore = io.log();
     std::string wire = send(model, 200, 300);
     bool compressed = model == 22 || model == 23 || model == 302 || model == 400 || model == 613207;
