@@ -41,10 +41,6 @@ bool isStandardPageSize(const cups_page_header2_t *header) {
   return pageSizeIs(header, "A4") || pageSizeIs(header, "Letter");
 }
 
-bool modelNameIs(const ppd_file_t *ppd, const char *name) {
-  return ppd && ppd->modelname && std::strcmp(ppd->modelname, name) == 0;
-}
-
 bool canceled() {
   return Canceled.load() != 0;
 }
@@ -75,9 +71,7 @@ void pollUntilPaperLoaded() {
 // Models 21, 613207, 590314: paper loaded on two checks 1.1 s apart.
 bool waitPaperTwice() {
   if (canceled()) return false;
-  logMessage(
-      "mytest\xEF\xBC\x9A"
-      "entry RX5K start page\n");
+  logMessage("mytest：entry RX5K start page\n");
   pollUntilPaperLoaded();
   mysleep(1100);
   pollUntilPaperLoaded();
@@ -292,6 +286,10 @@ void mediaModelOptions(ppd_file_t *ppd, const cups_page_header2_t *header) {
 
 }  // namespace
 
+bool ppdModelNameIs(const ppd_file_t *ppd, const char *name) {
+  return ppd && ppd->modelname && std::strcmp(ppd->modelname, name) == 0;
+}
+
 int millimetresToDots(int mm, unsigned dpi) {
   return clampedDots(mm / 25.4 * dpi);
 }
@@ -367,7 +365,7 @@ void thermalStartPage(ppd_file_t *ppd, cups_page_header2_t *header) {
       mediaModelOptions(ppd, header);
       break;
     case 302:
-      if (modelNameIs(ppd, "JT64") && !waitPaperAndCover()) break;
+      if (ppdModelNameIs(ppd, "JT64") && !waitPaperAndCover()) break;
       mediaModelOptions(ppd, header);
       break;
     case 400:

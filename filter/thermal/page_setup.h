@@ -25,3 +25,5 @@ void releaseRowBuffer();
 // Millimetres to dots at dpi dots per inch, as (mm / 25.4) * dpi in double precision, truncated
 // toward zero; clamped to +-1e6 dots so that absurd offsets stay representable.
 int millimetresToDots(int mm, unsigned dpi);
+// True when the PPD's ModelName is exactly name (case included).
+bool ppdModelNameIs(const ppd_file_t *ppd, const char *name);

@@ -17,6 +17,7 @@
 #include "monitor/queries.h"
 #include "monitor/status.h"
 #include "thermal/commands.h"
+#include "thermal/page_setup.h"
 
 namespace {
 
@@ -57,9 +58,7 @@ bool usesCompression(int model) {
 }
 
 bool sendsFiller(int model, const ppd_file_t *ppd) {
-  if (model == 64519) return false;
-  const char *name = ppd ? ppd->modelname : nullptr;
-  return !(name && (std::strcmp(name, "HQ31") == 0 || std::strcmp(name, "HQ32") == 0));
+  return model != 64519 && !ppdModelNameIs(ppd, "HQ31") && !ppdModelNameIs(ppd, "HQ32");
 }
 
 void sendFiller() {
