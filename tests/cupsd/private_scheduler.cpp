@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -157,6 +158,8 @@ bool PrivateScheduler::start(std::string &error) {
     return false;
   }
   if (pid_ == 0) {
+    // The scheduler must not outlive a test that is killed (ctest time-out, crash).
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     int fd = open((dir_ / "log" / "cupsd.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) {
       dup2(fd, 1);
