@@ -31,7 +31,7 @@ void cpclEndPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   if (header->cupsCompression != 0) prnPrintf("TONE %u\r\n", 2 * header->cupsCompression);
   const char *rate;
   if (markedChoiceOtherThan(ppd, "zePrintRate", "Default", &rate))
-    prnPrintf("SPEED %d\r\n", std::atoi(rate));
+    prnPrintf("SPEED %d\r\n", choiceInt(rate));
   // Continuous media has no form to feed to; every other tracking (or none) feeds one.
   if (!choiceIs(markedChoice(ppd, "zeMediaTracking"), "Continuous")) writeText("FORM\r\n");
   writeText("PRINT\r\n");

@@ -88,16 +88,6 @@ bool isBlankRow(const unsigned char *row, size_t n) {
   return n == 0 || (row[0] == 0 && std::memcmp(row, row + 1, n - 1) == 0);
 }
 
-// The PPD calls are deprecated in libcups but they are the interface of CUPS raster filters.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-const char *markedChoice(ppd_file_t *ppd, const char *option) {
-  if (!ppd) return nullptr;
-  ppd_choice_t *choice = ppdFindMarkedChoice(ppd, option);
-  return choice ? choice->choice : nullptr;
-}
-#pragma GCC diagnostic pop
-
 bool choiceIs(const char *choice, const char *name) {
   return choice && std::strcmp(choice, name) == 0;
 }

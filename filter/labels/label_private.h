@@ -2,6 +2,8 @@
 // coder buffers, PPD choices and the header helpers of the formats.
 #pragma once
 
+#include "driver/choices.h"
+
 #include <cstddef>
 #include <cstring>
 
@@ -21,8 +23,6 @@ bool isBlankRow(const unsigned char *row, size_t n);
 // CompBuffer (2n + 1 bytes) and LastBuffer (n bytes) for the ZPL and PCL coders; LastSet = 0.
 void allocateRowCoderBuffers(size_t n);
 
-// Keyword of the marked choice of option, or nullptr when it has none.
-const char *markedChoice(ppd_file_t *ppd, const char *option);
 // True when option has a marked choice other than except.
 bool markedChoiceOtherThan(ppd_file_t *ppd, const char *option, const char *except,
                            const char **choice);
