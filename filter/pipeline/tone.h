@@ -21,19 +21,31 @@ void buildForcedBlackMap(int limit, unsigned char map[256]);
 // Applies a dot map in place.
 void mapDots(unsigned char *dots, size_t count, const unsigned char map[256]);
 
-// Stucki error diffusion, row by row in raster order. Keeps only the error of the current row
-// and the two below it, so a page streams through it as it is captured.
+// Stucki error diffusion in raster order, row by row. Keeps only the errors of the rows not yet
+// diffused (four rows), so a page streams through it as it is captured. Rows are diffused in
+// pairs, the second row trailing the first by four dots: every error cell still receives its
+// additions in raster order, and the two rows' serial chains of operations overlap.
 class StuckiDiffusion {
  public:
   explicit StuckiDiffusion(int width);
-  // Diffuses the next row (width dots) in place: every dot becomes 0 or 255.
+  // Queues the next row (width dots); it is diffused in place, every dot becoming 0 or 255, once
+  // the following row is queued or finish() is called. The row must stay in place until then.
   void diffuseRow(unsigned char *row);
-  // The errors gathered so far for the row 1 or 2 below the last diffused row (width cells).
+  // Diffuses a row still queued.
+  void finish();
+  // After finish() or an even number of rows: the errors gathered so far for the row 1 or 2
+  // below the last diffused row (width cells).
   const double *pendingErrors(int below) const { return rows_[below - 1]; }
 
  private:
+  void diffuseSingle(unsigned char *row);
+  void diffusePair(unsigned char *first, unsigned char *second);
+  bool quiet(const unsigned char *row, const double *errors) const;
+  void retire(int count);
+
   int width_;
   size_t stride_;
-  std::vector<double> errors_;  // three rows of width + 4 (two guard cells on each side)
-  double *rows_[3];             // current row, the next, the one after
+  std::vector<double> errors_;  // four rows of width + 4 (two guard cells on each side)
+  double *rows_[4];             // errors of the next row to diffuse and the three below it
+  unsigned char *queued_ = nullptr;
 };

@@ -54,9 +54,13 @@ class ToneConversion {
     }
   }
   const unsigned char *map() const { return map_; }
-  // The rest of the conversion for a row whose dots went through map().
+  // The rest of the conversion for a row whose dots went through map(); the row may only be
+  // done once the next row has come, or at finishPage().
   void finishRow(unsigned char *row) {
     if (diffusion_) diffusion_->diffuseRow(row);
+  }
+  void finishPage() {
+    if (diffusion_) diffusion_->finish();
   }
 
  private:
@@ -110,7 +114,10 @@ bool renderTonedPage(const RowReader &read, const cups_page_header2_t &header,
     if (settings.mirrorPrint) mirrorRow(row, nw);
     if (tonedWhileCaptured) tone.finishRow(row);
   }
-  if (tonedWhileCaptured) return true;
+  if (tonedWhileCaptured) {
+    tone.finishPage();
+    return true;
+  }
 
   DotBuffer sketched = allocateDots(count);
   if (!sketched) return allocationFailed(error, "sketch page", nw, height);
@@ -122,5 +129,6 @@ bool renderTonedPage(const RowReader &read, const cups_page_header2_t &header,
     mapDots(row, stride, tone.map());
     tone.finishRow(row);
   }
+  tone.finishPage();
   return true;
 }
