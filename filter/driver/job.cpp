@@ -1,5 +1,32 @@
-// Job lifecycle. (Placeholder until the driver lands.)
+// The job from the filter arguments to the exit status: raster stream, options, PPD, job
+// set-up, monitor thread, page loop, trailer, clean-up.
 #include "driver/job.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "driver/choices.h"
+#include "driver/page_steps.h"
+#include "io/channel.h"
+#include "io/log.h"
+#include "io/printer_stream.h"
+#include "monitor/queries.h"
+#include "monitor/status.h"
+#include "pipeline/page_check.h"
+#include "pipeline/page_memory.h"
+#include "pipeline/pipeline.h"
+#include "thermal/commands.h"
+#include "thermal/page_setup.h"
+#include "thermal/transmission.h"
+
+// The localised error printer of libcups (exported, not in the public headers).
+extern "C" void _cupsLangPrintError(const char *prefix, const char *message);
 
 std::atomic<int> Canceled{0};
 int Page = 0;
@@ -10,6 +37,203 @@ int graylevel = 7;
 int mirrorPrint = 0;
 int sketchPrint = 0;
 int lightOffset = 0;
+
+namespace {
+
+const char kTotalPagesOption[] = "com.apple.print.PrintSettings.PMTotalSidesImaged..n.";
+
+// Everything the job holds, released in one place.
+struct Job {
+  int fd = 0;
+  cups_raster_t *ras = nullptr;
+  ppd_file_t *ppd = nullptr;
+  int num_options = 0;
+  cups_option_t *options = nullptr;
+  pthread_t pid{};
+  bool afterFeedPending = false;
+  bool failed = false;  // a page could not be printed: exit status 1
+};
+
+void onPrinterGone() {
+  Canceled.store(1);
+}
+
+void readJobOptions(Job &job, const char *text) {
+  job.num_options = cupsParseOptions(text, 0, &job.options);
+  for (int i = 0; i < job.num_options; i++) {
+    const cups_option_t &o = job.options[i];
+    logMessage("mytest: %s is %s\n", o.name, o.value);
+    if (std::strcmp(o.name, kTotalPagesOption) == 0) TotalPage = choiceInt(o.value);
+  }
+  logMessage("mytest:TotalPage: %d\n", TotalPage);
+}
+
+void readJobChoices(ppd_file_t *ppd) {
+  if (const char *c = markedChoice(ppd, "DegreeOfBlackRecognition")) blacklevel = choiceInt(c);
+  if (const char *c = markedChoice(ppd, "DegreeOfGrayRecognition")) graylevel = choiceInt(c);
+  mirrorPrint = 0;
+  if (const char *c = markedChoice(ppd, "OemMirror")) mirrorPrint = choiceInt(c);
+  sketchPrint = 0;
+  if (const char *c = markedChoice(ppd, "Sketch")) sketchPrint = choiceInt(c);
+}
+
+// The brightness offset of the page, after its set-up has decided gray or black-and-white.
+void readPageLight(ppd_file_t *ppd, const cups_page_header2_t &header) {
+  const char *c = markedChoice(ppd, "AdjustLight");
+  if (!c) return;
+  lightOffset = choiceInt(c);
+  if (gray && std::strncmp(header.cupsPageSizeName, "RX5_A4", sizeof header.cupsPageSizeName) == 0)
+    lightOffset = lightOffset > INT32_MAX - 10 ? INT32_MAX : lightOffset + 10;
+}
+
+// Pauses models 22 and 23 take between pages, a second at a time so a cancel ends them.
+void pauseBetweenPages() {
+  for (int i = 0; i < 3; i++) {
+    if (Canceled.load()) return;
+    sleepSeconds(1);
+  }
+}
+
+enum class PageEnd { Next, Stop };
+
+// Steps 5 to 13 of one page whose header has been read and checked.
+PageEnd printPage(Job &job, cups_page_header2_t &header) {
+  mymon.status = 1;
+  StartPage(job.ppd, &header);
+  mymon.status = 2;
+  if (!Buffer) {
+    logMessage("ERROR: Page %d: cannot allocate the row buffer of %u bytes\n", Page,
+               header.cupsBytesPerLine);
+    job.failed = true;
+    return PageEnd::Stop;
+  }
+  readPageLight(job.ppd, header);
+  logMessage("INFO: %d/%d\n", Page, TotalPage);
+
+  FinishedPage page;
+  std::string error;
+  RowReader read = [&job](unsigned char *row, unsigned length) {
+    return cupsRasterReadPixels(job.ras, row, length);
+  };
+  if (!runPagePipeline(read, &header, job.ppd->modelname, page, error)) {
+    releaseRowBuffer();
+    logMessage("ERROR: Page %d: %s\n", Page, error.c_str());
+    job.failed = true;
+    return PageEnd::Stop;
+  }
+
+  const bool thermal = isThermalModel(ModelNumber);
+  const uint64_t bytewidth = (static_cast<uint64_t>(header.cupsWidth) + 7) / 8;
+  uint64_t buffersize = 0;
+  DotBuffer bitmap;
+  if (thermal) {
+    if (!checkedMul(bytewidth, header.cupsHeight, buffersize) ||
+        !(bitmap = allocateDots(buffersize))) {
+      logMessage("ERROR: Page %d: cannot allocate the page bitmap of %llu bytes\n", Page,
+                 static_cast<unsigned long long>(buffersize));
+      job.failed = true;
+      return PageEnd::Stop;
+    }
+    std::memset(bitmap.get(), 0, buffersize);
+  }
+  sendBuf = bitmap.get();
+  for (unsigned y = 0; y < header.cupsHeight && !Canceled.load(); y++) {
+    if (y % 16 == 0)
+      logMessage("ATTR: job-media-progress=%u\n",
+                 static_cast<unsigned>(static_cast<uint64_t>(y) * 100 / header.cupsHeight));
+    Buffer = page.dots.get() + static_cast<size_t>(y) * header.cupsWidth;
+    OutputLine(job.ppd, &header, static_cast<int>(y));
+  }
+  Buffer = nullptr;
+  sendBuf = nullptr;
+  if (Canceled.load()) return PageEnd::Stop;
+
+  if (thermal) {
+    switch (transmitBitmap(job.ppd, &header, bitmap.get(), buffersize)) {
+      case TransmitResult::Sent:
+        break;
+      case TransmitResult::Canceled:
+        return PageEnd::Stop;
+      case TransmitResult::Failed:
+        job.failed = true;
+        return PageEnd::Stop;
+    }
+  }
+  bitmap.reset();
+  page.dots.reset();
+
+  EndPage(job.ppd, &header);
+
+  if (ModelNumber == 64519 && bCmdGap[2] == 0x0B &&
+      std::strcmp(header.cupsPageSizeName, "A4") != 0 &&
+      std::strcmp(header.cupsPageSizeName, "Letter") != 0) {
+    bCmdAfter[2] = 0x01;
+    prnWrite(bCmdAfter, sizeof bCmdAfter);
+    prnFlush();
+    job.afterFeedPending = true;
+  }
+  return Canceled.load() ? PageEnd::Stop : PageEnd::Next;
+}
+
+void runPages(Job &job) {
+  cups_page_header2_t header;
+  while (cupsRasterReadHeader2(job.ras, &header)) {
+    Page++;
+    logMessage("PAGE: %d 1\n", Page);
+    if (Page > 1 && (ModelNumber == 22 || ModelNumber == 23)) pauseBetweenPages();
+    if (Canceled.load()) break;
+    std::string reason;
+    if (!checkPageHeader(header, reason)) {
+      logMessage("ERROR: Page %d: %s\n", Page, reason.c_str());
+      job.failed = true;
+      break;
+    }
+    if (printPage(job, header) == PageEnd::Stop) break;
+  }
+  if (prnFailed()) {
+    logMessage("ERROR: The printer connection was lost; the job was not printed completely\n");
+    job.failed = true;
+  }
+}
+
+// Job end: trailer, idle wait, monitor stop.
+void endJob(Job &job) {
+  if (ModelNumber == 400) {
+    prnPut(0x1B);
+    prnPut(0x64);
+    prnPut(0x02);
+    prnFlush();
+  }
+  if (job.afterFeedPending) {
+    bCmdAfter[2] = 0x02;
+    prnWrite(bCmdAfter, sizeof bCmdAfter);
+    prnFlush();
+  }
+  logMessage(mymon.language ? "INFO: 数据已发送\n" : "INFO: Printed data has been sent\n");
+  if (ModelNumber == 64519 || ModelNumber == 831) {
+    mymon.status = 1;
+    waitFree();
+  }
+  mymon.status = 0;
+  while (!Canceled.load() && !mymon.end) sleepSeconds(1);
+  // The thread has finished once end is set; otherwise (cancelled) it ends by itself within a
+  // second and must not hold up the exit.
+  if (mymon.end)
+    pthread_join(job.pid, nullptr);
+  else
+    pthread_detach(job.pid);
+  logMessage("INFO:\n");
+}
+
+void closeJob(Job &job) {
+  prnFlush();
+  if (job.ras) cupsRasterClose(job.ras);
+  if (job.fd != 0) close(job.fd);
+  if (job.ppd) ppdClose(job.ppd);
+  cupsFreeOptions(job.num_options, job.options);
+}
+
+}  // namespace
 
 bool isThermalModel(int model) {
   switch (model) {
@@ -46,7 +270,80 @@ bool isLabelModel(int model) {
 void CancelJob(int) {
   Canceled.store(1);
 }
-void Setup(ppd_file_t *) {}
-int rastertoRX5K(int, char *[]) {
-  return 1;
+
+void Setup(ppd_file_t *ppd) {
+  if (ppd) ModelNumber = ppd->model_number;
+  if (ModelNumber == 0) {
+    unsigned char escapes[100];
+    std::memset(escapes, 0x1B, sizeof escapes);
+    prnWrite(escapes, sizeof escapes);
+    prnWrite("\x1B@", 2);
+  } else if (ModelNumber == 32) {
+    prnWrite(
+        "\x1B"
+        "E",
+        2);
+  }
+}
+
+int rastertoRX5K(int argc, char *argv[]) {
+  setbuf(stderr, nullptr);
+  logMessage("DEBUG:mytest：entry main\n");
+  if (argc != 6 && argc != 7) return 1;
+
+  Job job;
+  if (argc == 7) {
+    job.fd = open(argv[6], O_RDONLY);
+    if (job.fd < 0) {
+      _cupsLangPrintError("ERROR", "Unable to open raster file");
+      sleep(1);
+      return 1;
+    }
+  }
+  // A backend that goes away must end the job, not kill the filter.
+  signal(SIGPIPE, SIG_IGN);
+  prnSetFailureHandler(onPrinterGone);
+  prepareBackChannel();
+  job.ras = cupsRasterOpen(job.fd, CUPS_RASTER_READ);
+
+  Canceled.store(0);
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = CancelJob;
+  sigaction(SIGTERM, &action, nullptr);
+
+  readJobOptions(job, argv[5]);
+
+  const char *ppdPath = getenv("PPD");
+  job.ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
+  if (!job.ppd) {
+    int linenum = 0;
+    ppd_status_t status = ppdLastError(&linenum);
+    logMessage("DEBUG: %s on line %d.\n", ppdErrorString(status), linenum);
+    return 1;
+  }
+  ppdMarkDefaults(job.ppd);
+  cupsMarkOptions(job.ppd, job.num_options, job.options);
+
+  Setup(job.ppd);
+
+  cups_lang_t *language = cupsLangDefault();
+  logMessage("mytest：language is %s\n", language->language);
+  mymon.language = std::strcmp(language->language, "zh_CN") == 0 ? 1 : 0;
+
+  Page = 0;
+  readJobChoices(job.ppd);
+
+  mymonInit();
+  if (int err = pthread_create(&job.pid, nullptr, mon, nullptr)) {
+    logMessage("mytest：create mon thread fail and errno is %d\n", err);
+    closeJob(job);
+    return 1;
+  }
+
+  runPages(job);
+  endJob(job);
+  closeJob(job);
+  return (Page == 0 || job.failed) ? 1 : 0;
 }

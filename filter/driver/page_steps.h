@@ -10,3 +10,6 @@ void StartPage(ppd_file_t *ppd, cups_page_header2_t *header);
 void OutputLine(ppd_file_t *ppd, cups_page_header2_t *header, int y);
 // Page end: the label languages' closing commands; paper state for some thermal models.
 void EndPage(ppd_file_t *ppd, cups_page_header2_t *header);
+
+// The page bitmap the thermal row output packs into (owned by the page loop).
+extern unsigned char *sendBuf;

@@ -30,6 +30,7 @@ class StdoutSink : public PrinterSink {
 StdoutSink stdoutSink;
 PrinterSink *sink = &stdoutSink;
 std::atomic<bool> failed{false};
+void (*failureHandler)() = nullptr;
 
 // Large enough for a whole 1024-byte bitmap piece plus its commands; flushed at every drain.
 constexpr size_t kBufferSize = 64 * 1024;
@@ -38,7 +39,7 @@ size_t used = 0;
 
 void writeOut(const void *data, size_t n) {
   if (n == 0 || failed.load(std::memory_order_relaxed)) return;
-  if (!sink->write(data, n)) failed.store(true);
+  if (!sink->write(data, n) && !failed.exchange(true) && failureHandler) failureHandler();
 }
 
 }  // namespace
@@ -89,4 +90,8 @@ void prnSetSink(PrinterSink *s) {
   used = 0;
   failed.store(false);
   sink = s ? s : &stdoutSink;
+}
+
+void prnSetFailureHandler(void (*handler)()) {
+  failureHandler = handler;
 }

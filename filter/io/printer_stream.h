@@ -34,3 +34,6 @@ class StringSink : public PrinterSink {
   }
   std::string bytes;
 };
+
+// Called once, from the thread that wrote, when a write to the device first fails.
+void prnSetFailureHandler(void (*handler)());

@@ -1,0 +1,296 @@
+// Page geometry: the half turn, the width limit of model 400, the user's offsets and the
+// placement of the picture on the paper of the chosen page size, by model.
+#include "pipeline/geometry.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "io/log.h"
+#include "pipeline/page_memory.h"
+#include "thermal/commands.h"
+
+namespace {
+
+constexpr int kModel400Width = 1280;
+constexpr int kRX5TopRows = 160;  // "RX5_A4" starts its picture 160 rows down the sheet
+constexpr unsigned char kWhite = 255;
+// Lengths in points beyond this many dots fit no page an int can size; clamping them keeps
+// the conversion defined and changes no result (such a page is refused, such a margin drops
+// every row either way).
+constexpr float kDotsClamp = 1099511627776.0f;  // 2^40
+
+bool sameName(const char *a, const char *b) {
+  return std::strcmp(a ? a : "", b) == 0;
+}
+
+// (res × mm) / 25.4 in double, truncated toward zero; finite and within int64 for any
+// unsigned resolution and sheet-sized lengths.
+int64_t millimetresToDots(unsigned res, double mm) {
+  return static_cast<int64_t>(static_cast<double>(res) * mm / 25.4);
+}
+
+// points × res / 72 in single precision, truncated toward zero; false when not finite.
+bool pointsToDots(float points, unsigned res, int64_t &dots) {
+  float value = points * static_cast<float>(res) / 72;
+  if (!std::isfinite(value)) return false;
+  value = std::clamp(value, -kDotsClamp, kDotsClamp);
+  dots = static_cast<int64_t>(value);
+  return true;
+}
+
+// Writes row src (srcWidth dots) into row dst (dstWidth dots) with its first dot at column
+// col; the rest of dst is white and what falls outside dst is dropped. src may be dst itself
+// or overlap it: the picture is moved before the white is laid.
+void placeRow(unsigned char *dst, int64_t dstWidth, const unsigned char *src, int64_t srcWidth,
+              int64_t col) {
+  int64_t first = std::max<int64_t>(col, 0);
+  int64_t end = std::min(dstWidth, col + srcWidth);
+  if (first < end) {
+    std::memmove(dst + first, src + (first - col), static_cast<size_t>(end - first));
+  } else {
+    first = end = 0;
+  }
+  if (first > 0) std::memset(dst, kWhite, static_cast<size_t>(first));
+  if (end < dstWidth) std::memset(dst + end, kWhite, static_cast<size_t>(dstWidth - end));
+}
+
+// Moves the picture dx columns right and dy rows down within its own page, in place.
+void shiftPage(unsigned char *dots, int64_t width, int64_t height, int64_t dx, int64_t dy) {
+  if (width == 0 || height == 0 || (dx == 0 && dy == 0)) return;
+  auto shiftRow = [&](int64_t y) {
+    unsigned char *row = dots + y * width;
+    int64_t from = y - dy;
+    if (from >= 0 && from < height) {
+      placeRow(row, width, dots + from * width, width, dx);
+    } else {
+      std::memset(row, kWhite, static_cast<size_t>(width));
+    }
+  };
+  // A row's source is read before it is overwritten: walk against the direction of the move.
+  if (dy > 0) {
+    for (int64_t y = height - 1; y >= 0; y--) shiftRow(y);
+  } else {
+    for (int64_t y = 0; y < height; y++) shiftRow(y);
+  }
+}
+
+// Replaces the page by a white page of newWidth × newHeight with the old picture's top-left
+// dot at (col, row); what falls outside the new page is dropped.
+bool placePicture(DotBuffer &page, int &width, int &height, int64_t newWidth, int64_t newHeight,
+                  int64_t row, int64_t col, std::string &error) {
+  uint64_t count = 0;
+  if (newWidth < 0 || newHeight < 0 || newWidth > INT_MAX || newHeight > INT_MAX ||
+      !checkedMul(static_cast<uint64_t>(newWidth), static_cast<uint64_t>(newHeight), count)) {
+    char text[120];
+    std::snprintf(text, sizeof text, "cannot place the page on %lld x %lld dots",
+                  static_cast<long long>(newWidth), static_cast<long long>(newHeight));
+    error = text;
+    return false;
+  }
+  DotBuffer placed = allocateDots(count);
+  if (!placed) {
+    char text[120];
+    std::snprintf(text, sizeof text, "cannot allocate %llu bytes for the placed page",
+                  static_cast<unsigned long long>(count));
+    error = text;
+    return false;
+  }
+  if (newWidth > 0) {
+    for (int64_t y = 0; y < newHeight; y++) {
+      unsigned char *dst = placed.get() + y * newWidth;
+      int64_t from = y - row;
+      if (from >= 0 && from < height) {
+        placeRow(dst, newWidth, page.get() + from * width, width, col);
+      } else {
+        std::memset(dst, kWhite, static_cast<size_t>(newWidth));
+      }
+    }
+  }
+  page = std::move(placed);
+  width = static_cast<int>(newWidth);
+  height = static_cast<int>(newHeight);
+  return true;
+}
+
+// Models 22 and 23: widen the page to the paper, picture centred; set the paper-size code.
+bool widenToPaper(DotBuffer &page, int &width, int &height, const GeometryParams &p,
+                  std::string &error) {
+  struct Paper {
+    const char *name;
+    double mm22, mm23;
+    unsigned char code;
+  };
+  static const Paper kPapers[] = {{"A4", 210, 210, 0},
+                                  {"Letter", 216, 216, 4},
+                                  {"EnvISOB5", 174, 176, 2},
+                                  {"A5", 148, 148, 3},
+                                  {"A5_Lanspace", 210, 210, 1}};
+  int64_t tmpw = width;
+  for (const Paper &paper : kPapers) {
+    if (!sameName(p.pageSizeName, paper.name)) continue;
+    tmpw = millimetresToDots(p.resX, p.model == 23 ? paper.mm23 : paper.mm22);
+    bCmdPaper[3] = paper.code;
+    break;
+  }
+  if (tmpw <= width) return true;
+  return placePicture(page, width, height, tmpw, height, 0, p.tofill + (tmpw - width) / 2, error);
+}
+
+// Model 302: size the page to the paper across and along, picture at the top, centred.
+bool fitToPaper(DotBuffer &page, int &width, int &height, const GeometryParams &p,
+                std::string &error) {
+  struct Paper {
+    const char *name;
+    double across, along;  // millimetres
+    unsigned char code;
+  };
+  static const Paper kPapers[] = {{"A4", 210, 295, 0},
+                                  {"Letter", 216, 279.4, 4},
+                                  {"EnvISOB5", 176, 250, 2},
+                                  {"A5", 148, 210, 3}};
+  int64_t tmpw = width, tmph = height;
+  for (const Paper &paper : kPapers) {
+    if (!sameName(p.pageSizeName, paper.name)) continue;
+    tmpw = millimetresToDots(p.resX, paper.across);
+    tmph = millimetresToDots(p.resY, paper.along);
+    bCmdPaper[3] = paper.code;
+    break;
+  }
+  tmph = std::max<int64_t>(tmph, height);
+  if (tmpw <= width && tmph <= height) return true;
+  return placePicture(page, width, height, tmpw, tmph, 0, p.tofill + (tmpw - width) / 2, error);
+}
+
+// Models 831 and 21: lengthen the page to the sheet, the picture lowered by the part of its
+// top margin beyond 12 mm; an unlisted size instead loses its top 12 mm.
+bool placeOnSheet(DotBuffer &page, int &width, int &height, const GeometryParams &p,
+                  std::string &error) {
+  const double twelveMm = static_cast<double>(p.resY) * 12 / 25.4;
+  int64_t topoffset = static_cast<int64_t>(twelveMm);
+  int64_t tmph = 0;
+  const char *name = p.pageSizeName ? p.pageSizeName : "";
+  if (sameName(name, "A4")) {
+    tmph = millimetresToDots(p.resY, 297);
+  } else if (sameName(name, "Letter")) {
+    tmph = int64_t{p.resY} * 11;
+  } else if (sameName(name, "A5")) {
+    tmph = millimetresToDots(p.resY, 210);
+  } else if (sameName(name, "B5JIS")) {
+    tmph = millimetresToDots(p.resY, 257);
+  } else if (sameName(name, "EnvISOB5")) {
+    tmph = millimetresToDots(p.resY, 250);
+  } else if (sameName(name, "RX5_A4")) {
+    tmph = millimetresToDots(p.resY, 300);
+    topoffset = kRX5TopRows;
+  } else if (std::strstr(name, "Tattoo")) {
+    tmph = millimetresToDots(p.resY, 297);
+    if (!pointsToDots(p.pageLength - p.imagingTop, p.resY, topoffset)) {
+      error = "cannot place the page: its top margin is not finite";
+      return false;
+    }
+  } else {
+    shiftPage(page.get(), width, height, 0, -topoffset);
+    return true;
+  }
+  if (tmph <= height) return true;
+  int64_t topspank = static_cast<int64_t>(static_cast<double>(topoffset) - twelveMm);
+  return placePicture(page, width, height, width, tmph, std::max<int64_t>(topspank, 0), 0, error);
+}
+
+// Model 64519 on continuous media: lengthen the page to the sheet, picture at the top.
+bool lengthenContinuous(DotBuffer &page, int &width, int &height, const GeometryParams &p,
+                        std::string &error) {
+  if (p.gapMode != 0x0B) return true;
+  int64_t tmph = height;
+  if (sameName(p.pageSizeName, "A4")) {
+    tmph = millimetresToDots(p.resY, 297);
+  } else if (sameName(p.pageSizeName, "Letter")) {
+    tmph = int64_t{p.resY} * 11;
+  }
+  if (tmph <= height) return true;
+  return placePicture(page, width, height, width, tmph, 0, 0, error);
+}
+
+// The page length in dots, or false with a reason when it is not a number.
+bool pageLengthDots(const GeometryParams &p, int64_t &tmph, std::string &error) {
+  if (pointsToDots(p.pageLength, p.resY, tmph)) return true;
+  error = "cannot place the page: its length is not finite";
+  return false;
+}
+
+// Model 590314: the page as long as the page length, picture lowered by a top margin.
+bool placeBelowTopMargin(DotBuffer &page, int &width, int &height, const GeometryParams &p,
+                         std::string &error) {
+  int64_t tmph = 0;
+  if (!pageLengthDots(p, tmph, error)) return false;
+  int64_t topspank = millimetresToDots(p.resY, 9);
+  if (sameName(p.modelName, "HQ31") || sameName(p.modelName, "HQ32")) {
+    topspank = millimetresToDots(p.resY, 8);
+  } else if (sameName(p.modelName, "VN2W") && !sameName(p.pageSizeName, "Tattoo-A4") &&
+             !sameName(p.pageSizeName, "Tattoo-letter")) {
+    if (!pointsToDots(p.pageLength - p.imagingTop, p.resY, topspank)) {
+      error = "cannot place the page: its top margin is not finite";
+      return false;
+    }
+  }
+  return placePicture(page, width, height, width, tmph, topspank, 0, error);
+}
+
+// Model 613207: the page as long as the page length, picture at the top.
+bool sizeToPageLength(DotBuffer &page, int &width, int &height, const GeometryParams &p,
+                      std::string &error) {
+  int64_t tmph = 0;
+  if (!pageLengthDots(p, tmph, error)) return false;
+  return placePicture(page, width, height, width, tmph, 0, 0, error);
+}
+
+}  // namespace
+
+bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParams &p,
+                   std::string &error) {
+  logMessage("process gray end and width is %d and height is %d and rotate is %d\n", width, height,
+             p.rotate);
+  uint64_t count = 0;
+  if (width < 0 || height < 0 ||
+      !checkedMul(static_cast<uint64_t>(width), static_cast<uint64_t>(height), count) ||
+      (count > 0 && !page)) {
+    error = "cannot place a page without dots";
+    return false;
+  }
+
+  if (p.rotate == 1 && count > 0) std::reverse(page.get(), page.get() + count);
+  logMessage("\nprocess rotate end\n");
+
+  if (p.model == 400 && width > kModel400Width) {
+    // Keep the leftmost columns; rows move towards the start, so in place is safe.
+    for (int64_t y = 1; y < height; y++)
+      std::memmove(page.get() + y * kModel400Width, page.get() + y * width, kModel400Width);
+    width = kModel400Width;
+  }
+
+  shiftPage(page.get(), width, height, p.hOffset, p.vOffset);
+  logMessage("width: %d, height: %d\n", width, height);
+
+  switch (p.model) {
+    case 22:
+    case 23:
+      return widenToPaper(page, width, height, p, error);
+    case 302:
+      return fitToPaper(page, width, height, p, error);
+    case 831:
+    case 21:
+      return placeOnSheet(page, width, height, p, error);
+    case 64519:
+      return lengthenContinuous(page, width, height, p, error);
+    case 590314:
+      return placeBelowTopMargin(page, width, height, p, error);
+    case 613207:
+      return sizeToPageLength(page, width, height, p, error);
+    default:
+      return true;
+  }
+}
