@@ -100,22 +100,22 @@ bool pageMemoryNeed(const cups_page_header2_t &header, uint64_t &bytes) {
   const uint64_t nw = (uint64_t{header.cupsWidth} + 7) & ~uint64_t{7};
   const uint64_t height = header.cupsHeight;
   const Checked page = mul(of(nw), height);
-  // Capture and tone conversion: the row buffer, the page, three rows of diffusion errors.
-  Checked capture = add(add(of(header.cupsBytesPerLine), page), mul(of(nw + 4), 3 * 8));
-  // Sketch: a second page, and per box pass a ring of 11 rows, column sums and one row.
-  Checked effects = add(mul(page, 2), mul(of(nw), 16 + 32));
-  // Geometry: the page, its source copy and the placed page, at most as wide as the widest
-  // paper and as long as the longest paper or the page length.
+  // Capture and tone conversion: the row buffer, the page, four rows of diffusion errors.
+  Checked capture = add(add(of(header.cupsBytesPerLine), page), mul(of(nw + 4), 4 * 8));
+  // Sketch: a second page, and per box pass a ring of 11 rows, window sums and one row.
+  Checked effects = add(mul(page, 2), mul(of(nw), 32));
+  // Geometry works in place but for the placed page, at most as wide as the widest paper and
+  // as long as the longest paper or the page length; it replaces the page.
   const unsigned rx = header.HWResolution[0], ry = header.HWResolution[1];
   float length = header.cupsPageSize[1] * static_cast<float>(ry) / 72;
   uint64_t lengthDots = fitsInt(length) && length > 0 ? static_cast<uint64_t>(length) : 0;
   Checked placedWidth = of(std::max(nw, millimetresToDots(rx, kWidestPaperMm)));
   Checked placedHeight = of(std::max({height, millimetresToDots(ry, kLongestPaperMm), lengthDots}));
   Checked placed = mul(placedWidth, placedHeight.value);
-  Checked geometry = add(mul(page, 2), placed);
-  // Packing: the finished page, the work page and the bitmap.
+  Checked geometry = add(page, placed);
+  // Packing: the finished page and the bitmap.
   Checked bitmap = mul(of((placedWidth.value + 7) / 8), placedHeight.value);
-  Checked packing = add(add(placed, page), bitmap);
+  Checked packing = add(placed, bitmap);
   Checked peak = larger(larger(capture, effects), larger(geometry, packing));
   bytes = peak.value;
   return peak.ok;
