@@ -4,8 +4,9 @@
 // edge-extended, before overwriting it; the vertical pass keeps per-column running sums (integer,
 // so their order does not matter) and a ring of the last r + 1 input rows it has overwritten.
 // One box blur runs both passes in a single sweep down the page, each row blurred horizontally
-// when it first enters the vertical window. The rounded means come from a table built with the
-// very expression of the mean, val × iarr + 0.5, so every dot is the one of the plain form.
+// when it first enters the vertical window. The rounded means are those of the very expression
+// val × iarr + 0.5 (a table of it, or an integer form checked against that table), so every dot
+// is the one of the plain form. The colour-dodge blend is a 256 × 256 table.
 #include "pipeline/effects.h"
 
 #include <algorithm>
