@@ -23,12 +23,12 @@ constexpr int kMaxPages = 3;
 constexpr unsigned kResolution = 203;
 
 // One page as the driver hands it to the row output: width dots per row, 0 black, 255 white.
-struct Page {
+struct SentPage {
   std::vector<std::vector<unsigned char>> rows;
 };
 
-std::vector<Page> readPages(FuzzInput &in, int width) {
-  std::vector<Page> pages(1);
+std::vector<SentPage> readPages(FuzzInput &in, int width) {
+  std::vector<SentPage> pages(1);
   const size_t packed = (static_cast<size_t>(width) + 7) / 8;
   std::vector<unsigned char> last(width, 255);
   int total = 0;
@@ -101,7 +101,7 @@ std::string describe(int model, int width, size_t page, int y, int x) {
 
 // Decoded dots equal the rows sent; the printer may show more white around them (a label
 // larger than the rows, or blank rows at the end that were never sent).
-void compare(int model, int width, size_t index, const Page &sent, const emu::LabelPage &got) {
+void compare(int model, int width, size_t index, const SentPage &sent, const emu::LabelPage &got) {
   const int height = static_cast<int>(sent.rows.size());
   FUZZ_CHECK(got.dots.size() == static_cast<size_t>(got.width) * got.height,
              describe(model, width, index, 0, 0));
@@ -129,12 +129,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int model = in.pick(kModels);
   const int width = 1 + in.u16() % 320;
   cups_page_header2_t header = pageHeader(width, 1, in);
-  const std::vector<Page> pages = readPages(in, width);
+  const std::vector<SentPage> pages = readPages(in, width);
 
   sink->bytes.clear();
   ModelNumber = model;
   Setup(nullptr);
-  for (const Page &page : pages) {
+  for (const SentPage &page : pages) {
     header.cupsHeight = static_cast<unsigned>(page.rows.size());
     header.PageSize[1] = (header.cupsHeight * 72 + kResolution - 1) / kResolution;
     header.cupsPageSize[1] = header.PageSize[1];

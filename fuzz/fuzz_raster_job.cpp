@@ -239,6 +239,7 @@ void resetProcessState() {
   mirrorPrint = sketchPrint = lightOffset = 0;
   hOffset = vOffset = Rotate = gray = Feed = 0;
   resetThermalCommands();
+  labelReleasePageBuffers();
 }
 
 struct Harness {
