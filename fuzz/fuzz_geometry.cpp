@@ -43,7 +43,7 @@ __attribute__((noinline, no_sanitize("coverage"))) size_t countDots(const unsign
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static bool once = [] {
-    setenv("RX5K_PAGE_MEMORY_LIMIT", "4M", 1);
+    limitPageMemory();
     discardLog();
     return true;
   }();
@@ -62,8 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   static const unsigned resolutions[] = {203, 300, 200, 600, 96, 1, 0};
   const bool hostile = in.byte() >= 240;
-  p.resX = hostile ? in.u32() : in.pick(resolutions);
-  p.resY = hostile ? in.u32() : in.pick(resolutions);
+  p.resX = hostile ? hostileResolution(in.u32()) : in.pick(resolutions);
+  p.resY = hostile ? hostileResolution(in.u32()) : in.pick(resolutions);
   static const float lengths[] = {842, 792, 709, 595, 850, 432, 0, -50};
   p.pageLength = hostile ? anyFloat(in) : in.pick(lengths);
   p.imagingTop = hostile ? anyFloat(in) : p.pageLength - in.byte() % 64;

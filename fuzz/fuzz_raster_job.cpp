@@ -139,8 +139,8 @@ cups_page_header2_t pageHeader(FuzzInput &in, bool hostile) {
   cups_page_header2_t h;
   std::memset(&h, 0, sizeof h);
   static const unsigned resolutions[] = {203, 203, 203, 300, 200, 96};
-  h.HWResolution[0] = hostile ? in.u32() : in.pick(resolutions);
-  h.HWResolution[1] = hostile ? in.u32() : in.pick(resolutions);
+  h.HWResolution[0] = hostile ? hostileResolution(in.u32()) : in.pick(resolutions);
+  h.HWResolution[1] = hostile ? hostileResolution(in.u32()) : in.pick(resolutions);
   h.cupsWidth = hostile ? in.u32() : 1 + in.u16() % 320;
   h.cupsHeight = hostile ? in.u32() : 1 + in.u16() % 320;
   h.cupsBitsPerColor = 8;
@@ -253,8 +253,7 @@ struct Harness {
   Harness() {
     if (ppdFd < 0 || rasterFd < 0) fuzzFail("memfd_create failed");
     setenv("PPD", ("/proc/self/fd/" + std::to_string(ppdFd)).c_str(), 1);
-    // Pages of at most 4 MB per buffer keep every execution short.
-    setenv("RX5K_PAGE_MEMORY_LIMIT", "4M", 1);
+    limitPageMemory();
     setChannel(&printer);
     prnSetSink(&sink);
     logSetCapture([this](std::string_view s) { log.append(s); });

@@ -6,6 +6,11 @@
 #include <cstring>
 
 #include "io/log.h"
+#include "pipeline/page_check.h"
+
+namespace {
+constexpr uint64_t kFuzzPageMemory = uint64_t{4} << 20;
+}
 
 uint8_t FuzzInput::byte() {
   if (size_ == 0) return 0;
@@ -38,4 +43,13 @@ void fuzzFail(const char *what, const std::string &detail) {
 
 void discardLog() {
   logSetCapture([](std::string_view) {});
+}
+
+void limitPageMemory() {
+  setenv("RX5K_PAGE_MEMORY_LIMIT", "4M", 1);
+}
+
+unsigned hostileResolution(uint32_t raw) {
+  static const bool ceilingInForce = pageMemoryLimit() <= kFuzzPageMemory;
+  return ceilingInForce ? raw : raw % 601;
 }
