@@ -92,7 +92,7 @@ void zplEndPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   writeText("^XA\n");
   const char *choice;
   if (markedChoiceOtherThan(ppd, "zePrintRate", "Default", &choice)) {
-    int rate = std::atoi(choice);
+    int rate = choiceInt(choice);
     prnPrintf("^PR%d,%d,%d\n", rate, rate, rate);
   }
   writeText("^LH0,0\n");
