@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs one fuzz target for a bounded time on a fresh copy of its seed corpus and prints one line:
 # name, executions, crashes, corpus size. Exit status 1 when the target crashed.
-# Usage: run_target.sh PROGRAM SEED_DIR WORK_DIR SECONDS MAX_LEN
+# Usage: run_target.sh PROGRAM SEED_DIR WORK_DIR SECONDS MAX_LEN [MALLOC_LIMIT_MB]
 set -uo pipefail
-program=$1 seeds=$2 work=$3 seconds=$4 max_len=$5
+program=$1 seeds=$2 work=$3 seconds=$4 max_len=$5 malloc_limit=${6:-2048}
 name=$(basename "$program")
 
 rm -rf "$work"
@@ -16,6 +16,7 @@ seed_count=$(find "$work/corpus" -type f | wc -l)
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:quarantine_size_mb=16} \
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
   "$program" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
+  -malloc_limit_mb="$malloc_limit" \
   -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1
 status=$?
 
