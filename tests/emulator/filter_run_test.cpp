@@ -13,7 +13,7 @@ namespace {
 const char kEntryLine[] = "DEBUG:mytest：entry main\n";
 
 std::string writePpd(int model) {
-  std::string path = testing::TempDir() + "filter-run-" + std::to_string(model) + ".ppd";
+  std::string path = runtest::testFilePath("filter-run-" + std::to_string(model) + ".ppd");
   ppdtest::TestPpd ppd;
   ppd.modelNumber = model;
   EXPECT_TRUE(ppdtest::writeTestPpd(path, ppd));
@@ -22,7 +22,7 @@ std::string writePpd(int model) {
 
 // A raster stream without a single page.
 std::string emptyRaster() {
-  std::string path = testing::TempDir() + "filter-run-empty.ras";
+  std::string path = runtest::testFilePath("filter-run-empty.ras");
   EXPECT_TRUE(rastertest::writeRasterFile(path, {}));
   return path;
 }
@@ -85,13 +85,13 @@ TEST(FilterRun, StartFailuresExitWith1) {
   EXPECT_EQ(r.filterStderr, kEntryLine);
 
   runtest::FilterRunOptions missingRaster = o;
-  missingRaster.raster = testing::TempDir() + "no-such.ras";
+  missingRaster.raster = runtest::testFilePath("no-such.ras");
   r = runtest::runFilter(missingRaster);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_NE(r.filterStderr.find("Unable to open raster file"), std::string::npos) << r.filterStderr;
 
   runtest::FilterRunOptions missingPpd = o;
-  missingPpd.ppd = testing::TempDir() + "no-such.ppd";
+  missingPpd.ppd = runtest::testFilePath("no-such.ppd");
   r = runtest::runFilter(missingPpd);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_NE(r.filterStderr.find("DEBUG: "), std::string::npos);

@@ -10,6 +10,7 @@
 
 #include "page_png.h"
 #include "support/raster_file.h"
+#include "support/run_filter.h"
 #include "support/test_ppd.h"
 
 namespace {
@@ -46,7 +47,7 @@ ReadBack readRaster(const std::string &path) {
 }  // namespace
 
 TEST(RasterFile, PagesReadBackAsWritten) {
-  std::string path = testing::TempDir() + "support-pages.ras";
+  std::string path = runtest::testFilePath("support-pages.ras");
   auto rgb = rastertest::rasterHeader(10, 4, 300, rastertest::RasterColor::Rgb, "Letter");
   auto gray = rastertest::rasterHeader(7, 3, 203, rastertest::RasterColor::Gray);
   rastertest::RasterPage first =
@@ -84,7 +85,7 @@ TEST(RasterFile, A4SizesMatchTheRasterProducers) {
 }
 
 TEST(RasterFile, TruncatedRastersPromiseMoreThanTheyHold) {
-  std::string path = testing::TempDir() + "support-short.ras";
+  std::string path = runtest::testFilePath("support-short.ras");
   rastertest::RasterPage page = rastertest::whitePage(rastertest::rasterHeader(8, 10));
   page.rowsToWrite = 4;
   ASSERT_TRUE(rastertest::writeRasterFile(path, {page}));
@@ -100,7 +101,7 @@ TEST(RasterFile, TruncatedRastersPromiseMoreThanTheyHold) {
 }
 
 TEST(TestPpd, LibcupsReadsModelOptionsAndSizes) {
-  std::string path = testing::TempDir() + "support.ppd";
+  std::string path = runtest::testFilePath("support.ppd");
   ppdtest::TestPpd spec;
   spec.modelNumber = 64519;
   spec.modelName = "HQ31";
@@ -127,7 +128,7 @@ TEST(TestPpd, LibcupsReadsModelOptionsAndSizes) {
 }
 
 TEST(PagePng, GrayImagesSurviveTheRoundTrip) {
-  std::string path = testing::TempDir() + "support.png";
+  std::string path = runtest::testFilePath("support.png");
   emu::GrayImage image{5, 2, {0, 255, 0, 255, 0, 17, 128, 255, 0, 1}};
   std::string error;
   ASSERT_TRUE(emu::writeGrayPng(path, image, error)) << error;
@@ -138,5 +139,5 @@ TEST(PagePng, GrayImagesSurviveTheRoundTrip) {
   EXPECT_EQ(back.dots, image.dots);
   EXPECT_DOUBLE_EQ(emu::blackPercent(image), 40.0);
   EXPECT_FALSE(emu::writeGrayPng(path, emu::GrayImage{0, 0, {}}, error));
-  EXPECT_FALSE(emu::readGrayPng(testing::TempDir() + "missing.png", back, error));
+  EXPECT_FALSE(emu::readGrayPng(runtest::testFilePath("missing.png"), back, error));
 }
