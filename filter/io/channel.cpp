@@ -35,11 +35,20 @@ void sleepFor(double seconds) {
   }
 }
 
+constexpr int kBackChannelFd = 3;
+
+bool backChannelOpen() {
+  return fcntl(kBackChannelFd, F_GETFD) != -1;
+}
+
 class CupsChannel : public Channel {
  public:
   ssize_t backRead(unsigned char *buf, size_t n, double timeout) override {
     timespec start = monotonicNow();
-    ssize_t got = cupsBackChannelRead(reinterpret_cast<char *>(buf), n, timeout);
+    // libcups retries its select() for as long as it fails with anything but EINTR/EAGAIN, so
+    // with descriptor 3 closed it would spin for ever: only call it when the descriptor exists.
+    ssize_t got = -1;
+    if (backChannelOpen()) got = cupsBackChannelRead(reinterpret_cast<char *>(buf), n, timeout);
     if (got <= 0) {
       // No back channel, or end of file: behave like a silent printer.
       double left = timeout - secondsSince(start);
@@ -48,8 +57,10 @@ class CupsChannel : public Channel {
     return got;
   }
   void drain(double timeout) override {
-    char data[3];
-    int datalen = 0;
+    // datalen is in/out: the room for the answer's data in, the answer's length out. The
+    // status is not examined: a backend without a side channel just makes this return at once.
+    char data[1024];
+    int datalen = static_cast<int>(sizeof data);
     cupsSideChannelDoRequest(CUPS_SC_CMD_DRAIN_OUTPUT, data, &datalen, timeout);
   }
   void sleepMs(unsigned ms) override { sleepFor(ms / 1000.0); }
@@ -71,6 +82,6 @@ Channel &cupsChannel() {
 }
 
 void prepareBackChannel() {
-  int flags = fcntl(3, F_GETFL);
-  if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(3, F_SETFL, flags | O_NONBLOCK);
+  int flags = fcntl(kBackChannelFd, F_GETFL);
+  if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(kBackChannelFd, F_SETFL, flags | O_NONBLOCK);
 }

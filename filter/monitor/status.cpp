@@ -1,6 +1,117 @@
-// Status record and report parser. (Placeholder until the parser lands.)
+// The printer status record and the parser of the printer's status reports (paper, cover,
+// temperature, idle, cancel, hardware version, serial number).
 #include "monitor/status.h"
+
+#include "driver/job.h"
+#include "io/log.h"
 
 MON mymon;
 
-void pocessRead(const unsigned char *, ssize_t) {}
+namespace {
+
+constexpr unsigned char kReportStart = 0x1A;
+
+// Report codes (second byte of a report) and the values that mean something.
+constexpr unsigned char kTemperature = 0x03;
+constexpr unsigned char kOverheated = 0xA9;
+constexpr unsigned char kTemperatureNormal = 0xA8;
+constexpr unsigned char kCover = 0x05;
+constexpr unsigned char kCoverOpen = 0x99;
+constexpr unsigned char kCoverClosed = 0x98;
+constexpr unsigned char kPaper = 0x06;
+constexpr unsigned char kPaperPresent = 0x89;
+constexpr unsigned char kPaperOut = 0x88;
+constexpr unsigned char kHardwareVersion = 0x07;
+constexpr unsigned char kSerialNumber = 0x08;
+constexpr unsigned char kJob = 0x0B;
+constexpr unsigned char kJobCanceled = 0xB8;
+constexpr unsigned char kState = 0x0F;
+constexpr unsigned char kIdle = 0x0C;
+
+constexpr ssize_t kVersionReportLength = 5;
+constexpr ssize_t kSerialReportLength = 17;
+constexpr ssize_t kSerialLength = kSerialReportLength - 2;
+
+// Messagestatus values: what the user was told last.
+constexpr unsigned char kToldNormal = 1;
+constexpr unsigned char kToldPaperOut = 2;
+constexpr unsigned char kToldHeatOrCover = 3;
+
+ssize_t reportLength(unsigned char code) {
+  if (code == kHardwareVersion) return kVersionReportLength;
+  if (code == kSerialNumber) return kSerialReportLength;
+  return 3;
+}
+
+void announce(const char *english, const char *chinese) {
+  logMessage("%s", mymon.language == 1 ? chinese : english);
+}
+
+// Puts the page progress back into the printer-state message after an error message.
+void announceProgress() {
+  const int page = Page;
+  const int total = TotalPage;
+  logMessage("INFO: %d/%d\n", page, total);
+}
+
+// Applies one 3-byte report (code and value).
+void applyShortReport(unsigned char code, unsigned char value) {
+  if (code == kTemperature && value == kOverheated) {
+    mymon.Tstatus = 1;
+    mymon.messagestatus = kToldHeatOrCover;
+    announce("INFO: The printer has overheated, please wait a moment.\n",
+             "INFO: 打印机过热，请稍等\n");
+  } else if (code == kTemperature && value == kTemperatureNormal) {
+    mymon.Tstatus = 0;
+    mymon.messagestatus = kToldNormal;
+    announceProgress();
+  } else if (code == kCover && value == kCoverOpen) {
+    mymon.Coverstatus = 1;
+    mymon.messagestatus = kToldHeatOrCover;
+  } else if (code == kCover && value == kCoverClosed) {
+    mymon.Coverstatus = 0;
+  } else if (code == kPaper && value == kPaperPresent) {
+    mymon.paperstatus = 1;
+    mymon.messagestatus = kToldNormal;
+    announceProgress();
+  } else if (code == kPaper && value == kPaperOut) {
+    mymon.paperstatus = 0;
+    // Out of paper on an idle printer: the sheet has left it.
+    if (mymon.freeStatus) mymon.nonePaper = 1;
+    if (mymon.messagestatus != kToldPaperOut)
+      announce("INFO: The printer is out of paper.\n", "INFO: 打印机缺纸\n");
+    mymon.messagestatus = kToldPaperOut;
+  } else if (code == kJob && value == kJobCanceled) {
+    Canceled = 1;
+    logMessage("INFO: job is canceled\n");
+  } else if (code == kState && value == kIdle) {
+    mymon.freeStatus = 1;
+  }
+}
+
+}  // namespace
+
+void pocessRead(const unsigned char *data, ssize_t length) {
+  if (data == nullptr) return;
+  ssize_t i = 0;
+  while (i + 2 < length && data[i] != 0x00) {
+    if (data[i] != kReportStart) {
+      i++;  // stray byte between reports
+      continue;
+    }
+    const unsigned char code = data[i + 1];
+    const ssize_t reportEnd = i + reportLength(code);  // one past the report's last byte
+    if (code == kHardwareVersion) {
+      if (reportEnd <= length)
+        for (int k = 0; k < 3; k++) mymon.hardVer[k] = data[i + 2 + k];
+    } else if (code == kSerialNumber) {
+      if (reportEnd <= length) {
+        for (ssize_t k = 0; k < kSerialLength; k++) mymon.sn[k] = data[i + 2 + k];
+        mymon.sn[kSerialLength] = 0;
+      }
+    } else {
+      applyShortReport(code, data[i + 2]);
+    }
+    i = reportEnd;
+  }
+}
