@@ -154,6 +154,7 @@ int runBackend(const std::vector<std::string> &argv) {
   PrinterSetup setup;
   setup.outDir = o.outDir + "/job-" + argv[1];
   setup.script = o.printer;
+  setup.labelRowBytes = o.labelRowBytes;
   const char *ppd = o.ppd.empty() ? std::getenv("PPD") : o.ppd.c_str();
   if (!ppd || !readPpdModel(ppd, setup.model, setup.modelName, error)) {
     std::fprintf(stderr, "DEBUG: no readable PPD (%s); parsing the stream as thermal\n",
