@@ -7,6 +7,7 @@
 #include <cups/sidechannel.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -144,15 +145,19 @@ int runBackend(const std::vector<std::string> &argv) {
     return CUPS_BACKEND_STOP;
   }
   EmulatorOptions o;
-  o.outDir = "/tmp/rx5k-emu";
+  o.outDir.clear();
   uriArgs.push_back("--backend");
   if (!parseEmulatorArgs(uriArgs, o, error)) {
     std::fprintf(stderr, "ERROR: device URI: %s\n", error.c_str());
     return CUPS_BACKEND_STOP;
   }
+  // Like the scheduler's own backends: once the job is cancelled the filter still writes its
+  // trailer, so read the stream to its end rather than die on SIGTERM.
+  if (argv.size() == 6) signal(SIGTERM, SIG_IGN);
 
   PrinterSetup setup;
-  setup.outDir = o.outDir + "/job-" + argv[1];
+  // The URI's folder is used as it is; without one each job gets its own folder.
+  setup.outDir = o.outDir.empty() ? "/tmp/rx5k-emu/job-" + argv[1] : o.outDir;
   setup.script = o.printer;
   setup.labelRowBytes = o.labelRowBytes;
   const char *ppd = o.ppd.empty() ? std::getenv("PPD") : o.ppd.c_str();

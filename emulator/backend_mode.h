@@ -19,7 +19,8 @@ bool isBackendName(const std::string &argv0);
 // each key becomes "--key" followed by its %-decoded value, if any. False on another scheme.
 bool backendArgsFromUri(const std::string &uri, std::vector<std::string> &args, std::string &error);
 
-// Runs the backend with its CUPS arguments (argv[0] first). Returns the backend's exit status.
+// Runs the backend with its CUPS arguments (argv[0] first). The output goes to the URI's "out"
+// folder, or to /tmp/rx5k-emu/job-ID without one. Returns the backend's exit status.
 int runBackend(const std::vector<std::string> &argv);
 
 }  // namespace emu
