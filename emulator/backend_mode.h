@@ -12,7 +12,8 @@ namespace emu {
 inline constexpr const char *kBackendDeviceLine =
     "network rx5k-emu \"Unknown\" \"RX5K printer emulator\"\n";
 
-// True when the program was started under the backend's name.
+// True when the program was started as the backend: under the backend's name, or by the
+// scheduler, which passes the device URI ("rx5k-emu:/?...") as argv[0].
 bool isBackendName(const std::string &argv0);
 
 // Emulator options from a device URI such as "rx5k-emu:/?out=/tmp/x&paper-missing=2&silent":

@@ -110,6 +110,7 @@ TEST(BackendMode, DeviceUriOptions) {
   EXPECT_TRUE(args.empty());
   EXPECT_FALSE(emu::backendArgsFromUri("socket://printer:9100", args, error));
   EXPECT_TRUE(emu::isBackendName("/usr/lib/cups/backend/rx5k-emu"));
+  EXPECT_TRUE(emu::isBackendName("rx5k-emu:/?out=/var/tmp/x"));
   EXPECT_FALSE(emu::isBackendName("/usr/bin/rx5k-emulator"));
 }
 
