@@ -386,3 +386,5 @@ BENCHMARK(BM_CompressBitmap)->Apply(pageKindArgs);
 BENCHMARK(BM_TransmitBitmap)->Apply(transmitArgs);
 BENCHMARK(BM_LabelPage)->Apply(labelArgs);
 BENCHMARK(BM_LabelRowCoder)->Apply(coderArgs);
+
+BENCHMARK_MAIN();
