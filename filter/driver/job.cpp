@@ -59,6 +59,10 @@ void onPrinterGone() {
   Canceled.store(1);
 }
 
+bool jobCanceled() {
+  return Canceled.load() != 0;
+}
+
 void readJobOptions(Job &job, const char *text) {
   job.num_options = cupsParseOptions(text, 0, &job.options);
   for (int i = 0; i < job.num_options; i++) {
@@ -314,9 +318,9 @@ int rastertoRX5K(int argc, char *argv[]) {
   // A backend that goes away must end the job, not kill the filter.
   signal(SIGPIPE, SIG_IGN);
   prnSetFailureHandler(onPrinterGone);
+  setChannelCancelCheck(jobCanceled);
   prepareBackChannel();
   job.ras = cupsRasterOpen(job.fd, CUPS_RASTER_READ);
-
 
   readJobOptions(job, argv[5]);
 

@@ -24,6 +24,9 @@ Channel &channel();
 // Installs a channel (nullptr restores the real one).
 void setChannel(Channel *c);
 
+// The real layer's drains end early once canceled() returns true (the job was cancelled).
+void setChannelCancelCheck(bool (*canceled)());
+
 // Makes descriptor 3 non-blocking when it is open, so that a hand-made set-up with a blocking
 // back channel cannot hang the timed reads.
 void prepareBackChannel();

@@ -58,6 +58,12 @@ int millimetresToDotsProductFirst(int mm, unsigned dpi) {
   return clampedDots(static_cast<double>(product) / 25.4);
 }
 
+// A pause of a ready wait; none once the job is cancelled, so that a cancel ends the set-up
+// within the current query or pause instead of after every pause still to come.
+void pauseUnlessCanceled(unsigned ms) {
+  if (!canceled()) mysleep(ms);
+}
+
 // ---- Ready waits. Each returns false when the job was cancelled and the set-up must stop. ----
 
 // Asks for the paper until the printer reports it loaded, one second between tries.
@@ -73,7 +79,7 @@ bool waitPaperTwice() {
   if (canceled()) return false;
   logMessage("mytest：entry RX5K start page\n");
   pollUntilPaperLoaded();
-  mysleep(1100);
+  pauseUnlessCanceled(1100);
   pollUntilPaperLoaded();
   if (canceled()) return false;
   mysleep(1500);
@@ -93,7 +99,7 @@ bool waitSheetGoneAndReady() {
       if (mymon.nonePaper != 0 || canceled()) break;
       mysleep(500);
     }
-    sleepSeconds(1);
+    pauseUnlessCanceled(1000);
   }
   for (;;) {
     if (GetPaperStatus() == 1) {
@@ -106,7 +112,7 @@ bool waitSheetGoneAndReady() {
     if (canceled()) break;
     sleepSeconds(1);
   }
-  sleepSeconds(2);
+  pauseUnlessCanceled(2000);
   return !canceled();
 }
 
@@ -116,10 +122,10 @@ bool waitPaperAndCover() {
     int paper = GetPaperStatus();
     if (canceled()) break;
     if (paper == 1 && GetCoverStatus() == 0) {
-      mysleep(1100);
+      pauseUnlessCanceled(1100);
       if (GetPaperStatus() == 1) break;
     }
-    sleepSeconds(1);
+    pauseUnlessCanceled(1000);
   }
   if (canceled()) return false;
   mysleep(1800);
@@ -147,7 +153,7 @@ void waitIdleThenReadyTwice() {
     loopCount++;
     sleepSeconds(1);
   }
-  if (loopCount > 1) sleepSeconds(3);
+  if (loopCount > 1) pauseUnlessCanceled(3000);
 }
 
 // ---- Option steps. ----
@@ -301,8 +307,15 @@ void logPageHeader(const cups_page_header2_t *h) {
   std::string_view mediaType = headerString(h->MediaType);
   std::string_view outputType = headerString(h->OutputType);
   std::string_view pageSizeName = headerString(h->cupsPageSizeName);
-  // The fields are unsigned or enums in the header; the log has always shown them as int.
-  auto i = [](auto v) { return static_cast<int>(v); };
+  // The fields are unsigned or enums in the header; the log has always shown them as int. A
+  // hostile raster may store any value in an enum field, which the enum type need not be able
+  // to hold: every field is read from its bytes as unsigned.
+  auto i = [](const auto &field) {
+    static_assert(sizeof field == sizeof(unsigned));
+    unsigned value;
+    std::memcpy(&value, &field, sizeof value);
+    return static_cast<int>(value);
+  };
   logMessage("DEBUG: StartPage...\n");
   logMessage("DEBUG: MediaClass = \"%.*s\"\n", s(mediaClass), mediaClass.data());
   logMessage("DEBUG: MediaColor = \"%.*s\"\n", s(mediaColor), mediaColor.data());
