@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "driver/header_fields.h"
+
 RasterLayout rasterLayoutOf(const cups_page_header2_t &header) {
-  if (header.cupsBitsPerColor != 8 || header.cupsColorOrder != CUPS_ORDER_CHUNKED)
+  // The enums are read as stored: a hostile header may hold values they cannot represent.
+  if (header.cupsBitsPerColor != 8 || headerFieldValue(header.cupsColorOrder) != CUPS_ORDER_CHUNKED)
     return RasterLayout::Unsupported;
-  switch (header.cupsColorSpace) {
+  switch (headerFieldValue(header.cupsColorSpace)) {
     case CUPS_CSPACE_RGB:
     case CUPS_CSPACE_SRGB:
     case CUPS_CSPACE_ADOBERGB:

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "driver/choices.h"
+#include "driver/header_fields.h"
 #include "driver/job.h"
 #include "io/log.h"
 #include "io/printer_stream.h"
@@ -307,15 +308,8 @@ void logPageHeader(const cups_page_header2_t *h) {
   std::string_view mediaType = headerString(h->MediaType);
   std::string_view outputType = headerString(h->OutputType);
   std::string_view pageSizeName = headerString(h->cupsPageSizeName);
-  // The fields are unsigned or enums in the header; the log has always shown them as int. A
-  // hostile raster may store any value in an enum field, which the enum type need not be able
-  // to hold: every field is read from its bytes as unsigned.
-  auto i = [](const auto &field) {
-    static_assert(sizeof field == sizeof(unsigned));
-    unsigned value;
-    std::memcpy(&value, &field, sizeof value);
-    return static_cast<int>(value);
-  };
+  // The fields are unsigned or enums in the header; the log has always shown them as int.
+  auto i = [](const auto &field) { return static_cast<int>(headerFieldValue(field)); };
   logMessage("DEBUG: StartPage...\n");
   logMessage("DEBUG: MediaClass = \"%.*s\"\n", s(mediaClass), mediaClass.data());
   logMessage("DEBUG: MediaColor = \"%.*s\"\n", s(mediaColor), mediaColor.data());

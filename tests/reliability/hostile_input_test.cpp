@@ -78,9 +78,9 @@ TEST(HostileHeaders, InconsistentPagesAreRefusedWithAnErrorLine) {
       {"width-zero", [](auto &h) { h.cupsWidth = 0; }},
       {"absurd-size",
        [](auto &h) {
-         h.cupsWidth = 4000000000u;
-         h.cupsHeight = 4000000000u;
-         h.cupsBytesPerLine = 4294967295u;  // a multiple of 3, as libcups demands
+         h.cupsWidth = 100000000u;
+         h.cupsHeight = 100000000u;
+         h.cupsBytesPerLine = 300000000u;
        }},
       {"absurd-height", [](auto &h) { h.cupsHeight = 4000000000u; }},
       {"row-too-short-for-width", [](auto &h) { h.cupsBytesPerLine = 30; }},
@@ -106,6 +106,14 @@ TEST(HostileHeaders, InconsistentPagesAreRefusedWithAnErrorLine) {
          h.cupsBytesPerLine = (h.cupsWidth + 7) / 8;
        }},
       {"banded", [](auto &h) { h.cupsColorOrder = CUPS_ORDER_BANDED; }},
+      {"colour-space-no-enum-holds",
+       [](auto &h) {
+         unsigned junk = 0xFFFFFFF0u;
+         std::memcpy(&h.cupsColorSpace, &junk, sizeof junk);
+         std::memcpy(&h.cupsColorOrder, &junk, sizeof junk);
+       }},
+      {"custom-string-unterminated",
+       [](auto &h) { std::memset(h.cupsString[15], 'y', sizeof h.cupsString[15]); }},
       {"size-name-unterminated",
        [](auto &h) { std::memset(h.cupsPageSizeName, 'A', sizeof h.cupsPageSizeName); }},
       {"media-type-unterminated",
@@ -231,12 +239,13 @@ TEST(HostileHeaders, TruncatedRasterPrintsWhatArrived) {
 // refused like inconsistent ones.
 TEST(HostileHeaders, PagesBeyondTheMemoryAvailableAreRefused) {
   std::string ppd = modelPpd(400);
-  // 2000 x 2000 dots need more than the 1 MiB ceiling; only a few rows are in the file.
+  // 4000 x 4000 dots need more than an 8 MiB ceiling (a small page, placed on A4 paper, needs
+  // about 5 MiB); only a few rows are in the file.
   RasterPage big = plainPage(64, 24, 0);
-  big.header = rastertest::rasterHeader(2000, 2000);
+  big.header = rastertest::rasterHeader(4000, 4000);
   big.pixels.assign(big.header.cupsBytesPerLine * 2u, 0);
   FilterRunOptions ceiling = job(ppd, rawRaster("ceiling", {plainPage(64, 24, 0), big}), "ceiling");
-  ceiling.env = {"RX5K_PAGE_MEMORY_LIMIT=1M"};
+  ceiling.env = {"RX5K_PAGE_MEMORY_LIMIT=8M"};
   std::vector<FilterRunOptions> jobs = {ceiling};
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
