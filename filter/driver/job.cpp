@@ -306,6 +306,8 @@ int rastertoRX5K(int argc, char *argv[]) {
   logMessage("DEBUG:mytest：entry main\n");
   if (argc != 6 && argc != 7) return 1;
 
+  // Before the raster file is opened, which must not take the channels' descriptors.
+  prepareBackChannel();
   Job job;
   if (argc == 7) {
     job.fd = open(argv[6], O_RDONLY);
@@ -319,7 +321,6 @@ int rastertoRX5K(int argc, char *argv[]) {
   signal(SIGPIPE, SIG_IGN);
   prnSetFailureHandler(onPrinterGone);
   setChannelCancelCheck(jobCanceled);
-  prepareBackChannel();
   job.ras = cupsRasterOpen(job.fd, CUPS_RASTER_READ);
 
   readJobOptions(job, argv[5]);

@@ -4,9 +4,11 @@
 #include <cups/cups.h>
 #include <cups/sidechannel.h>
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
+#include <initializer_list>
 
 namespace {
 
@@ -36,6 +38,7 @@ void sleepFor(double seconds) {
 }
 
 constexpr int kBackChannelFd = 3;
+constexpr int kSideChannelFd = 4;
 // Longest stretch a drain waits before it looks at the cancel check again.
 constexpr double kDrainSliceSeconds = 0.1;
 
@@ -110,6 +113,18 @@ void setChannelCancelCheck(bool (*canceled)()) {
 }
 
 void prepareBackChannel() {
+  // A descriptor 3 or 4 left closed would go to the next file the filter opens (the raster
+  // file): the monitor would then read raster bytes as status reports and the drains would
+  // consume them. /dev/null, read-only, holds the places: reads at end of file behave like a
+  // silent printer, and a drain's request fails at once as with no side channel.
+  for (int fd : {kBackChannelFd, kSideChannelFd}) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    int placeholder = open("/dev/null", O_RDONLY);
+    if (placeholder >= 0 && placeholder != fd) {
+      dup2(placeholder, fd);
+      close(placeholder);
+    }
+  }
   int flags = fcntl(kBackChannelFd, F_GETFL);
   if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(kBackChannelFd, F_SETFL, flags | O_NONBLOCK);
 }

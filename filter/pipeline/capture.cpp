@@ -31,7 +31,9 @@ int rasterBytesPerDot(RasterLayout layout) {
 }
 
 void buildLightMap(int offset, unsigned char map[256]) {
-  for (int v = 0; v < 256; v++) map[v] = static_cast<unsigned char>(std::clamp(v + offset, 0, 255));
+  // Beyond +-255 every offset gives the same map; held there, v + offset cannot overflow.
+  const int held = std::clamp(offset, -255, 255);
+  for (int v = 0; v < 256; v++) map[v] = static_cast<unsigned char>(std::clamp(v + held, 0, 255));
 }
 
 void captureRow(const unsigned char *raster, RasterLayout layout, int width, int nw,

@@ -320,7 +320,10 @@ TEST(HostileOptions, NumbersBeyondTheIntRangeAreHarmless) {
       std::string name = "options-" + std::to_string(m.model) + "-" + std::to_string(jobs.size());
       std::string ppdPath = reliability::scratchDir() + "/" + name + ".ppd";
       ASSERT_TRUE(ppdtest::writeTestPpd(ppdPath, ppd));
-      FilterRunOptions o = job(ppdPath, rawRaster(name, {plainPage(64, 24, 0)}), name);
+      // The page size on which gray mode adds 10 to the brightness offset.
+      RasterPage page = plainPage(64, 24, 0);
+      std::strncpy(page.header.cupsPageSizeName, "RX5_A4", sizeof page.header.cupsPageSizeName);
+      FilterRunOptions o = job(ppdPath, rawRaster(name, {page}), name);
       o.jobOptions = std::string("com.apple.print.PrintSettings.PMTotalSidesImaged..n.=") + value;
       jobs.push_back(o);
       names.push_back(name + " = " + value);
