@@ -10,8 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -102,6 +104,20 @@ bool pump(int fd, std::string &into) {
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
     return false;
   }
+}
+
+// The peak resident memory of the running process (VmHWM), 0 when unknown. Unlike the
+// ru_maxrss of wait4, it counts only the program after its exec, not the test process's pages
+// that the child shared before it.
+long peakResidentKb(pid_t pid) {
+  FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+  if (!f) return 0;
+  char line[256];
+  long kb = 0;
+  while (std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
+  std::fclose(f);
+  return kb;
 }
 
 // The child: descriptors 0 to 4 as the scheduler would hand them, then the filter.
@@ -197,6 +213,7 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
       kill(pid, SIGKILL);
       r.timedOut = true;
     }
+    r.maxRssKb = std::max(r.maxRssKb, peakResidentKb(pid));
     exited = wait4(pid, &status, WNOHANG, &usage) == pid;
   }
   r.seconds = secondsSince(start);
@@ -214,7 +231,6 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
     return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6;
   };
   r.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-  r.maxRssKb = usage.ru_maxrss;
   return r;
 }
 
