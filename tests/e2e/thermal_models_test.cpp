@@ -38,6 +38,9 @@ struct ThermalCase {
   // filter's 0.1 s drain time-out lets later bytes overtake a drain in its log: for such cases
   // the order of the drains is not compared.
   bool drainsUnordered = false;
+  // Per page, the least time in seconds from the item before the page's first item (the page's
+  // first item on page 1) to its bitmap command: the pauses and ready waits. Empty: not checked.
+  std::vector<double> minSeconds = {};
 };
 
 std::vector<std::string> withoutDrains(std::vector<std::string> items) {
@@ -84,6 +87,7 @@ std::vector<ThermalCase> thermalCases() {
                      joined({{hex({0x1F, 0x11, 0x02, 0x02})}, transmission(true, true, 64, 40)})}},
                    {},
                    {"density dis 1\n"}});
+  cases.back().minSeconds = {0, 3.0};
 
   // The project's PPD offers no choice 3 for this model; a test PPD does.
   ppdtest::TestPpd ppd22;
@@ -119,6 +123,7 @@ std::vector<ThermalCase> thermalCases() {
          joined({setup23(0x0B, 0), transmission(true, true, 1678, 40)})}},
        {},
        {"PrintMode is 3\n"}});
+  cases.back().minSeconds = {0, 3.0};
 
   cases.push_back({"Model23DefaultsSendOnlyModeAndPaper",
                    "rx5k-23.ppd",
@@ -160,6 +165,7 @@ std::vector<ThermalCase> thermalCases() {
                                       transmission(true, true, 64, 40)}))}},
                    {},
                    {}});
+  cases.back().minSeconds = {4.9};
 
   cases.push_back(
       {"Model400SpecialDensityAndJobEndFeed",
@@ -184,6 +190,7 @@ std::vector<ThermalCase> thermalCases() {
                              transmission(true, false, 64, 2373)})}},
                    {},
                    {"mytest：entry RX5K start page\n"}});
+  cases.back().minSeconds = {4.6};
 
   cases.push_back({"Model613207SpecialDensityCompressed",
                    "rx5k-613207.ppd",
@@ -196,6 +203,7 @@ std::vector<ThermalCase> thermalCases() {
                              transmission(true, true, 64, 281)})}},
                    {},
                    {}});
+  cases.back().minSeconds = {2.6};
 
   // The PPD's default anti-wrinkle choice "0" is marked; "Default" darkness sends nothing.
   cases.push_back({"Model590314DefaultsRawWithTopMargin",
@@ -209,6 +217,7 @@ std::vector<ThermalCase> thermalCases() {
                              transmission(true, false, 64, 281)})}},
                    {},
                    {}});
+  cases.back().minSeconds = {2.6};
 
   cases.push_back({"Model590314HQ31HasNoFiller",
                    "rx5k-590314-hq31.ppd",
@@ -221,6 +230,19 @@ std::vector<ThermalCase> thermalCases() {
                              transmission(false, false, 64, 281)})}},
                    {},
                    {}});
+  cases.back().minSeconds = {2.6};
+  cases.push_back({"Model590314HQ32HasNoFiller",
+                   "rx5k-590314-hq32.ppd",
+                   {},
+                   "Darkness=2",
+                   {},
+                   {{"w64h40", 100, 64, 281, 0, 63,
+                     joined({asked({P, P}),
+                             {hex({0x1F, 0x11, 0x88, 0x02}), hex({0x1F, 0x11, 0x02, 0x04}), kDrain},
+                             transmission(false, false, 64, 281)})}},
+                   {},
+                   {}});
+  cases.back().minSeconds = {2.6};
 
   // Page 2 first waits for the printed sheet to leave (one "no paper" answer, the emulator's
   // sheet gap), then for paper and a closed cover; the job ends with an idle query.
@@ -237,6 +259,7 @@ std::vector<ThermalCase> thermalCases() {
                      joined({asked({I, P, P, C}), setup831, transmission(true, false, 64, 2373)})}},
                    asked({I}),
                    {}});
+  cases.back().minSeconds = {2.0, 3.0};
 
   // Before the printer has reported a hardware version the idle wait is an idle query; the
   // version comes with the first answer. Version 1.0.5 keeps the idle queries. Continuous media:
@@ -259,6 +282,7 @@ std::vector<ThermalCase> thermalCases() {
                  {hex({0x1B, 0x64, 0x01})}})}},
        joined({{hex({0x1B, 0x64, 0x02})}, asked({I})}),
        {}});
+  cases.back().minSeconds = {1.0, 1.0};
 
   // "Default" media tracking on a custom size still sends continuous tracking. Hardware 1.0.4
   // is too old for the idle query: once it has been reported, the idle wait is a cover query.
@@ -277,6 +301,7 @@ std::vector<ThermalCase> thermalCases() {
        {{"w64h40", 0, 64, 40, 0, 0, page64519(I)}, {"w64h40", 0, 64, 40, 0, 0, page64519(C)}},
        joined({{hex({0x1B, 0x64, 0x02})}, asked({C})}),
        {}});
+  cases.back().minSeconds = {1.0, 1.0};
   return cases;
 }
 
@@ -307,6 +332,20 @@ TEST_P(ThermalModel, SendsTheExpectedStreamAndPages) {
   }
   for (const std::string &line : c.stderrLines)
     EXPECT_NE(run.filterStderr.find(line), std::string::npos) << line;
+
+  // The waits, from the emulator's clock.
+  std::vector<WireItem> items = wireItems(run);
+  if (!c.minSeconds.empty() && items.size() == wire.size()) {
+    size_t first = 0;
+    for (size_t i = 0; i < c.pages.size() && i < c.minSeconds.size(); i++) {
+      size_t bitmap = first;
+      while (bitmap < items.size() && items[bitmap].text.rfind("1D 76 30", 0) != 0) bitmap++;
+      ASSERT_LT(bitmap, items.size());
+      double from = items[first > 0 ? first - 1 : 0].time;
+      EXPECT_GE(items[bitmap].time - from, c.minSeconds[i] - 0.05) << "page " << i + 1;
+      first += c.pages[i].wire.size();
+    }
+  }
 
   ASSERT_EQ(run.pages.size(), c.pages.size());
   for (size_t i = 0; i < c.pages.size(); i++) {
