@@ -80,6 +80,22 @@ std::vector<GeometryCase> geometryCases() {
                    testCard(64, 40, "Letter"), [](const DotImage &t) {
                      return placed(shifted(halfTurn(t), -15, 7), 64, 2233, 0, 0);
                    }});
+  // A tattoo size: 297 mm (2373 rows); the picture lowered by the top margin, (842 - 800)
+  // points = 118 rows, less 12 mm (95.9 rows): from row 22.
+  rastertest::RasterPage tattoo = testCard(64, 40, "Tattoo-A4", 842);
+  tattoo.header.cupsImagingBBox[3] = 800;
+  cases.push_back({"Model21TattooLowersByTheMargin", "rx5k-21.ppd", "AdjustHoriaontal=-1", tattoo,
+                   [](const DotImage &t) { return placed(shifted(t, -7, 0), 64, 2373, 0, 22); }});
+
+  // Placements that do not fit drop what falls outside the page. 1665 dots are padded to
+  // 1672 (7 pad columns); widened to 1678 the picture would start at column 7 + 3 and pass the
+  // row's end.
+  cases.push_back({"Model22WideningClipsTheRowEnd", "rx5k-22.ppd", "", testCard(1665, 8, "A4"),
+                   [](const DotImage &t) { return placed(t, 1678, 8, 10, 0); }});
+  // A5 is 1182 dots across, narrower than the 1800-dot page but longer (1678 rows): the picture
+  // starts at column (1182 - 1800) / 2 = -309 and loses both sides.
+  cases.push_back({"Model302A5CropsAWiderPage", "rx5k-302.ppd", "", testCard(1800, 8, "A5"),
+                   [](const DotImage &t) { return placed(t, 1182, 1678, -309, 0); }});
   return cases;
 }
 
