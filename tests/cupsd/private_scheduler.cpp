@@ -281,11 +281,13 @@ std::string PrivateScheduler::jobLog(int job) const {
   return lines;
 }
 
-bool PrivateScheduler::waitForJobLog(int job, const std::string &text,
-                                     std::chrono::seconds limit) const {
+bool PrivateScheduler::waitForJobLog(int job, const std::string &text, std::chrono::seconds limit,
+                                     const std::string &after) const {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (jobLog(job).find(text) != std::string::npos) return true;
+    const std::string log = jobLog(job);
+    const size_t from = after.empty() ? 0 : log.find(after);
+    if (from != std::string::npos && log.find(text, from) != std::string::npos) return true;
     std::this_thread::sleep_for(200ms);
   }
   return false;

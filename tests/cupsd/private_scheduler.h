@@ -52,8 +52,10 @@ class PrivateScheduler {
   // The scheduler's error_log (LogLevel debug), and the lines about one job.
   std::string errorLog() const;
   std::string jobLog(int job) const;
-  // Polls the error_log until a line of `job` contains `text`; false when `limit` passes.
-  bool waitForJobLog(int job, const std::string &text, std::chrono::seconds limit) const;
+  // Polls the error_log until a line of `job` contains `text` (at or after the first line that
+  // contains `after`, if given); false when `limit` passes.
+  bool waitForJobLog(int job, const std::string &text, std::chrono::seconds limit,
+                     const std::string &after = "") const;
 
  private:
   void writeConfiguration();
