@@ -1,21 +1,42 @@
 // The label printer languages: page prologue, row output with each language's coding, page end.
 #pragma once
 
+#include <cstddef>
+
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
-extern unsigned char *CompBuffer;  // coded row (ZPL, PCL)
-extern unsigned char *LastBuffer;  // seed row (ZPL, PCL)
+extern unsigned char *CompBuffer;  // coded row (ZPL, PCL): 2n + 1 bytes
+extern unsigned char *LastBuffer;  // seed row (ZPL, PCL): n bytes
 extern int LastSet;                // LastBuffer holds the printer's previous row
 
 // Bytes per packed label row: (cupsWidth + 7) / 8.
 unsigned labelRowBytes(const cups_page_header2_t *header);
 
+// Page prologue of a label model, with the header as read from the raster; allocates the row
+// buffers of the page (the driver allocates Buffer and resets Feed afterwards).
 void labelStartPage(ppd_file_t *ppd, cups_page_header2_t *header);
 // Row y, Buffer pointing at header->cupsWidth dots of the finished page.
 void labelOutputLine(ppd_file_t *ppd, cups_page_header2_t *header, int y);
+// Page end of a label model (and the paper state of some thermal models); always flushes.
 void labelEndPage(ppd_file_t *ppd, cups_page_header2_t *header);
+// Releases the page's row buffers; for a page dropped before its end (labelEndPage does it
+// otherwise). Safe to call at any time.
+void labelReleasePageBuffers();
 
-// Row coders.
+// Row coders that write to the printer stream, over the page's CompBuffer and LastBuffer.
+// PCLCompress codes at most n bytes (the page's row length).
 void PCLCompress(const unsigned char *line, int length);
 void ZPLCompress(char repeat_char, int repeat_count);
+
+// The coders as pure functions over buffers.
+// Delta-row (PCL mode 3) form of line against seed (nullptr: no seed row, every byte sent in
+// pieces of 8); out needs 2 × length bytes. Returns the coded length.
+size_t pclCodeDeltaRow(const unsigned char *line, const unsigned char *seed, size_t length,
+                       unsigned char *out);
+// One run of count copies of the hexadecimal digit in ZPL's repeat-count form; out needs
+// count / 400 + 3 bytes. Returns the end of the written bytes.
+unsigned char *zplCodeRun(unsigned char *out, char digit, long count);
+// ZPL form of a row of n bytes (hexadecimal digits, runs, the trailing-zero rules), coded in
+// place in work (2n + 1 bytes). Returns the coded length.
+size_t zplCodeRow(const unsigned char *row, size_t n, unsigned char *work);

@@ -21,3 +21,9 @@ void thermalStartPage(ppd_file_t *ppd, cups_page_header2_t *header);
 bool allocateRowBuffer(size_t bytesPerLine);
 // Releases the row buffer (after the capture, or when a page is dropped).
 void releaseRowBuffer();
+
+// Millimetres to dots at dpi dots per inch, as (mm / 25.4) * dpi in double precision, truncated
+// toward zero; clamped to +-1e6 dots so that absurd offsets stay representable.
+int millimetresToDots(int mm, unsigned dpi);
+// True when the PPD's ModelName is exactly name (case included).
+bool ppdModelNameIs(const ppd_file_t *ppd, const char *name);

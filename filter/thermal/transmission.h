@@ -7,8 +7,11 @@
 #include <cstddef>
 
 // Compresses size bytes into 4096-byte LZO1X-1 frames (3-byte length header each) at compress;
-// returns the bytes written. compress must hold compressedCapacity(size) bytes.
+// returns the bytes written (-1 when the LZO library cannot be initialised). compress must hold
+// compressedCapacity(size) bytes.
 int compressBitmap(const unsigned char *buffer, unsigned char *compress, int size);
+// Room for the compressed stream of size bytes: size + size/16 + 1024, and never less than the
+// worst case of every frame.
 size_t compressedCapacity(size_t size);
 
 enum class TransmitResult {

@@ -1,0 +1,39 @@
+// Command line of rx5k-emulator: the printer script, the filter run and the output folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "printer_script.h"
+
+namespace emu {
+
+struct EmulatorOptions {
+  std::string ppd;                  // --ppd: the printer's PPD (required)
+  std::string outDir = "rx5k-out";  // --out
+  std::string filter;               // --filter (empty: rastertoRX5K beside the emulator)
+  PrinterSettings printer;
+  bool viaStdin = false;  // --stdin: the raster goes through standard input
+  int sigtermAfterMs = -1;
+  int sigtermAtPage = 0;
+  double timeoutSeconds = 0;
+  bool showStderr = false;
+  bool backend = false;                 // --backend: run as a CUPS backend
+  bool explicitArgv = false;            // --argv given: filterArgs replace the standard ones
+  std::vector<std::string> filterArgs;  // --argv values (argv[1] on)
+  std::vector<std::string> env;         // --env NAME=VALUE
+  std::string jobOptions;               // first argument after --
+  std::string rasterFile;               // second argument after -- (empty: standard input)
+  bool help = false;
+};
+
+// Parses the arguments (without the program name). False with a message on a bad command line.
+bool parseEmulatorArgs(const std::vector<std::string> &args, EmulatorOptions &options,
+                       std::string &error);
+
+// The arguments the filter gets after argv[0]: job-id user title copies options [file].
+std::vector<std::string> standardFilterArgs(const EmulatorOptions &options);
+
+const char *emulatorUsage();
+
+}  // namespace emu

@@ -1,0 +1,44 @@
+// Zebra EPL in its two modes: line mode (ESC g rows) and page mode ("GW" graphic rows, with
+// the bytes complemented because page-mode graphics print the 0 bits).
+#include <cstdlib>
+
+#include "io/printer_stream.h"
+#include "labels/label_private.h"
+
+void eplLineStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
+  const char *rate;
+  if (markedChoiceOtherThan(ppd, "zePrintRate", "Default", &rate))
+    prnPrintf("\033S%.0f", 2 * std::atof(rate) - 2);
+  if (darknessGiven(header->cupsCompression))
+    prnPrintf("\033D%d", asSigned(header->cupsCompression * 7 / 100));
+  writeText("\033M01\033B");
+}
+
+void eplLineOutputLine(const unsigned char *row, size_t n) {
+  prnPrintf("\033g%03d", asSigned(static_cast<unsigned>(n)));
+  prnWrite(row, n);
+  prnFlush();
+}
+
+void eplPageStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
+  writeText("\nN\n");
+  if (headerStringIs(header->MediaType, "Direct")) writeText("OD\n");
+  const char *rate;
+  if (markedChoiceOtherThan(ppd, "zePrintRate", "Default", &rate)) {
+    // The page-mode speeds are whole rates from 3 on; below, the line-mode scale applies.
+    float value = static_cast<float>(std::atof(rate));
+    prnPrintf("S%.0f\n", value >= 3.0 ? value : 2.0 * value - 2);
+  }
+  if (darknessGiven(header->cupsCompression))
+    prnPrintf("D%d\n", asSigned(header->cupsCompression * 15 / 100));
+  prnPrintf("q%d\n", asSigned((header->cupsWidth + 7) & ~7u));
+}
+
+void eplPageOutputLine(unsigned char *row, size_t n, int y) {
+  if (isBlankRow(row, n)) return;
+  prnPrintf("GW0,%d,%d,1\n", y, asSigned(static_cast<unsigned>(n)));
+  for (size_t i = 0; i < n; i++) row[i] = static_cast<unsigned char>(~row[i]);
+  prnWrite(row, n);
+  prnPut('\n');
+  prnFlush();
+}

@@ -1,0 +1,9 @@
+// Model 20: each row as its packed bits inverted (a printed dot is a 0 bit), with no command
+// before it; the page ends with "PRINT 1,1".
+#include "labels/label_private.h"
+
+void model20OutputLine(unsigned char *row, size_t n) {
+  for (size_t i = 0; i < n; i++) row[i] = static_cast<unsigned char>(~row[i]);
+  prnWrite(row, n);
+  prnFlush();
+}

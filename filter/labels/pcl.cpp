@@ -1,0 +1,118 @@
+// Intellitech PCL: page format and, on the job's first page, the printer settings; raster
+// rows in delta-row compression (mode 3) with blank rows skipped by ESC *b#Y.
+#include <cstring>
+
+#include "driver/job.h"
+#include "labels/label_private.h"
+#include "labels/labels.h"
+#include "thermal/page_setup.h"
+
+namespace {
+
+// Media size commands of the page lengths the printer knows, in points.
+struct PclPageSize {
+  unsigned length;
+  const char *command;
+};
+const PclPageSize kPclPageSizes[] = {
+    {540, "\033&l80A"}, {624, "\033&l90A"}, {649, "\033&l91A"}, {684, "\033&l81A"},
+    {756, "\033&l1A"},  {792, "\033&l2A"},  {842, "\033&l26A"}, {1008, "\033&l3A"},
+};
+
+void pclPrinterSettings(ppd_file_t *ppd, const cups_page_header2_t *header) {
+  if (header->cupsRowFeed != 0) prnPrintf("\033!p%dS", asSigned(header->cupsRowFeed));
+  // All bits set means no darkness was given; 0 to 100 map to -15 to 15.
+  if (header->cupsCompression != ~0u)
+    prnPrintf("\033&d%dA", asSigned(header->cupsCompression * 30 / 100 - 15));
+  const char *mode;
+  if (!markedChoiceOtherThan(ppd, "inPrintMode", "Default", &mode)) return;
+  if (choiceIs(mode, "Standard")) {
+    writeText("\033!p0M");
+  } else if (choiceIs(mode, "Tear")) {
+    writeText("\033!p1M");
+    if (header->cupsRowCount != 0) prnPrintf("\033!n%dT", asSigned(header->cupsRowCount));
+  } else {
+    writeText("\033!p2M");
+    if (header->cupsRowStep != 0) prnPrintf("\033!n%dC", asSigned(header->cupsRowStep));
+  }
+}
+
+}  // namespace
+
+void pclStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
+  writeText("\033&l6D\033&k12H\033&l0O");
+  const unsigned length = header->PageSize[1];
+  const char *sizeCommand = nullptr;
+  for (const PclPageSize &size : kPclPageSizes)
+    if (size.length == length) sizeCommand = size.command;
+  if (sizeCommand)
+    writeText(sizeCommand);
+  else
+    prnPrintf("\033!f%dZ", asSigned(length * 300 / 72));  // length in 1/300 inch
+  prnPrintf("\033&l%dP", asSigned(length / 12));
+  prnPrintf("\033&l0E\033&l%dX\033&l0L", asSigned(header->NumCopies));
+  if (Page == 1) pclPrinterSettings(ppd, header);
+  prnPrintf("\033*t%dR\033*r%dS\033*r%dT\033&a0H\033&a0V\033*r1A\033*b3M",
+            asSigned(header->HWResolution[0]), asSigned(header->cupsWidth),
+            asSigned(header->cupsHeight));
+  allocateRowCoderBuffers(labelRowBytes(header));
+}
+
+size_t pclCodeDeltaRow(const unsigned char *line, const unsigned char *seed, size_t length,
+                       unsigned char *out) {
+  unsigned char *o = out;
+  size_t p = 0;
+  while (p < length) {
+    if (!seed) {
+      const size_t count = length - p < 8 ? length - p : 8;
+      *o++ = static_cast<unsigned char>((count - 1) * 32);
+      std::memcpy(o, line + p, count);
+      o += count;
+      p += count;
+      continue;
+    }
+    const size_t start = p;
+    while (p < length && line[p] == seed[p]) p++;
+    if (p == length) break;
+    const size_t offset = p - start;
+    size_t count = 1;  // line[p] differs from its seed byte
+    while (count < 8 && p + count < length && line[p + count] != seed[p + count]) count++;
+    const unsigned char command = static_cast<unsigned char>((count - 1) * 32);
+    if (offset <= 30) {
+      *o++ = static_cast<unsigned char>(command + offset);
+    } else {
+      *o++ = static_cast<unsigned char>(command + 31);
+      size_t rest = offset - 31;
+      for (; rest >= 255; rest -= 255) *o++ = 255;
+      *o++ = static_cast<unsigned char>(rest);
+    }
+    std::memcpy(o, line + p, count);
+    o += count;
+    p += count;
+  }
+  return static_cast<size_t>(o - out);
+}
+
+void PCLCompress(const unsigned char *line, int length) {
+  if (!CompBuffer || !LastBuffer || length < 0) return;
+  size_t n = static_cast<size_t>(length);
+  if (n > labelPageRowBytes) n = labelPageRowBytes;
+  const size_t coded = pclCodeDeltaRow(line, LastSet ? LastBuffer : nullptr, n, CompBuffer);
+  prnPrintf("\033*b%dW", static_cast<int>(coded));
+  prnWrite(CompBuffer, coded);
+  std::memcpy(LastBuffer, line, n);
+  LastSet = 1;
+}
+
+void pclOutputLine(const unsigned char *row, size_t n) {
+  if (isBlankRow(row, n)) {
+    Feed++;
+    return;
+  }
+  if (Feed > 0) {
+    prnPrintf("\033*b%dY", Feed);
+    Feed = 0;
+    LastSet = 0;  // the printer clears its seed row on a skip
+  }
+  PCLCompress(row, static_cast<int>(n));
+}

@@ -1,0 +1,293 @@
+// The printer-side parser of the thermal stream: command lengths, filler runs, raw and
+// LZO-framed bitmaps, and the errors a printer must notice (with their offsets).
+#include <gtest/gtest.h>
+#include <lzo/lzo1x.h>
+
+#include <string>
+#include <vector>
+
+#include "thermal_parser.h"
+
+using emu::ThermalCommand;
+using emu::ThermalEvent;
+using emu::ThermalParser;
+
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s += static_cast<char>(v);
+  return s;
+}
+
+// LZO1X-1 frames of data cut into blocks of the given size (4096 as the filter does).
+std::string lzoFrames(const std::vector<unsigned char> &data, size_t block = 4096) {
+  lzo_init();
+  std::vector<unsigned char> work(LZO1X_1_MEM_COMPRESS);
+  std::string out;
+  for (size_t i = 0; i < data.size(); i += block) {
+    size_t n = std::min(block, data.size() - i);
+    std::vector<unsigned char> packed(n + n / 16 + 64 + 3);
+    lzo_uint length = 0;
+    lzo1x_1_compress(data.data() + i, n, packed.data(), &length, work.data());
+    out += static_cast<char>(length & 0xFF);
+    out += static_cast<char>((length >> 8) & 0xFF);
+    out += '\0';
+    out.append(reinterpret_cast<const char *>(packed.data()), length);
+  }
+  return out;
+}
+
+std::string bitmapHeader(int bytewidth, int rows) {
+  return bytes({0x1D, 0x76, 0x30, 0x00, bytewidth & 0xFF, bytewidth >> 8, rows & 0xFF, rows >> 8});
+}
+
+// A bitmap that does not compress to nothing: a pattern with some noise.
+std::vector<unsigned char> patternBitmap(size_t size) {
+  std::vector<unsigned char> v(size);
+  unsigned seed = 12345;
+  for (size_t i = 0; i < size; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    v[i] = (i % 97 < 40) ? 0xFF : static_cast<unsigned char>(seed >> 24);
+  }
+  return v;
+}
+
+// Feeds the stream in pieces of the given size (0: whole) and finishes it.
+emu::ThermalStream feedInPieces(const std::string &stream, size_t piece) {
+  emu::ThermalStream s;
+  ThermalParser parser;
+  const auto *p = reinterpret_cast<const unsigned char *>(stream.data());
+  bool ok = true;
+  if (piece == 0) piece = stream.size() ? stream.size() : 1;
+  for (size_t i = 0; ok && i < stream.size(); i += piece) {
+    ok = parser.feed(p + i, std::min(piece, stream.size() - i), s.events);
+  }
+  s.ok = ok && parser.finish(s.events);
+  s.error = parser.error();
+  return s;
+}
+
+const emu::ThermalBitmap &onlyBitmap(const emu::ThermalStream &s) {
+  for (const ThermalEvent &e : s.events) {
+    if (e.command == ThermalCommand::BitmapData) return *e.bitmap;
+  }
+  static emu::ThermalBitmap none;
+  ADD_FAILURE() << "no bitmap in the stream";
+  return none;
+}
+
+}  // namespace
+
+TEST(ThermalParser, EveryCommandByCodeAndLength) {
+  struct Case {
+    std::string stream;
+    ThermalCommand command;
+    const char *description;
+  };
+  const std::string mode = bytes({0x1B, 0x4E, 0x62, 0x0A, 0x20, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x01,
+                                  0x00, 0x05, 0x00, 0x06, 0x00, 0xC8, 0x00, 0x2D});
+  const Case cases[] = {
+      {bytes({0x1F, 0x11, 0x02, 0x04}), ThermalCommand::Density, "level 04 (dark)"},
+      {bytes({0x1F, 0x11, 0x02, 0x06}), ThermalCommand::Density, "level 06 (unexpected value)"},
+      {bytes({0x1F, 0x11, 0x37, 0x96}), ThermalCommand::SpecialDensity, "special"},
+      {bytes({0x1F, 0x11, 0x88, 0x03}), ThermalCommand::Antiwrinkle, "level 03"},
+      {bytes({0x1F, 0x11, 0x0A}), ThermalCommand::MediaTracking, "gap"},
+      {bytes({0x1F, 0x11, 0x0B}), ThermalCommand::MediaTracking, "continuous"},
+      {bytes({0x1F, 0x11, 0x26}), ThermalCommand::MediaTracking, "black line"},
+      {bytes({0x1F, 0x11, 0x35, 0x01}), ThermalCommand::Compression, "on (LZO)"},
+      {bytes({0x1F, 0x11, 0x35, 0x00}), ThermalCommand::Compression, "off (raw)"},
+      {bytes({0x1F, 0x11, 0x11}), ThermalCommand::PaperQuery, ""},
+      {bytes({0x1F, 0x11, 0x12}), ThermalCommand::CoverQuery, ""},
+      {bytes({0x1F, 0x11, 0x43}), ThermalCommand::IdleQuery, ""},
+      {mode, ThermalCommand::PrintMode, "mode 5"},
+      {bytes({0x1B, 0x4E, 0x17, 0x04}), ThermalCommand::PaperSize, "Letter"},
+      {bytes({0x1B, 0x64, 0x02}), ThermalCommand::Feed, "02"},
+  };
+  for (const Case &c : cases) {
+    // Behind a one-byte filler, so the offset is 1; followed by a query to show the length.
+    std::string stream = std::string(1, '\0') + c.stream + bytes({0x1F, 0x11, 0x43});
+    for (size_t piece : {size_t{0}, size_t{1}}) {
+      emu::ThermalStream s = feedInPieces(stream, piece);
+      ASSERT_TRUE(s.ok) << s.error;
+      ASSERT_EQ(s.events.size(), 3u) << emu::hexBytes(
+          c.stream.empty() ? nullptr : reinterpret_cast<const unsigned char *>(c.stream.data()),
+          c.stream.size());
+      EXPECT_EQ(s.events[0].command, ThermalCommand::Filler);
+      EXPECT_EQ(s.events[1].command, c.command);
+      EXPECT_EQ(s.events[1].offset, 1u);
+      EXPECT_EQ(s.events[1].length, c.stream.size());
+      EXPECT_EQ(std::string(s.events[1].bytes.begin(), s.events[1].bytes.end()), c.stream);
+      EXPECT_EQ(emu::describeThermalEvent(s.events[1]), c.description);
+      EXPECT_EQ(s.events[2].offset, 1 + c.stream.size());
+    }
+  }
+}
+
+TEST(ThermalParser, FillerRunsAreCountedAndSplitAtDrains) {
+  std::string zeros(2048, '\0');
+  emu::ThermalStream whole = feedInPieces(zeros + bytes({0x1F, 0x11, 0x35, 0x01}) + zeros, 100);
+  ASSERT_TRUE(whole.ok) << whole.error;
+  ASSERT_EQ(whole.events.size(), 3u);
+  EXPECT_EQ(whole.events[0].length, 2048u);
+  EXPECT_EQ(whole.events[2].command, ThermalCommand::Filler);  // a trailing run ends at finish
+  EXPECT_EQ(whole.events[2].offset, 2052u);
+  EXPECT_EQ(whole.events[2].length, 2048u);
+
+  // A drain in the middle of a run reports what came before it.
+  ThermalParser parser;
+  std::vector<ThermalEvent> events;
+  const auto *z = reinterpret_cast<const unsigned char *>(zeros.data());
+  parser.feed(z, 1000, events);
+  EXPECT_TRUE(events.empty());
+  parser.flushFiller(events);
+  parser.feed(z, 48, events);
+  ASSERT_TRUE(parser.finish(events));
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].length, 1000u);
+  EXPECT_EQ(events[1].offset, 1000u);
+  EXPECT_EQ(events[1].length, 48u);
+}
+
+TEST(ThermalParser, RawBitmapFollowsCompressionOff) {
+  std::vector<unsigned char> bits = patternBitmap(125 * 40);
+  std::string stream = bytes({0x1F, 0x11, 0x35, 0x00}) + bitmapHeader(125, 40) +
+                       std::string(bits.begin(), bits.end()) + bytes({0x1B, 0x64, 0x01});
+  for (size_t piece : {size_t{0}, size_t{1}, size_t{1000}}) {
+    emu::ThermalStream s = feedInPieces(stream, piece);
+    ASSERT_TRUE(s.ok) << s.error;
+    const emu::ThermalBitmap &b = onlyBitmap(s);
+    EXPECT_EQ(b.bytewidth, 125);
+    EXPECT_EQ(b.rows, 40);
+    EXPECT_FALSE(b.compressed);
+    EXPECT_EQ(b.bits, bits);
+    EXPECT_EQ(s.events.back().command, ThermalCommand::Feed);  // the data's length was exact
+  }
+}
+
+TEST(ThermalParser, LzoFramesDecodeToTheBitmap) {
+  struct Case {
+    int bytewidth, rows;
+    int frames;
+  };
+  // Less than one block, exactly two blocks, and a partial last block.
+  for (Case c : {Case{10, 5, 1}, Case{256, 32, 2}, Case{210, 100, 6}}) {
+    std::vector<unsigned char> bits = patternBitmap(static_cast<size_t>(c.bytewidth) * c.rows);
+    std::string stream = bytes({0x1F, 0x11, 0x35, 0x01}) + bitmapHeader(c.bytewidth, c.rows) +
+                         lzoFrames(bits) + bytes({0x1F, 0x11, 0x11});
+    for (size_t piece : {size_t{0}, size_t{1}, size_t{777}}) {
+      emu::ThermalStream s = feedInPieces(stream, piece);
+      ASSERT_TRUE(s.ok) << s.error;
+      const emu::ThermalBitmap &b = onlyBitmap(s);
+      EXPECT_TRUE(b.compressed);
+      EXPECT_EQ(b.frames, c.frames);
+      EXPECT_EQ(b.bits, bits);
+      EXPECT_EQ(s.events.back().command, ThermalCommand::PaperQuery);
+    }
+  }
+}
+
+TEST(ThermalParser, BitmapHeaderSizesFollowTheCommandBytes) {
+  // 1728 dots (216 bytes) by 2000 rows; the second bitmap is empty and complete at once.
+  std::string stream = bytes({0x1D, 0x76, 0x30, 0x00, 0xD8, 0x00, 0xD0, 0x07}) +
+                       std::string(216 * 2000, '\x01') + bitmapHeader(0, 7);
+  emu::ThermalStream s = feedInPieces(stream, 0);
+  ASSERT_TRUE(s.ok) << s.error;
+  ASSERT_EQ(s.events.size(), 4u);
+  EXPECT_EQ(emu::describeThermalEvent(s.events[0]), "216 bytes (1728 dots) x 2000 rows");
+  EXPECT_EQ(s.events[1].length, 216u * 2000u);
+  EXPECT_EQ(s.events[3].bitmap->bits.size(), 0u);
+}
+
+TEST(ThermalParser, MalformedStreamsFailWithTheOffset) {
+  std::vector<unsigned char> block = patternBitmap(4096);
+  std::vector<unsigned char> short4000(block.begin(), block.begin() + 4000);
+  std::string lzoOn = bytes({0x1F, 0x11, 0x35, 0x01});
+  std::string badHigh = lzoFrames(block);
+  badHigh[2] = 1;
+  // Without its end marker (the last 3 bytes) the frame's data runs out early.
+  std::string corrupt = lzoFrames(block);
+  corrupt.resize(corrupt.size() - 3);
+  size_t shorter = corrupt.size() - 3;
+  corrupt[0] = static_cast<char>(shorter & 0xFF);
+  corrupt[1] = static_cast<char>(shorter >> 8);
+  struct Case {
+    const char *what;
+    std::string stream;
+    size_t offset;
+    const char *message;
+  };
+  const Case cases[] = {
+      {"garbage byte", bytes({0x1F, 0x11, 0x35, 0x01, 0xFF}), 4, "unexpected byte FF"},
+      {"unknown function code", bytes({0x00, 0x1F, 0x11, 0x99}), 1, "unknown command 1F 11 99"},
+      {"unknown ESC command", bytes({0x1B, 0x40}), 0, "unknown command 1B 40"},
+      {"bitmap mode byte", bytes({0x1D, 0x76, 0x30, 0x01}), 0, "unknown command 1D 76 30 01"},
+      {"compression value", bytes({0x1F, 0x11, 0x35, 0x02}), 0, "compression switch with value 02"},
+      // Two blocks are announced; the first frame holds only 4000 bytes.
+      {"short frame", lzoOn + bitmapHeader(128, 64) + lzoFrames(short4000), 12,
+       "frame 1 of bitmap 1: decompresses to 4000 bytes, expected 4096"},
+      // 100 bytes are announced; the frame holds a whole block.
+      {"long frame", lzoOn + bitmapHeader(10, 10) + lzoFrames(block), 12,
+       "decompresses to more than the expected 100 bytes"},
+      {"length high byte", lzoOn + bitmapHeader(128, 32) + badHigh, 12, "length high byte is 01"},
+      {"corrupt data", lzoOn + bitmapHeader(128, 32) + corrupt, 12, "LZO error"},
+      {"empty frame", lzoOn + bitmapHeader(128, 32) + bytes({0, 0, 0}), 12, "empty frame"},
+      {"truncated raw bitmap", bitmapHeader(10, 10) + std::string(99, '\x55'), 107,
+       "stream ends inside the data of bitmap 1 (99 of 100 bytes decoded)"},
+      {"truncated frame", lzoOn + bitmapHeader(128, 32) + lzoFrames(block).substr(0, 20), 12,
+       "stream ends inside the data of bitmap 1 (0 of 4096 bytes decoded)"},
+      {"truncated command", bytes({0x1F, 0x11, 0x02}), 0, "stream ends inside a command: 1F 11 02"},
+  };
+  for (const Case &c : cases) {
+    for (size_t piece : {size_t{0}, size_t{1}}) {
+      emu::ThermalStream s = feedInPieces(c.stream, piece);
+      EXPECT_FALSE(s.ok) << c.what;
+      EXPECT_NE(s.error.find("offset " + std::to_string(c.offset) + ": "), std::string::npos)
+          << c.what << ": " << s.error;
+      EXPECT_NE(s.error.find(c.message), std::string::npos) << c.what << ": " << s.error;
+    }
+  }
+}
+
+TEST(ThermalParser, StopsAtTheFirstErrorAndRefusesHugeBitmaps) {
+  ThermalParser parser(1000);
+  std::vector<ThermalEvent> events;
+  std::string stream = bytes({0x1F, 0x11, 0x43}) + bitmapHeader(100, 11);
+  const auto *p = reinterpret_cast<const unsigned char *>(stream.data());
+  EXPECT_FALSE(parser.feed(p, stream.size(), events));
+  EXPECT_NE(parser.error().find("exceeds the limit of 1000"), std::string::npos);
+  EXPECT_EQ(parser.errorOffset(), 3u);
+  size_t before = events.size();
+  EXPECT_FALSE(parser.feed(p, 3, events));  // a valid query after the error is not parsed
+  EXPECT_EQ(events.size(), before);
+  EXPECT_FALSE(parser.finish(events));
+}
+
+TEST(ThermalParser, NeedsMoreInsideACommandOrBitmap) {
+  ThermalParser parser;
+  std::vector<ThermalEvent> events;
+  std::string stream = bytes({0x1F, 0x11}) + bytes({0x43}) + bitmapHeader(1, 2) + bytes({7, 9});
+  const auto *p = reinterpret_cast<const unsigned char *>(stream.data());
+  parser.feed(p, 2, events);
+  EXPECT_TRUE(parser.needsMore());
+  parser.feed(p + 2, 1, events);
+  EXPECT_FALSE(parser.needsMore());
+  parser.feed(p + 3, 9, events);
+  EXPECT_TRUE(parser.needsMore());
+  EXPECT_EQ(parser.bitmapsStarted(), 1);
+  parser.feed(p + 12, 1, events);
+  EXPECT_FALSE(parser.needsMore());
+  EXPECT_EQ(parser.offset(), stream.size());
+}
+
+TEST(ThermalParser, BitmapDotsPutBitSevenLeftAndSetBitsBlack) {
+  emu::ThermalBitmap b;
+  b.bytewidth = 2;
+  b.rows = 1;
+  b.bits = {0x80, 0x01};
+  std::vector<unsigned char> dots = emu::bitmapDots(b);
+  ASSERT_EQ(dots.size(), 16u);
+  EXPECT_EQ(dots[0], 0);
+  for (int i = 1; i < 15; ++i) EXPECT_EQ(dots[static_cast<size_t>(i)], 255) << i;
+  EXPECT_EQ(dots[15], 0);
+}

@@ -1,0 +1,188 @@
+// The emulator's label decoders on streams other than clean round trips: the command log,
+// unprinted labels, errors that name their offset, garbage and hostile sizes.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "driver/job.h"
+#include "label_decoders.h"
+#include "label_harness.h"
+#include "labels/labels.h"
+#include "support/capture.h"
+
+namespace {
+
+// A small page of every model, encoded by the filter.
+std::string sampleStream(int model) {
+  TestPpd ppd("zePrintRate=4 zeMediaTracking=Web");
+  CapturedIO io;
+  io.printer() = jobLevelBytes(model);
+  ModelNumber = model;
+  Page = 1;
+  Canceled = 0;
+  DotPage page{24, 6, std::vector<unsigned char>(24 * 6, 255)};
+  for (unsigned i = 0; i < 6; i++) page.dots[i * 24 + 4 * i] = 0;
+  cups_page_header2_t header = labelHeader(24, 6);
+  header.cupsCompression = 50;
+  header.PageSize[1] = 72;
+  runLabelPage(ppd.get(), header, page);
+  return io.printer();
+}
+
+std::string repeated(const std::string &text, int count) {
+  std::string all;
+  for (int i = 0; i < count; i++) all += text;
+  return all;
+}
+
+const int kModels[] = {0, 16, 17, 18, 19, 20, 32};
+
+emu::LabelDecodeResult decode(int model, const std::string &bytes) {
+  emu::LabelDecodeOptions options;
+  options.rowBytes = 3;
+  options.maxDots = 1 << 20;
+  return emu::decodeLabelStream(model, bytes, options);
+}
+
+TEST(LabelDecoder, LogsTheCommandsAroundTheRows) {
+  struct Case {
+    int model;
+    std::vector<std::string> commands;
+  };
+  const Case cases[] = {
+      {0, {"ESC @", "ESC L 203", "ESC D 3", "ESC 0x95 (darkness 50)", "ESC E"}},
+      {16, {"ESC S6", "ESC D3", "ESC M01", "ESC B", "ESC E", "FF"}},
+      {17, {"N", "S4", "D7", "q24", "P1"}},
+      {18,
+       {"~SD15", "~DGR:CUPS.GRF,18,3,", "^XA", "^PR4,4,4", "^LH0,0", "^MNY", "^MMC,Y", "^FO0,0",
+        "^XGR:CUPS.GRF,1,1", "^FS", "^IDR:CUPS.GRF", "^FS", "^XZ"}},
+      {19,
+       {"! 0 203 203 6 1", "PAGE-WIDTH 24", "PAGE-HEIGHT 6", "TONE 100", "SPEED 4", "FORM",
+        "PRINT"}},
+      {20, {"PRINT 1,1"}},
+      {32,
+       {"ESC E", "ESC &l6D", "ESC &k12H", "ESC &l0O", "ESC !f300Z", "ESC &l6P", "ESC &l0E",
+        "ESC &l1X", "ESC &l0L", "ESC &d0A", "ESC *t203R", "ESC *r24S", "ESC *r6T", "ESC &a0H",
+        "ESC &a0V", "ESC *r1A", "ESC *b3M", "ESC *rB", "FF"}},
+  };
+  for (const Case &c : cases) {
+    emu::LabelDecodeResult result = decode(c.model, sampleStream(c.model));
+    ASSERT_TRUE(result.ok) << c.model << ": " << result.error;
+    ASSERT_EQ(result.pages.size(), 1u) << c.model;
+    EXPECT_EQ(result.pages[0].commands, c.commands) << c.model;
+    EXPECT_TRUE(result.pages[0].printed);
+    // The diagonal of the sample page.
+    for (int i = 0; i < 6; i++)
+      EXPECT_EQ(result.pages[0].dots[i * result.pages[0].width + 4 * i], 0);
+  }
+}
+
+TEST(LabelDecoder, CancelledZplLabelIsNotPrinted) {
+  CapturedIO io;
+  ModelNumber = 18;
+  cups_page_header2_t header = labelHeader(16, 3);
+  labelStartPage(nullptr, &header);
+  Canceled = 1;
+  labelEndPage(nullptr, &header);
+  Canceled = 0;
+  // Rows cut short by the cancel: "~DN" ends the download inside its data.
+  const std::string stream = "~DGR:CUPS.GRF,6,2,\nFFFF~DN\n";
+  for (const std::string &bytes : {io.printer(), stream}) {
+    emu::LabelDecodeResult result = decode(18, bytes);
+    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(result.pages.size(), 1u);
+    EXPECT_FALSE(result.pages[0].printed);
+    EXPECT_EQ(result.pages[0].commands.back(), "~DN");
+  }
+}
+
+TEST(LabelDecoder, ErrorsNameTheOffset) {
+  struct Case {
+    int model;
+    std::string bytes;
+    std::string error;
+  };
+  const Case cases[] = {
+      {0,
+       "\x1B"
+       "D\x02\x16\x01",
+       "offset 3: no row length fits the row data"},
+      {0, "\x16\x01\x02", "offset 0: row before ESC D set the row length"},
+      {16, "\x1Bg01", "offset 0: ESC g without a three-digit length"},
+      {17, "GW0,0,4,1\nAB", "offset 10: GW data shorter than announced"},
+      {18, "~DGR:X,4,2,\nFF", "offset 14: graphic data ends after 2 of 8 digits"},
+      {19, "CG 2 1 0 x ", "offset 0: CG needs bytes, rows, x and y"},
+      {32, "\x1B*b2W\x01\x02", "offset 0: raster row outside raster graphics"},
+      {32, "\x1B*r8S\x1B*r1T\x1B*r1A\x1B*b3M\x1B*b2W\x3F\x01",
+       "offset 27: delta row ends inside its "
+       "replacement bytes"},
+      {32, "\x1B*r8S\x1B*r1T\x1B*r1A\x1B*b5M\x1B*b1W\x01",
+       "offset 20: compression mode 5 is not "
+       "supported"},
+      {20, "", ""},
+  };
+  for (const Case &c : cases) {
+    emu::LabelDecodeResult result = decode(c.model, c.bytes);
+    EXPECT_EQ(result.ok, c.error.empty()) << c.model;
+    EXPECT_EQ(result.error, c.error) << c.model;
+  }
+  EXPECT_FALSE(emu::decodeLabelStream(20, "\x01\x02").ok);  // no row length given
+  EXPECT_FALSE(emu::decodeLabelStream(5, "").ok);           // not a label model
+}
+
+TEST(LabelDecoder, HostileSizesAreRefusedNotAllocated) {
+  struct Case {
+    int model;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {18, "~DGR:X,2000000000,1000,\n,"},
+      {32, "\x1B*r99999999999S\x1B*r1T\x1B*r1A"},
+      {32, "\x1B*r4000S\x1B*r4000T\x1B*r1A"},
+      {19, "! 0 203 203 100000 1\r\nPAGE-WIDTH 100000\r\nPRINT\r\n"},
+      {17, "q8\nGW0,999999999,1,1\n\x01\nP1\n"},
+      {0,
+       "\x1B"
+       "D\x01\x1B"
+       "c" +
+           repeated("\x1B"
+                    "f\x01\xFF",
+                    5000) +
+           "\x16\x01"},
+  };
+  for (const Case &c : cases) {
+    emu::LabelDecodeResult result = decode(c.model, c.bytes);
+    EXPECT_FALSE(result.ok) << c.model;
+    EXPECT_NE(result.error.find("larger than the decoder accepts"), std::string::npos)
+        << c.model << ": " << result.error;
+  }
+}
+
+// Mutated and cut streams: the decoder must finish, either with pages or with an error that
+// names an offset (the sanitizer builds check that it reads nothing out of bounds).
+TEST(LabelDecoder, SurvivesMutatedStreams) {
+  std::mt19937 rng(99);
+  for (int model : kModels) {
+    const std::string clean = sampleStream(model);
+    for (int i = 0; i < 400; i++) {
+      std::string bytes = clean;
+      switch (i % 4) {
+        case 0:
+          bytes.resize(rng() % (bytes.size() + 1));
+          break;
+        case 1:
+          for (int k = 0; k < 3; k++) bytes[rng() % bytes.size()] = static_cast<char>(rng());
+          break;
+        case 2:
+          bytes.insert(rng() % bytes.size(), 1, "\x1B^~,:!\x16\n0123456789zGW"[rng() % 20]);
+          break;
+        default:
+          for (char &b : bytes) b = static_cast<char>(rng());
+      }
+      emu::LabelDecodeResult result = decode(model, bytes);
+      EXPECT_TRUE(result.ok || result.error.rfind("offset ", 0) == 0) << result.error;
+    }
+  }
+}
+
+}  // namespace

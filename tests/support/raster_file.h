@@ -1,0 +1,46 @@
+// Test helpers that write CUPS raster files with libcups: RGB or gray pages from a dot image or
+// from a generator function, several pages per file, and truncated rasters.
+#pragma once
+
+#include <cups/raster.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace rastertest {
+
+enum class RasterColor { Rgb, Gray };
+
+// One page: its header and cupsBytesPerLine x cupsHeight bytes of pixels.
+struct RasterPage {
+  cups_page_header2_t header{};
+  std::vector<unsigned char> pixels;
+  // Rows actually written (-1: all); fewer makes a truncated raster that promises more rows.
+  int rowsToWrite = -1;
+};
+
+// A page header of width x height dots at dpi, 8 bits per colour, with page size and imaging
+// box in points derived from the dots, and cupsPageSizeName set to sizeName.
+cups_page_header2_t rasterHeader(unsigned width, unsigned height, unsigned dpi = 203,
+                                 RasterColor color = RasterColor::Rgb, const char *sizeName = "A4");
+
+// An A4 header at dpi (1678 x 2374 dots at 203 dpi, 2479 x 3508 at 300 dpi).
+cups_page_header2_t a4Header(unsigned dpi = 203, RasterColor color = RasterColor::Rgb);
+
+// Luminance of the dot at (x, y): 0 black, 255 white.
+using DotGenerator = std::function<unsigned char(unsigned x, unsigned y)>;
+
+// A page whose dot (x, y) has the generator's luminance (gray written to R, G and B alike).
+RasterPage pageFromGenerator(const cups_page_header2_t &header, const DotGenerator &dots);
+// A page from a row-major dot image of header.cupsWidth x header.cupsHeight luminances.
+RasterPage pageFromDots(const cups_page_header2_t &header, const std::vector<unsigned char> &dots);
+// An all-white page.
+RasterPage whitePage(const cups_page_header2_t &header);
+
+// Writes the pages to path (CUPS raster version 3, uncompressed); false on failure.
+bool writeRasterFile(const std::string &path, const std::vector<RasterPage> &pages);
+// Shortens an existing file to size bytes (a raster cut off mid-header or mid-row).
+bool truncateFile(const std::string &path, size_t size);
+
+}  // namespace rastertest

@@ -1,0 +1,203 @@
+// Runs the emulator (which runs the filter) with posix_spawn, then reads back what it wrote.
+#include "support/run_filter.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "emulated_printer.h"
+#include "emulator_job.h"
+#include "page_png.h"
+
+extern char **environ;
+
+namespace runtest {
+
+namespace {
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A folder per test, named after it and emptied first; kept afterwards for inspection.
+std::string outputFolder(const std::string &name) {
+  static std::map<std::string, int> runsPerTest;
+  std::string base = name;
+  if (base.empty()) {
+    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+    base = info ? std::string(info->test_suite_name()) + "." + info->name() : "run";
+    for (char &c : base) {
+      if (c == '/') c = '_';
+    }
+  }
+  int n = ++runsPerTest[base];
+  if (n > 1) base += "-" + std::to_string(n);
+  std::string dir = std::string(RX5K_BUILD_DIR) + "/test-runs/" + base;
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  std::filesystem::create_directories(dir, ec);
+  return dir;
+}
+
+std::vector<std::string> splitTabs(const std::string &line) {
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  std::string f;
+  while (std::getline(in, f, '\t')) fields.push_back(f);
+  return fields;
+}
+
+void readPages(FilterRun &run) {
+  std::istringstream list(readFile(run.outDir + "/" + emu::kPageListFile));
+  std::string line;
+  while (std::getline(list, line)) {
+    std::vector<std::string> f = splitTabs(line);
+    if (f.size() < 5) continue;
+    DecodedPage page;
+    page.number = std::stoi(f[0]);
+    page.width = std::stoi(f[1]);
+    page.height = std::stoi(f[2]);
+    page.encoding = f[3];
+    page.frames = std::stoi(f[4]);
+    if (f.size() > 5 && !f[5].empty()) {
+      page.png = f[5];
+      emu::GrayImage image;
+      std::string error;
+      if (emu::readGrayPng(page.png, image, error)) {
+        page.dots = std::move(image.dots);
+      } else if (run.error.empty()) {
+        run.error = error;
+      }
+    }
+    run.pages.push_back(std::move(page));
+  }
+}
+
+}  // namespace
+
+std::string filterPath() {
+  return std::string(RX5K_BIN_DIR) + "/rastertoRX5K";
+}
+std::string emulatorPath() {
+  return std::string(RX5K_BIN_DIR) + "/rx5k-emulator";
+}
+
+unsigned char DecodedPage::at(int x, int y) const {
+  if (x < 0 || y < 0 || x >= width || y >= height) return 255;
+  size_t i = static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+  return i < dots.size() ? dots[i] : 255;
+}
+
+std::vector<std::string> FilterRun::logLines(const std::string &name) const {
+  std::vector<std::string> lines;
+  std::istringstream in(printerLog);
+  std::string line;
+  while (std::getline(in, line)) {
+    // "[    t] offset  name   bytes   text": the name starts after the offset's two spaces.
+    size_t close = line.find(']');
+    if (close == std::string::npos) continue;
+    size_t offsetStart = line.find_first_not_of(' ', close + 1);
+    size_t nameStart = line.find("  ", offsetStart);
+    if (nameStart == std::string::npos) continue;
+    nameStart += 2;
+    if (line.compare(nameStart, name.size(), name) == 0 &&
+        (line.size() == nameStart + name.size() || line[nameStart + name.size()] == ' ')) {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+FilterRun runFilter(const FilterRunOptions &o) {
+  FilterRun run;
+  run.outDir = outputFolder(o.name);
+  std::vector<std::string> args{emulatorPath(),
+                                "--ppd",
+                                o.ppd,
+                                "--out",
+                                run.outDir,
+                                "--filter",
+                                o.filter.empty() ? filterPath() : o.filter};
+  if (o.timeoutSeconds > 0) {
+    args.push_back("--timeout");
+    args.push_back(std::to_string(o.timeoutSeconds));
+  }
+  if (o.viaStdin) args.push_back("--stdin");
+  for (const std::string &e : o.env) {
+    args.push_back("--env");
+    args.push_back(e);
+  }
+  args.insert(args.end(), o.emulatorArgs.begin(), o.emulatorArgs.end());
+  args.push_back("--");
+  args.push_back(o.jobOptions);
+  if (!o.raster.empty()) args.push_back(o.raster);
+
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::string stdoutFile = run.outDir + "/emulator-stdout.txt";
+  std::string stderrFile = run.outDir + "/emulator-stderr.txt";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    run.error = "cannot start " + args[0] + ": " + std::strerror(rc);
+    return run;
+  }
+
+  // The emulator enforces the time limit on the filter; this guards against the emulator.
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::duration<double>(o.timeoutSeconds > 0 ? o.timeoutSeconds + 30 : 600);
+  int status = 0;
+  for (;;) {
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) break;
+    if (r < 0) {
+      run.error = "waitpid failed";
+      return run;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      run.error = "the emulator hung and was killed";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (WIFEXITED(status)) {
+    run.exitStatus = WEXITSTATUS(status);
+  } else if (run.error.empty()) {
+    run.error = "the emulator died by signal " + std::to_string(WTERMSIG(status));
+  }
+
+  run.filterStderr = readFile(run.outDir + "/" + emu::kFilterStderrFile);
+  run.printerLog = readFile(run.outDir + "/" + emu::kCommandLogFile);
+  run.printerStream = readFile(run.outDir + "/" + emu::kRawStreamFile);
+  run.emulatorStdout = readFile(stdoutFile);
+  run.emulatorStderr = readFile(stderrFile);
+  readPages(run);
+  return run;
+}
+
+}  // namespace runtest

@@ -1,0 +1,58 @@
+// End-to-end test helper: runs build/bin/rastertoRX5K under build/bin/rx5k-emulator as a
+// subprocess and collects the exit status, the filter's standard error, the emulator's command
+// log, the raw printer stream and the decoded pages.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace runtest {
+
+struct FilterRunOptions {
+  std::string ppd;         // PPD file (required)
+  std::string raster;      // raster file; empty: the filter reads an empty standard input
+  std::string jobOptions;  // the filter's options argument
+  bool viaStdin = false;   // feed the raster on standard input (6 arguments) instead of a file
+  // Emulator options for the printer script and the run, e.g. {"--paper-missing", "2"}.
+  std::vector<std::string> emulatorArgs;
+  std::vector<std::string> env;  // NAME=VALUE for the filter, e.g. "LANG=zh_CN.UTF-8"
+  double timeoutSeconds = 120;   // the filter is killed after this (exit status 124)
+  // Output folder name under the build folder's test-runs/; empty: the current test's name.
+  std::string name;
+  std::string filter;  // another filter program (default: the built rastertoRX5K)
+};
+
+struct DecodedPage {
+  int number = 0;
+  int width = 0;
+  int height = 0;
+  std::string encoding;             // "LZO", "raw" or "label"
+  int frames = 0;                   // LZO frames
+  std::string png;                  // image file
+  std::vector<unsigned char> dots;  // width x height, 0 black, 255 white
+  // The dot at (x, y), 255 outside the page.
+  unsigned char at(int x, int y) const;
+};
+
+struct FilterRun {
+  int exitStatus = -1;         // the emulator's: the filter's, or 2, 3, 124, 128 + signal
+  std::string filterStderr;    // the filter's standard error
+  std::string printerLog;      // the emulator's log, one line per command received
+  std::string printerStream;   // raw bytes the filter sent to the printer
+  std::string emulatorStdout;  // one summary line per page and a closing line
+  std::string emulatorStderr;  // the emulator's own complaints (stream errors, set-up)
+  std::vector<DecodedPage> pages;
+  std::string outDir;
+  std::string error;  // set when the run itself failed (emulator missing, hung, unreadable page)
+
+  // Log lines whose command name (after the offset) is name, e.g. "paper query", "drain".
+  std::vector<std::string> logLines(const std::string &name) const;
+};
+
+FilterRun runFilter(const FilterRunOptions &options);
+
+// The built programs.
+std::string filterPath();
+std::string emulatorPath();
+
+}  // namespace runtest

@@ -1,0 +1,100 @@
+// Shared set-up of the thermal tests: captured output, a scripted printer on a virtual clock,
+// fresh command arrays and status record, and page headers.
+#pragma once
+
+#include <cups/raster.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "driver/job.h"
+#include "monitor/status.h"
+#include "support/capture.h"
+#include "support/scripted_channel.h"
+#include "thermal/commands.h"
+
+inline std::string bytes(std::initializer_list<unsigned char> b) {
+  return std::string(b.begin(), b.end());
+}
+
+// The printer stream without the status queries (1F 11 11, 1F 11 12, 1F 11 43).
+inline std::string withoutQueries(const std::string &s) {
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    if (i + 2 < s.size() && s[i] == '\x1F' && s[i + 1] == '\x11' &&
+        (s[i + 2] == '\x11' || s[i + 2] == '\x12' || s[i + 2] == '\x43')) {
+      i += 3;
+    } else {
+      out += s[i++];
+    }
+  }
+  return out;
+}
+
+inline cups_page_header2_t pageHeader(const char *pageSizeName = "A4", unsigned dpi = 203,
+                                      unsigned width = 8, unsigned height = 1) {
+  cups_page_header2_t h;
+  std::memset(&h, 0, sizeof h);
+  std::strncpy(h.cupsPageSizeName, pageSizeName, sizeof h.cupsPageSizeName - 1);
+  h.HWResolution[0] = h.HWResolution[1] = dpi;
+  h.cupsWidth = width;
+  h.cupsHeight = height;
+  h.cupsBytesPerLine = width * 3;
+  return h;
+}
+
+// The scripted printer, plus what the tests of this folder look at: where the stream stood at
+// every drain, and, when monitoring is on, a stand-in for the monitor thread that parses the
+// reports which arrived during each wait.
+class ThermalPrinter : public ScriptedChannel {
+ public:
+  explicit ThermalPrinter(CapturedIO &io) : ScriptedChannel(io), io_(io) {}
+  void drain(double timeout) override {
+    ScriptedChannel::drain(timeout);
+    drainedAt.push_back(io_.printer().size());
+  }
+  void sleepMs(unsigned ms) override {
+    ScriptedChannel::sleepMs(ms);
+    // A wait that never ends would hang the suite: after a virtual hour the job is cancelled,
+    // and the test fails on what it expected instead.
+    if (now() > 3600) Canceled = 1;
+    if (!monitoring) return;
+    unsigned char buf[63];
+    ssize_t n = backRead(buf, sizeof buf, 0.0);
+    if (n > 0) pocessRead(buf, n);
+  }
+  bool monitoring = false;
+  std::vector<size_t> drainedAt;
+
+ private:
+  CapturedIO &io_;
+};
+
+class ThermalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetThermalCommands();
+    Canceled = 0;
+    Page = 1;
+    ModelNumber = 22;
+    mymon.status = 1;
+    mymon.wait = 0;
+    mymon.paperstatus = 0;
+    mymon.Coverstatus = 0;
+    mymon.freeStatus = 0;
+    mymon.nonePaper = 0;
+    mymon.Exception = 0;
+    mymon.messagestatus = 0;
+    mymon.hardVer[0] = 0xFF;
+  }
+  void TearDown() override {
+    Canceled = 0;
+    resetThermalCommands();
+  }
+
+  CapturedIO io;
+  ThermalPrinter printer{io};
+};
