@@ -110,12 +110,11 @@ fs::path backendOutput(const fs::path &dir) {
 class Scheduler : public testing::Test {
  protected:
   void SetUp() override {
-    if (runCommand(shellQuote(std::string(RX5K_BIN_DIR) + "/rx5k-emulator") + " --help")
-            .output.find("--backend") == std::string::npos) {
-      GTEST_SKIP() << "rx5k-emulator has no backend mode in this build";
-    }
     const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
     cupsd_ = std::make_unique<PrivateScheduler>(fs::path(RX5K_BUILD_DIR) / "test-cupsd" / name);
+    if (!emulatorRunsAsBackend()) {
+      GTEST_SKIP() << "rx5k-emulator does not run as the backend rx5k-emu in this build";
+    }
     std::string error;
     ASSERT_TRUE(cupsd_->start(error)) << error;
   }
@@ -132,6 +131,19 @@ class Scheduler : public testing::Test {
     std::string error;
     const std::string uri = "rx5k-emu:/?out=" + out.string() + (query.empty() ? "" : "&" + query);
     ASSERT_TRUE(cupsd_->addPrinter(name, kPpdDir / ppd, uri, error)) << error;
+  }
+
+  // Started as the scheduler starts a backend (argv[0] the device URI, an empty job on its
+  // standard input), the emulator must not answer with its command-line usage.
+  bool emulatorRunsAsBackend() const {
+    const fs::path out = backendOutput(cupsd_->dir() / "probe");
+    const std::string uri = "rx5k-emu:/?out=" + out.string();
+    const std::string backend = (cupsd_->dir() / "bin" / "backend" / "rx5k-emu").string();
+    CommandResult r = runCommand(
+        "DEVICE_URI=" + shellQuote(uri) + " bash -c " +
+        shellQuote("exec -a \"$DEVICE_URI\" " + shellQuote(backend) + " 1 probe probe 1 ''") +
+        " </dev/null");
+    return r.output.find("Usage: rx5k-emulator") == std::string::npos;
   }
 
   std::unique_ptr<PrivateScheduler> cupsd_;
