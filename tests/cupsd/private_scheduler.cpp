@@ -5,10 +5,10 @@
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,18 +84,36 @@ void link(const fs::path &target, const fs::path &name) {
   if (fs::exists(target)) fs::create_symlink(target, name, ec);
 }
 
+void copyProgram(const fs::path &from, const fs::path &to) {
+  std::error_code ec;
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+  chmod(to.c_str(), 0755);
+}
+
 }  // namespace
 
-PrivateScheduler::PrivateScheduler(const fs::path &dir) : dir_(dir) {
+PrivateScheduler::PrivateScheduler(const std::string &name) {
+  // As root the filters and the backend run as lp, which must reach every file they use: a
+  // folder under /tmp is reachable wherever the build tree lies.
+  dir_ = geteuid() == 0
+             ? fs::temp_directory_path() / ("rx5k-cupsd-" + name + "-" + std::to_string(getpid()))
+             : fs::path(RX5K_BUILD_DIR) / "test-cupsd" / name;
   fs::remove_all(dir_);
   for (const char *d :
        {"conf", "bin/filter", "bin/backend", "spool/tmp", "state", "cache", "log"}) {
     fs::create_directories(dir_ / d);
   }
+  chmod(dir_.c_str(), 0755);
   port_ = freeLoopbackPort();
   server_ = "127.0.0.1:" + std::to_string(port_);
   buildServerBin();
   writeConfiguration();
+}
+
+void PrivateScheduler::discard() {
+  stop();
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
 }
 
 PrivateScheduler::~PrivateScheduler() {
@@ -114,9 +132,11 @@ void PrivateScheduler::buildServerBin() {
     link(serverbin / "filter" / f, bin / "filter" / f);
   }
   for (const char *d : {"cgi-bin", "daemon", "notifier", "monitor"}) link(serverbin / d, bin / d);
-  link(fs::path(RX5K_BIN_DIR) / "rastertoRX5K", bin / "filter" / "rastertoRX5K");
+  // Copies, not links: the scheduler checks the programs it runs as they are installed (owned
+  // by root, not writable by others when it runs as root).
+  copyProgram(fs::path(RX5K_BIN_DIR) / "rastertoRX5K", bin / "filter" / "rastertoRX5K");
   // Installed under this name, the emulator runs as a backend.
-  link(fs::path(RX5K_BIN_DIR) / "rx5k-emulator", bin / "backend" / "rx5k-emu");
+  copyProgram(fs::path(RX5K_BIN_DIR) / "rx5k-emulator", bin / "backend" / "rx5k-emu");
 }
 
 void PrivateScheduler::writeConfiguration() {

@@ -111,7 +111,7 @@ class Scheduler : public testing::Test {
  protected:
   void SetUp() override {
     const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-    cupsd_ = std::make_unique<PrivateScheduler>(fs::path(RX5K_BUILD_DIR) / "test-cupsd" / name);
+    cupsd_ = std::make_unique<PrivateScheduler>(name);
     if (!emulatorRunsAsBackend()) {
       GTEST_SKIP() << "rx5k-emulator does not run as the backend rx5k-emu in this build";
     }
@@ -119,8 +119,11 @@ class Scheduler : public testing::Test {
     ASSERT_TRUE(cupsd_->start(error)) << error;
   }
   void TearDown() override {
-    if (HasFailure() && cupsd_) {
-      std::cerr << "scheduler folder: " << cupsd_->dir() << " (log/error_log)\n";
+    if (!cupsd_) return;
+    if (HasFailure()) {
+      std::cerr << "scheduler folder kept: " << cupsd_->dir() << " (log/error_log)\n";
+    } else {
+      cupsd_->discard();
     }
     cupsd_.reset();
   }
