@@ -16,6 +16,7 @@
 #include "io/channel.h"
 #include "io/log.h"
 #include "io/printer_stream.h"
+#include "labels/labels.h"
 #include "monitor/queries.h"
 #include "monitor/status.h"
 #include "pipeline/page_check.h"
@@ -29,8 +30,8 @@
 extern "C" void _cupsLangPrintError(const char *prefix, const char *message);
 
 std::atomic<int> Canceled{0};
-int Page = 0;
-int TotalPage = 1;
+std::atomic<int> Page{0};
+std::atomic<int> TotalPage{1};
 int ModelNumber = 0;
 int blacklevel = 4;
 int graylevel = 7;
@@ -65,7 +66,7 @@ void readJobOptions(Job &job, const char *text) {
     logMessage("mytest: %s is %s\n", o.name, o.value);
     if (std::strcmp(o.name, kTotalPagesOption) == 0) TotalPage = choiceInt(o.value);
   }
-  logMessage("mytest:TotalPage: %d\n", TotalPage);
+  logMessage("mytest:TotalPage: %d\n", TotalPage.load());
 }
 
 void readJobChoices(ppd_file_t *ppd) {
@@ -102,13 +103,13 @@ PageEnd printPage(Job &job, cups_page_header2_t &header) {
   StartPage(job.ppd, &header);
   mymon.status = 2;
   if (!Buffer) {
-    logMessage("ERROR: Page %d: cannot allocate the row buffer of %u bytes\n", Page,
+    logMessage("ERROR: Page %d: cannot allocate the row buffer of %u bytes\n", Page.load(),
                header.cupsBytesPerLine);
     job.failed = true;
     return PageEnd::Stop;
   }
   readPageLight(job.ppd, header);
-  logMessage("INFO: %d/%d\n", Page, TotalPage);
+  logMessage("INFO: %d/%d\n", Page.load(), TotalPage.load());
 
   FinishedPage page;
   std::string error;
@@ -117,7 +118,7 @@ PageEnd printPage(Job &job, cups_page_header2_t &header) {
   };
   if (!runPagePipeline(read, &header, job.ppd->modelname, page, error)) {
     releaseRowBuffer();
-    logMessage("ERROR: Page %d: %s\n", Page, error.c_str());
+    logMessage("ERROR: Page %d: %s\n", Page.load(), error.c_str());
     job.failed = true;
     return PageEnd::Stop;
   }
@@ -129,7 +130,7 @@ PageEnd printPage(Job &job, cups_page_header2_t &header) {
   if (thermal) {
     if (!checkedMul(bytewidth, header.cupsHeight, buffersize) ||
         !(bitmap = allocateDots(buffersize))) {
-      logMessage("ERROR: Page %d: cannot allocate the page bitmap of %llu bytes\n", Page,
+      logMessage("ERROR: Page %d: cannot allocate the page bitmap of %llu bytes\n", Page.load(),
                  static_cast<unsigned long long>(buffersize));
       job.failed = true;
       return PageEnd::Stop;
@@ -179,12 +180,12 @@ void runPages(Job &job) {
   cups_page_header2_t header;
   while (cupsRasterReadHeader2(job.ras, &header)) {
     Page++;
-    logMessage("PAGE: %d 1\n", Page);
+    logMessage("PAGE: %d 1\n", Page.load());
     if (Page > 1 && (ModelNumber == 22 || ModelNumber == 23)) pauseBetweenPages();
     if (Canceled.load()) break;
     std::string reason;
     if (!checkPageHeader(header, reason)) {
-      logMessage("ERROR: Page %d: %s\n", Page, reason.c_str());
+      logMessage("ERROR: Page %d: %s\n", Page.load(), reason.c_str());
       job.failed = true;
       break;
     }
@@ -227,6 +228,9 @@ void endJob(Job &job) {
 
 void closeJob(Job &job) {
   prnFlush();
+  // A cancelled page skips its page end, which would have released these.
+  releaseRowBuffer();
+  labelReleasePageBuffers();
   if (job.ras) cupsRasterClose(job.ras);
   if (job.fd != 0) close(job.fd);
   if (job.ppd) ppdClose(job.ppd);

@@ -9,8 +9,9 @@
 // Set to 1 once the job is cancelled (SIGTERM, or the printer's cancel report). Polled by every
 // wait; written from the signal handler and from both threads, hence lock-free atomic.
 extern std::atomic<int> Canceled;
-extern int Page;       // current page, from 1
-extern int TotalPage;  // pages announced by the job options
+// Read by the monitor thread for its progress lines, hence atomic too.
+extern std::atomic<int> Page;       // current page, from 1
+extern std::atomic<int> TotalPage;  // pages announced by the job options
 extern int ModelNumber;
 
 // Image settings read once per job (lightOffset per page).

@@ -52,7 +52,7 @@ unsigned labelRowBytes(const cups_page_header2_t *header) {
   return static_cast<unsigned>((static_cast<uint64_t>(header->cupsWidth) + 7) / 8);
 }
 
-void labelReleasePageBuffers() {
+void releaseRowCoderBuffers() {
   std::free(CompBuffer);
   std::free(LastBuffer);
   CompBuffer = nullptr;
@@ -60,14 +60,19 @@ void labelReleasePageBuffers() {
   LastSet = 0;
 }
 
+void labelReleasePageBuffers() {
+  releaseRowCoderBuffers();
+  releasePackedRow();
+}
+
 void allocateRowCoderBuffers(size_t n) {
-  labelReleasePageBuffers();
+  releaseRowCoderBuffers();
   if (n <= kMaxLabelRowBytes) {
     CompBuffer = static_cast<unsigned char *>(std::malloc(2 * n + 1));
     LastBuffer = static_cast<unsigned char *>(std::malloc(n ? n : 1));
   }
   if (!CompBuffer || !LastBuffer) {
-    labelReleasePageBuffers();
+    releaseRowCoderBuffers();
     logMessage("DEBUG: No memory for the row coder of %zu bytes; the page's rows are dropped.\n",
                n);
   }
@@ -106,7 +111,7 @@ bool headerStringIs(const char (&field)[64], const char *text) {
 void labelStartPage(ppd_file_t *ppd, cups_page_header2_t *header) {
   if (!isLabelModel(ModelNumber)) return;
   // A page dropped on cancellation never reached its end; its coder buffers go now.
-  labelReleasePageBuffers();
+  releaseRowCoderBuffers();
   allocatePackedRow(labelRowBytes(header));
   switch (ModelNumber) {
     case 0:
@@ -175,7 +180,7 @@ void labelEndPage(ppd_file_t *ppd, cups_page_header2_t *header) {
       break;
     case 18:
       zplEndPage(ppd, header);
-      labelReleasePageBuffers();
+      releaseRowCoderBuffers();
       break;
     case 19:
       cpclEndPage(ppd, header);
@@ -185,7 +190,7 @@ void labelEndPage(ppd_file_t *ppd, cups_page_header2_t *header) {
       break;
     case 32:
       writeText("\033*rB\f");
-      labelReleasePageBuffers();
+      releaseRowCoderBuffers();
       break;
     case 21:
     case 831:

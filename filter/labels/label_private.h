@@ -22,6 +22,7 @@ unsigned char *packLabelRow(const cups_page_header2_t *header, size_t &n);
 bool isBlankRow(const unsigned char *row, size_t n);
 // CompBuffer (2n + 1 bytes) and LastBuffer (n bytes) for the ZPL and PCL coders; LastSet = 0.
 void allocateRowCoderBuffers(size_t n);
+void releaseRowCoderBuffers();
 
 // True when option has a marked choice other than except.
 bool markedChoiceOtherThan(ppd_file_t *ppd, const char *option, const char *except,
@@ -36,6 +37,15 @@ inline void writeText(const char *text) {
 // Unsigned header arithmetic written with "%d", as the formats do.
 inline int asSigned(unsigned value) {
   return static_cast<int>(value);
+}
+// An enum field of the header as the raster stored it: a hostile header may hold any value,
+// which the enum type need not be able to represent.
+template <typename Enum>
+unsigned headerEnumValue(const Enum &field) {
+  static_assert(sizeof(Enum) == sizeof(unsigned));
+  unsigned value;
+  std::memcpy(&value, &field, sizeof value);
+  return value;
 }
 // The darkness range of the EPL and ZPL commands; outside it they send nothing.
 inline bool darknessGiven(unsigned darkness) {

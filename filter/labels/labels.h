@@ -20,8 +20,8 @@ void labelStartPage(ppd_file_t *ppd, cups_page_header2_t *header);
 void labelOutputLine(ppd_file_t *ppd, cups_page_header2_t *header, int y);
 // Page end of a label model (and the paper state of some thermal models); always flushes.
 void labelEndPage(ppd_file_t *ppd, cups_page_header2_t *header);
-// Releases the page's row buffers; for a page dropped before its end (labelEndPage does it
-// otherwise). Safe to call at any time.
+// Releases the page's row buffers (packed row, CompBuffer, LastBuffer); for a page dropped
+// before its end, where labelEndPage would have done it. Safe to call at any time.
 void labelReleasePageBuffers();
 
 // Row coders that write to the printer stream, over the page's CompBuffer and LastBuffer.

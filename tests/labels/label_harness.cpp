@@ -12,8 +12,6 @@
 #include "thermal/page_setup.h"
 
 // The PPD calls are deprecated in libcups but they are the interface of CUPS raster filters.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 namespace {
 
@@ -70,7 +68,6 @@ TestPpd::~TestPpd() {
   if (ppd_) ppdClose(ppd_);
 }
 
-#pragma GCC diagnostic pop
 
 cups_page_header2_t labelHeader(unsigned width, unsigned height) {
   cups_page_header2_t h;

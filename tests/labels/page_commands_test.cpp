@@ -2,6 +2,7 @@
 // field that changes them; the PCL first page against later pages; the cancelled ZPL page.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
 #include "driver/job.h"
@@ -9,6 +10,7 @@
 #include "labels/labels.h"
 #include "monitor/status.h"
 #include "support/capture.h"
+#include "thermal/page_setup.h"
 
 namespace {
 
@@ -233,6 +235,34 @@ TEST(ZplPageEnd, CancelledPageDeletesTheDownloadInstead) {
   EXPECT_EQ(io.printer(), "~DGR:CUPS.GRF,4,2,\n~DN\n");
   EXPECT_EQ(CompBuffer, nullptr);
   EXPECT_EQ(LastBuffer, nullptr);
+}
+
+// Every unsigned header field at its largest: the formats wrap as unsigned 32-bit arithmetic
+// and print the result as signed where they use "%d"; rows that cannot be buffered are dropped.
+TEST(HostileHeader, FormatsWrapWithoutOverflowAndRowsAreDropped) {
+  cups_page_header2_t header;
+  std::memset(&header, 0xFF, sizeof header);
+  unsigned char dots[64] = {};
+  for (int model : {0, 16, 17, 18, 19, 20, 32}) {
+    CapturedIO io;
+    ModelNumber = model;
+    Page = 1;
+    labelStartPage(nullptr, &header);
+    const size_t prologue = io.printer().size();
+    Buffer = dots;
+    labelOutputLine(nullptr, &header, 0);
+    Buffer = nullptr;
+    EXPECT_EQ(io.printer().size(), prologue) << model;
+    labelEndPage(nullptr, &header);
+    const std::string &out = io.printer();
+    if (model == 0) {
+      EXPECT_EQ(out.substr(0, 4), "\x1BL\x71\xC7");  // low 16 bits of (2^32 - 1)^2 / 72
+    } else if (model == 18) {
+      EXPECT_EQ(out.substr(0, 36), "~DGR:CUPS.GRF,-536870912,536870912,\n");
+    } else if (model == 32) {
+      EXPECT_NE(out.find("\x1B!f59652319Z\x1B&l357913941P\x1B&l0E\x1B&l-1X"), std::string::npos);
+    }
+  }
 }
 
 TEST(ThermalPageEnd, PaperStateResetOnlyWhereThePrinterReportsItPerSheet) {

@@ -75,13 +75,6 @@ TEST_F(QueryTest, PaperAskedAgainWhenTheAnswerHoldsNoPaperReport) {
   EXPECT_EQ(mymon.messagestatus, 2);  // the temperature report was applied on the way
 }
 
-TEST_F(QueryTest, PaperAskedAgainAfterSilence) {
-  printer.script(kPaperQuery, {"", "", paperIn});
-  EXPECT_EQ(GetPaperStatus(), 1);
-  EXPECT_EQ(printer.count(kPaperQuery), 3);
-  EXPECT_DOUBLE_EQ(printer.now(), 2.0);  // two empty reads of 1 s each
-}
-
 TEST_F(QueryTest, CoverStates) {
   struct {
     std::string reply;

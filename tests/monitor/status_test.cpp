@@ -63,6 +63,10 @@ struct ParserCase {
   ssize_t length = -2;  // -2: the whole buffer
 };
 
+void PrintTo(const ParserCase &c, std::ostream *os) {
+  *os << c.name;
+}
+
 void nothing() {}
 void unchanged(Snapshot &) {}
 
@@ -131,8 +135,6 @@ std::vector<ParserCase> parserCases() {
          s.messagestatus = 2;
        },
        kPaperOutEn + kPaperOutEn},
-      {"PaperOutAgainAfterPaperPresent", paperOut + paperIn + paperOut, nothing,
-       [](Snapshot &s) { s.messagestatus = 2; }, kPaperOutEn + kProgress + kPaperOutEn},
       {"PaperOutAfterIdleSetsNonePaper", paperOut, [] { mymon.freeStatus = 1; },
        [](Snapshot &s) {
          s.nonePaper = 1;
@@ -214,15 +216,6 @@ TEST_P(ParserTest, AppliesReports) {
 
 INSTANTIATE_TEST_SUITE_P(Reports, ParserTest, ::testing::ValuesIn(parserCases()),
                          [](const auto &info) { return std::string(info.param.name); });
-
-TEST_F(MonitorTest, ProgressLineUsesPageCountersAtParseTime) {
-  Page = 3;
-  TotalPage = 7;
-  pocessRead(reinterpret_cast<const unsigned char *>(report::paperIn.data()), 3);
-  Page = 4;
-  pocessRead(reinterpret_cast<const unsigned char *>(report::tempNormal.data()), 3);
-  EXPECT_EQ(io.log(), "INFO: 3/7\nINFO: 4/7\n");
-}
 
 TEST_F(MonitorTest, InitResetsTheRecordButKeepsPageFlags) {
   mymon.nonePaper = 1;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "test_ppd.h"
+#include "marked_ppd.h"
 #include "thermal_fixture.h"
 
 namespace {
@@ -36,10 +36,11 @@ class PageSetupTest : public ThermalTest {
     printer.script(0x43, {report::idle});
   }
   // One page of the model with the options; returns the set-up commands (queries left out).
-  std::string setUp(int model, const std::vector<PpdOption> &options, const char *pageSize = "A4",
-                    const char *modelName = "RX5K", unsigned dpi = 203) {
+  std::string setUp(int model, const std::vector<MarkedOption> &options,
+                    const char *pageSize = "A4", const char *modelName = "RX5K",
+                    unsigned dpi = 203) {
     ModelNumber = model;
-    TestPpd ppd(model, modelName, options);
+    MarkedPpd ppd(model, modelName, options);
     cups_page_header2_t header = pageHeader(pageSize, dpi);
     size_t before = io.printer().size();
     thermalStartPage(ppd.get(), &header);
@@ -51,7 +52,7 @@ class PageSetupTest : public ThermalTest {
 struct OptionCase {
   const char *what;
   int model;
-  std::vector<PpdOption> options;
+  std::vector<MarkedOption> options;
   const char *pageSize;
   std::string wire;
   const char *logged;  // a line the set-up writes, or nullptr
@@ -328,7 +329,7 @@ TEST_F(PageSetupTest, HeaderStringsWithoutTerminatorStopAtTheFieldEnd) {
   EXPECT_NE(log.find("DEBUG: MediaColor = \"" + std::string(64, 'N') + "\"\n"), std::string::npos);
   // Such a name is no known page size: continuous media is forced.
   ModelNumber = 23;
-  TestPpd ppd(23, "RX5K", {{"zeMediaTracking", "Gap"}});
+  MarkedPpd ppd(23, "RX5K", {{"zeMediaTracking", "Gap"}});
   thermalStartPage(ppd.get(), &h);
   EXPECT_EQ(io.printer(), gap(0x0B));
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "test_ppd.h"
+#include "marked_ppd.h"
 #include "thermal_fixture.h"
 
 namespace {
@@ -89,7 +89,7 @@ class TransmissionTest : public ThermalTest {
   std::string send(int model, unsigned width, unsigned height, const char *modelName = "RX5K",
                    TransmitResult expected = TransmitResult::Sent) {
     ModelNumber = model;
-    TestPpd ppd(model, modelName, {});
+    MarkedPpd ppd(model, modelName, {});
     cups_page_header2_t header = pageHeader("A4", 203, width, height);
     size_t size = static_cast<size_t>((width + 7) / 8) * height;
     bits = pageBits(size);

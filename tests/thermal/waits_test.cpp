@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "test_ppd.h"
+#include "marked_ppd.h"
 #include "thermal/page_setup.h"
 #include "thermal_fixture.h"
 
@@ -24,9 +24,9 @@ class WaitTest : public ThermalTest {
   }
   // One page set-up; returns the commands it sent (queries left out).
   std::string startPage(int model, const char *modelName = "RX5K",
-                        const std::vector<PpdOption> &options = {{"Darkness", "1"}}) {
+                        const std::vector<MarkedOption> &options = {{"Darkness", "1"}}) {
     ModelNumber = model;
-    TestPpd ppd(model, modelName, options);
+    MarkedPpd ppd(model, modelName, options);
     cups_page_header2_t header = pageHeader();
     thermalStartPage(ppd.get(), &header);
     return withoutQueries(io.printer());
@@ -50,7 +50,7 @@ TEST_F(WaitTest, PaperModelsWaitForPaperOnTwoChecks) {
     ThermalPrinter pagePrinter(pageIO);
     pagePrinter.script(P, {report::paperOut, report::paperOut, report::paperIn});
     ModelNumber = model;
-    TestPpd ppd(model, "RX5K", {{"Darkness", "1"}});
+    MarkedPpd ppd(model, "RX5K", {{"Darkness", "1"}});
     cups_page_header2_t header = pageHeader();
     thermalStartPage(ppd.get(), &header);
     // Two misses a second apart, found, 1.1 s, confirmed, 1.5 s.
@@ -172,8 +172,8 @@ TEST_F(WaitTest, ACancelDuringAWaitLeavesNoCommandAndKeepsThePageGlobals) {
     Page = c.page;
     ModelNumber = c.model;
     hOffset = vOffset = Rotate = gray = 9;
-    TestPpd ppd(c.model, c.modelName,
-                {{"Darkness", "1"}, {"AdjustHoriaontal", "2"}, {"Rotate", "90"}});
+    MarkedPpd ppd(c.model, c.modelName,
+                  {{"Darkness", "1"}, {"AdjustHoriaontal", "2"}, {"Rotate", "90"}});
     cups_page_header2_t header = pageHeader();
     thermalStartPage(ppd.get(), &header);
     EXPECT_EQ(Canceled.load(), 1);

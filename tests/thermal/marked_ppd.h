@@ -1,4 +1,4 @@
-// Small PPD files for the thermal tests: a model number, a ModelName and options, each option
+// PPDs opened and marked for the thermal tests: a model number, a ModelName and options, each
 // with the one choice the test wants marked (or left unmarked).
 #pragma once
 
@@ -7,19 +7,20 @@
 #include <string>
 #include <vector>
 
-struct PpdOption {
+struct MarkedOption {
   std::string keyword;
   std::string choice;
   bool marked = true;  // false: *Default names no choice, so nothing is marked
 };
 
 // Opens a PPD built from the arguments and marks its defaults; closed by the destructor.
-class TestPpd {
+class MarkedPpd {
  public:
-  TestPpd(int modelNumber, const std::string &modelName, const std::vector<PpdOption> &options);
-  ~TestPpd();
-  TestPpd(const TestPpd &) = delete;
-  TestPpd &operator=(const TestPpd &) = delete;
+  MarkedPpd(int modelNumber, const std::string &modelName,
+            const std::vector<MarkedOption> &options);
+  ~MarkedPpd();
+  MarkedPpd(const MarkedPpd &) = delete;
+  MarkedPpd &operator=(const MarkedPpd &) = delete;
   ppd_file_t *get() const { return ppd_; }
 
  private:
