@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -247,9 +246,17 @@ int PrivateScheduler::print(const std::string &printer, const fs::path &file,
   std::istringstream words(options);
   for (std::string o; words >> o;) cmd += " -o " + shellQuote(o);
   CommandResult r = client(cmd + " " + shellQuote(file.string()));
-  std::smatch m;
-  if (r.status == 0 && std::regex_search(r.output, m, std::regex("request id is \\S+-(\\d+)"))) {
-    return std::stoi(m[1]);
+  // "request id is PRINTER-ID (1 file(s))"
+  const std::string marker = "request id is ";
+  const size_t at = r.output.find(marker);
+  if (r.status == 0 && at != std::string::npos) {
+    const size_t end = r.output.find_first_of(" \n", at + marker.size());
+    const std::string id = r.output.substr(at + marker.size(), end - at - marker.size());
+    const size_t dash = id.rfind('-');
+    if (dash != std::string::npos) {
+      const int job = std::atoi(id.c_str() + dash + 1);
+      if (job > 0) return job;
+    }
   }
   error = "lp: " + r.output;
   return 0;
