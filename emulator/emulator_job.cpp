@@ -41,6 +41,7 @@ int runEmulatorJob(const EmulatorOptions &o, const std::string &programPath) {
   PrinterSetup setup;
   setup.outDir = o.outDir;
   setup.script = o.printer;
+  setup.labelRowBytes = o.labelRowBytes;
   std::string error;
   if (!readPpdModel(o.ppd, setup.model, setup.modelName, error)) {
     // The filter still runs: how it handles a bad PPD is part of what is being tested.

@@ -56,7 +56,13 @@ std::vector<std::string> childEnvironment(const std::vector<std::string> &extra)
     for (const std::string &x : extra) replaced |= x.substr(0, x.find('=')) == name;
     if (!replaced) env.push_back(entry);
   }
-  env.insert(env.end(), extra.begin(), extra.end());
+  // A later setting of the same name wins (options given by hand override the defaults).
+  for (const std::string &x : extra) {
+    std::string name = x.substr(0, x.find('=') + 1);
+    auto same = [&name](const std::string &e) { return e.compare(0, name.size(), name) == 0; };
+    env.erase(std::remove_if(env.begin(), env.end(), same), env.end());
+    env.push_back(x);
+  }
   return env;
 }
 
@@ -271,12 +277,11 @@ void Run::feedStdin() {
       closeFd(pipes_.stdinWrite);  // end of the raster
       return;
     }
-    size_t before = stdinPending_.size();
     if (!writePending(pipes_.stdinWrite, stdinPending_)) {
       closeFd(pipes_.stdinWrite);  // the filter stopped reading
       return;
     }
-    if (stdinPending_.size() == before || !stdinPending_.empty()) return;  // pipe full
+    if (!stdinPending_.empty()) return;  // the pipe is full: wait until poll says writable
   }
 }
 

@@ -291,6 +291,13 @@ void Setup(ppd_file_t *ppd) {
 }
 
 int rastertoRX5K(int argc, char *argv[]) {
+  // The handler goes in first, so that a cancel arriving during the start is not lost.
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = CancelJob;
+  sigaction(SIGTERM, &action, nullptr);
+
   setbuf(stderr, nullptr);
   logMessage("DEBUG:mytest：entry main\n");
   if (argc != 6 && argc != 7) return 1;
@@ -310,12 +317,6 @@ int rastertoRX5K(int argc, char *argv[]) {
   prepareBackChannel();
   job.ras = cupsRasterOpen(job.fd, CUPS_RASTER_READ);
 
-  Canceled.store(0);
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = CancelJob;
-  sigaction(SIGTERM, &action, nullptr);
 
   readJobOptions(job, argv[5]);
 

@@ -1,6 +1,8 @@
 // Scheduler messages: formatted into one buffer and written whole to standard error.
 #include "io/log.h"
 
+#include "io/format.h"
+
 #include <unistd.h>
 #include <cerrno>
 #include <cstdarg>
@@ -27,28 +29,19 @@ void writeAll(const char *p, size_t n) {
 
 void logMessage(const char *fmt, ...) {
   char line[2048];
+  std::string spill;
   va_list ap;
   va_start(ap, fmt);
-  int n = vsnprintf(line, sizeof line, fmt, ap);
+  std::string_view text = formatText(line, sizeof line, spill, fmt, ap);
   va_end(ap);
-  if (n < 0) return;
-  std::string big;
-  const char *text = line;
-  if (static_cast<size_t>(n) >= sizeof line) {
-    big.assign(static_cast<size_t>(n) + 1, '\0');
-    va_start(ap, fmt);
-    vsnprintf(big.data(), big.size(), fmt, ap);
-    va_end(ap);
-    text = big.data();
-  }
   {
     std::lock_guard<std::mutex> guard(captureLock);
     if (capture) {
-      capture(std::string_view(text, static_cast<size_t>(n)));
+      capture(text);
       return;
     }
   }
-  writeAll(text, static_cast<size_t>(n));
+  writeAll(text.data(), text.size());
 }
 
 void logSetCapture(std::function<void(std::string_view)> fn) {

@@ -1,6 +1,8 @@
 // Buffered printer stream: one buffer, written out with write(2) on flush.
 #include "io/printer_stream.h"
 
+#include "io/format.h"
+
 #include <unistd.h>
 #include <atomic>
 #include <cerrno>
@@ -66,20 +68,12 @@ void prnPut(unsigned char byte) {
 
 void prnPrintf(const char *fmt, ...) {
   char line[1024];
+  std::string spill;
   va_list ap;
   va_start(ap, fmt);
-  int n = vsnprintf(line, sizeof line, fmt, ap);
+  std::string_view text = formatText(line, sizeof line, spill, fmt, ap);
   va_end(ap);
-  if (n < 0) return;
-  if (static_cast<size_t>(n) < sizeof line) {
-    prnWrite(line, static_cast<size_t>(n));
-    return;
-  }
-  std::string big(static_cast<size_t>(n) + 1, '\0');
-  va_start(ap, fmt);
-  vsnprintf(big.data(), big.size(), fmt, ap);
-  va_end(ap);
-  prnWrite(big.data(), static_cast<size_t>(n));
+  prnWrite(text.data(), text.size());
 }
 
 bool prnFailed() {

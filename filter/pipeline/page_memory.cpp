@@ -5,6 +5,10 @@
 
 #include "pipeline/page_check.h"
 
+void FreeDeleter::operator()(unsigned char *p) const {
+  std::free(p);
+}
+
 bool checkedMul(uint64_t a, uint64_t b, uint64_t &count) {
   return !__builtin_mul_overflow(a, b, &count);
 }

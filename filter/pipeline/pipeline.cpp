@@ -1,24 +1,51 @@
-// Page image pipeline. (Placeholder until the pipeline lands: reads and drops the rows.)
+// Page image pipeline: the toned page handed to the geometry, with the settings of the job
+// and page globals.
 #include "pipeline/pipeline.h"
 
-#include <cstdlib>
 #include <vector>
 
+#include "driver/job.h"
+#include "pipeline/capture.h"
+#include "pipeline/geometry.h"
+#include "pipeline/toned_page.h"
+#include "thermal/commands.h"
 #include "thermal/page_setup.h"
 
-void FreeDeleter::operator()(unsigned char *p) const {
-  std::free(p);
-}
-
-bool runPagePipeline(const RowReader &read, cups_page_header2_t *header, const char *,
-                     FinishedPage &page, std::string &) {
-  std::vector<unsigned char> row(header->cupsBytesPerLine);
-  for (unsigned y = 0; y < header->cupsHeight; y++)
-    if (read(row.data(), header->cupsBytesPerLine) == 0) break;
+bool runPagePipeline(const RowReader &read, cups_page_header2_t *header, const char *modelName,
+                     FinishedPage &page, std::string &error) {
+  // Rows are read into the page set-up's row buffer; a caller without one gets a private row.
+  std::vector<unsigned char> privateRow;
+  unsigned char *rowBuffer = Buffer;
+  if (!rowBuffer) {
+    privateRow.resize(header->cupsBytesPerLine ? header->cupsBytesPerLine : 1);
+    rowBuffer = privateRow.data();
+  }
+  DotBuffer dots;
+  bool toned = renderTonedPage(read, *header, currentImageSettings(), rowBuffer, dots, error);
   releaseRowBuffer();
-  page.dots.reset();
-  page.width = 0;
-  page.height = 0;
-  header->cupsHeight = 0;
+  if (!toned) return false;
+
+  const int nw = paddedWidth(static_cast<int>(header->cupsWidth));
+  GeometryParams p;
+  p.model = ModelNumber;
+  p.modelName = modelName ? modelName : "";
+  p.pageSizeName = header->cupsPageSizeName;
+  p.resX = header->HWResolution[0];
+  p.resY = header->HWResolution[1];
+  p.pageLength = header->cupsPageSize[1];
+  p.imagingTop = header->cupsImagingBBox[3];
+  p.rotate = Rotate;
+  p.hOffset = hOffset;
+  p.vOffset = vOffset;
+  p.tofill = nw - static_cast<int>(header->cupsWidth);
+  p.gapMode = bCmdGap[2];
+  int width = nw;
+  int height = static_cast<int>(header->cupsHeight);
+  if (!applyGeometry(dots, width, height, p, error)) return false;
+  header->cupsWidth = static_cast<unsigned>(width);
+  header->cupsHeight = static_cast<unsigned>(height);
+  page.dots = std::move(dots);
+  page.width = width;
+  page.height = height;
   return true;
 }

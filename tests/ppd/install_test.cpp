@@ -2,6 +2,7 @@
 // where CUPS looks for them, with the modes the scheduler accepts.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -34,7 +35,8 @@ unsigned modeOf(const fs::path &p) {
 class StagedInstall : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    stage_ = fs::path(RX5K_BUILD_DIR) / "test-stage" / "install";
+    // Each test runs as its own process, maybe at the same time as the others: one tree each.
+    stage_ = fs::path(RX5K_BUILD_DIR) / "test-stage" / ("install-" + std::to_string(getpid()));
     fs::remove_all(stage_);
     const std::string cmd = "DESTDIR='" + stage_.string() + "' cmake --install '" +
                             std::string(RX5K_BUILD_DIR) + "' > '" + stage_.string() + ".log' 2>&1";

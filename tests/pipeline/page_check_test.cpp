@@ -1,0 +1,134 @@
+// Header checks: what the capture cannot read is refused with a reason naming what came.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+
+#include "page_builder.h"
+#include "pipeline/page_check.h"
+
+namespace {
+
+// Sets RX5K_PAGE_MEMORY_LIMIT for one scope.
+class MemoryLimit {
+ public:
+  explicit MemoryLimit(const char *value) {
+    if (value)
+      setenv("RX5K_PAGE_MEMORY_LIMIT", value, 1);
+    else
+      unsetenv("RX5K_PAGE_MEMORY_LIMIT");
+  }
+  ~MemoryLimit() { unsetenv("RX5K_PAGE_MEMORY_LIMIT"); }
+};
+
+}  // namespace
+
+TEST(PageCheck, RefusesWhatTheCaptureCannotRead) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct Case {
+    const char *what;
+    std::function<void(cups_page_header2_t &)> change;
+    const char *reason;  // nullptr: accepted
+  } cases[] = {
+      {"A4 RGB", [](cups_page_header2_t &) {}, nullptr},
+      {"gray",
+       [](cups_page_header2_t &h) {
+         h.cupsColorSpace = CUPS_CSPACE_K;
+         h.cupsBitsPerPixel = 8;
+         h.cupsBytesPerLine = h.cupsWidth;
+       },
+       nullptr},
+      {"1-bit",
+       [](cups_page_header2_t &h) {
+         h.cupsColorSpace = CUPS_CSPACE_K;
+         h.cupsBitsPerColor = h.cupsBitsPerPixel = 1;
+       },
+       "unsupported raster format: 1 bits per pixel, colour space 3, order 0"},
+      {"banded", [](cups_page_header2_t &h) { h.cupsColorOrder = CUPS_ORDER_BANDED; },
+       "unsupported raster format: 24 bits per pixel, colour space 1, order 1"},
+      {"zero width", [](cups_page_header2_t &h) { h.cupsWidth = 0; },
+       "empty page: width 0, height 10"},
+      {"zero height", [](cups_page_header2_t &h) { h.cupsHeight = 0; },
+       "empty page: width 4, height 0"},
+      {"short rows", [](cups_page_header2_t &h) { h.cupsBytesPerLine = 10; },
+       "bytes per line 10 too small for width 4"},
+      {"huge width", [](cups_page_header2_t &h) { h.cupsWidth = 4000000000u; },
+       "page of 4000000000 x 10 dots too large"},
+      {"no resolution", [](cups_page_header2_t &h) { h.HWResolution[1] = 0; },
+       "resolution 203x0 dpi out of range"},
+      {"absurd resolution", [](cups_page_header2_t &h) { h.HWResolution[0] = 10001; },
+       "resolution 10001x203 dpi out of range"},
+      {"infinite length", [&](cups_page_header2_t &h) { h.cupsPageSize[1] = inf; },
+       "page size 595 x inf points or imageable area 0 0 595 842 out of range"},
+      {"NaN margin", [&](cups_page_header2_t &h) { h.cupsImagingBBox[3] = nan; }, ""},
+      {"length beyond int", [](cups_page_header2_t &h) { h.cupsPageSize[1] = 3e35f; }, ""},
+      {"margin beyond int", [](cups_page_header2_t &h) { h.cupsImagingBBox[3] = -2e9f; }, ""},
+      {"negative length", [](cups_page_header2_t &h) { h.cupsPageSize[1] = -1; }, ""},
+      {"4e9 x 4e9 page",
+       [](cups_page_header2_t &h) {
+         h.cupsWidth = h.cupsHeight = 2000000000u;
+         h.cupsColorSpace = CUPS_CSPACE_W;
+         h.cupsBitsPerPixel = 8;
+         h.cupsBytesPerLine = h.cupsWidth;
+       },
+       "page of 2000000000 x 2000000000 dots needs "},
+  };
+  for (const Case &c : cases) {
+    cups_page_header2_t h = rgbHeader(4, 10);
+    c.change(h);
+    std::string reason;
+    bool accepted = checkPageHeader(h, reason);
+    if (!c.reason) {
+      EXPECT_TRUE(accepted) << c.what << ": " << reason;
+      continue;
+    }
+    EXPECT_FALSE(accepted) << c.what;
+    EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << c.what << ": " << reason;
+  }
+}
+
+TEST(PageCheck, MemoryLimitFromTheEnvironment) {
+  {
+    MemoryLimit unset(nullptr);
+    EXPECT_EQ(pageMemoryLimit(), uint64_t{1} << 30);
+  }
+  struct Case {
+    const char *text;
+    uint64_t limit;
+  } cases[] = {
+      {"12345", 12345},
+      {"64K", 65536},
+      {"32m", 32u << 20},
+      {"2G", uint64_t{2} << 30},
+      {"0", 0},
+      {"12X", uint64_t{1} << 30},
+      {"", uint64_t{1} << 30},
+      {"-5", uint64_t{1} << 30},
+      {"99999999999G", uint64_t{1} << 30},
+  };
+  for (const Case &c : cases) {
+    MemoryLimit limit(c.text);
+    EXPECT_EQ(pageMemoryLimit(), c.limit) << c.text;
+  }
+}
+
+TEST(PageCheck, CountsEveryBufferOfTheSketchAndGeometry) {
+  cups_page_header2_t a4 = rgbHeader(2480, 3508);
+  a4.HWResolution[0] = a4.HWResolution[1] = 300;
+  uint64_t need = 0;
+  ASSERT_TRUE(pageMemoryNeed(a4, need));
+  const uint64_t page = uint64_t{2480} * 3508;
+  EXPECT_GE(need, 2 * page);  // the toned page and the placed page, or the two sketch pages
+  EXPECT_LT(need, 3 * page);
+  std::string reason;
+  {
+    MemoryLimit enough("20M");
+    EXPECT_TRUE(checkPageHeader(a4, reason)) << reason;
+  }
+  MemoryLimit tight("16M");
+  EXPECT_FALSE(checkPageHeader(a4, reason));
+  EXPECT_NE(reason.find("above the limit of 16777216"), std::string::npos) << reason;
+}
