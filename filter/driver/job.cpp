@@ -317,7 +317,6 @@ int rastertoRX5K(int argc, char *argv[]) {
   prepareBackChannel();
   job.ras = cupsRasterOpen(job.fd, CUPS_RASTER_READ);
 
-
   readJobOptions(job, argv[5]);
 
   const char *ppdPath = getenv("PPD");
