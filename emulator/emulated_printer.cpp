@@ -5,13 +5,8 @@
 #include <filesystem>
 
 #include "driver/job.h"
-#include "page_png.h"
-
-// The label decoders are built by their own module; without them label streams are kept raw.
-#if __has_include("label_decoders.h")
 #include "label_decoders.h"
-#define RX5K_EMU_LABEL_DECODERS 1
-#endif
+#include "page_png.h"
 
 namespace emu {
 
@@ -171,19 +166,19 @@ void EmulatedPrinter::writePage(const std::string &encoding, int frames, int wid
 }
 
 void EmulatedPrinter::decodeLabels(double t) {
-#ifdef RX5K_EMU_LABEL_DECODERS
-  LabelDecodeResult result = decodeLabelStream(setup_.model, labelBytes_);
+  LabelDecodeOptions options;
+  options.rowBytes = setup_.labelRowBytes;
+  LabelDecodeResult result = decodeLabelStream(setup_.model, labelBytes_, options);
   for (const LabelPage &page : result.pages) {
-    for (const std::string &command : page.commands) {
-      logLine(t, 0, "label", "", command);
-    }
+    for (const std::string &command : page.commands) logLine(t, 0, "label", "", command);
     ++pages_;
-    writePage("label", 0, page.width, page.height, page.dots, "label");
+    if (!page.printed) {
+      logLine(t, 0, "label", "", "label " + std::to_string(pages_) + " has no print command");
+    }
+    writePage(page.printed ? "label" : "label-unprinted", 0, page.width, page.height, page.dots,
+              "label");
   }
   if (!result.ok) failStream("label stream: " + result.error);
-#else
-  note(t, "label decoders not built in: the stream is kept in " + std::string(kRawStreamFile));
-#endif
 }
 
 bool EmulatedPrinter::finish(double t) {

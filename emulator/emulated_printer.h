@@ -18,6 +18,7 @@ struct PrinterSetup {
   std::string modelName;  // for the log
   std::string outDir;     // log, raw stream and pages go here
   PrinterSettings script;
+  int labelRowBytes = 0;  // model 20: bytes per row (its stream does not say)
 };
 
 // Files in the output folder.

@@ -48,6 +48,7 @@ const char *emulatorUsage() {
          "  --cancel-at-page N    send the cancel report when page N's bitmap command arrives\n"
          "  --overheat-at-page N  send the overheat report then (temperature normal after it)\n"
          "  --silent              answer no query and volunteer nothing\n"
+         "  --label-row-bytes N   model 20: bytes per row (its stream does not carry it)\n"
          "\n"
          "Run options:\n"
          "  --filter PATH         the filter (default: rastertoRX5K beside the emulator)\n"
@@ -61,7 +62,8 @@ const char *emulatorUsage() {
          "  --show-stderr         copy the filter's standard error to the emulator's\n"
          "  --backend             run as the CUPS backend rx5k-emu (also when invoked under\n"
          "                        that name); options come from DEVICE_URI\n"
-         "                        rx5k-emu:/?out=DIR&paper-missing=2&...\n"
+         "                        rx5k-emu:/?out=DIR&paper-missing=2&... (no out: the job's\n"
+         "                        files go to /tmp/rx5k-emu/job-ID)\n"
          "\n"
          "Without RASTER-FILE the filter reads the emulator's standard input.\n"
          "Exit status: the filter's; 2 bad command line or filter not runnable; 3 printer\n"
@@ -120,6 +122,8 @@ bool parseEmulatorArgs(const std::vector<std::string> &args, EmulatorOptions &o,
       ok = count(a, 1, o.printer.cancelAtPage);
     } else if (a == "--overheat-at-page") {
       ok = count(a, 1, o.printer.overheatAtPage);
+    } else if (a == "--label-row-bytes") {
+      ok = count(a, 1, o.labelRowBytes);
     } else if (a == "--sigterm-after-ms") {
       ok = count(a, 0, o.sigtermAfterMs);
     } else if (a == "--sigterm-at-page") {

@@ -13,6 +13,7 @@ struct EmulatorOptions {
   std::string outDir = "rx5k-out";  // --out
   std::string filter;               // --filter (empty: rastertoRX5K beside the emulator)
   PrinterSettings printer;
+  int labelRowBytes = 0;  // --label-row-bytes (model 20)
   bool viaStdin = false;  // --stdin: the raster goes through standard input
   int sigtermAfterMs = -1;
   int sigtermAtPage = 0;

@@ -277,12 +277,11 @@ void Run::feedStdin() {
       closeFd(pipes_.stdinWrite);  // end of the raster
       return;
     }
-    size_t before = stdinPending_.size();
     if (!writePending(pipes_.stdinWrite, stdinPending_)) {
       closeFd(pipes_.stdinWrite);  // the filter stopped reading
       return;
     }
-    if (stdinPending_.size() == before || !stdinPending_.empty()) return;  // pipe full
+    if (!stdinPending_.empty()) return;  // the pipe is full: wait until poll says writable
   }
 }
 

@@ -54,8 +54,9 @@ std::string describeThermalEvent(const ThermalEvent &event);
 
 class ThermalParser {
  public:
-  // Bitmaps larger than maxBitmapBytes are refused (a hostile header could claim 4 GB).
-  static constexpr size_t kDefaultMaxBitmapBytes = size_t{256} << 20;
+  // Bitmaps larger than maxBitmapBytes are refused (a hostile header could claim 4 GB; a real
+  // page is about 1 MB, and the emulator unpacks it to eight times its size).
+  static constexpr size_t kDefaultMaxBitmapBytes = size_t{64} << 20;
   explicit ThermalParser(size_t maxBitmapBytes = kDefaultMaxBitmapBytes);
 
   // Parses n more bytes and appends the events they complete. Returns false once the stream

@@ -33,17 +33,19 @@ std::string readFile(const std::string &path) {
   return s.str();
 }
 
+std::string currentTestName() {
+  const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "run";
+  for (char &c : name) {
+    if (c == '/') c = '_';
+  }
+  return name;
+}
+
 // A folder per test, named after it and emptied first; kept afterwards for inspection.
 std::string outputFolder(const std::string &name) {
   static std::map<std::string, int> runsPerTest;
-  std::string base = name;
-  if (base.empty()) {
-    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-    base = info ? std::string(info->test_suite_name()) + "." + info->name() : "run";
-    for (char &c : base) {
-      if (c == '/') c = '_';
-    }
-  }
+  std::string base = name.empty() ? currentTestName() : name;
   int n = ++runsPerTest[base];
   if (n > 1) base += "-" + std::to_string(n);
   std::string dir = std::string(RX5K_BUILD_DIR) + "/test-runs/" + base;
@@ -88,6 +90,13 @@ void readPages(FilterRun &run) {
 }
 
 }  // namespace
+
+std::string testFilePath(const std::string &name) {
+  std::string dir = std::string(RX5K_BUILD_DIR) + "/test-runs/files/" + currentTestName();
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return dir + "/" + name;
+}
 
 std::string filterPath() {
   return std::string(RX5K_BIN_DIR) + "/rastertoRX5K";

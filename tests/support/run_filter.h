@@ -51,6 +51,10 @@ struct FilterRun {
 
 FilterRun runFilter(const FilterRunOptions &options);
 
+// A path for a test's own input file (PPD, raster), unique to the running test, so tests that
+// run in parallel never share one.
+std::string testFilePath(const std::string &name);
+
 // The built programs.
 std::string filterPath();
 std::string emulatorPath();

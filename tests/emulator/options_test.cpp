@@ -1,0 +1,113 @@
+// The emulator's command line: printer script values, run options, the filter's arguments, and
+// the mistakes it refuses.
+#include <gtest/gtest.h>
+
+#include "emulator_options.h"
+
+TEST(EmulatorOptions, FullCommandLine) {
+  emu::EmulatorOptions o;
+  std::string error;
+  ASSERT_TRUE(emu::parseEmulatorArgs({"--ppd",
+                                      "p.ppd",
+                                      "--out",
+                                      "o",
+                                      "--paper-missing",
+                                      "2",
+                                      "--cover-open",
+                                      "3",
+                                      "--idle-after",
+                                      "1.5",
+                                      "--hardver",
+                                      "1.0.4",
+                                      "--serial",
+                                      "ABC",
+                                      "--cancel-at-page",
+                                      "2",
+                                      "--overheat-at-page",
+                                      "1",
+                                      "--silent",
+                                      "--sigterm-after-ms",
+                                      "250",
+                                      "--sigterm-at-page",
+                                      "3",
+                                      "--stdin",
+                                      "--filter",
+                                      "f",
+                                      "--sheet-gap",
+                                      "0",
+                                      "--idle-report-ms",
+                                      "-1",
+                                      "--timeout",
+                                      "9",
+                                      "--env",
+                                      "LANG=zh_CN.UTF-8",
+                                      "--",
+                                      "Darkness=1",
+                                      "job.ras"},
+                                     o, error))
+      << error;
+  EXPECT_EQ(o.ppd, "p.ppd");
+  EXPECT_EQ(o.outDir, "o");
+  EXPECT_EQ(o.printer.paperMissing, 2);
+  EXPECT_EQ(o.printer.coverOpen, 3);
+  EXPECT_DOUBLE_EQ(o.printer.idleAfter, 1.5);
+  ASSERT_TRUE(o.printer.hardVer.has_value());
+  EXPECT_EQ((*o.printer.hardVer)[2], 4);
+  EXPECT_EQ(o.printer.serial, "ABC");
+  EXPECT_EQ(o.printer.cancelAtPage, 2);
+  EXPECT_EQ(o.printer.overheatAtPage, 1);
+  EXPECT_TRUE(o.printer.silent);
+  EXPECT_EQ(o.printer.sheetGap, 0);
+  EXPECT_EQ(o.printer.idleReportMs, -1);
+  EXPECT_EQ(o.sigtermAfterMs, 250);
+  EXPECT_EQ(o.sigtermAtPage, 3);
+  EXPECT_DOUBLE_EQ(o.timeoutSeconds, 9);
+  EXPECT_EQ(o.filter, "f");
+  EXPECT_EQ(o.env, std::vector<std::string>{"LANG=zh_CN.UTF-8"});
+  EXPECT_EQ(o.jobOptions, "Darkness=1");
+  EXPECT_EQ(o.rasterFile, "job.ras");
+  // On standard input the file is not an argument: 6 filter arguments.
+  EXPECT_EQ(emu::standardFilterArgs(o),
+            (std::vector<std::string>{"1", "emulator", "rx5k-emulator", "1", "Darkness=1"}));
+  o.viaStdin = false;
+  EXPECT_EQ(emu::standardFilterArgs(o).size(), 6u);
+  EXPECT_EQ(emu::standardFilterArgs(o).back(), "job.ras");
+}
+
+TEST(EmulatorOptions, DefaultsLeaveModelChoicesToThePrinter) {
+  emu::EmulatorOptions o;
+  std::string error;
+  ASSERT_TRUE(emu::parseEmulatorArgs({"--ppd", "p.ppd"}, o, error)) << error;
+  EXPECT_EQ(o.printer.sheetGap, -1);
+  EXPECT_EQ(o.printer.idleReportMs, -1);
+  EXPECT_FALSE(o.printer.hardVer.has_value());
+  EXPECT_EQ(o.sigtermAfterMs, -1);
+  EXPECT_EQ(o.jobOptions, "");
+  EXPECT_EQ(emu::standardFilterArgs(o).size(), 5u);  // the filter reads standard input
+}
+
+TEST(EmulatorOptions, RefusesBadCommandLines) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"--out", "o"},
+      {"--ppd"},
+      {"--ppd", "p", "--paper-missing", "-1"},
+      {"--ppd", "p", "--paper-missing", "two"},
+      {"--ppd", "p", "--cancel-at-page", "0"},
+      {"--ppd", "p", "--idle-after", "soon"},
+      {"--ppd", "p", "--hardver", "1.0"},
+      {"--ppd", "p", "--serial", "0123456789ABCDEF"},
+      {"--ppd", "p", "--env", "NOVALUE"},
+      {"--ppd", "p", "--bogus"},
+      {"--ppd", "p", "--stdin"},
+      {"--ppd", "p", "--", "opts", "file", "extra"},
+  };
+  for (const auto &args : bad) {
+    emu::EmulatorOptions o;
+    std::string error;
+    std::string joined;
+    for (const std::string &a : args) joined += a + " ";
+    EXPECT_FALSE(emu::parseEmulatorArgs(args, o, error)) << joined;
+    EXPECT_FALSE(error.empty()) << joined;
+  }
+}
