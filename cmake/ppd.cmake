@@ -27,3 +27,13 @@ if(RX5K_PPDC)
 else()
   message(WARNING "ppdc not found (Debian package cups-ppdc): the PPD files are not built")
 endif()
+
+# The tests that read the PPDs need them built first, also when only their target is built.
+function(rx5k_ppd_test_dependencies)
+  foreach(test test_ppd test_cupsd)
+    if(TARGET ${test} AND TARGET rx5k-ppd)
+      add_dependencies(${test} rx5k-ppd)
+    endif()
+  endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL rx5k_ppd_test_dependencies)

@@ -2,6 +2,8 @@
 #include "emulator_job.h"
 
 #include <cups/ppd.h>
+#include <cups/raster.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -28,6 +30,21 @@ bool readPpdModel(const std::string &path, int &model, std::string &modelName, s
 
 namespace {
 
+// A model-20 stream carries no row length: take it from the first page of the raster that the
+// job prints, when the emulator has that file.
+int rowBytesFromRaster(const std::string &path) {
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return 0;
+  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  cups_page_header2_t header;
+  int rowBytes = 0;
+  if (ras && cupsRasterReadHeader2(ras, &header) && header.cupsWidth <= (1u << 24))
+    rowBytes = static_cast<int>((header.cupsWidth + 7) / 8);
+  if (ras) cupsRasterClose(ras);
+  close(fd);
+  return rowBytes;
+}
+
 std::string defaultFilter(const std::string &programPath) {
   std::error_code ec;
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -48,6 +65,8 @@ int runEmulatorJob(const EmulatorOptions &o, const std::string &programPath) {
     std::fprintf(stderr, "rx5k-emulator: %s; parsing the stream as thermal\n", error.c_str());
     setup.model = -1;
   }
+  if (setup.model == 20 && setup.labelRowBytes <= 0 && !o.rasterFile.empty())
+    setup.labelRowBytes = rowBytesFromRaster(o.rasterFile);
   EmulatedPrinter printer(setup, stdout);
   if (!printer.open(error)) {
     std::fprintf(stderr, "rx5k-emulator: %s\n", error.c_str());

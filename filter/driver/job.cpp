@@ -59,6 +59,10 @@ void onPrinterGone() {
   Canceled.store(1);
 }
 
+bool jobCanceled() {
+  return Canceled.load() != 0;
+}
+
 void readJobOptions(Job &job, const char *text) {
   job.num_options = cupsParseOptions(text, 0, &job.options);
   for (int i = 0; i < job.num_options; i++) {
@@ -302,6 +306,8 @@ int rastertoRX5K(int argc, char *argv[]) {
   logMessage("DEBUG:mytest：entry main\n");
   if (argc != 6 && argc != 7) return 1;
 
+  // Before the raster file is opened, which must not take the channels' descriptors.
+  prepareBackChannel();
   Job job;
   if (argc == 7) {
     job.fd = open(argv[6], O_RDONLY);
@@ -314,9 +320,8 @@ int rastertoRX5K(int argc, char *argv[]) {
   // A backend that goes away must end the job, not kill the filter.
   signal(SIGPIPE, SIG_IGN);
   prnSetFailureHandler(onPrinterGone);
-  prepareBackChannel();
+  setChannelCancelCheck(jobCanceled);
   job.ras = cupsRasterOpen(job.fd, CUPS_RASTER_READ);
-
 
   readJobOptions(job, argv[5]);
 

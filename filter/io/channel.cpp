@@ -4,9 +4,11 @@
 #include <cups/cups.h>
 #include <cups/sidechannel.h>
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
+#include <initializer_list>
 
 namespace {
 
@@ -36,6 +38,11 @@ void sleepFor(double seconds) {
 }
 
 constexpr int kBackChannelFd = 3;
+constexpr int kSideChannelFd = 4;
+// Longest stretch a drain waits before it looks at the cancel check again.
+constexpr double kDrainSliceSeconds = 0.1;
+
+bool (*cancelCheck)() = nullptr;
 
 bool backChannelOpen() {
   return fcntl(kBackChannelFd, F_GETFD) != -1;
@@ -57,11 +64,31 @@ class CupsChannel : public Channel {
     return got;
   }
   void drain(double timeout) override {
-    // datalen is in/out: the room for the answer's data in, the answer's length out. The
-    // status is not examined: a backend without a side channel just makes this return at once.
-    char data[1024];
-    int datalen = static_cast<int>(sizeof data);
-    cupsSideChannelDoRequest(CUPS_SC_CMD_DRAIN_OUTPUT, data, &datalen, timeout);
+    // The request and its answer are sent and awaited separately (rather than with
+    // cupsSideChannelDoRequest, which restarts its wait after every signal), so that the wait
+    // is cut into slices and ends as soon as the job is cancelled: a backend that never
+    // answers must not hold up a cancelled job. The answer's status is not examined; without a
+    // side channel the write fails and the drain returns at once.
+    if (cupsSideChannelWrite(CUPS_SC_CMD_DRAIN_OUTPUT, CUPS_SC_STATUS_NONE, nullptr, 0,
+                             kDrainSliceSeconds) != 0)
+      return;
+    timespec start = monotonicNow();
+    for (;;) {
+      double left = timeout - secondsSince(start);
+      if (left <= 0 || (cancelCheck && cancelCheck())) return;
+      double slice = left < kDrainSliceSeconds ? left : kDrainSliceSeconds;
+      timespec sliceStart = monotonicNow();
+      cups_sc_command_t command = CUPS_SC_CMD_NONE;
+      cups_sc_status_t status = CUPS_SC_STATUS_NONE;
+      char data[1024];
+      int datalen = static_cast<int>(sizeof data);
+      if (cupsSideChannelRead(&command, &status, data, &datalen, slice) == 0 &&
+          command == CUPS_SC_CMD_DRAIN_OUTPUT)
+        return;
+      // A side channel at end of file fails at once: wait out the slice rather than spin.
+      double rest = slice - secondsSince(sliceStart);
+      if (rest > 0) sleepFor(rest);
+    }
   }
   void sleepMs(unsigned ms) override { sleepFor(ms / 1000.0); }
 };
@@ -81,7 +108,23 @@ Channel &cupsChannel() {
   return realChannel;
 }
 
+void setChannelCancelCheck(bool (*canceled)()) {
+  cancelCheck = canceled;
+}
+
 void prepareBackChannel() {
+  // A descriptor 3 or 4 left closed would go to the next file the filter opens (the raster
+  // file): the monitor would then read raster bytes as status reports and the drains would
+  // consume them. /dev/null, read-only, holds the places: reads at end of file behave like a
+  // silent printer, and a drain's request fails at once as with no side channel.
+  for (int fd : {kBackChannelFd, kSideChannelFd}) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    int placeholder = open("/dev/null", O_RDONLY);
+    if (placeholder >= 0 && placeholder != fd) {
+      dup2(placeholder, fd);
+      close(placeholder);
+    }
+  }
   int flags = fcntl(kBackChannelFd, F_GETFL);
   if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(kBackChannelFd, F_SETFL, flags | O_NONBLOCK);
 }

@@ -24,8 +24,13 @@ Channel &channel();
 // Installs a channel (nullptr restores the real one).
 void setChannel(Channel *c);
 
-// Makes descriptor 3 non-blocking when it is open, so that a hand-made set-up with a blocking
-// back channel cannot hang the timed reads.
+// The real layer's drains end early once canceled() returns true (the job was cancelled).
+void setChannelCancelCheck(bool (*canceled)());
+
+// Called at start, before any file is opened: holds descriptors 3 and 4 with /dev/null when
+// they are closed (so that no file the filter opens takes their place), and makes descriptor 3
+// non-blocking, so that a hand-made set-up with a blocking back channel cannot hang the timed
+// reads.
 void prepareBackChannel();
 
 // The real layer, for tools that want to wrap it.

@@ -1,9 +1,25 @@
 // Zebra EPL in its two modes: line mode (ESC g rows) and page mode ("GW" graphic rows, with
 // the bytes complemented because page-mode graphics print the 0 bits).
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cstdlib>
 
 #include "io/printer_stream.h"
 #include "labels/label_private.h"
+
+namespace {
+
+// A choice's number in single precision. A finite value beyond the float range has no float
+// conversion (undefined behaviour): it is held at the largest float of its sign.
+float choiceFloat(const char *choice) {
+  double value = std::atof(choice);
+  if (std::isfinite(value))
+    value = std::clamp(value, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX));
+  return static_cast<float>(value);
+}
+
+}  // namespace
 
 void eplLineStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   const char *rate;
@@ -26,7 +42,7 @@ void eplPageStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   const char *rate;
   if (markedChoiceOtherThan(ppd, "zePrintRate", "Default", &rate)) {
     // The page-mode speeds are whole rates from 3 on; below, the line-mode scale applies.
-    float value = static_cast<float>(std::atof(rate));
+    float value = choiceFloat(rate);
     prnPrintf("S%.0f\n", value >= 3.0 ? value : 2.0 * value - 2);
   }
   if (darknessGiven(header->cupsCompression))

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "driver/header_fields.h"
+
 RasterLayout rasterLayoutOf(const cups_page_header2_t &header) {
-  if (header.cupsBitsPerColor != 8 || header.cupsColorOrder != CUPS_ORDER_CHUNKED)
+  // The enums are read as stored: a hostile header may hold values they cannot represent.
+  if (header.cupsBitsPerColor != 8 || headerFieldValue(header.cupsColorOrder) != CUPS_ORDER_CHUNKED)
     return RasterLayout::Unsupported;
-  switch (header.cupsColorSpace) {
+  switch (headerFieldValue(header.cupsColorSpace)) {
     case CUPS_CSPACE_RGB:
     case CUPS_CSPACE_SRGB:
     case CUPS_CSPACE_ADOBERGB:
@@ -28,7 +31,9 @@ int rasterBytesPerDot(RasterLayout layout) {
 }
 
 void buildLightMap(int offset, unsigned char map[256]) {
-  for (int v = 0; v < 256; v++) map[v] = static_cast<unsigned char>(std::clamp(v + offset, 0, 255));
+  // Beyond +-255 every offset gives the same map; held there, v + offset cannot overflow.
+  const int held = std::clamp(offset, -255, 255);
+  for (int v = 0; v < 256; v++) map[v] = static_cast<unsigned char>(std::clamp(v + held, 0, 255));
 }
 
 void captureRow(const unsigned char *raster, RasterLayout layout, int width, int nw,

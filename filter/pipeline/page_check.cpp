@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "driver/header_fields.h"
 #include "pipeline/capture.h"
 
 namespace {
@@ -60,6 +61,17 @@ __attribute__((format(printf, 2, 3))) bool reject(std::string &reason, const cha
   va_end(ap);
   reason = text;
   return false;
+}
+
+// Every string of the header ends within its field.
+bool headerStringsTerminated(const cups_page_header2_t &h) {
+  bool ok = headerStringTerminated(h.MediaClass) && headerStringTerminated(h.MediaColor) &&
+            headerStringTerminated(h.MediaType) && headerStringTerminated(h.OutputType) &&
+            headerStringTerminated(h.cupsMarkerType) &&
+            headerStringTerminated(h.cupsRenderingIntent) &&
+            headerStringTerminated(h.cupsPageSizeName);
+  for (const auto &s : h.cupsString) ok = ok && headerStringTerminated(s);
+  return ok;
 }
 
 }  // namespace
@@ -127,8 +139,9 @@ bool checkPageHeader(const cups_page_header2_t &h, std::string &reason) {
     return reject(reason,
                   "unsupported raster format: %u bits per pixel, colour space %u, "
                   "order %u",
-                  h.cupsBitsPerPixel, static_cast<unsigned>(h.cupsColorSpace),
-                  static_cast<unsigned>(h.cupsColorOrder));
+                  h.cupsBitsPerPixel, headerFieldValue(h.cupsColorSpace),
+                  headerFieldValue(h.cupsColorOrder));
+  if (!headerStringsTerminated(h)) return reject(reason, "header string without its end (NUL)");
   if (h.cupsWidth == 0 || h.cupsHeight == 0)
     return reject(reason, "empty page: width %u, height %u", h.cupsWidth, h.cupsHeight);
   if (h.cupsWidth > INT_MAX - 7 || h.cupsHeight > INT_MAX)

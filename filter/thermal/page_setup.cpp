@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "driver/choices.h"
+#include "driver/header_fields.h"
 #include "driver/job.h"
 #include "io/log.h"
 #include "io/printer_stream.h"
@@ -58,6 +59,12 @@ int millimetresToDotsProductFirst(int mm, unsigned dpi) {
   return clampedDots(static_cast<double>(product) / 25.4);
 }
 
+// A pause of a ready wait; none once the job is cancelled, so that a cancel ends the set-up
+// within the current query or pause instead of after every pause still to come.
+void pauseUnlessCanceled(unsigned ms) {
+  if (!canceled()) mysleep(ms);
+}
+
 // ---- Ready waits. Each returns false when the job was cancelled and the set-up must stop. ----
 
 // Asks for the paper until the printer reports it loaded, one second between tries.
@@ -73,7 +80,7 @@ bool waitPaperTwice() {
   if (canceled()) return false;
   logMessage("mytest：entry RX5K start page\n");
   pollUntilPaperLoaded();
-  mysleep(1100);
+  pauseUnlessCanceled(1100);
   pollUntilPaperLoaded();
   if (canceled()) return false;
   mysleep(1500);
@@ -93,7 +100,7 @@ bool waitSheetGoneAndReady() {
       if (mymon.nonePaper != 0 || canceled()) break;
       mysleep(500);
     }
-    sleepSeconds(1);
+    pauseUnlessCanceled(1000);
   }
   for (;;) {
     if (GetPaperStatus() == 1) {
@@ -106,7 +113,7 @@ bool waitSheetGoneAndReady() {
     if (canceled()) break;
     sleepSeconds(1);
   }
-  sleepSeconds(2);
+  pauseUnlessCanceled(2000);
   return !canceled();
 }
 
@@ -116,10 +123,10 @@ bool waitPaperAndCover() {
     int paper = GetPaperStatus();
     if (canceled()) break;
     if (paper == 1 && GetCoverStatus() == 0) {
-      mysleep(1100);
+      pauseUnlessCanceled(1100);
       if (GetPaperStatus() == 1) break;
     }
-    sleepSeconds(1);
+    pauseUnlessCanceled(1000);
   }
   if (canceled()) return false;
   mysleep(1800);
@@ -147,7 +154,7 @@ void waitIdleThenReadyTwice() {
     loopCount++;
     sleepSeconds(1);
   }
-  if (loopCount > 1) sleepSeconds(3);
+  if (loopCount > 1) pauseUnlessCanceled(3000);
 }
 
 // ---- Option steps. ----
@@ -302,7 +309,7 @@ void logPageHeader(const cups_page_header2_t *h) {
   std::string_view outputType = headerString(h->OutputType);
   std::string_view pageSizeName = headerString(h->cupsPageSizeName);
   // The fields are unsigned or enums in the header; the log has always shown them as int.
-  auto i = [](auto v) { return static_cast<int>(v); };
+  auto i = [](const auto &field) { return static_cast<int>(headerFieldValue(field)); };
   logMessage("DEBUG: StartPage...\n");
   logMessage("DEBUG: MediaClass = \"%.*s\"\n", s(mediaClass), mediaClass.data());
   logMessage("DEBUG: MediaColor = \"%.*s\"\n", s(mediaColor), mediaColor.data());

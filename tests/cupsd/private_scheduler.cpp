@@ -5,10 +5,10 @@
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -84,18 +83,36 @@ void link(const fs::path &target, const fs::path &name) {
   if (fs::exists(target)) fs::create_symlink(target, name, ec);
 }
 
+void copyProgram(const fs::path &from, const fs::path &to) {
+  std::error_code ec;
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+  chmod(to.c_str(), 0755);
+}
+
 }  // namespace
 
-PrivateScheduler::PrivateScheduler(const fs::path &dir) : dir_(dir) {
+PrivateScheduler::PrivateScheduler(const std::string &name) {
+  // As root the filters and the backend run as lp, which must reach every file they use: a
+  // folder under /tmp is reachable wherever the build tree lies.
+  dir_ = geteuid() == 0
+             ? fs::temp_directory_path() / ("rx5k-cupsd-" + name + "-" + std::to_string(getpid()))
+             : fs::path(RX5K_BUILD_DIR) / "test-cupsd" / name;
   fs::remove_all(dir_);
   for (const char *d :
        {"conf", "bin/filter", "bin/backend", "spool/tmp", "state", "cache", "log"}) {
     fs::create_directories(dir_ / d);
   }
+  chmod(dir_.c_str(), 0755);
   port_ = freeLoopbackPort();
   server_ = "127.0.0.1:" + std::to_string(port_);
   buildServerBin();
   writeConfiguration();
+}
+
+void PrivateScheduler::discard() {
+  stop();
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
 }
 
 PrivateScheduler::~PrivateScheduler() {
@@ -114,9 +131,11 @@ void PrivateScheduler::buildServerBin() {
     link(serverbin / "filter" / f, bin / "filter" / f);
   }
   for (const char *d : {"cgi-bin", "daemon", "notifier", "monitor"}) link(serverbin / d, bin / d);
-  link(fs::path(RX5K_BIN_DIR) / "rastertoRX5K", bin / "filter" / "rastertoRX5K");
+  // Copies, not links: the scheduler checks the programs it runs as they are installed (owned
+  // by root, not writable by others when it runs as root).
+  copyProgram(fs::path(RX5K_BIN_DIR) / "rastertoRX5K", bin / "filter" / "rastertoRX5K");
   // Installed under this name, the emulator runs as a backend.
-  link(fs::path(RX5K_BIN_DIR) / "rx5k-emulator", bin / "backend" / "rx5k-emu");
+  copyProgram(fs::path(RX5K_BIN_DIR) / "rx5k-emulator", bin / "backend" / "rx5k-emu");
 }
 
 void PrivateScheduler::writeConfiguration() {
@@ -227,9 +246,17 @@ int PrivateScheduler::print(const std::string &printer, const fs::path &file,
   std::istringstream words(options);
   for (std::string o; words >> o;) cmd += " -o " + shellQuote(o);
   CommandResult r = client(cmd + " " + shellQuote(file.string()));
-  std::smatch m;
-  if (r.status == 0 && std::regex_search(r.output, m, std::regex("request id is \\S+-(\\d+)"))) {
-    return std::stoi(m[1]);
+  // "request id is PRINTER-ID (1 file(s))"
+  const std::string marker = "request id is ";
+  const size_t at = r.output.find(marker);
+  if (r.status == 0 && at != std::string::npos) {
+    const size_t end = r.output.find_first_of(" \n", at + marker.size());
+    const std::string id = r.output.substr(at + marker.size(), end - at - marker.size());
+    const size_t dash = id.rfind('-');
+    if (dash != std::string::npos) {
+      const int job = std::atoi(id.c_str() + dash + 1);
+      if (job > 0) return job;
+    }
   }
   error = "lp: " + r.output;
   return 0;
@@ -281,11 +308,13 @@ std::string PrivateScheduler::jobLog(int job) const {
   return lines;
 }
 
-bool PrivateScheduler::waitForJobLog(int job, const std::string &text,
-                                     std::chrono::seconds limit) const {
+bool PrivateScheduler::waitForJobLog(int job, const std::string &text, std::chrono::seconds limit,
+                                     const std::string &after) const {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (jobLog(job).find(text) != std::string::npos) return true;
+    const std::string log = jobLog(job);
+    const size_t from = after.empty() ? 0 : log.find(after);
+    if (from != std::string::npos && log.find(text, from) != std::string::npos) return true;
     std::this_thread::sleep_for(200ms);
   }
   return false;

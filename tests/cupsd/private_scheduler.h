@@ -21,10 +21,13 @@ std::string shellQuote(const std::string &s);
 
 class PrivateScheduler {
  public:
-  // Prepares (and empties) `dir`. The ServerBin holds the project's filter and the emulator as
+  // Prepares an empty folder for the scheduler `name` (under the build tree, or under /tmp when
+  // running as root). Its ServerBin holds copies of the project's filter and of the emulator as
   // the backend rx5k-emu, plus links to the system's PDF filters and helper folders.
-  explicit PrivateScheduler(const std::filesystem::path &dir);
+  explicit PrivateScheduler(const std::string &name);
   ~PrivateScheduler();
+  // Stops the scheduler and removes its folder.
+  void discard();
 
   // Starts cupsd and waits until it accepts connections; false (with `error`) on failure.
   bool start(std::string &error);
@@ -52,8 +55,10 @@ class PrivateScheduler {
   // The scheduler's error_log (LogLevel debug), and the lines about one job.
   std::string errorLog() const;
   std::string jobLog(int job) const;
-  // Polls the error_log until a line of `job` contains `text`; false when `limit` passes.
-  bool waitForJobLog(int job, const std::string &text, std::chrono::seconds limit) const;
+  // Polls the error_log until a line of `job` contains `text` (at or after the first line that
+  // contains `after`, if given); false when `limit` passes.
+  bool waitForJobLog(int job, const std::string &text, std::chrono::seconds limit,
+                     const std::string &after = "") const;
 
  private:
   void writeConfiguration();

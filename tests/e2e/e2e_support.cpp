@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "thermal_parser.h"
 
 namespace e2e {
 
@@ -43,6 +47,145 @@ std::string bytes(std::initializer_list<int> values) {
   std::string s;
   for (int v : values) s.push_back(static_cast<char>(v));
   return s;
+}
+
+rastertest::RasterPage rgbPage(const cups_page_header2_t &header, const RgbGenerator &rgb) {
+  rastertest::RasterPage page = rastertest::whitePage(header);
+  for (unsigned y = 0; y < header.cupsHeight; y++) {
+    unsigned char *row = page.pixels.data() + static_cast<size_t>(y) * header.cupsBytesPerLine;
+    for (unsigned x = 0; x < header.cupsWidth && 3 * (x + 1) <= header.cupsBytesPerLine; x++) {
+      std::array<unsigned char, 3> c = rgb(x, y);
+      std::copy(c.begin(), c.end(), row + 3 * x);
+    }
+  }
+  return page;
+}
+
+unsigned char testCardDot(unsigned x, unsigned y) {
+  return static_cast<unsigned char>((x * 37 + y * 91 + (x / 5) * (y / 3) + 13) % 256);
+}
+
+rastertest::RasterPage testCard(unsigned width, unsigned height, const char *sizeName,
+                                float lengthPoints, unsigned dpi) {
+  cups_page_header2_t h =
+      rastertest::rasterHeader(width, height, dpi, rastertest::RasterColor::Rgb, sizeName);
+  if (lengthPoints > 0) {
+    h.PageSize[1] = static_cast<unsigned>(lengthPoints);
+    h.cupsPageSize[1] = lengthPoints;
+    h.ImagingBoundingBox[3] = static_cast<unsigned>(lengthPoints);
+    h.cupsImagingBBox[3] = lengthPoints;
+  }
+  return rastertest::pageFromGenerator(h, testCardDot);
+}
+
+namespace {
+
+// A log line "[    t.ttt] offset  name(15) bytes text": its time, offset and name.
+struct LogLine {
+  double time = 0;
+  size_t offset = 0;
+  std::string name;
+};
+
+bool parseLogLine(const std::string &line, LogLine &out) {
+  if (line.size() < 37 || line[0] != '[') return false;
+  out.time = std::stod(line.substr(1, 8));
+  out.offset = std::stoul(line.substr(11, 9));
+  std::string name = line.substr(22, 15);
+  out.name = name.substr(0, name.find_last_not_of(' ') + 1);
+  return true;
+}
+
+}  // namespace
+
+std::vector<WireItem> wireItems(const runtest::FilterRun &run) {
+  emu::ThermalStream stream = emu::parseThermalStream(run.printerStream);
+  std::map<size_t, std::vector<const emu::ThermalEvent *>> byOffset;
+  for (const emu::ThermalEvent &e : stream.events) byOffset[e.offset].push_back(&e);
+  auto eventAt = [&](size_t offset, const std::string &name) -> const emu::ThermalEvent * {
+    auto it = byOffset.find(offset);
+    if (it == byOffset.end()) return nullptr;
+    for (const emu::ThermalEvent *e : it->second)
+      if (name == emu::thermalCommandName(e->command)) return e;
+    return nullptr;
+  };
+
+  std::vector<WireItem> items;
+  std::istringstream log(run.printerLog);
+  std::string text;
+  bool inBitmap = false;  // between a bitmap command and its complete data
+  int innerDrains = 0;
+  while (std::getline(log, text)) {
+    LogLine line;
+    if (!parseLogLine(text, line)) continue;
+    if (line.name == "drain") {
+      if (inBitmap) {
+        innerDrains++;
+      } else {
+        items.push_back({line.time, "drain"});
+      }
+    } else if (line.name == "filler") {
+      // The emulator closes a filler run at every drain; its length starts the text.
+      size_t at = text.find_first_of("0123456789", 38);
+      items.push_back({line.time, "00 x" + text.substr(at, text.find(' ', at) - at)});
+    } else if (line.name == "bitmap data") {
+      inBitmap = false;
+      size_t length = 0;
+      for (const emu::ThermalEvent *e : byOffset[line.offset])
+        if (e->command == emu::ThermalCommand::BitmapData) length = e->length;
+      int pieces = static_cast<int>((length + 1023) / 1024);
+      if (innerDrains == std::max(pieces - 1, 0)) {
+        items.push_back({line.time, "data"});
+      } else {
+        items.push_back({line.time, "data with " + std::to_string(innerDrains) +
+                                        " inner drains for " + std::to_string(length) + " bytes"});
+      }
+    } else if (const emu::ThermalEvent *e = eventAt(line.offset, line.name)) {
+      items.push_back({line.time, emu::hexBytes(e->bytes.data(), e->bytes.size())});
+      if (e->command == emu::ThermalCommand::Bitmap) {
+        inBitmap = true;
+        innerDrains = 0;
+      }
+    }
+  }
+  return items;
+}
+
+std::vector<std::string> wireTexts(const runtest::FilterRun &run) {
+  std::vector<std::string> texts;
+  for (const WireItem &item : wireItems(run)) texts.push_back(item.text);
+  return texts;
+}
+
+std::string hex(std::initializer_list<int> values) {
+  std::string b = bytes(values);
+  return emu::hexBytes(reinterpret_cast<const unsigned char *>(b.data()), b.size());
+}
+
+std::string bitmapCommand(int width, int height) {
+  int bytewidth = (width + 7) / 8;
+  return hex({0x1D, 0x76, 0x30, 0x00, bytewidth & 0xFF, (width + 7) / 2048, height & 0xFF,
+              (height >> 8) & 0xFF});
+}
+
+std::vector<std::string> transmission(bool filler, bool compressed, int width, int height) {
+  std::vector<std::string> items{kDrain};
+  if (filler) items.insert(items.end(), {kFiller, kDrain});
+  items.insert(items.end(), {compressed ? kCompressionOn : kCompressionOff,
+                             bitmapCommand(width, height), kData, kDrain});
+  return items;
+}
+
+std::vector<std::string> asked(std::initializer_list<std::string> queries) {
+  std::vector<std::string> items;
+  for (const std::string &q : queries) items.insert(items.end(), {q, kDrain});
+  return items;
+}
+
+std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const std::vector<std::string> &p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
 }
 
 }  // namespace e2e

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,5 +28,52 @@ std::string projectPpd(const std::string &name);
 size_t countOf(const std::string &haystack, const std::string &needle);
 // The bytes as a string (for binary needles with NULs).
 std::string bytes(std::initializer_list<int> values);
+
+// An RGB page whose dot (x, y) has the generator's red, green and blue.
+using RgbGenerator = std::function<std::array<unsigned char, 3>(unsigned x, unsigned y)>;
+rastertest::RasterPage rgbPage(const cups_page_header2_t &header, const RgbGenerator &rgb);
+
+// A test card of width x height dots at dpi: every luminance occurs, in no symmetric order, so a
+// wrong threshold, turn or shift shows. lengthPoints > 0 sets the page length (cupsPageSize[1]
+// and the top of the imaging box) instead of the length of the dots.
+rastertest::RasterPage testCard(unsigned width, unsigned height, const char *sizeName,
+                                float lengthPoints = 0, unsigned dpi = 203);
+// The luminance of the test card's dot (x, y).
+unsigned char testCardDot(unsigned x, unsigned y);
+
+// One thing the printer received, in stream order, from the emulator's log.
+struct WireItem {
+  double time = 0;   // seconds after the job started
+  std::string text;  // see wireItems
+};
+// What the printer received: each command as its bytes in hex ("1F 11 02 04"), every run of
+// filler as "00 x N", every drain request as "drain", and the data of each bitmap as "data"
+// (the drains that follow its 1024-byte pieces inside the data are checked and folded in; a
+// wrong count shows as "data with N inner drains for L bytes"). Answers and reports are left
+// out. Thermal streams only.
+std::vector<WireItem> wireItems(const runtest::FilterRun &run);
+// The texts of wireItems.
+std::vector<std::string> wireTexts(const runtest::FilterRun &run);
+// The bytes as spaced hex, as in wireItems ("1D 76 30 00 08 00 28 00").
+std::string hex(std::initializer_list<int> values);
+// Items of the thermal transmission.
+inline const std::string kDrain = "drain";
+inline const std::string kFiller = "00 x2048";
+inline const std::string kCompressionOn = "1F 11 35 01";
+inline const std::string kCompressionOff = "1F 11 35 00";
+inline const std::string kData = "data";
+inline const std::string kPaperQuery = "1F 11 11";
+inline const std::string kCoverQuery = "1F 11 12";
+inline const std::string kIdleQuery = "1F 11 43";
+
+// The raster bitmap command for a finished page of width x height dots.
+std::string bitmapCommand(int width, int height);
+// A page's transmission from its first drain to the drain after its data: the filler block
+// when filler, the compression switch, the bitmap command and the data.
+std::vector<std::string> transmission(bool filler, bool compressed, int width, int height);
+// Status queries as the wire shows them: each query followed by its drain.
+std::vector<std::string> asked(std::initializer_list<std::string> queries);
+// The lists one after another.
+std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts);
 
 }  // namespace e2e

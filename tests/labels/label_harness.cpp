@@ -68,7 +68,6 @@ TestPpd::~TestPpd() {
   if (ppd_) ppdClose(ppd_);
 }
 
-
 cups_page_header2_t labelHeader(unsigned width, unsigned height) {
   cups_page_header2_t h;
   std::memset(&h, 0, sizeof h);

@@ -1,0 +1,122 @@
+// SIGTERM at random moments of multi-page jobs, thermal and label models, under the printer
+// emulator: every run ends within 2 s of the signal with its trailer, the expected exit status
+// and a printer stream that parses to its end (a bitmap once started is always complete).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <sstream>
+
+#include "reliability_support.h"
+
+using runtest::FilterRun;
+using runtest::FilterRunOptions;
+
+namespace {
+
+struct ModelJob {
+  int model;
+  int pages;
+  unsigned width, height;
+  int latestMs;  // SIGTERM moments are drawn from 200 ms to this
+};
+
+// The time stamp of the first printer-log line that contains text, or -1.
+double logTime(const std::string &log, const std::string &text) {
+  std::istringstream lines(log);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.find(text) == std::string::npos) continue;
+    double t = -1;
+    if (std::sscanf(line.c_str(), "[ %lf]", &t) == 1) return t;
+  }
+  return -1;
+}
+
+// Runs `trials` jobs over the models in turn, each with a SIGTERM at a random moment, four at a
+// time, and checks every run.
+void runTrials(const std::vector<ModelJob> &models, int trials, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<FilterRunOptions> jobs;
+  std::vector<std::string> names;
+  for (int i = 0; i < trials; i++) {
+    const ModelJob &m = models[static_cast<size_t>(i) % models.size()];
+    int moment = std::uniform_int_distribution<int>(200, m.latestMs)(random);
+    std::string tag = std::to_string(m.model) + "-" + std::to_string(m.pages);
+    std::string raster = reliability::scratchDir() + "/job-" + tag + ".ras";
+    std::string ppd = reliability::scratchDir() + "/model" + std::to_string(m.model) + ".ppd";
+    if (i < static_cast<int>(models.size())) {
+      std::vector<rastertest::RasterPage> pages;
+      for (int p = 0; p < m.pages; p++)
+        pages.push_back(rastertest::pageFromGenerator(
+            rastertest::rasterHeader(m.width, m.height), [](unsigned x, unsigned y) {
+              return static_cast<unsigned char>((x / 8 + y / 8) % 2 ? 0 : 255);
+            }));
+      ASSERT_TRUE(reliability::writeRawRaster(raster, pages));
+      ppd = reliability::modelPpd(m.model);
+    }
+    FilterRunOptions o;
+    o.ppd = ppd;
+    o.raster = raster;
+    o.emulatorArgs = {"--sigterm-after-ms", std::to_string(moment)};
+    o.timeoutSeconds = 60;
+    o.name = "cancel-" + std::to_string(seed) + "-" + std::to_string(i);
+    jobs.push_back(o);
+    names.push_back("model " + std::to_string(m.model) + ", SIGTERM after " +
+                    std::to_string(moment) + " ms (" + o.name + ")");
+  }
+  std::vector<FilterRun> runs = reliability::runInParallel(jobs);
+  int signalled = 0, notStarted = 0;
+  for (size_t i = 0; i < runs.size(); i++) {
+    const FilterRun &run = runs[i];
+    SCOPED_TRACE(names[i]);
+    EXPECT_TRUE(run.error.empty()) << run.error;
+    EXPECT_EQ(reliability::sanitizerReport(run.filterStderr), "");
+    if (run.filterStderr.find("entry main") == std::string::npos) {
+      // The signal came before the program ran its first line: the process dies as any would.
+      notStarted++;
+      EXPECT_EQ(run.exitStatus, 128 + SIGTERM);
+      continue;
+    }
+    bool readPage = run.filterStderr.find("PAGE: 1 1") != std::string::npos;
+    EXPECT_EQ(run.exitStatus, readPage ? 0 : 1) << "(3: the printer stream was cut)\n"
+                                                << run.emulatorStderr << run.filterStderr;
+    EXPECT_NE(run.filterStderr.find("INFO: Printed data has been sent\n"), std::string::npos);
+    EXPECT_NE(run.filterStderr.find("INFO:\n"), std::string::npos);
+    double sent = logTime(run.printerLog, "SIGTERM");
+    double ended = logTime(run.printerLog, "filter exited");
+    ASSERT_GE(ended, 0) << run.printerLog;
+    if (sent >= 0) {
+      signalled++;
+      EXPECT_LT(ended - sent, 2.0) << run.printerLog;
+    }
+  }
+  std::printf("cancellation: %d trials, %d signalled while running, %d before start\n", trials,
+              signalled, notStarted);
+  // Most moments must fall inside the jobs, or the trials test little.
+  EXPECT_GE(signalled, trials * 3 / 4);
+}
+
+TEST(Cancellation, ThermalWithoutWaits) {
+  runTrials({{400, 4, 600, 300, 1200}, {400, 2, 1678, 600, 1200}}, 25, 400);
+}
+
+TEST(Cancellation, ThermalWithWaitsAndPauses) {
+  // Model 22 pauses 3 s between pages; model 21 waits for paper twice per page; model 302
+  // waits for the idle report after every page.
+  runTrials({{22, 3, 400, 200, 6500}, {21, 2, 400, 200, 6000}, {302, 2, 400, 200, 3000}}, 25, 22);
+}
+
+TEST(Cancellation, LabelLanguagesPartOne) {
+  runTrials({{18, 4, 400, 300, 1200}, {17, 4, 400, 300, 1200}, {16, 4, 400, 300, 1200}}, 25, 18);
+}
+
+TEST(Cancellation, LabelLanguagesPartTwo) {
+  runTrials({{0, 4, 400, 300, 1200},
+             {19, 4, 400, 300, 1200},
+             {32, 4, 400, 300, 1200},
+             {20, 4, 400, 300, 1200}},
+            25, 32);
+}
+
+}  // namespace

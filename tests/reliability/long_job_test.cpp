@@ -1,0 +1,44 @@
+// A long job keeps its memory flat: the peak resident memory of a 500-page job is that of a
+// 10-page job, so nothing of a page outlives it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "reliability_support.h"
+
+namespace {
+
+reliability::DirectRunResult runPages(const std::string &ppd, int pages) {
+  std::vector<rastertest::RasterPage> list(static_cast<size_t>(pages),
+                                           reliability::plainPage(96, 32, 0));
+  std::string path = reliability::scratchDir() + "/pages-" + std::to_string(pages) + ".ras";
+  EXPECT_TRUE(reliability::writeRawRaster(path, list));
+  reliability::DirectRunOptions o;
+  o.ppd = ppd;
+  o.raster = path;
+  o.timeoutSeconds = 120;
+  return reliability::runDirect(o);
+}
+
+TEST(LongJob, PeakMemoryDoesNotGrowWithPages) {
+  // Model 400 has no waits; tiny pages keep the run short.
+  std::string ppd = reliability::modelPpd(400);
+  reliability::DirectRunResult shortJob = runPages(ppd, 10);
+  reliability::DirectRunResult longJob = runPages(ppd, 500);
+  for (const auto *r : {&shortJob, &longJob}) {
+    EXPECT_EQ(r->exitStatus, 0) << r->err.substr(0, 2000);
+    EXPECT_EQ(reliability::sanitizerReport(r->err), "");
+  }
+  EXPECT_NE(longJob.err.find("PAGE: 500 1"), std::string::npos);
+  EXPECT_EQ(reliability::streamProblem(400, longJob.out), "");
+  std::printf("peak resident memory: 10 pages %ld KiB, 500 pages %ld KiB\n", shortJob.maxRssKb,
+              longJob.maxRssKb);
+  RecordProperty("peak_kib_10_pages", std::to_string(shortJob.maxRssKb));
+  RecordProperty("peak_kib_500_pages", std::to_string(longJob.maxRssKb));
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // (The sanitizers hold freed memory back on purpose, so the comparison means nothing there.)
+  EXPECT_LE(longJob.maxRssKb, shortJob.maxRssKb + 512);
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,259 @@
+// Reliability test helpers: raw rasters, and the filter run directly with hand-made channels.
+#include "reliability_support.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "emulated_printer.h"
+#include "support/run_filter.h"
+#include "support/test_ppd.h"
+
+extern char **environ;
+
+namespace reliability {
+
+std::string scratchDir() {
+  const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string dir =
+      std::string(RX5K_BUILD_DIR) + "/test-scratch/" + info->test_suite_name() + "." + info->name();
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+std::string modelPpd(int model, const std::string &modelName) {
+  ppdtest::TestPpd ppd;
+  ppd.modelNumber = model;
+  ppd.modelName = modelName;
+  std::string path = scratchDir() + "/model" + std::to_string(model) + ".ppd";
+  EXPECT_TRUE(ppdtest::writeTestPpd(path, ppd)) << path;
+  return path;
+}
+
+bool writeRawRaster(const std::string &path, const std::vector<rastertest::RasterPage> &pages) {
+  FILE *f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const unsigned sync = CUPS_RASTER_SYNC;  // native byte order, uncompressed
+  bool ok = std::fwrite(&sync, sizeof sync, 1, f) == 1;
+  for (const rastertest::RasterPage &page : pages) {
+    ok = ok && std::fwrite(&page.header, sizeof page.header, 1, f) == 1;
+    size_t line = page.header.cupsBytesPerLine;
+    size_t bytes = page.pixels.size();
+    if (page.rowsToWrite >= 0)
+      bytes = std::min(bytes, line * static_cast<size_t>(page.rowsToWrite));
+    ok = ok && (bytes == 0 || std::fwrite(page.pixels.data(), 1, bytes, f) == bytes);
+  }
+  return std::fclose(f) == 0 && ok;
+}
+
+rastertest::RasterPage plainPage(unsigned width, unsigned height, unsigned char value) {
+  return rastertest::pageFromGenerator(rastertest::rasterHeader(width, height),
+                                       [value](unsigned, unsigned) { return value; });
+}
+
+std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterRunOptions> &jobs,
+                                              int parallel) {
+  std::vector<runtest::FilterRun> runs(jobs.size());
+  std::atomic<size_t> next{0};
+  std::vector<std::thread> workers;
+  for (int w = 0; w < parallel; w++) {
+    workers.emplace_back([&] {
+      for (size_t i = next++; i < jobs.size(); i = next++) runs[i] = runtest::runFilter(jobs[i]);
+    });
+  }
+  for (std::thread &t : workers) t.join();
+  return runs;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void closeFd(int &fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+// Reads what is there; false at end of file or on error.
+bool pump(int fd, std::string &into) {
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      into.append(buf, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+    return false;
+  }
+}
+
+// The peak resident memory of the running process (VmHWM), 0 when unknown. Unlike the
+// ru_maxrss of wait4, it counts only the program after its exec, not the test process's pages
+// that the child shared before it.
+long peakResidentKb(pid_t pid) {
+  FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+  if (!f) return 0;
+  char line[256];
+  long kb = 0;
+  while (std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
+  std::fclose(f);
+  return kb;
+}
+
+// The child: descriptors 0 to 4 as the scheduler would hand them, then the filter.
+[[noreturn]] void execFilter(const DirectRunOptions &o, int out, int err, int back, int side) {
+  int in = open("/dev/null", O_RDONLY);
+  int wanted[5] = {in, out, err, back, side};
+  // Move the sources above 4 first so that the dup2 calls cannot clobber one another.
+  for (int &fd : wanted)
+    if (fd >= 0) fd = fcntl(fd, F_DUPFD, 10);
+  for (int target = 0; target < 5; target++) {
+    if (wanted[target] >= 0)
+      dup2(wanted[target], target);
+    else
+      close(target);
+  }
+  for (int fd = 5; fd < 1024; fd++) close(fd);
+  if (o.addressSpaceLimit) {
+    rlimit limit{o.addressSpaceLimit, o.addressSpaceLimit};
+    setrlimit(RLIMIT_AS, &limit);
+  }
+  std::vector<std::string> envStrings;
+  for (char **e = environ; *e; e++) envStrings.emplace_back(*e);
+  envStrings.push_back("PPD=" + o.ppd);
+  for (const std::string &e : o.env) envStrings.push_back(e);
+  std::vector<char *> envp;
+  for (std::string &e : envStrings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string path = runtest::filterPath();
+  std::vector<std::string> args = {path, "1", "user", "title", "1", o.jobOptions, o.raster};
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execve(path.c_str(), argv.data(), envp.data());
+  _exit(127);
+}
+
+}  // namespace
+
+DirectRunResult runDirect(const DirectRunOptions &o) {
+  DirectRunResult r;
+  int outPipe[2], errPipe[2], backPipe[2] = {-1, -1}, side[2] = {-1, -1};
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return r;
+  if (o.back != BackChannel::None && pipe2(backPipe, O_CLOEXEC) != 0) return r;
+  if (o.sideChannel && socketpair(AF_LOCAL, SOCK_STREAM | SOCK_CLOEXEC, 0, side) != 0) return r;
+  // The scheduler hands filters a non-blocking back channel.
+  if (backPipe[0] >= 0) fcntl(backPipe[0], F_SETFL, O_NONBLOCK);
+  Clock::time_point start = Clock::now();
+  pid_t pid = fork();
+  if (pid == 0) execFilter(o, outPipe[1], errPipe[1], backPipe[0], side[1]);
+  closeFd(outPipe[1]);
+  closeFd(errPipe[1]);
+  closeFd(backPipe[0]);
+  closeFd(side[1]);
+  if (o.back == BackChannel::AtEnd) closeFd(backPipe[1]);
+  int out = outPipe[0], err = errPipe[0];
+  fcntl(out, F_SETFL, O_NONBLOCK);
+  fcntl(err, F_SETFL, O_NONBLOCK);
+
+  size_t nextReport = 0;
+  bool sigtermSent = false;
+  double cueAt = -1;
+  int status = 0;
+  rusage usage{};
+  bool exited = false;
+  while (!exited) {
+    pollfd fds[2];
+    nfds_t n = 0;
+    if (out >= 0) fds[n++] = pollfd{out, POLLIN, 0};
+    if (err >= 0) fds[n++] = pollfd{err, POLLIN, 0};
+    poll(fds, n, 10);
+    if (out >= 0) {
+      if (!pump(out, r.out)) closeFd(out);
+      if (o.closeOutputAfter >= 0 && r.out.size() >= static_cast<size_t>(o.closeOutputAfter) &&
+          out >= 0) {
+        // The backend goes away: further writes fail with EPIPE.
+        closeFd(out);
+        cueAt = secondsSince(start);
+      }
+    }
+    if (err >= 0 && !pump(err, r.err)) closeFd(err);
+    double t = secondsSince(start);
+    while (o.back == BackChannel::Scripted && nextReport < o.reports.size() &&
+           o.reports[nextReport].atMs <= t * 1000) {
+      const std::string &b = o.reports[nextReport++].bytes;
+      if (backPipe[1] >= 0 && write(backPipe[1], b.data(), b.size()) < 0) closeFd(backPipe[1]);
+    }
+    if (o.sigtermAfterMs >= 0 && !sigtermSent && t * 1000 >= o.sigtermAfterMs) {
+      kill(pid, SIGTERM);
+      sigtermSent = true;
+      cueAt = t;
+    }
+    if (t > o.timeoutSeconds && !r.timedOut) {
+      kill(pid, SIGKILL);
+      r.timedOut = true;
+    }
+    r.maxRssKb = std::max(r.maxRssKb, peakResidentKb(pid));
+    exited = wait4(pid, &status, WNOHANG, &usage) == pid;
+  }
+  r.seconds = secondsSince(start);
+  if (cueAt >= 0) r.secondsAfterCue = r.seconds - cueAt;
+  // Collect what is left in the pipes (their writers are gone).
+  if (out >= 0) fcntl(out, F_SETFL, 0), pump(out, r.out);
+  if (err >= 0) fcntl(err, F_SETFL, 0), pump(err, r.err);
+  closeFd(out);
+  closeFd(err);
+  closeFd(backPipe[1]);
+  closeFd(side[0]);
+  if (WIFEXITED(status)) r.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+  auto seconds = [](const timeval &tv) {
+    return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6;
+  };
+  r.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  return r;
+}
+
+std::string streamProblem(int model, const std::string &stream) {
+  emu::PrinterSetup setup;
+  setup.model = model;
+  setup.outDir = scratchDir() + "/stream-check";
+  std::unique_ptr<FILE, int (*)(FILE *)> summary(std::fopen("/dev/null", "w"), std::fclose);
+  emu::EmulatedPrinter printer(setup, summary.get());
+  std::string error;
+  if (!printer.open(error)) return "cannot check the stream: " + error;
+  printer.receive(reinterpret_cast<const unsigned char *>(stream.data()), stream.size(), 0);
+  bool ok = printer.finish(0);
+  return ok ? "" : printer.streamError();
+}
+
+std::string sanitizerReport(const std::string &err) {
+  for (const char *marker : {"runtime error:", "AddressSanitizer", "LeakSanitizer",
+                             "ThreadSanitizer", "UndefinedBehaviorSanitizer"}) {
+    size_t at = err.find(marker);
+    if (at != std::string::npos) return err.substr(at > 200 ? at - 200 : 0, 2000);
+  }
+  return "";
+}
+
+}  // namespace reliability
