@@ -153,7 +153,11 @@ void EmulatedPrinter::writePage(const std::string &encoding, int frames, int wid
   bool written = width > 0 && height > 0 && writeGrayPng(file, image, error);
   if (!written) file = "(no image)";
   std::string how = encoding;
-  if (encoding == "LZO") how += " " + std::to_string(frames) + " frames";
+  if (encoding == "LZO") {
+    how += ' ';
+    how += std::to_string(frames);
+    how += " frames";
+  }
   std::fprintf(summary_, "%s %d: %dx%d dots, %.1f%% black, %s -> %s\n", prefix, pages_, width,
                height, blackPercent(image), how.c_str(), file.c_str());
   std::fflush(summary_);
