@@ -27,7 +27,7 @@ void cpclEndPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
     writeText("ON-OUT-OF-PAPER WAIT\r\n");
   else if (choiceIs(reprint, "Never"))
     writeText("ON-OUT-OF-PAPER PURGE\r\n");
-  if (headerEnumValue(header->CutMedia) != 0) writeText("CUT\r\n");
+  if (headerFieldValue(header->CutMedia) != 0) writeText("CUT\r\n");
   if (header->cupsCompression != 0) prnPrintf("TONE %u\r\n", 2 * header->cupsCompression);
   const char *rate;
   if (markedChoiceOtherThan(ppd, "zePrintRate", "Default", &rate))

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver/choices.h"
+#include "driver/header_fields.h"
 
 #include <cstddef>
 #include <cstring>
@@ -37,15 +38,6 @@ inline void writeText(const char *text) {
 // Unsigned header arithmetic written with "%d", as the formats do.
 inline int asSigned(unsigned value) {
   return static_cast<int>(value);
-}
-// An enum field of the header as the raster stored it: a hostile header may hold any value,
-// which the enum type need not be able to represent.
-template <typename Enum>
-unsigned headerEnumValue(const Enum &field) {
-  static_assert(sizeof(Enum) == sizeof(unsigned));
-  unsigned value;
-  std::memcpy(&value, &field, sizeof value);
-  return value;
 }
 // The darkness range of the EPL and ZPL commands; outside it they send nothing.
 inline bool darknessGiven(unsigned darkness) {
