@@ -102,11 +102,13 @@ TEST(Lifecycle, ProgressLinesCountPagesAgainstTheAnnouncedTotal) {
   FilterRunOptions o;
   o.ppd = modelPpd(400);  // no ready wait, no pause between pages
   o.raster = e2e::rasterFile(whitePages(2));
-  o.jobOptions = "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=2 media=A4";
+  // (No "media" option here: libcups 2.4.2 leaks a few bytes in cupsMarkOptions for it with
+  // this test PPD, which the leak checker of the sanitizer run would report.)
+  o.jobOptions = "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=2 x-note=A4";
   auto run = runFilter(o);
   EXPECT_EQ(run.exitStatus, 0) << run.filterStderr;
   const std::string &err = run.filterStderr;
-  EXPECT_NE(err.find("mytest: media is A4\n"), std::string::npos);
+  EXPECT_NE(err.find("mytest: x-note is A4\n"), std::string::npos);
   EXPECT_NE(err.find("mytest:TotalPage: 2\n"), std::string::npos);
   EXPECT_NE(err.find("PAGE: 1 1\n"), std::string::npos);
   EXPECT_NE(err.find("PAGE: 2 1\n"), std::string::npos);
