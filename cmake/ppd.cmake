@@ -30,7 +30,7 @@ endif()
 
 # The tests that read the PPDs need them built first, also when only their target is built.
 function(rx5k_ppd_test_dependencies)
-  foreach(test test_ppd test_cupsd)
+  foreach(test test_ppd test_cupsd test_e2e test_reliability)
     if(TARGET ${test} AND TARGET rx5k-ppd)
       add_dependencies(${test} rx5k-ppd)
     endif()
