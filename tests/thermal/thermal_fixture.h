@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/job.h"
+#include "monitor/queries.h"
 #include "monitor/status.h"
 #include "support/capture.h"
 #include "support/scripted_channel.h"
@@ -80,15 +81,9 @@ class ThermalTest : public ::testing::Test {
     Canceled = 0;
     Page = 1;
     ModelNumber = 22;
-    mymon.status = 1;
-    mymon.wait = 0;
-    mymon.paperstatus = 0;
-    mymon.Coverstatus = 0;
-    mymon.freeStatus = 0;
+    mymonInit();  // paused monitor, nothing reported yet
     mymon.nonePaper = 0;
     mymon.Exception = 0;
-    mymon.messagestatus = 0;
-    mymon.hardVer[0] = 0xFF;
   }
   void TearDown() override {
     Canceled = 0;
