@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -44,9 +45,15 @@ std::string currentTestName() {
 
 // A folder per test, named after it and emptied first; kept afterwards for inspection.
 std::string outputFolder(const std::string &name) {
+  // Tests run filters from several threads at once.
+  static std::mutex lock;
   static std::map<std::string, int> runsPerTest;
   std::string base = name.empty() ? currentTestName() : name;
-  int n = ++runsPerTest[base];
+  int n;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    n = ++runsPerTest[base];
+  }
   if (n > 1) base += "-" + std::to_string(n);
   std::string dir = std::string(RX5K_BUILD_DIR) + "/test-runs/" + base;
   std::error_code ec;
