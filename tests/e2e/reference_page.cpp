@@ -139,14 +139,6 @@ DotImage placed(const DotImage &in, int width, int height, int left, int top) {
   return out;
 }
 
-int mmToDots(double mm, int dpi) {
-  return static_cast<int>(dpi * mm / 25.4);
-}
-
-int pointsToDots(float points, int dpi) {
-  return static_cast<int>(points * static_cast<float>(dpi) / 72.0f);
-}
-
 namespace {
 
 ::testing::AssertionResult compareDots(const runtest::DecodedPage &decoded,

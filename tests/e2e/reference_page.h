@@ -53,11 +53,6 @@ DotImage shifted(const DotImage &in, int dx, int dy);
 // A white page of width x height with the picture's dot (x, y) at (x + left, y + top), clipped.
 DotImage placed(const DotImage &in, int width, int height, int left, int top);
 
-// Millimetres to dots at dpi, truncated: (dpi x mm) / 25.4.
-int mmToDots(double mm, int dpi);
-// Points to dots, single precision, truncated: points x dpi / 72.
-int pointsToDots(float points, int dpi);
-
 // The decoded thermal page equals the expected finished page: width rounded up to whole bytes
 // with the pad bits white, same height, same dots.
 ::testing::AssertionResult samePage(const runtest::DecodedPage &decoded, const DotImage &expected);

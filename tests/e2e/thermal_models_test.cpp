@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <optional>
 
 #include "e2e_support.h"
 #include "reference_page.h"
@@ -25,22 +24,26 @@ struct PagePlan {
   std::vector<std::string> wire;
 };
 
+// A page of the 64 x 40 test card on its own custom size, printed as it is.
+PagePlan cardPage(std::vector<std::string> wire) {
+  return {"w64h40", 0, 64, 40, 0, 0, std::move(wire)};
+}
+
 struct ThermalCase {
   std::string name;
-  std::string projectPpd;               // a PPD of the project, or
-  std::optional<ppdtest::TestPpd> ppd;  // a test PPD
-  std::string jobOptions;               // marks the PPD's options
+  std::string ppd;         // a PPD of the project
+  std::string jobOptions;  // marks the PPD's options
   std::vector<std::string> emulatorArgs;
   std::vector<PagePlan> pages;
-  std::vector<std::string> jobEnd;       // after the last page
-  std::vector<std::string> stderrLines;  // lines the filter must log
+  // Per page, the least time in seconds from the item before the page's first item (the page's
+  // first item on page 1) to its bitmap command: the pauses and ready waits. Empty: not checked.
+  std::vector<double> minSeconds = {};
+  std::vector<std::string> jobEnd = {};       // after the last page
+  std::vector<std::string> stderrLines = {};  // lines the filter must log
   // The emulator answers drain requests late while it stores the image of a large page, so the
   // filter's 0.1 s drain time-out lets later bytes overtake a drain in its log: for such cases
   // the order of the drains is not compared.
   bool drainsUnordered = false;
-  // Per page, the least time in seconds from the item before the page's first item (the page's
-  // first item on page 1) to its bitmap command: the pauses and ready waits. Empty: not checked.
-  std::vector<double> minSeconds = {};
 };
 
 std::vector<std::string> withoutDrains(std::vector<std::string> items) {
@@ -53,9 +56,6 @@ void PrintTo(const ThermalCase &c, std::ostream *os) {
   *os << c.name;
 }
 
-constexpr int kCardWidth = 64;  // the raster pages: a test card of 64 x 40 dots at 203 dpi
-constexpr int kCardHeight = 40;
-
 std::string printMode(int mode) {
   return hex({0x1B, 0x4E, 0x62, 0x0A, 0x20, 0x00, 0x00, 0x00, 0x1E, 0x00, 0x01, 0x00, mode, 0x00,
               0x06, 0x00, 0xC8, 0x00, 0x2D});
@@ -63,245 +63,179 @@ std::string printMode(int mode) {
 std::string paperSize(int code) {
   return hex({0x1B, 0x4E, 0x17, code});
 }
-const std::string kPostPage302[] = {kFiller, kDrain};
+std::string density(int level) {
+  return hex({0x1F, 0x11, 0x02, level});
+}
+std::string antiWrinkle(int level) {
+  return hex({0x1F, 0x11, 0x88, level});
+}
+const std::string kSpecialDensity = "1F 11 37 96";
 
+// Model 302 ends every page with a filler block.
 std::vector<std::string> after302(std::vector<std::string> items) {
-  items.insert(items.end(), std::begin(kPostPage302), std::end(kPostPage302));
+  items.insert(items.end(), {kFiller, kDrain});
   return items;
 }
 
-// Sizes at 203 dpi used below: 210 mm 1678 dots, 216 mm 1726, 148 mm 1182, 297 mm 2373,
-// 279.4 mm 2233, 9 mm 71, 8 mm 63; a page length of 100 points is 281 rows.
+// Sizes at 203 dpi used below: 210 mm 1678 dots, 216 mm 1726, 297 mm 2373, 279.4 mm 2233,
+// 9 mm 71, 8 mm 63; a page length of 100 points is 281 rows.
 std::vector<ThermalCase> thermalCases() {
   const std::string P = kPaperQuery, C = kCoverQuery, I = kIdleQuery;
   std::vector<ThermalCase> cases;
 
-  cases.push_back({"Model22DensityOnEveryPageAndA4Widening",
-                   "rx5k-22.ppd",
-                   {},
-                   "Darkness=1",
-                   {},
-                   {{"A4", 0, 1678, 40, 807, 0,
-                     joined({{hex({0x1F, 0x11, 0x02, 0x02})}, transmission(true, true, 1678, 40)})},
-                    {"w64h40", 0, 64, 40, 0, 0,
-                     joined({{hex({0x1F, 0x11, 0x02, 0x02})}, transmission(true, true, 64, 40)})}},
-                   {},
-                   {"density dis 1\n"}});
-  cases.back().minSeconds = {0, 3.0};
-
-  // The project's PPD offers no choice 3 for this model; a test PPD does.
-  ppdtest::TestPpd ppd22;
-  ppd22.options = {{"Darkness", {"Default", "0", "1", "2", "3"}, "3"}};
-  cases.push_back({"Model22DarknessThreeSendsNothing",
-                   "",
-                   ppd22,
-                   "",
-                   {},
-                   {{"w64h40", 0, 64, 40, 0, 0, transmission(true, true, 64, 40)}},
-                   {},
-                   {"density dis 3\n"}});
-
-  // An unknown media-tracking choice leaves the mode byte as the last page patched it.
-  ppdtest::TestPpd ppd23;
-  ppd23.modelNumber = 23;
-  ppd23.options = {
-      {"Darkness", {"Default", "0", "1", "2", "3"}, "0"},
-      {"zeMediaTracking", {"Default", "Gap", "Continuous", "BLine", "Fanfold"}, "Fanfold"},
-      {"PrintMode", {"1", "2", "3"}, "3"}};
-  auto setup23 = [](int gap, int paper) {
-    return std::vector<std::string>{hex({0x1F, 0x11, 0x02, 0x01}), hex({0x1F, 0x11, gap}),
-                                    printMode(3), paperSize(paper)};
-  };
   cases.push_back(
-      {"Model23UnknownTrackingKeepsTheForcedByte",
-       "",
-       ppd23,
-       "",
+      {"Model22DensityOnEveryPageAndA4Widening",
+       "rx5k-22.ppd",
+       "Darkness=1",
        {},
-       {{"A5", 0, 1182, 40, 559, 0, joined({setup23(0x0B, 3), transmission(true, true, 1182, 40)})},
-        {"A4", 0, 1678, 40, 807, 0,
-         joined({setup23(0x0B, 0), transmission(true, true, 1678, 40)})}},
+       {{"A4", 0, 1678, 40, 807, 0, joined({{density(2)}, transmission(true, true, 1678, 40)})},
+        cardPage(joined({{density(2)}, transmission(true, true, 64, 40)}))},
+       {0, 3.0},
        {},
-       {"PrintMode is 3\n"}});
-  cases.back().minSeconds = {0, 3.0};
+       {"density dis 1\n"}});
 
   cases.push_back({"Model23DefaultsSendOnlyModeAndPaper",
                    "rx5k-23.ppd",
-                   {},
                    "",
                    {},
                    {{"Letter", 0, 1726, 40, 831, 0,
-                     joined({{printMode(2), paperSize(4)}, transmission(true, true, 1726, 40)})}},
-                   {},
-                   {}});
+                     joined({{printMode(2), paperSize(4)}, transmission(true, true, 1726, 40)})}}});
 
   // The second page's size has no paper code: the first page's code stays.
-  cases.push_back({"Model302PaperCodePersists",
+  cases.push_back(
+      {"Model302PaperCodePersists",
+       "rx5k-302.ppd",
+       "zeMediaTracking=BLine PrintMode=1 Darkness=2",
+       {},
+       {{"Letter", 0, 1726, 2233, 831, 0,
+         after302(joined({{density(4), hex({0x1F, 0x11, 0x26}), printMode(1), paperSize(4)},
+                          transmission(true, true, 1726, 2233)}))},
+        cardPage(after302(joined({{density(4), hex({0x1F, 0x11, 0x0B}), printMode(1), paperSize(4)},
+                                  transmission(true, true, 64, 40)})))}});
+  cases.back().drainsUnordered = true;
+
+  // After each page model 302 waits until the printer volunteers its idle report (here 1.5 s
+  // after the page), and not into the paper queries that would start after 25 s.
+  std::vector<std::string> page302 =
+      after302(joined({{printMode(2), paperSize(0)}, transmission(true, true, 64, 40)}));
+  cases.push_back({"Model302PostPageWaitEndsOnTheIdleReport",
                    "rx5k-302.ppd",
-                   {},
-                   "zeMediaTracking=BLine PrintMode=1 Darkness=2",
-                   {},
-                   {{"Letter", 0, 1726, 2233, 831, 0,
-                     after302(joined({{hex({0x1F, 0x11, 0x02, 0x04}), hex({0x1F, 0x11, 0x26}),
-                                       printMode(1), paperSize(4)},
-                                      transmission(true, true, 1726, 2233)}))},
-                    {"w64h40", 0, 64, 40, 0, 0,
-                     after302(joined({{hex({0x1F, 0x11, 0x02, 0x04}), hex({0x1F, 0x11, 0x0B}),
-                                       printMode(1), paperSize(4)},
-                                      transmission(true, true, 64, 40)}))}},
-                   {},
-                   {},
-                   true});
+                   "",
+                   {"--idle-report-ms", "1500"},
+                   {cardPage(page302), cardPage(page302)},
+                   {0, 1.45}});
 
   // Paper missing at the first query, cover open at the first cover query.
   cases.push_back({"Model302JT64WaitsForPaperAndCover",
                    "rx5k-302-jt64.ppd",
-                   {},
                    "",
                    {"--paper-missing", "1", "--cover-open", "1"},
-                   {{"w64h40", 0, 64, 40, 0, 0,
-                     after302(joined({asked({P, P, C, P, C, P}),
-                                      {printMode(2), paperSize(0)},
-                                      transmission(true, true, 64, 40)}))}},
-                   {},
-                   {}});
-  cases.back().minSeconds = {4.9};
+                   {cardPage(after302(joined({asked({P, P, C, P, C, P}),
+                                              {printMode(2), paperSize(0)},
+                                              transmission(true, true, 64, 40)})))},
+                   {4.9}});
 
-  cases.push_back(
-      {"Model400SpecialDensityAndJobEndFeed",
-       "rx5k-400.ppd",
-       {},
-       "Darkness=3",
-       {},
-       {{"w64h40", 0, 64, 40, 0, 0, joined({{"1F 11 37 96"}, transmission(true, true, 64, 40)})},
-        {"w64h40", 0, 64, 40, 0, 0, joined({{"1F 11 37 96"}, transmission(true, true, 64, 40)})}},
-       {hex({0x1B, 0x64, 0x02})},
-       {"density is 3\n"}});
+  std::vector<std::string> page400 = joined({{kSpecialDensity}, transmission(true, true, 64, 40)});
+  cases.push_back({"Model400SpecialDensityAndJobEndFeed",
+                   "rx5k-400.ppd",
+                   "Darkness=3",
+                   {},
+                   {cardPage(page400), cardPage(page400)},
+                   {},
+                   {hex({0x1B, 0x64, 0x02})},
+                   {"density is 3\n"}});
 
   // Two missing-paper answers, then the second check of the wait.
   cases.push_back({"Model21WaitsForPaper",
                    "rx5k-21.ppd",
-                   {},
                    "Antiwrinkling=2 Darkness=0",
                    {"--paper-missing", "2"},
                    {{"A4", 0, 64, 2373, 0, 0,
                      joined({asked({P, P, P, P}),
-                             {hex({0x1F, 0x11, 0x88, 0x03}), hex({0x1F, 0x11, 0x02, 0x01}), kDrain},
+                             {antiWrinkle(3), density(1), kDrain},
                              transmission(true, false, 64, 2373)})}},
+                   {4.6},
                    {},
                    {"mytest：entry RX5K start page\n"}});
-  cases.back().minSeconds = {4.6};
 
   cases.push_back({"Model613207SpecialDensityCompressed",
                    "rx5k-613207.ppd",
-                   {},
                    "Antiwrinkling=1 Darkness=3",
                    {},
                    {{"w64h40", 100, 64, 281, 0, 0,
                      joined({asked({P, P}),
-                             {hex({0x1F, 0x11, 0x88, 0x01}), "1F 11 37 96", kDrain},
+                             {antiWrinkle(1), kSpecialDensity, kDrain},
                              transmission(true, true, 64, 281)})}},
-                   {},
-                   {}});
-  cases.back().minSeconds = {2.6};
+                   {2.6}});
 
   // The PPD's default anti-wrinkle choice "0" is marked; "Default" darkness sends nothing.
-  cases.push_back({"Model590314DefaultsRawWithTopMargin",
-                   "rx5k-590314.ppd",
-                   {},
-                   "",
-                   {},
-                   {{"w64h40", 100, 64, 281, 0, 71,
-                     joined({asked({P, P}),
-                             {hex({0x1F, 0x11, 0x88, 0x02})},
-                             transmission(true, false, 64, 281)})}},
-                   {},
-                   {}});
-  cases.back().minSeconds = {2.6};
+  cases.push_back(
+      {"Model590314DefaultsRawWithTopMargin",
+       "rx5k-590314.ppd",
+       "",
+       {},
+       {{"w64h40", 100, 64, 281, 0, 71,
+         joined({asked({P, P}), {antiWrinkle(2)}, transmission(true, false, 64, 281)})}},
+       {2.6}});
 
   cases.push_back({"Model590314HQ31HasNoFiller",
                    "rx5k-590314-hq31.ppd",
-                   {},
                    "Darkness=2",
                    {},
                    {{"w64h40", 100, 64, 281, 0, 63,
                      joined({asked({P, P}),
-                             {hex({0x1F, 0x11, 0x88, 0x02}), hex({0x1F, 0x11, 0x02, 0x04}), kDrain},
+                             {antiWrinkle(2), density(4), kDrain},
                              transmission(false, false, 64, 281)})}},
-                   {},
-                   {}});
-  cases.back().minSeconds = {2.6};
-  cases.push_back({"Model590314HQ32HasNoFiller",
-                   "rx5k-590314-hq32.ppd",
-                   {},
-                   "Darkness=2",
-                   {},
-                   {{"w64h40", 100, 64, 281, 0, 63,
-                     joined({asked({P, P}),
-                             {hex({0x1F, 0x11, 0x88, 0x02}), hex({0x1F, 0x11, 0x02, 0x04}), kDrain},
-                             transmission(false, false, 64, 281)})}},
-                   {},
-                   {}});
-  cases.back().minSeconds = {2.6};
+                   {2.6}});
 
   // Page 2 first waits for the printed sheet to leave (one "no paper" answer, the emulator's
   // sheet gap), then for paper and a closed cover; the job ends with an idle query.
-  auto setup831 = std::vector<std::string>{hex({0x1F, 0x11, 0x88, 0x01}),
-                                           hex({0x1F, 0x11, 0x02, 0x04}), kDrain};
+  std::vector<std::string> setup831{antiWrinkle(1), density(4), kDrain};
   cases.push_back({"Model831SecondPageWaitsForTheSheetToLeave",
                    "rx5k-831.ppd",
-                   {},
                    "Antiwrinkling=1 Darkness=2",
                    {},
                    {{"A4", 0, 64, 2373, 0, 0,
                      joined({asked({I, P, C}), setup831, transmission(true, false, 64, 2373)})},
                     {"A4", 0, 64, 2373, 0, 0,
                      joined({asked({I, P, P, C}), setup831, transmission(true, false, 64, 2373)})}},
-                   asked({I}),
-                   {}});
-  cases.back().minSeconds = {2.0, 3.0};
+                   {2.0, 3.0},
+                   asked({I})});
 
   // Before the printer has reported a hardware version the idle wait is an idle query; the
   // version comes with the first answer. Version 1.0.5 keeps the idle queries. Continuous media:
   // A4 is lengthened to 297 mm; the custom size gets the feed after the page and the job the
   // final feed.
-  auto setup64519 =
-      std::vector<std::string>{hex({0x1F, 0x11, 0x0B}), hex({0x1F, 0x11, 0x02, 0x02})};
+  std::vector<std::string> setup64519{hex({0x1F, 0x11, 0x0B}), density(2)};
   cases.push_back(
       {"Model64519ContinuousFeedsAfterCustomPages",
        "rx5k-64519.ppd",
-       {},
        "zeMediaTracking=Continuous Darkness=1",
        {"--hardver", "1.0.5"},
        {{"A4", 0, 64, 2373, 0, 0,
          joined({asked({I, C, P, C, P}), setup64519, transmission(false, false, 64, 2373)})},
-        {"w64h40", 0, 64, 40, 0, 0,
-         joined({asked({I, C, P, C, P}),
-                 setup64519,
-                 transmission(false, false, 64, 40),
-                 {hex({0x1B, 0x64, 0x01})}})}},
-       joined({{hex({0x1B, 0x64, 0x02})}, asked({I})}),
-       {}});
-  cases.back().minSeconds = {1.0, 1.0};
+        cardPage(joined({asked({I, C, P, C, P}),
+                         setup64519,
+                         transmission(false, false, 64, 40),
+                         {hex({0x1B, 0x64, 0x01})}}))},
+       {1.0, 1.0},
+       joined({{hex({0x1B, 0x64, 0x02})}, asked({I})})});
 
   // "Default" media tracking on a custom size still sends continuous tracking. Hardware 1.0.4
   // is too old for the idle query: once it has been reported, the idle wait is a cover query.
-  auto page64519 = [](const std::string &idleWait) {
-    return joined({asked({idleWait, kCoverQuery, kPaperQuery, kCoverQuery, kPaperQuery}),
-                   {hex({0x1F, 0x11, 0x0B})},
-                   transmission(false, false, 64, 40),
-                   {hex({0x1B, 0x64, 0x01})}});
+  auto page64519 = [&](const std::string &idleWait) {
+    return cardPage(joined({asked({idleWait, C, P, C, P}),
+                            {hex({0x1F, 0x11, 0x0B})},
+                            transmission(false, false, 64, 40),
+                            {hex({0x1B, 0x64, 0x01})}}));
   };
-  cases.push_back(
-      {"Model64519DefaultTrackingOnCustomSizeOldHardware",
-       "rx5k-64519.ppd",
-       {},
-       "",
-       {"--hardver", "1.0.4"},
-       {{"w64h40", 0, 64, 40, 0, 0, page64519(I)}, {"w64h40", 0, 64, 40, 0, 0, page64519(C)}},
-       joined({{hex({0x1B, 0x64, 0x02})}, asked({C})}),
-       {}});
-  cases.back().minSeconds = {1.0, 1.0};
+  cases.push_back({"Model64519DefaultTrackingOnCustomSizeOldHardware",
+                   "rx5k-64519.ppd",
+                   "",
+                   {"--hardver", "1.0.4"},
+                   {page64519(I), page64519(C)},
+                   {1.0, 1.0},
+                   joined({{hex({0x1B, 0x64, 0x02})}, asked({C})})});
   return cases;
 }
 
@@ -312,13 +246,13 @@ TEST_P(ThermalModel, SendsTheExpectedStreamAndPages) {
   std::vector<rastertest::RasterPage> pages;
   std::vector<std::string> wire;
   for (const PagePlan &p : c.pages) {
-    pages.push_back(testCard(kCardWidth, kCardHeight, p.size.c_str(), p.length));
+    pages.push_back(testCard(64, 40, p.size.c_str(), p.length));
     wire.insert(wire.end(), p.wire.begin(), p.wire.end());
   }
   wire.insert(wire.end(), c.jobEnd.begin(), c.jobEnd.end());
 
   runtest::FilterRunOptions o;
-  o.ppd = c.ppd ? ppdFile(*c.ppd) : projectPpd(c.projectPpd);
+  o.ppd = projectPpd(c.ppd);
   o.raster = rasterFile(pages);
   o.jobOptions = c.jobOptions;
   o.emulatorArgs = c.emulatorArgs;
@@ -362,36 +296,7 @@ INSTANTIATE_TEST_SUITE_P(Models, ThermalModel, ::testing::ValuesIn(thermalCases(
                            return info.param.name;
                          });
 
-// The time between the end of one item and the next of the given text after it.
-double secondsBetween(const std::vector<WireItem> &items, size_t from, const std::string &next) {
-  for (size_t i = from + 1; i < items.size(); i++)
-    if (items[i].text == next) return items[i].time - items[from].time;
-  return -1;
-}
-
-// Model 302 waits after each page until the printer volunteers its idle report (the emulator
-// sends it 1.5 s after the page): at least that long, and never into the paper queries that
-// start after 25 s.
-TEST(ThermalWaits, Model302PostPageWaitEndsOnTheIdleReport) {
-  runtest::FilterRunOptions o;
-  o.ppd = projectPpd("rx5k-302.ppd");
-  o.raster = rasterFile({testCard(64, 40, "w64h40"), testCard(64, 40, "w64h40")});
-  o.emulatorArgs = {"--idle-report-ms", "1500"};
-  runtest::FilterRun run = runtest::runFilter(o);
-  ASSERT_TRUE(run.error.empty()) << run.error;
-  std::vector<WireItem> items = wireItems(run);
-  std::vector<std::string> page =
-      after302(joined({{printMode(2), paperSize(0)}, transmission(true, true, 64, 40)}));
-  EXPECT_EQ(wireTexts(run), joined({page, page})) << run.printerLog;
-  // The second page starts with its print-mode command, after the first page's last drain.
-  size_t lastDrain = page.size() - 1;
-  ASSERT_LT(lastDrain, items.size());
-  double wait = secondsBetween(items, lastDrain, printMode(2));
-  EXPECT_GE(wait, 1.4);
-  EXPECT_LT(wait, 5.0);
-}
-
-// A cancel while the page set-up waits for the printer: nothing of the page reaches the wire
+// A SIGTERM while the page set-up waits for the printer: nothing of the page reaches the wire
 // (only the wait's own queries, and for model 64519, whose wait does not end the set-up, its
 // set-up commands), and the job ends with its trailer and status 0.
 struct CancelCase {
@@ -434,32 +339,22 @@ TEST_P(CancelDuringWait, LeavesNothingOfThePageOnTheWire) {
   EXPECT_EQ(rest, c.setup) << run.printerLog;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Waits, CancelDuringWait,
-    ::testing::Values(CancelCase{"Model21PaperNeverComes",
-                                 "rx5k-21.ppd",
-                                 "Darkness=1",
-                                 {"--paper-missing", "1000000"},
-                                 {kPaperQuery},
-                                 {}},
-                      CancelCase{"Model831NeverIdle",
-                                 "rx5k-831.ppd",
-                                 "Darkness=1",
-                                 {"--idle-after", "1000"},
-                                 {kIdleQuery},
-                                 {}},
-                      CancelCase{"Model302JT64CoverStaysOpen",
-                                 "rx5k-302-jt64.ppd",
-                                 "PrintMode=3",
-                                 {"--cover-open", "1000000"},
-                                 {kPaperQuery, kCoverQuery},
-                                 {}},
-                      CancelCase{"Model64519CoverStaysOpen",
-                                 "rx5k-64519.ppd",
-                                 "zeMediaTracking=Gap Darkness=0",
-                                 {"--cover-open", "1000000"},
-                                 {kIdleQuery, kCoverQuery},
-                                 {hex({0x1F, 0x11, 0x0A}), hex({0x1F, 0x11, 0x02, 0x01})}}),
-    [](const ::testing::TestParamInfo<CancelCase> &info) { return info.param.name; });
+// The other models' waits end the same way under a cancel; the thermal unit tests show each.
+INSTANTIATE_TEST_SUITE_P(Waits, CancelDuringWait,
+                         ::testing::Values(CancelCase{"Model21PaperNeverComes",
+                                                      "rx5k-21.ppd",
+                                                      "Darkness=1",
+                                                      {"--paper-missing", "1000000"},
+                                                      {kPaperQuery},
+                                                      {}},
+                                           CancelCase{"Model64519CoverStaysOpen",
+                                                      "rx5k-64519.ppd",
+                                                      "zeMediaTracking=Gap Darkness=0",
+                                                      {"--cover-open", "1000000"},
+                                                      {kIdleQuery, kCoverQuery},
+                                                      {hex({0x1F, 0x11, 0x0A}), density(1)}}),
+                         [](const ::testing::TestParamInfo<CancelCase> &info) {
+                           return info.param.name;
+                         });
 
 }  // namespace
