@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -15,10 +14,7 @@
 #include "support/test_ppd.h"
 
 using rastertest::RasterPage;
-using reliability::modelPpd;
-using reliability::plainPage;
-using reliability::runInParallel;
-using reliability::sanitizerReport;
+using namespace reliability;
 using runtest::FilterRun;
 using runtest::FilterRunOptions;
 
@@ -37,8 +33,8 @@ struct HeaderCase {
 };
 
 std::string rawRaster(const std::string &name, const std::vector<RasterPage> &pages) {
-  std::string path = reliability::scratchDir() + "/" + name + ".ras";
-  EXPECT_TRUE(reliability::writeRawRaster(path, pages)) << path;
+  std::string path = scratchDir() + "/" + name + ".ras";
+  EXPECT_TRUE(writeRawRaster(path, pages)) << path;
   return path;
 }
 
@@ -49,6 +45,13 @@ std::vector<RasterPage> goodThenHostile(const Mutation &mutate) {
   mutate(bad.header);
   bad.rowsToWrite = 4;
   return {good, bad};
+}
+
+// The hostile page alone.
+std::vector<RasterPage> hostileOnly(const Mutation &mutate) {
+  RasterPage page = plainPage(64, 24, 0);
+  mutate(page.header);
+  return {page};
 }
 
 // What every run must show, whatever the input.
@@ -72,10 +75,29 @@ FilterRunOptions job(const std::string &ppd, const std::string &raster, const st
   return o;
 }
 
+// Every header case on every model, four jobs at a time, each run with the defined end; the
+// jobs are named "case-model".
+std::vector<FilterRun> runOnModels(const std::vector<HeaderCase> &cases,
+                                   const std::vector<int> &models,
+                                   std::vector<RasterPage> (*pagesFor)(const Mutation &),
+                                   std::vector<std::string> &names) {
+  std::vector<FilterRunOptions> jobs;
+  for (int model : models) {
+    std::string ppd = modelPpd(model);
+    for (const HeaderCase &c : cases) {
+      names.push_back(std::string(c.name) + "-" + std::to_string(model));
+      jobs.push_back(job(ppd, rawRaster(names.back(), pagesFor(c.mutate)), names.back()));
+    }
+  }
+  std::vector<FilterRun> runs = runInParallel(jobs);
+  for (size_t i = 0; i < runs.size(); i++) expectDefinedEnd(runs[i], names[i]);
+  return runs;
+}
+
 // Headers the capture cannot read: the page is refused with one "ERROR:" line naming it, the
 // job ends after page 1 with status 1, and nothing of page 2 reaches the printer.
 TEST(HostileHeaders, InconsistentPagesAreRefusedWithAnErrorLine) {
-  const HeaderCase cases[] = {
+  const std::vector<HeaderCase> cases = {
       {"width-zero", [](auto &h) { h.cupsWidth = 0; }},
       {"absurd-size",
        [](auto &h) {
@@ -120,37 +142,26 @@ TEST(HostileHeaders, InconsistentPagesAreRefusedWithAnErrorLine) {
       {"media-type-unterminated",
        [](auto &h) { std::memset(h.MediaType, 'x', sizeof h.MediaType); }},
   };
-  const int models[] = {400, 18};
-  std::vector<FilterRunOptions> jobs;
   std::vector<std::string> names;
-  for (int model : models) {
-    std::string ppd = modelPpd(model);
-    for (const HeaderCase &c : cases) {
-      std::string name = std::string(c.name) + "-" + std::to_string(model);
-      jobs.push_back(job(ppd, rawRaster(name, goodThenHostile(c.mutate)), name));
-      names.push_back(name);
-    }
-  }
-  std::vector<FilterRun> runs = runInParallel(jobs);
+  std::vector<FilterRun> runs = runOnModels(cases, {400, 18}, goodThenHostile, names);
   for (size_t i = 0; i < runs.size(); i++) {
-    const FilterRun &run = runs[i];
     SCOPED_TRACE(names[i]);
-    expectDefinedEnd(run, names[i]);
-    EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_NE(run.filterStderr.find("ERROR: Page 2: "), std::string::npos) << run.filterStderr;
-    EXPECT_EQ(run.filterStderr.find("ERROR: Page 1"), std::string::npos);
-    EXPECT_EQ(run.pages.size(), 1u) << run.emulatorStdout;
+    EXPECT_EQ(runs[i].exitStatus, 1);
+    EXPECT_NE(runs[i].filterStderr.find("ERROR: Page 2: "), std::string::npos)
+        << runs[i].filterStderr;
+    EXPECT_EQ(runs[i].filterStderr.find("ERROR: Page 1"), std::string::npos);
+    EXPECT_EQ(runs[i].pages.size(), 1u) << runs[i].emulatorStdout;
   }
   std::printf(
       "hostile: %zu inconsistent headers (%zu kinds x models 400, 18): page refused with "
       "\"ERROR: Page 2: ...\", earlier page printed, exit 1\n",
-      runs.size(), std::size(cases));
+      runs.size(), cases.size());
 }
 
 // Floating-point and enum fields with values no raster producer writes: the job still ends in a
 // defined way on every model whose geometry or page set-up reads them.
 TEST(HostileHeaders, NonFiniteAndOutOfRangeFieldsNeverCrash) {
-  const HeaderCase cases[] = {
+  const std::vector<HeaderCase> cases = {
       {"nan-sizes",
        [](auto &h) {
          h.cupsPageSize[0] = h.cupsPageSize[1] = kNaN;
@@ -194,25 +205,13 @@ TEST(HostileHeaders, NonFiniteAndOutOfRangeFieldsNeverCrash) {
   };
   // The thermal models whose geometry uses the page length or a fixed paper, and the label
   // languages that turn page lengths, resolutions and counts into commands.
-  const int models[] = {613207, 590314, 302, 22, 0, 17, 19, 32};
-  std::vector<FilterRunOptions> jobs;
   std::vector<std::string> names;
-  for (int model : models) {
-    std::string ppd = modelPpd(model);
-    for (const HeaderCase &c : cases) {
-      std::string name = std::string(c.name) + "-" + std::to_string(model);
-      RasterPage page = plainPage(64, 24, 0);
-      c.mutate(page.header);
-      jobs.push_back(job(ppd, rawRaster(name, {page}), name));
-      names.push_back(name);
-    }
-  }
-  std::vector<FilterRun> runs = runInParallel(jobs);
-  for (size_t i = 0; i < runs.size(); i++) expectDefinedEnd(runs[i], names[i]);
+  std::vector<FilterRun> runs =
+      runOnModels(cases, {613207, 590314, 302, 22, 0, 17, 19, 32}, hostileOnly, names);
   std::printf(
       "hostile: %zu headers with non-finite, huge or out-of-range fields (%zu kinds x 8 "
       "models): defined end, no sanitizer report\n",
-      runs.size(), std::size(cases));
+      runs.size(), cases.size());
 }
 
 // A raster cut off inside a page prints the rows that arrived; the missing rows are white. One
@@ -258,7 +257,11 @@ TEST(HostileHeaders, PagesBeyondTheMemoryAvailableAreRefused) {
   big.pixels.assign(big.header.cupsBytesPerLine * 2u, 0);
   FilterRunOptions ceiling = job(ppd, rawRaster("ceiling", {plainPage(64, 24, 0), big}), "ceiling");
   ceiling.env = {"RX5K_PAGE_MEMORY_LIMIT=8M"};
-  std::vector<FilterRunOptions> jobs = {ceiling};
+  FilterRun run = runtest::runFilter(ceiling);
+  expectDefinedEnd(run, "ceiling");
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.filterStderr.find("ERROR: Page 2: "), std::string::npos) << run.filterStderr;
+  EXPECT_EQ(run.pages.size(), 1u);
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   // 30000 x 30000 dots pass a raised ceiling but not a 768 MiB address space: the allocation
@@ -266,25 +269,19 @@ TEST(HostileHeaders, PagesBeyondTheMemoryAvailableAreRefused) {
   RasterPage huge = big;
   huge.header = rastertest::rasterHeader(30000, 30000);
   huge.pixels.assign(huge.header.cupsBytesPerLine * 2u, 0);
-  reliability::DirectRunOptions direct;
+  DirectRunOptions direct;
   direct.ppd = ppd;
   direct.raster = rawRaster("address-space", {plainPage(64, 24, 0), huge});
   direct.env = {"RX5K_PAGE_MEMORY_LIMIT=16G"};
   direct.addressSpaceLimit = 768ul << 20;
-  reliability::DirectRunResult limited = reliability::runDirect(direct);
+  DirectRunResult limited = runDirect(direct);
   EXPECT_EQ(limited.signal, 0) << limited.err;
   EXPECT_EQ(limited.exitStatus, 1) << limited.err;
   EXPECT_NE(limited.err.find("ERROR: Page 2: "), std::string::npos) << limited.err;
   EXPECT_NE(limited.err.find(kTrailer), std::string::npos);
-  EXPECT_EQ(reliability::streamProblem(400, limited.out), "");
+  EXPECT_EQ(streamProblem(400, limited.out), "");
 #endif
 
-  std::vector<FilterRun> runs = runInParallel(jobs);
-  expectDefinedEnd(runs[0], "ceiling");
-  EXPECT_EQ(runs[0].exitStatus, 1);
-  EXPECT_NE(runs[0].filterStderr.find("ERROR: Page 2: "), std::string::npos)
-      << runs[0].filterStderr;
-  EXPECT_EQ(runs[0].pages.size(), 1u);
   std::printf(
       "hostile: pages beyond the memory ceiling or the address space: page refused with "
       "\"ERROR: Page 2: ...\", exit 1\n");
@@ -295,11 +292,12 @@ TEST(HostileHeaders, PagesBeyondTheMemoryAvailableAreRefused) {
 TEST(HostileOptions, NumbersBeyondTheIntRangeAreHarmless) {
   const char *extremes[] = {"2147483647", "-2147483648", "99999999999999999999999999999999999999",
                             "-9999999999999999999999999999999999999"};
-  struct ModelCase {
+  struct OptionSet {
     int model;
     std::vector<std::string> keywords;
+    std::string value = {};  // of every keyword
   };
-  const ModelCase models[] = {
+  const OptionSet models[] = {
       {400, {"AdjustHoriaontal", "AdjustVertical", "Darkness", "AdjustLight", "Rotate"}},
       {22, {"AdjustHoriaontal", "AdjustVertical", "AdjustLight", "Rotate"}},
       {23, {"AdjustHoriaontal", "AdjustVertical", "PrintMode", "Darkness"}},
@@ -307,51 +305,39 @@ TEST(HostileOptions, NumbersBeyondTheIntRangeAreHarmless) {
       {17, {"zePrintRate"}},
       {16, {"zePrintRate"}},
   };
-  std::vector<FilterRunOptions> jobs;
-  std::vector<std::string> names;
-  std::vector<bool> offsets;
-  for (const ModelCase &m : models) {
-    for (const char *value : extremes) {
-      ppdtest::TestPpd ppd;
-      ppd.modelNumber = m.model;
-      ppd.defaultPageSize = "RX5_A4";
-      for (const std::string &k : m.keywords) ppd.options.push_back({k, {"0", value}, value});
-      ppd.options.push_back({"ColorOption", {"Mono", "GrayScale"}, "GrayScale"});
-      std::string name = "options-" + std::to_string(m.model) + "-" + std::to_string(jobs.size());
-      std::string ppdPath = reliability::scratchDir() + "/" + name + ".ppd";
-      ASSERT_TRUE(ppdtest::writeTestPpd(ppdPath, ppd));
-      // The page size on which gray mode adds 10 to the brightness offset.
-      RasterPage page = plainPage(64, 24, 0);
-      std::strncpy(page.header.cupsPageSizeName, "RX5_A4", sizeof page.header.cupsPageSizeName);
-      FilterRunOptions o = job(ppdPath, rawRaster(name, {page}), name);
-      o.jobOptions = std::string("com.apple.print.PrintSettings.PMTotalSidesImaged..n.=") + value;
-      jobs.push_back(o);
-      names.push_back(name + " = " + value);
-      offsets.push_back(m.keywords[0] == "AdjustHoriaontal");
-    }
-  }
+  std::vector<OptionSet> sets;
+  for (const OptionSet &set : models)
+    for (const char *value : extremes) sets.push_back({set.model, set.keywords, value});
   // Choices that are not numbers at all, and the float range of the EPL speeds.
-  for (const char *value : {"1e300", "-1e300", "nan", "inf", "GrayScale"}) {
+  for (const char *value : {"1e300", "-1e300", "nan", "inf", "GrayScale"})
+    sets.push_back({17, {"zePrintRate"}, value});
+  std::vector<FilterRunOptions> jobs;
+  for (const OptionSet &set : sets) {
     ppdtest::TestPpd ppd;
-    ppd.modelNumber = 17;
-    ppd.options.push_back({"zePrintRate", {"2", value}, value});
-    std::string name = "rate-" + std::to_string(jobs.size());
-    std::string ppdPath = reliability::scratchDir() + "/" + name + ".ppd";
+    ppd.modelNumber = set.model;
+    ppd.defaultPageSize = "RX5_A4";
+    for (const std::string &k : set.keywords)
+      ppd.options.push_back({k, {"0", set.value}, set.value});
+    ppd.options.push_back({"ColorOption", {"Mono", "GrayScale"}, "GrayScale"});
+    std::string name = "options-" + std::to_string(set.model) + "-" + std::to_string(jobs.size());
+    std::string ppdPath = scratchDir() + "/" + name + ".ppd";
     ASSERT_TRUE(ppdtest::writeTestPpd(ppdPath, ppd));
-    jobs.push_back(job(ppdPath, rawRaster(name, {plainPage(64, 24, 0)}), name));
-    names.push_back(name + " = " + value);
-    offsets.push_back(false);
+    // The page size on which gray mode adds 10 to the brightness offset.
+    RasterPage page = plainPage(64, 24, 0);
+    std::strncpy(page.header.cupsPageSizeName, "RX5_A4", sizeof page.header.cupsPageSizeName);
+    jobs.push_back(job(ppdPath, rawRaster(name, {page}), name));
+    jobs.back().jobOptions = "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=" + set.value;
   }
   std::vector<FilterRun> runs = runInParallel(jobs);
   for (size_t i = 0; i < runs.size(); i++) {
-    SCOPED_TRACE(names[i]);
-    expectDefinedEnd(runs[i], names[i]);
+    std::string what = jobs[i].name + " = " + sets[i].value;
+    SCOPED_TRACE(what);
+    expectDefinedEnd(runs[i], what);
     EXPECT_EQ(runs[i].exitStatus, 0) << runs[i].filterStderr;
     ASSERT_EQ(runs[i].pages.size(), 1u) << runs[i].emulatorStdout;
-    if (offsets[i]) {
-      const runtest::DecodedPage &page = runs[i].pages[0];
-      size_t black = std::count(page.dots.begin(), page.dots.end(), 0);
-      EXPECT_EQ(black, 0u) << "the picture lies " << names[i] << " mm off the page";
+    if (sets[i].keywords[0] == "AdjustHoriaontal") {
+      const auto &dots = runs[i].pages[0].dots;
+      EXPECT_EQ(std::count(dots.begin(), dots.end(), 0), 0) << "the picture lies off the page";
     }
   }
   std::printf(
