@@ -1,8 +1,6 @@
 // Scratch files and PPDs for the end-to-end tests.
 #include "e2e_support.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -35,30 +33,10 @@ std::string projectPpd(const std::string &name) {
   return std::string(RX5K_BUILD_DIR) + "/ppd/" + name;
 }
 
-size_t countOf(const std::string &haystack, const std::string &needle) {
-  size_t n = 0;
-  for (size_t at = haystack.find(needle); at != std::string::npos;
-       at = haystack.find(needle, at + needle.size()))
-    n++;
-  return n;
-}
-
 std::string bytes(std::initializer_list<int> values) {
   std::string s;
   for (int v : values) s.push_back(static_cast<char>(v));
   return s;
-}
-
-rastertest::RasterPage rgbPage(const cups_page_header2_t &header, const RgbGenerator &rgb) {
-  rastertest::RasterPage page = rastertest::whitePage(header);
-  for (unsigned y = 0; y < header.cupsHeight; y++) {
-    unsigned char *row = page.pixels.data() + static_cast<size_t>(y) * header.cupsBytesPerLine;
-    for (unsigned x = 0; x < header.cupsWidth && 3 * (x + 1) <= header.cupsBytesPerLine; x++) {
-      std::array<unsigned char, 3> c = rgb(x, y);
-      std::copy(c.begin(), c.end(), row + 3 * x);
-    }
-  }
-  return page;
 }
 
 unsigned char testCardDot(unsigned x, unsigned y) {

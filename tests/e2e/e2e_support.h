@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,14 +22,8 @@ std::string ppdFile(const ppdtest::TestPpd &ppd, const std::string &name = "prin
 // A project PPD compiled by the build (build/ppd/NAME).
 std::string projectPpd(const std::string &name);
 
-// Counts non-overlapping occurrences of needle in haystack.
-size_t countOf(const std::string &haystack, const std::string &needle);
 // The bytes as a string (for binary needles with NULs).
 std::string bytes(std::initializer_list<int> values);
-
-// An RGB page whose dot (x, y) has the generator's red, green and blue.
-using RgbGenerator = std::function<std::array<unsigned char, 3>(unsigned x, unsigned y)>;
-rastertest::RasterPage rgbPage(const cups_page_header2_t &header, const RgbGenerator &rgb);
 
 // A test card of width x height dots at dpi: every luminance occurs, in no symmetric order, so a
 // wrong threshold, turn or shift shows. lengthPoints > 0 sets the page length (cupsPageSize[1]

@@ -54,9 +54,9 @@ TEST_P(LabelModel, TwoPagesDecodeToTheExpectedLabels) {
   }
 
   const std::string &stream = run.printerStream;
-  EXPECT_EQ(countOf(stream, bytes({0x1D, 0x76, 0x30})), 0u);
-  EXPECT_EQ(countOf(stream, bytes({0x1F, 0x11, 0x35})), 0u);
-  EXPECT_EQ(countOf(stream, std::string(2048, '\0')), 0u);
+  for (const std::string &thermal :
+       {bytes({0x1D, 0x76, 0x30}), bytes({0x1F, 0x11, 0x35}), std::string(2048, '\0')})
+    EXPECT_EQ(stream.find(thermal), std::string::npos);
   EXPECT_NE(run.filterStderr.find("ATTR: job-media-progress=0\n"), std::string::npos);
 }
 

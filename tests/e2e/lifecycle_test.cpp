@@ -35,7 +35,7 @@ TEST(Lifecycle, EmptyRasterOnIdleWaitingModelsEndsWithIdleQueriesAndStatusOne) {
     auto run = runFilter(o);
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_NE(run.filterStderr.find(std::string(kTrailer) + "INFO:\n"), std::string::npos);
-    EXPECT_GE(e2e::countOf(run.printerStream, e2e::bytes({0x1F, 0x11, 0x43})), 1u);
+    EXPECT_NE(run.printerStream.find(e2e::bytes({0x1F, 0x11, 0x43})), std::string::npos);
   }
 }
 

@@ -5,6 +5,8 @@
 // millimetres in the PPD: at 203 dpi 1 mm is 7 dots, 2 mm 15, 3 mm 23, -1 mm -7, -3 mm -23.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "e2e_support.h"
 #include "reference_page.h"
 
@@ -37,13 +39,17 @@ const char kTurned[] = "\nprocess rotate end\n";
 
 // Red, green and blue vary independently, so the luminance weights matter.
 RasterPage rgbCard() {
-  cups_page_header2_t h =
-      rastertest::rasterHeader(64, 40, 203, rastertest::RasterColor::Rgb, "RX5_A4");
-  return rgbPage(h, [](unsigned x, unsigned y) {
-    return std::array<unsigned char, 3>{static_cast<unsigned char>((x * 11 + y * 5) % 256),
-                                        static_cast<unsigned char>((x * 3 + y * 17 + 40) % 256),
-                                        static_cast<unsigned char>((x * 29 + y * 7 + 90) % 256)};
-  });
+  RasterPage page = rastertest::whitePage(
+      rastertest::rasterHeader(64, 40, 203, rastertest::RasterColor::Rgb, "RX5_A4"));
+  for (unsigned y = 0; y < 40; y++) {
+    for (unsigned x = 0; x < 64; x++) {
+      unsigned char *dot = page.pixels.data() + y * page.header.cupsBytesPerLine + 3 * x;
+      dot[0] = static_cast<unsigned char>((x * 11 + y * 5) % 256);
+      dot[1] = static_cast<unsigned char>((x * 3 + y * 17 + 40) % 256);
+      dot[2] = static_cast<unsigned char>((x * 29 + y * 7 + 90) % 256);
+    }
+  }
+  return page;
 }
 
 // Light background, a black block, a mid-gray disc and a dark line: the sketch keeps edges.
