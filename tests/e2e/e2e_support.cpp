@@ -23,12 +23,6 @@ std::string rasterFile(const std::vector<rastertest::RasterPage> &pages, const s
   return path;
 }
 
-std::string ppdFile(const ppdtest::TestPpd &ppd, const std::string &name) {
-  std::string path = scratchDir() + "/" + name;
-  EXPECT_TRUE(ppdtest::writeTestPpd(path, ppd)) << path;
-  return path;
-}
-
 std::string projectPpd(const std::string &name) {
   return std::string(RX5K_BUILD_DIR) + "/ppd/" + name;
 }

@@ -17,8 +17,6 @@ std::string scratchDir();
 // Writes pages to a raster file in the scratch folder and returns its path.
 std::string rasterFile(const std::vector<rastertest::RasterPage> &pages,
                        const std::string &name = "job.ras");
-// Writes a test PPD into the scratch folder and returns its path.
-std::string ppdFile(const ppdtest::TestPpd &ppd, const std::string &name = "printer.ppd");
 // A project PPD compiled by the build (build/ppd/NAME).
 std::string projectPpd(const std::string &name);
 

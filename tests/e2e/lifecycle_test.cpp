@@ -19,7 +19,9 @@ const char kTrailer[] = "INFO: Printed data has been sent\n";
 std::string modelPpd(int model) {
   ppdtest::TestPpd ppd;
   ppd.modelNumber = model;
-  return e2e::ppdFile(ppd, "model" + std::to_string(model) + ".ppd");
+  std::string path = e2e::scratchDir() + "/model" + std::to_string(model) + ".ppd";
+  EXPECT_TRUE(ppdtest::writeTestPpd(path, ppd)) << path;
+  return path;
 }
 
 TEST(Lifecycle, EmptyRasterOnIdleWaitingModelsEndsWithIdleQueriesAndStatusOne) {

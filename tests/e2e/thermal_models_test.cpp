@@ -83,133 +83,99 @@ std::vector<ThermalCase> thermalCases() {
   const std::string P = kPaperQuery, C = kCoverQuery, I = kIdleQuery;
   std::vector<ThermalCase> cases;
 
-  cases.push_back(
-      {"Model22DensityOnEveryPageAndA4Widening",
-       "rx5k-22.ppd",
-       "Darkness=1",
-       {},
-       {{"A4", 0, 1678, 40, 807, 0, joined({{density(2)}, transmission(true, true, 1678, 40)})},
-        cardPage(joined({{density(2)}, transmission(true, true, 64, 40)}))},
-       {0, 3.0},
-       {},
-       {"density dis 1\n"}});
+  cases.push_back(ThermalCase(
+      "Model22DensityOnEveryPageAndA4Widening", "rx5k-22.ppd", "Darkness=1", {},
+      {{"A4", 0, 1678, 40, 807, 0, joined({{density(2)}, transmission(true, true, 1678, 40)})},
+       cardPage(joined({{density(2)}, transmission(true, true, 64, 40)}))},
+      {0, 3.0}, {}, {"density dis 1\n"}));
 
-  cases.push_back({"Model23DefaultsSendOnlyModeAndPaper",
-                   "rx5k-23.ppd",
-                   "",
-                   {},
-                   {{"Letter", 0, 1726, 40, 831, 0,
-                     joined({{printMode(2), paperSize(4)}, transmission(true, true, 1726, 40)})}}});
+  cases.push_back(
+      ThermalCase("Model23DefaultsSendOnlyModeAndPaper", "rx5k-23.ppd", "", {},
+                  {{"Letter", 0, 1726, 40, 831, 0,
+                    joined({{printMode(2), paperSize(4)}, transmission(true, true, 1726, 40)})}}));
 
   // The second page's size has no paper code: the first page's code stays.
-  cases.push_back(
-      {"Model302PaperCodePersists",
-       "rx5k-302.ppd",
-       "zeMediaTracking=BLine PrintMode=1 Darkness=2",
-       {},
-       {{"Letter", 0, 1726, 2233, 831, 0,
-         after302(joined({{density(4), hex({0x1F, 0x11, 0x26}), printMode(1), paperSize(4)},
-                          transmission(true, true, 1726, 2233)}))},
-        cardPage(after302(joined({{density(4), hex({0x1F, 0x11, 0x0B}), printMode(1), paperSize(4)},
-                                  transmission(true, true, 64, 40)})))}});
+  cases.push_back(ThermalCase(
+      "Model302PaperCodePersists", "rx5k-302.ppd", "zeMediaTracking=BLine PrintMode=1 Darkness=2",
+      {},
+      {{"Letter", 0, 1726, 2233, 831, 0,
+        after302(joined({{density(4), hex({0x1F, 0x11, 0x26}), printMode(1), paperSize(4)},
+                         transmission(true, true, 1726, 2233)}))},
+       cardPage(after302(joined({{density(4), hex({0x1F, 0x11, 0x0B}), printMode(1), paperSize(4)},
+                                 transmission(true, true, 64, 40)})))}));
   cases.back().drainsUnordered = true;
 
   // After each page model 302 waits until the printer volunteers its idle report (here 1.5 s
   // after the page), and not into the paper queries that would start after 25 s.
   std::vector<std::string> page302 =
       after302(joined({{printMode(2), paperSize(0)}, transmission(true, true, 64, 40)}));
-  cases.push_back({"Model302PostPageWaitEndsOnTheIdleReport",
-                   "rx5k-302.ppd",
-                   "",
-                   {"--idle-report-ms", "1500"},
-                   {cardPage(page302), cardPage(page302)},
-                   {0, 1.45}});
+  cases.push_back(ThermalCase("Model302PostPageWaitEndsOnTheIdleReport", "rx5k-302.ppd", "",
+                              {"--idle-report-ms", "1500"}, {cardPage(page302), cardPage(page302)},
+                              {0, 1.45}));
 
   // Paper missing at the first query, cover open at the first cover query.
-  cases.push_back({"Model302JT64WaitsForPaperAndCover",
-                   "rx5k-302-jt64.ppd",
-                   "",
-                   {"--paper-missing", "1", "--cover-open", "1"},
-                   {cardPage(after302(joined({asked({P, P, C, P, C, P}),
-                                              {printMode(2), paperSize(0)},
-                                              transmission(true, true, 64, 40)})))},
-                   {4.9}});
+  cases.push_back(ThermalCase("Model302JT64WaitsForPaperAndCover", "rx5k-302-jt64.ppd", "",
+                              {"--paper-missing", "1", "--cover-open", "1"},
+                              {cardPage(after302(joined({asked({P, P, C, P, C, P}),
+                                                         {printMode(2), paperSize(0)},
+                                                         transmission(true, true, 64, 40)})))},
+                              {4.9}));
 
   std::vector<std::string> page400 = joined({{kSpecialDensity}, transmission(true, true, 64, 40)});
-  cases.push_back({"Model400SpecialDensityAndJobEndFeed",
-                   "rx5k-400.ppd",
-                   "Darkness=3",
-                   {},
-                   {cardPage(page400), cardPage(page400)},
-                   {},
-                   {hex({0x1B, 0x64, 0x02})},
-                   {"density is 3\n"}});
+  cases.push_back(ThermalCase("Model400SpecialDensityAndJobEndFeed", "rx5k-400.ppd", "Darkness=3",
+                              {}, {cardPage(page400), cardPage(page400)}, {},
+                              {hex({0x1B, 0x64, 0x02})}, {"density is 3\n"}));
 
   // Two missing-paper answers, then the second check of the wait.
-  cases.push_back({"Model21WaitsForPaper",
-                   "rx5k-21.ppd",
-                   "Antiwrinkling=2 Darkness=0",
-                   {"--paper-missing", "2"},
-                   {{"A4", 0, 64, 2373, 0, 0,
-                     joined({asked({P, P, P, P}),
-                             {antiWrinkle(3), density(1), kDrain},
-                             transmission(true, false, 64, 2373)})}},
-                   {4.6},
-                   {},
-                   {"mytest：entry RX5K start page\n"}});
+  cases.push_back(ThermalCase("Model21WaitsForPaper", "rx5k-21.ppd", "Antiwrinkling=2 Darkness=0",
+                              {"--paper-missing", "2"},
+                              {{"A4", 0, 64, 2373, 0, 0,
+                                joined({asked({P, P, P, P}),
+                                        {antiWrinkle(3), density(1), kDrain},
+                                        transmission(true, false, 64, 2373)})}},
+                              {4.6}, {}, {"mytest：entry RX5K start page\n"}));
 
-  cases.push_back({"Model613207SpecialDensityCompressed",
-                   "rx5k-613207.ppd",
-                   "Antiwrinkling=1 Darkness=3",
-                   {},
-                   {{"w64h40", 100, 64, 281, 0, 0,
-                     joined({asked({P, P}),
-                             {antiWrinkle(1), kSpecialDensity, kDrain},
-                             transmission(true, true, 64, 281)})}},
-                   {2.6}});
+  cases.push_back(ThermalCase("Model613207SpecialDensityCompressed", "rx5k-613207.ppd",
+                              "Antiwrinkling=1 Darkness=3", {},
+                              {{"w64h40", 100, 64, 281, 0, 0,
+                                joined({asked({P, P}),
+                                        {antiWrinkle(1), kSpecialDensity, kDrain},
+                                        transmission(true, true, 64, 281)})}},
+                              {2.6}));
 
   // The PPD's default anti-wrinkle choice "0" is marked; "Default" darkness sends nothing.
   cases.push_back(
-      {"Model590314DefaultsRawWithTopMargin",
-       "rx5k-590314.ppd",
-       "",
-       {},
-       {{"w64h40", 100, 64, 281, 0, 71,
-         joined({asked({P, P}), {antiWrinkle(2)}, transmission(true, false, 64, 281)})}},
-       {2.6}});
+      ThermalCase("Model590314DefaultsRawWithTopMargin", "rx5k-590314.ppd", "", {},
+                  {{"w64h40", 100, 64, 281, 0, 71,
+                    joined({asked({P, P}), {antiWrinkle(2)}, transmission(true, false, 64, 281)})}},
+                  {2.6}));
 
   // Page 2 first waits for the printed sheet to leave (one "no paper" answer, the emulator's
   // sheet gap), then for paper and a closed cover; the job ends with an idle query.
   std::vector<std::string> setup831{antiWrinkle(1), density(4), kDrain};
-  cases.push_back({"Model831SecondPageWaitsForTheSheetToLeave",
-                   "rx5k-831.ppd",
-                   "Antiwrinkling=1 Darkness=2",
-                   {},
-                   {{"A4", 0, 64, 2373, 0, 0,
-                     joined({asked({I, P, C}), setup831, transmission(true, false, 64, 2373)})},
-                    {"A4", 0, 64, 2373, 0, 0,
-                     joined({asked({I, P, P, C}), setup831, transmission(true, false, 64, 2373)})}},
-                   {2.0, 3.0},
-                   asked({I})});
+  cases.push_back(ThermalCase(
+      "Model831SecondPageWaitsForTheSheetToLeave", "rx5k-831.ppd", "Antiwrinkling=1 Darkness=2", {},
+      {{"A4", 0, 64, 2373, 0, 0,
+        joined({asked({I, P, C}), setup831, transmission(true, false, 64, 2373)})},
+       {"A4", 0, 64, 2373, 0, 0,
+        joined({asked({I, P, P, C}), setup831, transmission(true, false, 64, 2373)})}},
+      {2.0, 3.0}, asked({I})));
 
   // Before the printer has reported a hardware version the idle wait is an idle query; the
   // version comes with the first answer. Version 1.0.5 keeps the idle queries. Continuous media:
   // A4 is lengthened to 297 mm; the custom size gets the feed after the page and the job the
   // final feed.
   std::vector<std::string> setup64519{hex({0x1F, 0x11, 0x0B}), density(2)};
-  cases.push_back(
-      {"Model64519ContinuousFeedsAfterCustomPages",
-       "rx5k-64519.ppd",
-       "zeMediaTracking=Continuous Darkness=1",
-       {"--hardver", "1.0.5"},
-       {{"A4", 0, 64, 2373, 0, 0,
-         joined({asked({I, C, P, C, P}), setup64519, transmission(false, false, 64, 2373)})},
-        cardPage(joined({asked({I, C, P, C, P}),
-                         setup64519,
-                         transmission(false, false, 64, 40),
-                         {hex({0x1B, 0x64, 0x01})}}))},
-       {1.0, 1.0},
-       joined({{hex({0x1B, 0x64, 0x02})}, asked({I})})});
+  cases.push_back(ThermalCase(
+      "Model64519ContinuousFeedsAfterCustomPages", "rx5k-64519.ppd",
+      "zeMediaTracking=Continuous Darkness=1", {"--hardver", "1.0.5"},
+      {{"A4", 0, 64, 2373, 0, 0,
+        joined({asked({I, C, P, C, P}), setup64519, transmission(false, false, 64, 2373)})},
+       cardPage(joined({asked({I, C, P, C, P}),
+                        setup64519,
+                        transmission(false, false, 64, 40),
+                        {hex({0x1B, 0x64, 0x01})}}))},
+      {1.0, 1.0}, joined({{hex({0x1B, 0x64, 0x02})}, asked({I})})));
 
   return cases;
 }
