@@ -1,7 +1,8 @@
-// Faults of the printer and of the channels around the filter: no back or side channel, a back
-// channel at end of file, a printer that stops answering, a backend that goes away mid-job, and
+// Faults of the printer and of the channels around the filter: no back channel, a back channel
+// at end of file, a printer that stops answering, a backend that goes away mid-job, and
 // status reports split across reads or mixed with garbage. The filter is run directly with
-// hand-made descriptors, as the scheduler would start it.
+// hand-made descriptors, as the scheduler would start it. (A long job without any channel is in
+// the long-job test.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -28,25 +29,6 @@ void expectOrderlyEnd(const DirectRunResult &r) {
   EXPECT_EQ(sanitizerReport(r.err), "");
   EXPECT_NE(r.err.find(kTrailer), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("INFO:\n"), std::string::npos);
-}
-
-// A model without waits prints without any channel at all, every page of a long job: the
-// raster file must not take the closed descriptors of the channels, where the monitor thread
-// would read raster bytes as status reports.
-TEST(ChannelFaults, NoBackOrSideChannelStillPrintsEveryPage) {
-  DirectRunOptions o;
-  o.ppd = modelPpd(400);
-  o.raster = rasterOf(150);
-  DirectRunResult r = runDirect(o);
-  expectOrderlyEnd(r);
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(streamProblem(400, r.out), "");
-  // The bitmap command of a 64 x 24 page: 8 bytes per row, 24 rows.
-  const std::string command("\x1D\x76\x30\x00\x08\x00\x18\x00", 8);
-  size_t bitmaps = 0;
-  for (size_t at = r.out.find(command); at != std::string::npos; at = r.out.find(command, at + 1))
-    bitmaps++;
-  EXPECT_EQ(bitmaps, 150u);
 }
 
 // A model that waits for paper keeps waiting, at no cost, on a printer it cannot hear; a SIGTERM
