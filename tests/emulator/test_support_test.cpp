@@ -72,18 +72,6 @@ TEST(RasterFile, PagesReadBackAsWritten) {
   EXPECT_EQ(r.pixels[1][9], 255);  // beyond the dots given: white
 }
 
-TEST(RasterFile, A4SizesMatchTheRasterProducers) {
-  cups_page_header2_t at203 = rastertest::a4Header(203);
-  cups_page_header2_t at300 = rastertest::a4Header(300, rastertest::RasterColor::Gray);
-  EXPECT_EQ(at203.cupsWidth, 1678u);
-  EXPECT_EQ(at203.cupsHeight, 2374u);
-  EXPECT_EQ(at300.cupsWidth, 2479u);
-  EXPECT_EQ(at300.cupsHeight, 3508u);
-  EXPECT_EQ(at203.PageSize[0], 595u);
-  EXPECT_FLOAT_EQ(at300.cupsPageSize[1], 842.0f);
-  EXPECT_STREQ(at203.cupsPageSizeName, "A4");
-}
-
 TEST(RasterFile, TruncatedRastersPromiseMoreThanTheyHold) {
   std::string path = runtest::testFilePath("support-short.ras");
   rastertest::RasterPage page = rastertest::whitePage(rastertest::rasterHeader(8, 10));
@@ -127,17 +115,11 @@ TEST(TestPpd, LibcupsReadsModelOptionsAndSizes) {
   ppdClose(ppd);
 }
 
-TEST(PagePng, GrayImagesSurviveTheRoundTrip) {
-  std::string path = runtest::testFilePath("support.png");
-  emu::GrayImage image{5, 2, {0, 255, 0, 255, 0, 17, 128, 255, 0, 1}};
+// (The round trip itself is pinned by the emulated printer's page test.)
+TEST(PagePng, RefusesEmptyImagesAndMissingFiles) {
   std::string error;
-  ASSERT_TRUE(emu::writeGrayPng(path, image, error)) << error;
-  emu::GrayImage back;
-  ASSERT_TRUE(emu::readGrayPng(path, back, error)) << error;
-  EXPECT_EQ(back.width, 5);
-  EXPECT_EQ(back.height, 2);
-  EXPECT_EQ(back.dots, image.dots);
-  EXPECT_DOUBLE_EQ(emu::blackPercent(image), 40.0);
-  EXPECT_FALSE(emu::writeGrayPng(path, emu::GrayImage{0, 0, {}}, error));
-  EXPECT_FALSE(emu::readGrayPng(runtest::testFilePath("missing.png"), back, error));
+  emu::GrayImage image;
+  EXPECT_FALSE(emu::writeGrayPng(runtest::testFilePath("empty.png"), image, error));
+  EXPECT_FALSE(emu::readGrayPng(runtest::testFilePath("missing.png"), image, error));
+  EXPECT_FALSE(error.empty());
 }
