@@ -1,4 +1,5 @@
-// The emulated printer without a process around it: bytes in, reports and pages out.
+// The emulated printer without a process around it: bytes in, reports and pages out (split
+// commands are the parser's tests, answered queries the harness's, timed reports the script's).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +9,6 @@
 
 #include "emulated_printer.h"
 #include "page_png.h"
-#include "stream_bytes.h"
 #include "support/run_filter.h"
 
 namespace {
@@ -53,22 +53,6 @@ const std::string kRawPage{"\x1F\x11\x35\x00\x1D\x76\x30\x00\x01\x00\x02\x00\x81
 
 }  // namespace
 
-TEST_F(PrinterTest, QueriesSplitAcrossReadsAreAnsweredOnceComplete) {
-  emu::PrinterSettings s;
-  s.idleAfter = 5;
-  start(22, s);
-  send("\x1F\x11");
-  EXPECT_TRUE(reports_.empty());
-  send(std::string("\x11\x1F\x11\x43", 4), 1.0);
-  ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_EQ(reports_[0], std::string("\x1A\x06\x89", 3));
-  printer_->drain(1.0);
-  EXPECT_TRUE(printer_->finish(1.0));
-  const std::string log = fileText(runtest::testFilePath("printer") + "/" + emu::kCommandLogFile);
-  EXPECT_NE(log.find("idle query      1F 11 43"), std::string::npos) << log;
-  EXPECT_NE(log.find("answer                                  (none)"), std::string::npos);
-}
-
 TEST_F(PrinterTest, PageReportsImageAndSummary) {
   emu::PrinterSettings s;
   s.overheatAtPage = 1;
@@ -92,14 +76,10 @@ TEST_F(PrinterTest, PageReportsImageAndSummary) {
                                                     0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
-TEST_F(PrinterTest, Model302HearsIdleAfterEachPage) {
-  start(302);
-  send(kRawPage, 3.0);
-  EXPECT_DOUBLE_EQ(printer_->nextWakeup(), 3.5);
-  printer_->tick(3.4);
-  EXPECT_TRUE(reports_.empty());
-  printer_->tick(3.5);
-  ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_EQ(reports_[0], std::string("\x1A\x0F\x0C", 3));
-  EXPECT_LT(printer_->nextWakeup(), 0);
+TEST(PagePng, RefusesEmptyImagesAndMissingFiles) {
+  std::string error;
+  emu::GrayImage image;
+  EXPECT_FALSE(emu::writeGrayPng(runtest::testFilePath("empty.png"), image, error));
+  EXPECT_FALSE(emu::readGrayPng(runtest::testFilePath("missing.png"), image, error));
+  EXPECT_FALSE(error.empty());
 }
