@@ -74,12 +74,11 @@ TEST(ThermalParser, EveryCommandByCodeAndLength) {
   for (const Case &c : cases) {
     // Behind a one-byte filler, so the offset is 1; followed by a query to show the length.
     std::string stream = std::string(1, '\0') + c.stream + bytes({0x1F, 0x11, 0x43});
+    SCOPED_TRACE(testing::PrintToString(c.stream));
     for (size_t piece : {size_t{0}, size_t{1}}) {
       emu::ThermalStream s = feedInPieces(stream, piece);
       ASSERT_TRUE(s.ok) << s.error;
-      ASSERT_EQ(s.events.size(), 3u) << emu::hexBytes(
-          c.stream.empty() ? nullptr : reinterpret_cast<const unsigned char *>(c.stream.data()),
-          c.stream.size());
+      ASSERT_EQ(s.events.size(), 3u);
       EXPECT_EQ(s.events[0].command, ThermalCommand::Filler);
       EXPECT_EQ(s.events[1].command, c.command);
       EXPECT_EQ(s.events[1].offset, 1u);
