@@ -237,3 +237,15 @@ TEST(ThermalParser, NeedsMoreInsideACommandOrBitmap) {
   EXPECT_FALSE(parser.needsMore());
   EXPECT_EQ(parser.offset(), stream.size());
 }
+
+TEST(ThermalParser, BitmapDotsPutBitSevenLeftAndSetBitsBlack) {
+  emu::ThermalBitmap b;
+  b.bytewidth = 2;
+  b.rows = 1;
+  b.bits = {0x80, 0x01};
+  std::vector<unsigned char> dots = emu::bitmapDots(b);
+  ASSERT_EQ(dots.size(), 16u);
+  EXPECT_EQ(dots[0], 0);
+  for (int i = 1; i < 15; ++i) EXPECT_EQ(dots[static_cast<size_t>(i)], 255) << i;
+  EXPECT_EQ(dots[15], 0);
+}
