@@ -110,9 +110,9 @@ TEST(BackendMode, WithoutArgumentsPrintsTheDeviceLine) {
 
 TEST(BackendMode, PlaysThePrinterForAJob) {
   std::string ppd = runtest::testFilePath("backend.ppd");
-  ppdtest::TestPpd spec;
-  spec.modelNumber = 22;
-  ASSERT_TRUE(ppdtest::writeTestPpd(ppd, spec));
+  ppdtest::TestPpd printerPpd;
+  printerPpd.modelNumber = 22;
+  ASSERT_TRUE(ppdtest::writeTestPpd(ppd, printerPpd));
   std::string out = runtest::testFilePath("out");
   Backend b = startBackend({"7", "user", "title", "1", ""},
                            {"PPD=" + ppd, "DEVICE_URI=rx5k-emu:/?out=" + out + "&paper-missing=1"});
