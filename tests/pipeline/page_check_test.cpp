@@ -1,4 +1,5 @@
-// Header checks: what the capture cannot read is refused with a reason naming what came.
+// Header checks: the raster layout read from the header, and what the capture cannot read
+// refused with a reason naming what came, memory limit included.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,23 +8,14 @@
 #include <limits>
 
 #include "page_builder.h"
+#include "pipeline/capture.h"
 #include "pipeline/page_check.h"
 
-namespace {
-
-// Sets RX5K_PAGE_MEMORY_LIMIT for one scope.
-class MemoryLimit {
- public:
-  explicit MemoryLimit(const char *value) {
-    if (value)
-      setenv("RX5K_PAGE_MEMORY_LIMIT", value, 1);
-    else
-      unsetenv("RX5K_PAGE_MEMORY_LIMIT");
-  }
-  ~MemoryLimit() { unsetenv("RX5K_PAGE_MEMORY_LIMIT"); }
+// Clears RX5K_PAGE_MEMORY_LIMIT after each test.
+class PageMemory : public ::testing::Test {
+ protected:
+  void TearDown() override { unsetenv("RX5K_PAGE_MEMORY_LIMIT"); }
 };
-
-}  // namespace
 
 TEST(PageCheck, RefusesWhatTheCaptureCannotRead) {
   const float inf = std::numeric_limits<float>::infinity();
@@ -90,11 +82,9 @@ TEST(PageCheck, RefusesWhatTheCaptureCannotRead) {
   }
 }
 
-TEST(PageCheck, MemoryLimitFromTheEnvironment) {
-  {
-    MemoryLimit unset(nullptr);
-    EXPECT_EQ(pageMemoryLimit(), uint64_t{1} << 30);
-  }
+TEST_F(PageMemory, LimitFromTheEnvironment) {
+  unsetenv("RX5K_PAGE_MEMORY_LIMIT");
+  EXPECT_EQ(pageMemoryLimit(), uint64_t{1} << 30);
   struct Case {
     const char *text;
     uint64_t limit;
@@ -110,12 +100,12 @@ TEST(PageCheck, MemoryLimitFromTheEnvironment) {
       {"99999999999G", uint64_t{1} << 30},
   };
   for (const Case &c : cases) {
-    MemoryLimit limit(c.text);
+    setenv("RX5K_PAGE_MEMORY_LIMIT", c.text, 1);
     EXPECT_EQ(pageMemoryLimit(), c.limit) << c.text;
   }
 }
 
-TEST(PageCheck, CountsEveryBufferOfTheSketchAndGeometry) {
+TEST_F(PageMemory, CountsEveryBufferOfTheSketchAndGeometry) {
   cups_page_header2_t a4 = rgbHeader(2480, 3508);
   a4.HWResolution[0] = a4.HWResolution[1] = 300;
   uint64_t need = 0;
@@ -124,11 +114,39 @@ TEST(PageCheck, CountsEveryBufferOfTheSketchAndGeometry) {
   EXPECT_GE(need, 2 * page);  // the toned page and the placed page, or the two sketch pages
   EXPECT_LT(need, 3 * page);
   std::string reason;
-  {
-    MemoryLimit enough("20M");
-    EXPECT_TRUE(checkPageHeader(a4, reason)) << reason;
-  }
-  MemoryLimit tight("16M");
+  setenv("RX5K_PAGE_MEMORY_LIMIT", "20M", 1);
+  EXPECT_TRUE(checkPageHeader(a4, reason)) << reason;
+  setenv("RX5K_PAGE_MEMORY_LIMIT", "16M", 1);
   EXPECT_FALSE(checkPageHeader(a4, reason));
   EXPECT_NE(reason.find("above the limit of 16777216"), std::string::npos) << reason;
+}
+
+TEST(PageCheck, LayoutFromHeader) {
+  struct Case {
+    cups_cspace_t space;
+    unsigned bitsPerColor, bitsPerPixel;
+    cups_order_t order;
+    RasterLayout expected;
+  } cases[] = {
+      {CUPS_CSPACE_RGB, 8, 24, CUPS_ORDER_CHUNKED, RasterLayout::Rgb24},
+      {CUPS_CSPACE_SRGB, 8, 24, CUPS_ORDER_CHUNKED, RasterLayout::Rgb24},
+      {CUPS_CSPACE_ADOBERGB, 8, 24, CUPS_ORDER_CHUNKED, RasterLayout::Rgb24},
+      {CUPS_CSPACE_W, 8, 8, CUPS_ORDER_CHUNKED, RasterLayout::White8},
+      {CUPS_CSPACE_SW, 8, 8, CUPS_ORDER_CHUNKED, RasterLayout::White8},
+      {CUPS_CSPACE_K, 8, 8, CUPS_ORDER_CHUNKED, RasterLayout::Black8},
+      {CUPS_CSPACE_K, 1, 1, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
+      {CUPS_CSPACE_RGB, 8, 24, CUPS_ORDER_BANDED, RasterLayout::Unsupported},
+      {CUPS_CSPACE_RGB, 16, 48, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
+      {CUPS_CSPACE_RGB, 8, 32, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
+      {CUPS_CSPACE_CMYK, 8, 32, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
+      {CUPS_CSPACE_W, 8, 24, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
+  };
+  for (const Case &c : cases) {
+    cups_page_header2_t h = rgbHeader(4, 4);
+    h.cupsColorSpace = c.space;
+    h.cupsBitsPerColor = c.bitsPerColor;
+    h.cupsBitsPerPixel = c.bitsPerPixel;
+    h.cupsColorOrder = c.order;
+    EXPECT_EQ(rasterLayoutOf(h), c.expected) << c.space << " " << c.bitsPerPixel;
+  }
 }
