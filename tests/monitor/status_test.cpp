@@ -35,10 +35,10 @@ const std::string kProgress = "INFO: 2/5\n";  // Page 2 of TotalPage 5
 struct ParserCase {
   const char *name;
   std::string data;
-  std::function<void()> before;                // state before the pass (after the fixture's reset)
   std::vector<std::pair<Field, int>> changes;  // every other field must stay
   std::string log;
-  ssize_t length = -2;  // -2: the whole buffer
+  std::function<void()> before = nullptr;  // state before the pass (after the fixture's reset)
+  ssize_t length = -2;                     // -2: the whole buffer
   std::string serial{};
 };
 
@@ -48,90 +48,58 @@ void PrintTo(const ParserCase &c, std::ostream *os) {
 
 std::vector<ParserCase> parserCases() {
   using namespace report;
-  const std::string sn = "ABCDEFGHIJKLMNO";
+  const std::string sn = "ABCDEFGHIJKLMNO", version = bytes({0x1A, 0x07, 0x01, 0x00, 0x05});
   // A serial number whose bytes look like reports: they must be taken as the serial.
   const std::string trickySn = paperOut + cancel + idle + overheat + coverOpen;
-  const auto chinese = [] { mymon.language = 1; };
+  const std::string twoOverheats = kOverheatEn + kOverheatEn,
+                    twoPaperOuts = kPaperOutEn + kPaperOutEn;
+  const auto zh = [] { mymon.language = 1; };
+  const auto hot = [] { mymon.Tstatus = 1; };
+  const auto open = [] { mymon.Coverstatus = 1, mymon.messagestatus = 3; };
+  const auto told = [] { mymon.messagestatus = 2; };
+  const auto hasPaper = [] { mymon.paperstatus = 1; };
+  const auto idleBefore = [] { mymon.freeStatus = 1; };
+  // clang-format off
   return {
-      {"Overheat", overheat, nullptr, {{Temp, 1}, {Msg, 3}}, kOverheatEn},
-      {"OverheatChinese", overheat, chinese, {{Temp, 1}, {Msg, 3}}, "INFO: 打印机过热，请稍等\n"},
-      {"OverheatAnnouncedEveryTime",
-       overheat + overheat,
-       nullptr,
-       {{Temp, 1}, {Msg, 3}},
-       kOverheatEn + kOverheatEn},
-      {"TemperatureNormal",
-       tempNormal,
-       [] { mymon.Tstatus = 1; },
-       {{Temp, 0}, {Msg, 1}},
-       kProgress},
-      {"CoverOpen", coverOpen, nullptr, {{Cover, 1}, {Msg, 3}}, ""},
-      {"CoverClosed",
-       coverClosed,
-       [] { mymon.Coverstatus = 1, mymon.messagestatus = 3; },
-       {{Cover, 0}},
-       ""},
-      {"PaperPresent", paperIn, nullptr, {{Paper, 1}, {Msg, 1}}, kProgress},
-      {"PaperOut", paperOut, [] { mymon.paperstatus = 1; }, {{Paper, 0}, {Msg, 2}}, kPaperOutEn},
-      {"PaperOutChinese", paperOut, chinese, {{Msg, 2}}, "INFO: 打印机缺纸\n"},
-      {"PaperOutTwiceAnnouncedOnce", paperOut + paperOut, nullptr, {{Msg, 2}}, kPaperOutEn},
-      {"PaperOutAlreadyAnnounced", paperOut, [] { mymon.messagestatus = 2; }, {}, ""},
-      {"PaperOutAgainAfterCoverOpen",
-       paperOut + coverOpen + paperOut,
-       nullptr,
-       {{Cover, 1}, {Msg, 2}},
-       kPaperOutEn + kPaperOutEn},
-      {"PaperOutAfterIdleSetsNonePaper",
-       paperOut,
-       [] { mymon.freeStatus = 1; },
-       {{NonePaper, 1}, {Msg, 2}},
+      {"Overheat", overheat, {{Temp, 1}, {Msg, 3}}, kOverheatEn},
+      {"OverheatChinese", overheat, {{Temp, 1}, {Msg, 3}}, "INFO: 打印机过热，请稍等\n", zh},
+      {"OverheatAnnouncedEveryTime", overheat + overheat, {{Temp, 1}, {Msg, 3}}, twoOverheats},
+      {"TemperatureNormal", tempNormal, {{Temp, 0}, {Msg, 1}}, kProgress, hot},
+      {"CoverOpen", coverOpen, {{Cover, 1}, {Msg, 3}}, ""},
+      {"CoverClosed", coverClosed, {{Cover, 0}}, "", open},
+      {"PaperPresent", paperIn, {{Paper, 1}, {Msg, 1}}, kProgress},
+      {"PaperOut", paperOut, {{Paper, 0}, {Msg, 2}}, kPaperOutEn, hasPaper},
+      {"PaperOutChinese", paperOut, {{Msg, 2}}, "INFO: 打印机缺纸\n", zh},
+      {"PaperOutTwiceAnnouncedOnce", paperOut + paperOut, {{Msg, 2}}, kPaperOutEn},
+      {"PaperOutAlreadyAnnounced", paperOut, {}, "", told},
+      {"PaperOutAgainAfterCoverOpen", paperOut + coverOpen + paperOut, {{Cover, 1}, {Msg, 2}},
+       twoPaperOuts},
+      {"PaperOutAfterIdleSetsNonePaper", paperOut, {{NonePaper, 1}, {Msg, 2}}, kPaperOutEn,
+       idleBefore},
+      {"IdleThenPaperOutInOneRead", idle + paperOut, {{Free, 1}, {NonePaper, 1}, {Msg, 2}},
        kPaperOutEn},
-      {"IdleThenPaperOutInOneRead",
-       idle + paperOut,
-       nullptr,
-       {{Free, 1}, {NonePaper, 1}, {Msg, 2}},
-       kPaperOutEn},
-      {"PaperOutBeforeIdleKeepsNonePaper",
-       paperOut + idle,
-       nullptr,
-       {{Free, 1}, {Msg, 2}},
-       kPaperOutEn},
-      {"Idle", idle, nullptr, {{Free, 1}}, ""},
-      {"CancelEnglish", cancel, nullptr, {{Cancel, 1}}, kCanceled},
-      {"CancelSameTextInChinese", cancel, chinese, {{Cancel, 1}}, kCanceled},
-      {"HardwareVersion",
-       bytes({0x1A, 0x07, 0x01, 0x00, 0x05}),
-       nullptr,
-       {{Ver0, 1}, {Ver1, 0}, {Ver2, 5}},
-       ""},
-      {"HardwareVersionTruncated", bytes({0x1A, 0x07, 0x01, 0x00}), nullptr, {}, ""},
-      {"HardwareVersionZeroBytesAreData",
-       bytes({0x1A, 0x07, 0x00, 0x00, 0x02}) + idle,
-       nullptr,
-       {{Ver0, 0}, {Ver1, 0}, {Ver2, 2}, {Free, 1}},
-       ""},
-      {"SerialNumber", bytes({0x1A, 0x08}) + sn + idle, nullptr, {{Free, 1}}, "", -2, sn},
-      {"SerialNumberTakesReportLikeBytes",
-       bytes({0x1A, 0x08}) + trickySn,
-       nullptr,
-       {},
-       "",
-       -2,
+      {"PaperOutBeforeIdleKeepsNonePaper", paperOut + idle, {{Free, 1}, {Msg, 2}}, kPaperOutEn},
+      {"Idle", idle, {{Free, 1}}, ""},
+      {"CancelEnglish", cancel, {{Cancel, 1}}, kCanceled},
+      {"CancelSameTextInChinese", cancel, {{Cancel, 1}}, kCanceled, zh},
+      {"HardwareVersion", version, {{Ver0, 1}, {Ver1, 0}, {Ver2, 5}}, ""},
+      {"HardwareVersionTruncated", version.substr(0, 4), {}, ""},
+      {"HardwareVersionZeroBytesAreData", bytes({0x1A, 0x07, 0x00, 0x00, 0x02}) + idle,
+       {{Ver0, 0}, {Ver1, 0}, {Ver2, 2}, {Free, 1}}, ""},
+      {"SerialNumber", bytes({0x1A, 0x08}) + sn + idle, {{Free, 1}}, "", nullptr, -2, sn},
+      {"SerialNumberTakesReportLikeBytes", bytes({0x1A, 0x08}) + trickySn, {}, "", nullptr, -2,
        trickySn},
-      {"SerialNumberTruncated", bytes({0x1A, 0x08}) + sn.substr(0, 14), nullptr, {}, ""},
-      {"LeadingZeroEndsThePass", bytes({0x00}) + paperOut, nullptr, {}, ""},
-      {"ZeroBetweenReportsEndsThePass", idle + bytes({0x00}) + paperOut, nullptr, {{Free, 1}}, ""},
-      {"StrayBytesSkipped", bytes({0x55, 0x06, 0x88}) + idle, nullptr, {{Free, 1}}, ""},
-      {"TwoBytesOnly", bytes({0x1A, 0x06}), nullptr, {}, ""},
-      {"UnknownCodeTakesThreeBytes", bytes({0x1A, 0x42}) + paperOut, nullptr, {}, ""},
-      {"UnknownValueIgnored",
-       bytes({0x1A, 0x06, 0x00, 0x1A, 0x05, 0x42}) + idle,
-       nullptr,
-       {{Free, 1}},
-       ""},
-      {"OnlyTheGivenLengthIsRead", paperOut + idle, nullptr, {{Msg, 2}}, kPaperOutEn, 5},
-      {"NegativeLength", paperOut, nullptr, {}, "", -1},
+      {"SerialNumberTruncated", bytes({0x1A, 0x08}) + sn.substr(0, 14), {}, ""},
+      {"LeadingZeroEndsThePass", bytes({0x00}) + paperOut, {}, ""},
+      {"ZeroBetweenReportsEndsThePass", idle + bytes({0x00}) + paperOut, {{Free, 1}}, ""},
+      {"StrayBytesSkipped", bytes({0x55, 0x06, 0x88}) + idle, {{Free, 1}}, ""},
+      {"TwoBytesOnly", bytes({0x1A, 0x06}), {}, ""},
+      {"UnknownCodeTakesThreeBytes", bytes({0x1A, 0x42}) + paperOut, {}, ""},
+      {"UnknownValueIgnored", bytes({0x1A, 0x06, 0x00, 0x1A, 0x05, 0x42}) + idle, {{Free, 1}}, ""},
+      {"OnlyTheGivenLengthIsRead", paperOut + idle, {{Msg, 2}}, kPaperOutEn, nullptr, 5},
+      {"NegativeLength", paperOut, {}, "", nullptr, -1},
   };
+  // clang-format on
 }
 
 class ParserTest : public MonitorTest, public ::testing::WithParamInterface<ParserCase> {};
