@@ -18,55 +18,45 @@ class PageMemory : public ::testing::Test {
 };
 
 TEST(PageCheck, RefusesWhatTheCaptureCannotRead) {
+  using Header = cups_page_header2_t;
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();
+  const auto gray8 = [](Header &h) {
+    h.cupsColorSpace = CUPS_CSPACE_K;
+    h.cupsBitsPerPixel = 8;
+    h.cupsBytesPerLine = h.cupsWidth;
+  };
   struct Case {
     const char *what;
-    std::function<void(cups_page_header2_t &)> change;
-    const char *reason;  // nullptr: accepted
+    std::function<void(Header &)> change;
+    const char *reason;  // nullptr: accepted; the reason starts so
   } cases[] = {
-      {"A4 RGB", [](cups_page_header2_t &) {}, nullptr},
-      {"gray",
-       [](cups_page_header2_t &h) {
-         h.cupsColorSpace = CUPS_CSPACE_K;
-         h.cupsBitsPerPixel = 8;
-         h.cupsBytesPerLine = h.cupsWidth;
-       },
-       nullptr},
-      {"1-bit",
-       [](cups_page_header2_t &h) {
-         h.cupsColorSpace = CUPS_CSPACE_K;
-         h.cupsBitsPerColor = h.cupsBitsPerPixel = 1;
-       },
+      // clang-format off
+      {"A4 RGB", [](Header &) {}, nullptr},
+      {"gray", gray8, nullptr},
+      {"1-bit", [&](Header &h) { gray8(h), h.cupsBitsPerColor = h.cupsBitsPerPixel = 1; },
        "unsupported raster format: 1 bits per pixel, colour space 3, order 0"},
-      {"banded", [](cups_page_header2_t &h) { h.cupsColorOrder = CUPS_ORDER_BANDED; },
+      {"banded", [](Header &h) { h.cupsColorOrder = CUPS_ORDER_BANDED; },
        "unsupported raster format: 24 bits per pixel, colour space 1, order 1"},
-      {"zero width", [](cups_page_header2_t &h) { h.cupsWidth = 0; },
-       "empty page: width 0, height 10"},
-      {"zero height", [](cups_page_header2_t &h) { h.cupsHeight = 0; },
-       "empty page: width 4, height 0"},
-      {"short rows", [](cups_page_header2_t &h) { h.cupsBytesPerLine = 10; },
+      {"zero width", [](Header &h) { h.cupsWidth = 0; }, "empty page: width 0, height 10"},
+      {"zero height", [](Header &h) { h.cupsHeight = 0; }, "empty page: width 4, height 0"},
+      {"short rows", [](Header &h) { h.cupsBytesPerLine = 10; },
        "bytes per line 10 too small for width 4"},
-      {"huge width", [](cups_page_header2_t &h) { h.cupsWidth = 4000000000u; },
+      {"huge width", [](Header &h) { h.cupsWidth = 4000000000u; },
        "page of 4000000000 x 10 dots too large"},
-      {"no resolution", [](cups_page_header2_t &h) { h.HWResolution[1] = 0; },
+      {"no resolution", [](Header &h) { h.HWResolution[1] = 0; },
        "resolution 203x0 dpi out of range"},
-      {"absurd resolution", [](cups_page_header2_t &h) { h.HWResolution[0] = 10001; },
+      {"absurd resolution", [](Header &h) { h.HWResolution[0] = 10001; },
        "resolution 10001x203 dpi out of range"},
-      {"infinite length", [&](cups_page_header2_t &h) { h.cupsPageSize[1] = inf; },
+      {"infinite length", [&](Header &h) { h.cupsPageSize[1] = inf; },
        "page size 595 x inf points or imageable area 0 0 595 842 out of range"},
-      {"NaN margin", [&](cups_page_header2_t &h) { h.cupsImagingBBox[3] = nan; }, ""},
-      {"length beyond int", [](cups_page_header2_t &h) { h.cupsPageSize[1] = 3e35f; }, ""},
-      {"margin beyond int", [](cups_page_header2_t &h) { h.cupsImagingBBox[3] = -2e9f; }, ""},
-      {"negative length", [](cups_page_header2_t &h) { h.cupsPageSize[1] = -1; }, ""},
-      {"4e9 x 4e9 page",
-       [](cups_page_header2_t &h) {
-         h.cupsWidth = h.cupsHeight = 2000000000u;
-         h.cupsColorSpace = CUPS_CSPACE_W;
-         h.cupsBitsPerPixel = 8;
-         h.cupsBytesPerLine = h.cupsWidth;
-       },
+      {"NaN margin", [&](Header &h) { h.cupsImagingBBox[3] = nan; }, ""},
+      {"length beyond int", [](Header &h) { h.cupsPageSize[1] = 3e35f; }, ""},
+      {"margin beyond int", [](Header &h) { h.cupsImagingBBox[3] = -2e9f; }, ""},
+      {"negative length", [](Header &h) { h.cupsPageSize[1] = -1; }, ""},
+      {"4e9 x 4e9 page", [&](Header &h) { h.cupsWidth = h.cupsHeight = 2000000000u, gray8(h); },
        "page of 2000000000 x 2000000000 dots needs "},
+      // clang-format on
   };
   for (const Case &c : cases) {
     cups_page_header2_t h = rgbHeader(4, 10);

@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "driver/choices.h"
@@ -184,13 +185,10 @@ void PrintTo(const Model &m, std::ostream *os) {
   *os << m.file;
 }
 
-struct PpdCloser {
-  void operator()(ppd_file_t *p) const { ppdClose(p); }
-};
-using PpdPtr = std::unique_ptr<ppd_file_t, PpdCloser>;
+using PpdPtr = std::unique_ptr<ppd_file_t, decltype(&ppdClose)>;
 
 PpdPtr openPpd(const fs::path &path) {
-  PpdPtr ppd(ppdOpenFile(path.c_str()));
+  PpdPtr ppd(ppdOpenFile(path.c_str()), ppdClose);
   if (ppd) ppdMarkDefaults(ppd.get());
   return ppd;
 }
@@ -215,7 +213,7 @@ class PpdFile : public testing::TestWithParam<Model> {
     ASSERT_TRUE(ppd_) << (kPpdDir / GetParam().file)
                       << " does not open; is ppdc (cups-ppdc) installed?";
   }
-  PpdPtr ppd_;
+  PpdPtr ppd_{nullptr, ppdClose};
 };
 
 TEST_P(PpdFile, DeclaresModelAndFilter) {
@@ -286,14 +284,12 @@ TEST_P(PpdFile, ResolutionsGiveRgbRaster) {
   EXPECT_EQ(std::string(res->defchoice), std::to_string(m.dpi[0]) + "dpi");
   for (int dpi : m.dpi) {
     ppdMarkOption(ppd_.get(), "Resolution", (std::to_string(dpi) + "dpi").c_str());
-    cups_page_header2_t h = headerFor(ppd_.get());
-    EXPECT_EQ(h.HWResolution[0], unsigned(dpi));
-    EXPECT_EQ(h.HWResolution[1], unsigned(dpi));
+    const cups_page_header2_t h = headerFor(ppd_.get());
+    EXPECT_EQ(std::tuple(h.HWResolution[0], h.HWResolution[1], h.cupsBitsPerColor,
+                         h.cupsBitsPerPixel, h.cupsBytesPerLine),
+              std::tuple(unsigned(dpi), unsigned(dpi), 8u, 24u, 3 * h.cupsWidth));
     EXPECT_EQ(h.cupsColorSpace, CUPS_CSPACE_RGB);
     EXPECT_EQ(h.cupsColorOrder, CUPS_ORDER_CHUNKED);
-    EXPECT_EQ(h.cupsBitsPerColor, 8u);
-    EXPECT_EQ(h.cupsBitsPerPixel, 24u);
-    EXPECT_EQ(h.cupsBytesPerLine, 3 * h.cupsWidth);
   }
   ppd_option_t *color = ppdFindOption(ppd_.get(), "ColorModel");
   ASSERT_NE(color, nullptr);
