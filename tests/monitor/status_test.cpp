@@ -54,28 +54,25 @@ std::vector<ParserCase> parserCases() {
   const std::string twoOverheats = kOverheatEn + kOverheatEn,
                     twoPaperOuts = kPaperOutEn + kPaperOutEn;
   const auto zh = [] { mymon.language = 1; };
-  const auto hot = [] { mymon.Tstatus = 1; };
-  const auto open = [] { mymon.Coverstatus = 1, mymon.messagestatus = 3; };
-  const auto told = [] { mymon.messagestatus = 2; };
-  const auto hasPaper = [] { mymon.paperstatus = 1; };
-  const auto idleBefore = [] { mymon.freeStatus = 1; };
   // clang-format off
   return {
       {"Overheat", overheat, {{Temp, 1}, {Msg, 3}}, kOverheatEn},
       {"OverheatChinese", overheat, {{Temp, 1}, {Msg, 3}}, "INFO: 打印机过热，请稍等\n", zh},
       {"OverheatAnnouncedEveryTime", overheat + overheat, {{Temp, 1}, {Msg, 3}}, twoOverheats},
-      {"TemperatureNormal", tempNormal, {{Temp, 0}, {Msg, 1}}, kProgress, hot},
+      {"TemperatureNormal", tempNormal, {{Temp, 0}, {Msg, 1}}, kProgress,
+       [] { mymon.Tstatus = 1; }},
       {"CoverOpen", coverOpen, {{Cover, 1}, {Msg, 3}}, ""},
-      {"CoverClosed", coverClosed, {{Cover, 0}}, "", open},
+      {"CoverClosed", coverClosed, {{Cover, 0}}, "",
+       [] { mymon.Coverstatus = 1, mymon.messagestatus = 3; }},
       {"PaperPresent", paperIn, {{Paper, 1}, {Msg, 1}}, kProgress},
-      {"PaperOut", paperOut, {{Paper, 0}, {Msg, 2}}, kPaperOutEn, hasPaper},
+      {"PaperOut", paperOut, {{Paper, 0}, {Msg, 2}}, kPaperOutEn, [] { mymon.paperstatus = 1; }},
       {"PaperOutChinese", paperOut, {{Msg, 2}}, "INFO: 打印机缺纸\n", zh},
       {"PaperOutTwiceAnnouncedOnce", paperOut + paperOut, {{Msg, 2}}, kPaperOutEn},
-      {"PaperOutAlreadyAnnounced", paperOut, {}, "", told},
+      {"PaperOutAlreadyAnnounced", paperOut, {}, "", [] { mymon.messagestatus = 2; }},
       {"PaperOutAgainAfterCoverOpen", paperOut + coverOpen + paperOut, {{Cover, 1}, {Msg, 2}},
        twoPaperOuts},
       {"PaperOutAfterIdleSetsNonePaper", paperOut, {{NonePaper, 1}, {Msg, 2}}, kPaperOutEn,
-       idleBefore},
+       [] { mymon.freeStatus = 1; }},
       {"IdleThenPaperOutInOneRead", idle + paperOut, {{Free, 1}, {NonePaper, 1}, {Msg, 2}},
        kPaperOutEn},
       {"PaperOutBeforeIdleKeepsNonePaper", paperOut + idle, {{Free, 1}, {Msg, 2}}, kPaperOutEn},
