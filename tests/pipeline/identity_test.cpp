@@ -174,17 +174,14 @@ TEST(ByteIdentity, PackingAgreesWithDotByDotPackingAtEveryWidth) {
 TEST(ByteIdentity, GrayRastersMatchTheirRgbTwinInEveryMode) {
   std::mt19937 rng(8);
   const int width = 29, height = 23;
-  std::vector<Dots> rgb = noiseRows(rng, width, height), white, black;
-  for (Dots &row : rgb) {
-    Dots w, k;
+  std::vector<Dots> rgb(height), white(height, Dots(width)), black(height, Dots(width));
+  for (int y = 0; y < height; y++)
     for (int x = 0; x < width; x++) {
-      row[3 * x + 1] = row[3 * x + 2] = row[3 * x];
-      w.push_back(row[3 * x]);
-      k.push_back(static_cast<unsigned char>(255 - row[3 * x]));
+      unsigned char v = static_cast<unsigned char>(rng());
+      white[y][x] = v;
+      black[y][x] = static_cast<unsigned char>(255 - v);
+      rgb[y].insert(rgb[y].end(), {v, v, v});
     }
-    white.push_back(w);
-    black.push_back(k);
-  }
   for (int mode = 0; mode < 4; mode++) {
     ImageSettings s;
     s.gray = mode & 1;

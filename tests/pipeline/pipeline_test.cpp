@@ -15,11 +15,8 @@ namespace {
 class Orchestrator : public ::testing::Test {
  protected:
   void TearDown() override {
-    ModelNumber = 0;
-    gray = Rotate = hOffset = vOffset = 0;
-    mirrorPrint = sketchPrint = lightOffset = 0;
+    ModelNumber = mirrorPrint = lightOffset = 0;
     blacklevel = 4;
-    graylevel = 7;
     resetThermalCommands();
   }
 
