@@ -4,6 +4,7 @@
 // the diffusion's errors, the packing, and gray rasters against their RGB twins.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
