@@ -1,13 +1,10 @@
 // The emulator's label decoders on streams other than clean round trips: the command log,
-// unprinted labels, errors that name their offset, garbage and hostile sizes.
+// unprinted labels, errors that name their offset and hostile sizes (arbitrary bytes are the
+// label-stream fuzzer's).
 #include <gtest/gtest.h>
 
-#include <random>
-
-#include "driver/job.h"
 #include "label_decoders.h"
 #include "label_harness.h"
-#include "labels/labels.h"
 #include "support/capture.h"
 
 namespace {
@@ -34,8 +31,6 @@ std::string repeated(const std::string &text, int count) {
   for (int i = 0; i < count; i++) all += text;
   return all;
 }
-
-const int kModels[] = {0, 16, 17, 18, 19, 20, 32};
 
 emu::LabelDecodeResult decode(int model, const std::string &bytes) {
   emu::LabelDecodeOptions options;
@@ -78,16 +73,8 @@ TEST(LabelDecoder, LogsTheCommandsAroundTheRows) {
 }
 
 TEST(LabelDecoder, CancelledZplLabelIsNotPrinted) {
-  CapturedIO io;
-  ModelNumber = 18;
-  cups_page_header2_t header = labelHeader(16, 3);
-  labelStartPage(nullptr, &header);
-  Canceled = 1;
-  labelEndPage(nullptr, &header);
-  Canceled = 0;
-  // Rows cut short by the cancel: "~DN" ends the download inside its data.
-  const std::string stream = "~DGR:CUPS.GRF,6,2,\nFFFF~DN\n";
-  for (const std::string &bytes : {io.printer(), stream}) {
+  // The download deleted after its rows, or cut short inside its data.
+  for (const char *bytes : {"~DGR:CUPS.GRF,6,2,\n~DN\n", "~DGR:CUPS.GRF,6,2,\nFFFF~DN\n"}) {
     emu::LabelDecodeResult result = decode(18, bytes);
     ASSERT_TRUE(result.ok) << result.error;
     ASSERT_EQ(result.pages.size(), 1u);
@@ -155,33 +142,6 @@ TEST(LabelDecoder, HostileSizesAreRefusedNotAllocated) {
     EXPECT_FALSE(result.ok) << c.model;
     EXPECT_NE(result.error.find("larger than the decoder accepts"), std::string::npos)
         << c.model << ": " << result.error;
-  }
-}
-
-// Mutated and cut streams: the decoder must finish, either with pages or with an error that
-// names an offset (the sanitizer builds check that it reads nothing out of bounds).
-TEST(LabelDecoder, SurvivesMutatedStreams) {
-  std::mt19937 rng(99);
-  for (int model : kModels) {
-    const std::string clean = sampleStream(model);
-    for (int i = 0; i < 400; i++) {
-      std::string bytes = clean;
-      switch (i % 4) {
-        case 0:
-          bytes.resize(rng() % (bytes.size() + 1));
-          break;
-        case 1:
-          for (int k = 0; k < 3; k++) bytes[rng() % bytes.size()] = static_cast<char>(rng());
-          break;
-        case 2:
-          bytes.insert(rng() % bytes.size(), 1, "\x1B^~,:!\x16\n0123456789zGW"[rng() % 20]);
-          break;
-        default:
-          for (char &b : bytes) b = static_cast<char>(rng());
-      }
-      emu::LabelDecodeResult result = decode(model, bytes);
-      EXPECT_TRUE(result.ok || result.error.rfind("offset ", 0) == 0) << result.error;
-    }
   }
 }
 
