@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "marked_ppd.h"
 #include "thermal_fixture.h"
 
 namespace {

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "marked_ppd.h"
 #include "thermal/page_setup.h"
 #include "thermal_fixture.h"
 
