@@ -27,24 +27,6 @@ std::string anti(unsigned char v) {
 
 class PageSetupTest : public ThermalTest {
  protected:
-  void SetUp() override {
-    ThermalTest::SetUp();
-    // A printer that is ready at once, for the models that wait.
-    printer.script(0x11, {report::paperIn});
-    printer.script(0x12, {report::coverClosed});
-    printer.script(0x43, {report::idle});
-  }
-  // One page of the model with the options; returns the set-up commands (queries left out).
-  std::string setUp(int model, const std::vector<MarkedOption> &options,
-                    const char *pageSize = "A4", const char *modelName = "RX5K",
-                    unsigned dpi = 203) {
-    ModelNumber = model;
-    MarkedPpd ppd(model, modelName, options);
-    cups_page_header2_t header = pageHeader(pageSize, dpi);
-    size_t before = io.printer().size();
-    thermalStartPage(ppd.get(), &header);
-    return withoutQueries(io.printer().substr(before));
-  }
   int sendNowCount() const { return printer.drains() - static_cast<int>(printer.queries().size()); }
 };
 
@@ -69,12 +51,7 @@ TEST_F(PageSetupTest, SendsTheCommandsOfEachOptionPerModel) {
       {"antiwrinkling ignored on 22", 22, {{"Antiwrinkling", "1"}}, ""},
       {"gap A4", 23, {{"zeMediaTracking", "Gap"}}, gap(0x0A)},
       {"gap custom size", 23, {{"zeMediaTracking", "Gap"}}, gap(0x0B), nullptr, "w288h432"},
-      {"gap is case sensitive on size",
-       302,
-       {{"zeMediaTracking", "Gap"}},
-       gap(0x0B),
-       nullptr,
-       "a4"},
+      {"a4 is no known size", 302, {{"zeMediaTracking", "Gap"}}, gap(0x0B), nullptr, "a4"},
       {"continuous", 302, {{"zeMediaTracking", "Continuous"}}, gap(0x0B)},
       {"tracking Default", 23, {{"zeMediaTracking", "Default"}}, ""},
       {"tracking ignored on 22", 22, {{"zeMediaTracking", "Gap"}}, ""},
@@ -87,7 +64,7 @@ TEST_F(PageSetupTest, SendsTheCommandsOfEachOptionPerModel) {
     SCOPED_TRACE(c.what);
     resetThermalCommands();
     const size_t logBefore = io.log().size();
-    EXPECT_EQ(setUp(c.model, c.options, c.pageSize), c.wire);
+    EXPECT_EQ(startPage(c.model, c.options, c.pageSize), c.wire);
     std::string log = io.log().substr(logBefore);
     if (c.logged) {
       EXPECT_NE(log.find(c.logged), std::string::npos) << log;
@@ -106,7 +83,7 @@ TEST_F(PageSetupTest, SheetModelsDrainAfterEveryDarknessChoiceButDefault) {
       SCOPED_TRACE(std::to_string(model) + " " + choice);
       const int before = sendNowCount();
       const size_t logBefore = io.log().size();
-      const std::string wire = setUp(model, {{"Darkness", choice}});
+      const std::string wire = startPage(model, {{"Darkness", choice}});
       const bool isDefault = std::string(choice) == "Default";
       EXPECT_EQ(sendNowCount(), before + (sheet && !isDefault));
       if (isDefault) {
@@ -118,16 +95,16 @@ TEST_F(PageSetupTest, SheetModelsDrainAfterEveryDarknessChoiceButDefault) {
 }
 
 TEST_F(PageSetupTest, APatchedModeByteCarriesOverToLaterPages) {
-  EXPECT_EQ(setUp(23, {{"zeMediaTracking", "Gap"}}), gap(0x0A));
+  EXPECT_EQ(startPage(23, {{"zeMediaTracking", "Gap"}}), gap(0x0A));
   Page = 2;
-  EXPECT_EQ(setUp(23, {{"zeMediaTracking", "Mark"}}), gap(0x0A));
+  EXPECT_EQ(startPage(23, {{"zeMediaTracking", "Mark"}}), gap(0x0A));
   // A custom size forces continuous media, which the next A4 page then keeps.
   Page = 3;
-  EXPECT_EQ(setUp(23, {{"zeMediaTracking", "Gap"}}, "w288h432"), gap(0x0B));
+  EXPECT_EQ(startPage(23, {{"zeMediaTracking", "Gap"}}, "w288h432"), gap(0x0B));
   Page = 4;
-  EXPECT_EQ(setUp(302, {{"zeMediaTracking", "Mark"}}), gap(0x0B));
+  EXPECT_EQ(startPage(302, {{"zeMediaTracking", "Mark"}}), gap(0x0B));
   resetThermalCommands();
-  EXPECT_EQ(setUp(302, {{"zeMediaTracking", "Mark"}}), gap(0x26));
+  EXPECT_EQ(startPage(302, {{"zeMediaTracking", "Mark"}}), gap(0x26));
 }
 
 TEST_F(PageSetupTest, ColourAndRotationSetTheirGlobals) {
@@ -139,7 +116,7 @@ TEST_F(PageSetupTest, ColourAndRotationSetTheirGlobals) {
                {400, "Grayscale", "Default", 0, 0},
                {64519, "GrayScale", "180", 1, 180}};
   for (const auto &c : cases) {
-    setUp(c.model, {{"ColorOption", c.colour}, {"Rotate", c.rotate}});
+    startPage(c.model, {{"ColorOption", c.colour}, {"Rotate", c.rotate}});
     EXPECT_EQ(gray, c.gray) << c.model;
     EXPECT_EQ(Rotate, c.Rotate) << c.model;
   }
@@ -149,7 +126,7 @@ TEST_F(PageSetupTest, EveryThermalModelResetsThePageGlobals) {
   for (int model : {21, 22, 23, 302, 400, 831, 64519, 590314, 613207}) {
     SCOPED_TRACE(model);
     hOffset = vOffset = Rotate = gray = 9;
-    EXPECT_EQ(setUp(model, {{"Darkness", "Dark", false}, {"Rotate", "90", false}}), "");
+    EXPECT_EQ(startPage(model, {{"Darkness", "Dark", false}, {"Rotate", "90", false}}), "");
     EXPECT_EQ(hOffset, 0);
     EXPECT_EQ(vOffset, 0);
     EXPECT_EQ(Rotate, 0);
@@ -159,7 +136,7 @@ TEST_F(PageSetupTest, EveryThermalModelResetsThePageGlobals) {
 
 TEST_F(PageSetupTest, OtherModelNumbersGetNoThermalSetUp) {
   hOffset = 9;
-  for (int model : {0, 18, 32, 99}) EXPECT_EQ(setUp(model, {{"Darkness", "1"}}), "") << model;
+  for (int model : {0, 18, 32, 99}) EXPECT_EQ(startPage(model, {{"Darkness", "1"}}), "") << model;
   EXPECT_EQ(hOffset, 9);
   EXPECT_TRUE(printer.queries().empty());
 }
@@ -181,23 +158,22 @@ TEST_F(PageSetupTest, OffsetsTurnMillimetresIntoDotsInBothForms) {
   };
   for (int model : {22, 64519}) {
     for (const OffsetCase &c : cases) {
-      SCOPED_TRACE(std::to_string(model) + " " + c.mm);
-      setUp(model, {{"AdjustHoriaontal", c.mm}, {"AdjustVertical", c.mm}}, "A4", "RX5K", 203);
-      EXPECT_EQ(hOffset, c.dots203);
-      EXPECT_EQ(vOffset, c.dots203);
-      setUp(model, {{"AdjustHoriaontal", c.mm}, {"AdjustVertical", c.mm}}, "A4", "RX5K", 300);
-      EXPECT_EQ(hOffset, c.dots300);
-      EXPECT_EQ(vOffset, c.dots300);
+      for (unsigned dpi : {203u, 300u}) {
+        SCOPED_TRACE(std::to_string(model) + " " + c.mm + " " + std::to_string(dpi));
+        startPage(model, {{"AdjustHoriaontal", c.mm}, {"AdjustVertical", c.mm}}, "A4", "RX5K", dpi);
+        EXPECT_EQ(hOffset, dpi == 203 ? c.dots203 : c.dots300);
+        EXPECT_EQ(vOffset, dpi == 203 ? c.dots203 : c.dots300);
+      }
     }
   }
 }
 
 TEST_F(PageSetupTest, OffsetsAreLoggedInMillimetresExceptOn64519) {
-  setUp(22, {{"AdjustHoriaontal", "-2"}, {"AdjustVertical", "3"}});
+  startPage(22, {{"AdjustHoriaontal", "-2"}, {"AdjustVertical", "3"}});
   EXPECT_NE(io.log().find("DEBUG: AdjustHoriaontal = -2\n"), std::string::npos);
   EXPECT_NE(io.log().find("vOffset is 3\n"), std::string::npos);
   std::string before = io.log();
-  setUp(64519, {{"AdjustHoriaontal", "-2"}, {"AdjustVertical", "3"}});
+  startPage(64519, {{"AdjustHoriaontal", "-2"}, {"AdjustVertical", "3"}});
   EXPECT_EQ(io.log().substr(before.size()).find("Adjust"), std::string::npos);
   EXPECT_EQ(io.log().substr(before.size()).find("vOffset"), std::string::npos);
 }
@@ -205,7 +181,6 @@ TEST_F(PageSetupTest, OffsetsAreLoggedInMillimetresExceptOn64519) {
 TEST(MillimetresToDots, ClampsInsteadOfOverflowing) {
   EXPECT_EQ(millimetresToDots(INT_MAX, UINT_MAX), 1000000);
   EXPECT_EQ(millimetresToDots(INT_MIN, UINT_MAX), -1000000);
-  EXPECT_EQ(millimetresToDots(-2, 203), -15);
   EXPECT_EQ(millimetresToDots(5, 0), 0);
 }
 

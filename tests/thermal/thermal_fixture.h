@@ -19,6 +19,7 @@
 #include "support/scripted_channel.h"
 #include "support/test_ppd.h"
 #include "thermal/commands.h"
+#include "thermal/page_setup.h"
 
 inline std::string bytes(std::initializer_list<unsigned char> b) {
   return std::string(b.begin(), b.end());
@@ -126,10 +127,27 @@ class ThermalTest : public ::testing::Test {
     mymonInit();  // paused monitor, nothing reported yet
     mymon.nonePaper = 0;
     mymon.Exception = 0;
+    // A printer that is ready at once, for the models that wait.
+    printer.script(0x11, {report::paperIn});
+    printer.script(0x12, {report::coverClosed});
+    printer.script(0x43, {report::idle});
   }
   void TearDown() override {
     Canceled = 0;
     resetThermalCommands();
+  }
+
+  // One page set-up of the model with the options; returns the commands it sent (queries left
+  // out).
+  std::string startPage(int model, const std::vector<MarkedOption> &options,
+                        const char *pageSize = "A4", const char *modelName = "RX5K",
+                        unsigned dpi = 203) {
+    ModelNumber = model;
+    MarkedPpd ppd(model, modelName, options);
+    cups_page_header2_t header = pageHeader(pageSize, dpi);
+    size_t before = io.printer().size();
+    thermalStartPage(ppd.get(), &header);
+    return withoutQueries(io.printer().substr(before));
   }
 
   CapturedIO io;

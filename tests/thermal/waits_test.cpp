@@ -13,23 +13,7 @@ namespace {
 using Queries = std::vector<unsigned char>;
 constexpr unsigned char P = 0x11, C = 0x12, I = 0x43;  // paper, cover, idle queries
 
-class WaitTest : public ThermalTest {
- protected:
-  void SetUp() override {
-    ThermalTest::SetUp();
-    printer.script(P, {report::paperIn});
-    printer.script(C, {report::coverClosed});
-    printer.script(I, {report::idle});
-  }
-  // One page set-up; returns the commands it sent (queries left out).
-  std::string startPage(int model, const std::vector<MarkedOption> &options = {{"Darkness", "1"}}) {
-    ModelNumber = model;
-    MarkedPpd ppd(model, "RX5K", options);
-    cups_page_header2_t header = pageHeader();
-    thermalStartPage(ppd.get(), &header);
-    return withoutQueries(io.printer());
-  }
-};
+using WaitTest = ThermalTest;
 
 // Cancels the job when the printer receives its n-th query (and answers it as scripted).
 void cancelAtQuery(ScriptedChannel &printer, int n) {
