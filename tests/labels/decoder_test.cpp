@@ -90,20 +90,17 @@ TEST(LabelDecoder, ErrorsNameTheOffset) {
     std::string error;
   };
   const Case cases[] = {
-      {0,
-       "\x1B"
-       "D\x02\x16\x01",
-       "offset 3: no row length fits the row data"},
+      {0, "\033D\x02\x16\x01", "offset 3: no row length fits the row data"},
       {0, "\x16\x01\x02", "offset 0: row before ESC D set the row length"},
-      {16, "\x1Bg01", "offset 0: ESC g without a three-digit length"},
+      {16, "\033g01", "offset 0: ESC g without a three-digit length"},
       {17, "GW0,0,4,1\nAB", "offset 10: GW data shorter than announced"},
       {18, "~DGR:X,4,2,\nFF", "offset 14: graphic data ends after 2 of 8 digits"},
       {19, "CG 2 1 0 x ", "offset 0: CG needs bytes, rows, x and y"},
-      {32, "\x1B*b2W\x01\x02", "offset 0: raster row outside raster graphics"},
-      {32, "\x1B*r8S\x1B*r1T\x1B*r1A\x1B*b3M\x1B*b2W\x3F\x01",
+      {32, "\033*b2W\x01\x02", "offset 0: raster row outside raster graphics"},
+      {32, "\033*r8S\033*r1T\033*r1A\033*b3M\033*b2W\x3F\x01",
        "offset 27: delta row ends inside its "
        "replacement bytes"},
-      {32, "\x1B*r8S\x1B*r1T\x1B*r1A\x1B*b5M\x1B*b1W\x01",
+      {32, "\033*r8S\033*r1T\033*r1A\033*b5M\033*b1W\x01",
        "offset 20: compression mode 5 is not "
        "supported"},
       {20, "", ""},
@@ -124,18 +121,11 @@ TEST(LabelDecoder, HostileSizesAreRefusedNotAllocated) {
   };
   const Case cases[] = {
       {18, "~DGR:X,2000000000,1000,\n,"},
-      {32, "\x1B*r99999999999S\x1B*r1T\x1B*r1A"},
-      {32, "\x1B*r4000S\x1B*r4000T\x1B*r1A"},
+      {32, "\033*r99999999999S\033*r1T\033*r1A"},
+      {32, "\033*r4000S\033*r4000T\033*r1A"},
       {19, "! 0 203 203 100000 1\r\nPAGE-WIDTH 100000\r\nPRINT\r\n"},
       {17, "q8\nGW0,999999999,1,1\n\x01\nP1\n"},
-      {0,
-       "\x1B"
-       "D\x01\x1B"
-       "c" +
-           repeated("\x1B"
-                    "f\x01\xFF",
-                    5000) +
-           "\x16\x01"},
+      {0, "\033D\x01\033c" + repeated("\033f\x01\xFF", 5000) + "\x16\x01"},
   };
   for (const Case &c : cases) {
     emu::LabelDecodeResult result = decode(c.model, c.bytes);

@@ -103,8 +103,6 @@ inline void runLabelPage(ppd_file_t *ppd, cups_page_header2_t header, const DotP
 
 // The job-level bytes of the driver's job set-up for models 0 and 32.
 inline std::string jobLevelBytes(int model) {
-  if (model == 0) return std::string(100, '\x1B') + "\x1B@";
-  return model == 32 ? "\x1B"
-                       "E"
-                     : "";
+  if (model == 0) return std::string(100, '\033') + "\033@";
+  return model == 32 ? "\033E" : "";
 }

@@ -41,9 +41,9 @@ std::string pageCommands(const CommandCase &c, int page) {
   return io.printer();
 }
 
-const std::string kPclStart = "\x1B&l6D\x1B&k12H\x1B&l0O";
-const std::string kPclRaster = "\x1B*t203R\x1B*r800S\x1B*r600T\x1B&a0H\x1B&a0V\x1B*r1A\x1B*b3M";
-const std::string kPclFormat = kPclStart + "\x1B!f900Z\x1B&l18P\x1B&l0E\x1B&l1X\x1B&l0L";
+const std::string kPclStart = "\033&l6D\033&k12H\033&l0O";
+const std::string kPclRaster = "\033*t203R\033*r800S\033*r600T\033&a0H\033&a0V\033*r1A\033*b3M";
+const std::string kPclFormat = kPclStart + "\033!f900Z\033&l18P\033&l0E\033&l1X\033&l0L";
 
 TEST(LabelPrologue, WritesTheLanguagesPageSetUp) {
   const CommandCase cases[] = {
@@ -53,21 +53,11 @@ TEST(LabelPrologue, WritesTheLanguagesPageSetUp) {
          h.HWResolution[1] = 300;
          h.cupsWidth = 2048;
        },
-       std::string("\x1BL\x04\xB0\x1B"
-                   "D\0\x1B"
-                   "c",
-                   9)},
-      {"Dymo darkness 2", 0, "", [](H &h) { h.cupsCompression = 2; },
-       "\x1BL\x02\x61\x1B"
-       "Dd\x1B"
-       "e"},
+       std::string("\033L\x04\xB0\033D\0\033c", 9)},
+      {"Dymo darkness 2", 0, "", [](H &h) { h.cupsCompression = 2; }, "\033L\x02\x61\033Dd\033e"},
       {"EPL line, rate 3, darkness 50", 16, "zePrintRate=3", [](H &h) { h.cupsCompression = 50; },
-       "\x1BS4\x1B"
-       "D3\x1BM01\x1B"
-       "B"},
-      {"EPL line, nothing given", 16, "", nullptr,
-       "\x1BM01\x1B"
-       "B"},
+       "\033S4\033D3\033M01\033B"},
+      {"EPL line, nothing given", 16, "", nullptr, "\033M01\033B"},
       {"EPL page, Direct, 801 dots", 17, "",
        [](H &h) {
          strcpy(h.MediaType, "Direct");
@@ -91,18 +81,18 @@ TEST(LabelPrologue, WritesTheLanguagesPageSetUp) {
        "! 0 203 203 600 2\r\nPAGE-WIDTH 800\r\nPAGE-HEIGHT 600\r\n"},
       {"model 20", 20, "", nullptr, ""},
       {"PCL, darkness 0, Standard", 32, "inPrintMode=Standard", nullptr,
-       kPclFormat + "\x1B&d-15A\x1B!p0M" + kPclRaster},
+       kPclFormat + "\033&d-15A\033!p0M" + kPclRaster},
       {"PCL, row feed, darkness 100, another mode with a row step", 32, "inPrintMode=Peel",
        [](H &h) {
          h.cupsRowFeed = 3;
          h.cupsCompression = 100;
          h.cupsRowStep = 7;
        },
-       kPclFormat + "\x1B!p3S\x1B&d15A\x1B!p2M\x1B!n7C" + kPclRaster},
+       kPclFormat + "\033!p3S\033&d15A\033!p2M\033!n7C" + kPclRaster},
       {"PCL, 792 pt, Default mode", 32, "", [](H &h) { h.PageSize[1] = 792; },
-       kPclStart + "\x1B&l2A\x1B&l66P\x1B&l0E\x1B&l1X\x1B&l0L\x1B&d-15A" + kPclRaster},
+       kPclStart + "\033&l2A\033&l66P\033&l0E\033&l1X\033&l0L\033&d-15A" + kPclRaster},
       {"PCL, 800 pt", 32, "", [](H &h) { h.PageSize[1] = 800; },
-       kPclStart + "\x1B!f3333Z\x1B&l66P\x1B&l0E\x1B&l1X\x1B&l0L\x1B&d-15A" + kPclRaster},
+       kPclStart + "\033!f3333Z\033&l66P\033&l0E\033&l1X\033&l0L\033&d-15A" + kPclRaster},
   };
   for (const CommandCase &c : cases) EXPECT_EQ(pageCommands(c, 1), c.expected) << c.what;
 }
@@ -116,7 +106,7 @@ TEST(LabelPrologue, PclPrinterSettingsOnlyOnTheFirstPage) {
                         h.cupsCompression = ~0u;
                       },
                       ""};
-  EXPECT_EQ(pageCommands(c, 1), kPclFormat + "\x1B!p3S\x1B!p1M\x1B!n5T" + kPclRaster);
+  EXPECT_EQ(pageCommands(c, 1), kPclFormat + "\033!p3S\033!p1M\033!n5T" + kPclRaster);
   EXPECT_EQ(pageCommands(c, 2), kPclFormat + kPclRaster);
 }
 
@@ -127,13 +117,11 @@ std::string zpl(const std::string &settings) {
 
 TEST(LabelPageEnd, WritesTheLanguagesPageEnd) {
   const CommandCase cases[] = {
-      {"Dymo", 0, "", nullptr,
-       "\x1B"
-       "E"},
-      {"EPL line", 16, "", nullptr, "\x1B\x45\f"},
+      {"Dymo", 0, "", nullptr, "\033E"},
+      {"EPL line", 16, "", nullptr, "\033E\f"},
       {"EPL page", 17, "", nullptr, "P1\n"},
       {"model 20", 20, "", nullptr, "\nPRINT 1,1\n"},
-      {"PCL", 32, "", nullptr, "\x1B*rB\f"},
+      {"PCL", 32, "", nullptr, "\033*rB\f"},
       // zePrintMode "Default" is a mode other than "Saved": the cutter's.
       {"ZPL, nothing chosen", 18, "", nullptr, zpl("^LH0,0\n^MMC,Y\n")},
       {"ZPL rate 4, Continuous, row step, Thermal, Tear, advance, Always, copies", 18,
@@ -217,11 +205,11 @@ TEST(HostileHeader, FormatsWrapWithoutOverflowAndRowsAreDropped) {
     labelEndPage(nullptr, &header);
     const std::string &out = io.printer();
     if (model == 0) {
-      EXPECT_EQ(out.substr(0, 4), "\x1BL\x71\xC7");  // low 16 bits of (2^32 - 1)^2 / 72
+      EXPECT_EQ(out.substr(0, 4), "\033L\x71\xC7");  // low 16 bits of (2^32 - 1)^2 / 72
     } else if (model == 18) {
       EXPECT_EQ(out.substr(0, 36), "~DGR:CUPS.GRF,-536870912,536870912,\n");
     } else if (model == 32) {
-      EXPECT_NE(out.find("\x1B!f59652319Z\x1B&l357913941P\x1B&l0E\x1B&l-1X"), std::string::npos);
+      EXPECT_NE(out.find("\033!f59652319Z\033&l357913941P\033&l0E\033&l-1X"), std::string::npos);
     }
   }
 }

@@ -118,13 +118,13 @@ TEST(PclRows, OffsetAndCountEncoding) {
 TEST(PclRows, SeedRowSkipsAndTheCommand) {
   RowRun run(32, 10);
   const Bytes row = bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-  const Bytes coded = "\x1B*b12W" + bytes({0xE0, 1, 2, 3, 4, 5, 6, 7, 8, 0x20, 9, 10});
+  const Bytes coded = "\033*b12W" + bytes({0xE0, 1, 2, 3, 4, 5, 6, 7, 8, 0x20, 9, 10});
   run.row(row);           // no seed row: pieces of 8 with offset 0
   run.row(row);           // equal to the seed: no data
   run.blank(5).row(row);  // after a skip the seed row is gone again
-  EXPECT_EQ(run.written(), coded + "\x1B*b0W\x1B*b5Y" + coded);
+  EXPECT_EQ(run.written(), coded + "\033*b0W\033*b5Y" + coded);
   run.blank(3);  // blank rows at the end of the page are never sent
-  EXPECT_EQ(run.written(), coded + "\x1B*b0W\x1B*b5Y" + coded);
+  EXPECT_EQ(run.written(), coded + "\033*b0W\033*b5Y" + coded);
 }
 
 TEST(DymoRows, BlankRowsBecomeSkipsOfAtMost255) {
@@ -146,8 +146,8 @@ TEST(LabelRows, LineAndGraphicCommands) {
     int model;
     Bytes row, want;
   } cases[] = {
-      {16, "\x5A", Bytes("\x1Bg001\0\x1Bg001\x5A", 12)},
-      {16, Bytes(1000, '\x01'), "\x1Bg1000" + blank1000 + "\x1Bg1000" + Bytes(1000, '\x01')},
+      {16, "\x5A", Bytes("\033g001\0\033g001\x5A", 12)},
+      {16, Bytes(1000, '\x01'), "\033g1000" + blank1000 + "\033g1000" + Bytes(1000, '\x01')},
       // Page-mode graphics print the 0 bits: the bytes go out complemented.
       {17, "\xFF" + row50.substr(1), Bytes("GW0,5,50,1\n\0", 12) + Bytes(49, '\xC3') + "\n"},
       {19, row50, "CG 50 1 0 5 " + row50 + "\r\n"}};
