@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "thermal/page_setup.h"
 #include "thermal_fixture.h"
 
 namespace {
