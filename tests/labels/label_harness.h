@@ -21,9 +21,9 @@
 class TestPpd {
  public:
   explicit TestPpd(const std::string &jobOptions = "") {
-    ppdtest::TestPpd spec;
-    spec.modelNumber = 18;
-    spec.options = {
+    ppdtest::TestPpd definition;
+    definition.modelNumber = 18;
+    definition.options = {
         {"zePrintRate", {"Default", "2", "2.5", "3", "4"}, "Default"},
         {"inPrintMode", {"Default", "Standard", "Tear", "Peel"}, "Default"},
         {"zeMediaTracking", {"Default", "Continuous", "Web", "Mark"}, "Default"},
@@ -35,7 +35,7 @@ class TestPpd {
     EXPECT_GE(fd, 0);
     if (fd < 0) return;
     close(fd);
-    EXPECT_TRUE(ppdtest::writeTestPpd(path, spec));
+    EXPECT_TRUE(ppdtest::writeTestPpd(path, definition));
     ppd_ = ppdOpenFile(path.c_str());
     unlink(path.c_str());
     EXPECT_NE(ppd_, nullptr);

@@ -51,20 +51,20 @@ class MarkedPpd {
  public:
   MarkedPpd(int modelNumber, const std::string &modelName,
             const std::vector<MarkedOption> &options) {
-    ppdtest::TestPpd spec;
-    spec.modelNumber = modelNumber;
-    spec.modelName = modelName;
+    ppdtest::TestPpd definition;
+    definition.modelNumber = modelNumber;
+    definition.modelName = modelName;
     for (const MarkedOption &o : options)
-      spec.options.push_back({o.keyword, {o.choice}, o.marked ? o.choice : "Unlisted"});
+      definition.options.push_back({o.keyword, {o.choice}, o.marked ? o.choice : "Unlisted"});
     char path[] = "/tmp/thermal_test_XXXXXX";
     int fd = mkstemp(path);
     EXPECT_GE(fd, 0);
     if (fd < 0) return;
     close(fd);
-    EXPECT_TRUE(ppdtest::writeTestPpd(path, spec));
+    EXPECT_TRUE(ppdtest::writeTestPpd(path, definition));
     ppd_ = ppdOpenFile(path);
     unlink(path);
-    EXPECT_NE(ppd_, nullptr) << ppdtest::ppdText(spec);
+    EXPECT_NE(ppd_, nullptr) << ppdtest::ppdText(definition);
     if (ppd_) ppdMarkDefaults(ppd_);
   }
   ~MarkedPpd() {
