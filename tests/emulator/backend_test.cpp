@@ -8,12 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "backend_mode.h"
+#include "stream_bytes.h"
 #include "support/run_filter.h"
 #include "support/test_ppd.h"
 
@@ -36,14 +35,12 @@ Backend startBackend(const std::vector<std::string> &args, const std::vector<std
   EXPECT_EQ(socketpair(AF_LOCAL, SOCK_STREAM, 0, side), 0);
   std::vector<std::string> argvStrings{runtest::emulatorPath(), "--backend"};
   argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-  std::vector<char *> argv;
-  for (std::string &a : argvStrings) argv.push_back(a.data());
-  argv.push_back(nullptr);
   std::vector<std::string> envStrings = env;
-  std::vector<char *> envp;
+  std::vector<char *> argv, envp;
+  for (std::string &a : argvStrings) argv.push_back(a.data());
   for (std::string &e : envStrings) envp.push_back(e.data());
+  argv.push_back(nullptr);
   envp.push_back(nullptr);
-
   Backend b;
   b.pid = fork();
   if (b.pid == 0) {
@@ -55,10 +52,7 @@ Backend startBackend(const std::vector<std::string> &args, const std::vector<std
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  close(in[0]);
-  close(out[1]);
-  close(back[1]);
-  close(side[1]);
+  for (int fd : {in[0], out[1], back[1], side[1]}) close(fd);
   b.input = in[1];
   b.output = out[0];
   b.back = back[0];
@@ -89,13 +83,6 @@ int finish(Backend &b) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string readFile(const std::string &path) {
-  std::ifstream in(path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 }  // namespace
 
 TEST(BackendMode, DeviceUriOptions) {
@@ -123,9 +110,9 @@ TEST(BackendMode, WithoutArgumentsPrintsTheDeviceLine) {
 
 TEST(BackendMode, PlaysThePrinterForAJob) {
   std::string ppd = runtest::testFilePath("backend.ppd");
-  ppdtest::TestPpd spec;
-  spec.modelNumber = 22;
-  ASSERT_TRUE(ppdtest::writeTestPpd(ppd, spec));
+  ppdtest::TestPpd printerPpd;
+  printerPpd.modelNumber = 22;
+  ASSERT_TRUE(ppdtest::writeTestPpd(ppd, printerPpd));
   std::string out = runtest::testFilePath("out");
   Backend b = startBackend({"7", "user", "title", "1", ""},
                            {"PPD=" + ppd, "DEVICE_URI=rx5k-emu:/?out=" + out + "&paper-missing=1"});
@@ -142,9 +129,9 @@ TEST(BackendMode, PlaysThePrinterForAJob) {
   close(b.input);
   b.input = -1;
   EXPECT_EQ(finish(b), 0);
-  std::string pages = readFile(out + "/pages.tsv");
+  std::string pages = fileText(out + "/pages.tsv");
   EXPECT_EQ(pages, "1\t16\t2\traw\t0\t" + out + "/page-1.png\n");
-  EXPECT_NE(readFile(out + "/printer.log").find("answer: out of paper"), std::string::npos);
+  EXPECT_NE(fileText(out + "/printer.log").find("answer: out of paper"), std::string::npos);
 }
 
 TEST(BackendMode, UnparseableStreamFailsTheJob) {
@@ -154,6 +141,6 @@ TEST(BackendMode, UnparseableStreamFailsTheJob) {
   close(b.input);
   b.input = -1;
   EXPECT_EQ(finish(b), 1);  // CUPS_BACKEND_FAILED
-  EXPECT_NE(readFile(out + "/printer.log").find("ERROR: offset 0: unknown command 1F 11 99"),
+  EXPECT_NE(fileText(out + "/printer.log").find("ERROR: offset 0: unknown command 1F 11 99"),
             std::string::npos);
 }

@@ -1,10 +1,9 @@
-// The emulated printer without a process around it: bytes in, reports and pages out.
+// The emulated printer without a process around it: bytes in, reports and pages out (split
+// commands are the parser's tests, answered queries the harness's, timed reports the script's).
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <memory>
-#include <sstream>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -12,89 +11,40 @@
 #include "page_png.h"
 #include "support/run_filter.h"
 
-namespace {
-
-class PrinterTest : public testing::Test {
- protected:
-  void start(int model, emu::PrinterSettings settings = {}) {
-    emu::PrinterSetup setup;
-    setup.model = model;
-    setup.outDir = runtest::testFilePath("printer");
-    setup.script = settings;
-    TearDown();
-    reports_.clear();
-    started_.clear();
-    summary_ = std::tmpfile();
-    printer_ = std::make_unique<emu::EmulatedPrinter>(setup, summary_);
+TEST(EmulatedPrinter, PageReportsImageAndSummary) {
+  emu::PrinterSetup setup;
+  setup.model = 21;
+  setup.outDir = runtest::testFilePath("printer");
+  setup.script.overheatAtPage = 1;
+  char *summary = nullptr;
+  size_t summarySize = 0;
+  std::FILE *summaryFile = open_memstream(&summary, &summarySize);
+  std::vector<std::string> reports;
+  std::vector<int> started;
+  {
+    emu::EmulatedPrinter printer(setup, summaryFile);
     std::string error;
-    ASSERT_TRUE(printer_->open(error)) << error;
-    printer_->sendReport = [this](const std::string &bytes) { reports_.push_back(bytes); };
-    printer_->pageStarted = [this](int page) { started_.push_back(page); };
+    ASSERT_TRUE(printer.open(error)) << error;
+    printer.sendReport = [&](const std::string &bytes) { reports.push_back(bytes); };
+    printer.pageStarted = [&](int page) { started.push_back(page); };
+    const std::string page{"\x1F\x11\x35\x00\x1D\x76\x30\x00\x01\x00\x02\x00\x81\xFF", 14};
+    const auto *bytes = reinterpret_cast<const unsigned char *>(page.data());
+    printer.receive(bytes, 12, 0);
+    EXPECT_EQ(started, std::vector<int>{1});
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], std::string("\x1A\x03\xA9", 3));
+    EXPECT_EQ(printer.pages(), 0);
+    printer.receive(bytes + 12, 2, 0);
+    EXPECT_EQ(printer.pages(), 1);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1], std::string("\x1A\x03\xA8", 3));
+    EXPECT_TRUE(printer.finish(2));
   }
-  void TearDown() override {
-    printer_.reset();
-    if (summary_) std::fclose(summary_);
-    summary_ = nullptr;
-  }
-  void send(const std::string &bytes, double t = 0) {
-    printer_->receive(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), t);
-  }
-  std::string summary() {
-    std::fflush(summary_);
-    std::rewind(summary_);
-    std::string s;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, summary_)) s += buf;
-    return s;
-  }
-  std::string log() {
-    std::ifstream in(runtest::testFilePath("printer") + "/" + emu::kCommandLogFile);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
-  std::FILE *summary_ = nullptr;
-  std::unique_ptr<emu::EmulatedPrinter> printer_;
-  std::vector<std::string> reports_;
-  std::vector<int> started_;
-};
-
-const std::string kRawPage{"\x1F\x11\x35\x00\x1D\x76\x30\x00\x01\x00\x02\x00\x81\xFF", 14};
-
-}  // namespace
-
-TEST_F(PrinterTest, QueriesSplitAcrossReadsAreAnsweredOnceComplete) {
-  emu::PrinterSettings s;
-  s.idleAfter = 5;
-  start(22, s);
-  send("\x1F\x11");
-  EXPECT_TRUE(reports_.empty());
-  send(std::string("\x11\x1F\x11\x43", 4), 1.0);
-  ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_EQ(reports_[0], std::string("\x1A\x06\x89", 3));
-  printer_->drain(1.0);
-  EXPECT_TRUE(printer_->finish(1.0));
-  EXPECT_NE(log().find("idle query      1F 11 43"), std::string::npos) << log();
-  EXPECT_NE(log().find("answer                                  (none)"), std::string::npos);
-}
-
-TEST_F(PrinterTest, PageReportsImageAndSummary) {
-  emu::PrinterSettings s;
-  s.overheatAtPage = 1;
-  start(21, s);
-  send(kRawPage.substr(0, 12));
-  EXPECT_EQ(started_, std::vector<int>{1});
-  ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_EQ(reports_[0], std::string("\x1A\x03\xA9", 3));
-  EXPECT_EQ(printer_->pages(), 0);
-  send(kRawPage.substr(12));
-  EXPECT_EQ(printer_->pages(), 1);
-  ASSERT_EQ(reports_.size(), 2u);
-  EXPECT_EQ(reports_[1], std::string("\x1A\x03\xA8", 3));
-  EXPECT_TRUE(printer_->finish(2));
+  std::fclose(summaryFile);
   std::string png = runtest::testFilePath("printer") + "/page-1.png";
-  EXPECT_EQ(summary(), "page 1: 8x2 dots, 62.5% black, raw -> " + png + "\n");
+  EXPECT_EQ(std::string(summary, summarySize),
+            "page 1: 8x2 dots, 62.5% black, raw -> " + png + "\n");
+  std::free(summary);
   emu::GrayImage image;
   std::string error;
   ASSERT_TRUE(emu::readGrayPng(png, image, error)) << error;
@@ -102,29 +52,10 @@ TEST_F(PrinterTest, PageReportsImageAndSummary) {
                                                     0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
-TEST_F(PrinterTest, Model302HearsIdleAfterEachPage) {
-  start(302);
-  send(kRawPage, 3.0);
-  EXPECT_DOUBLE_EQ(printer_->nextWakeup(), 3.5);
-  printer_->tick(3.4);
-  EXPECT_TRUE(reports_.empty());
-  printer_->tick(3.5);
-  ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_EQ(reports_[0], std::string("\x1A\x0F\x0C", 3));
-  EXPECT_LT(printer_->nextWakeup(), 0);
-}
-
-TEST_F(PrinterTest, StreamErrorsStopParsingAndFailTheEnd) {
-  start(22);
-  send(std::string("\x1F\x11\x11\x42\x1F\x11\x11", 7));
-  EXPECT_EQ(reports_.size(), 1u);  // the query after the bad byte is not answered
-  EXPECT_FALSE(printer_->streamOk());
-  EXPECT_FALSE(printer_->finish(1));
-  EXPECT_EQ(printer_->streamError(), "offset 3: unexpected byte 42 where a command should start");
-  EXPECT_NE(log().find("ERROR: offset 3"), std::string::npos);
-
-  start(22);
-  send(kRawPage.substr(0, 13));
-  EXPECT_FALSE(printer_->finish(1));
-  EXPECT_NE(printer_->streamError().find("ends inside the data of bitmap 1"), std::string::npos);
+TEST(PagePng, RefusesEmptyImagesAndMissingFiles) {
+  std::string error;
+  emu::GrayImage image;
+  EXPECT_FALSE(emu::writeGrayPng(runtest::testFilePath("empty.png"), image, error));
+  EXPECT_FALSE(emu::readGrayPng(runtest::testFilePath("missing.png"), image, error));
+  EXPECT_FALSE(error.empty());
 }

@@ -5,17 +5,17 @@
 #include <cups/sidechannel.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <lzo/lzo1x.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "stream_bytes.h"
 #include "support/raster_file.h"
 #include "support/run_filter.h"
 #include "support/test_ppd.h"
@@ -40,38 +40,12 @@ int drainStatus() {
   return cupsSideChannelDoRequest(CUPS_SC_CMD_DRAIN_OUTPUT, data, &datalen, 5.0);
 }
 
-// The back channel as the filter reads it; timeout 0 takes only what is already there.
-std::string backRead(double timeout) {
+// What the back channel already holds, as the filter reads it.
+std::string backRead() {
   char buf[64];
-  ssize_t n = cupsBackChannelRead(buf, 63, timeout);
+  ssize_t n = cupsBackChannelRead(buf, 63, 0.0);
   return n > 0 ? emu::hexBytes(reinterpret_cast<unsigned char *>(buf), static_cast<size_t>(n))
                : "-";
-}
-
-std::string lzoFrame(const std::string &block) {
-  lzo_init();
-  std::vector<unsigned char> work(LZO1X_1_MEM_COMPRESS);
-  std::vector<unsigned char> packed(block.size() + block.size() / 16 + 64 + 3);
-  lzo_uint length = 0;
-  lzo1x_1_compress(reinterpret_cast<const unsigned char *>(block.data()), block.size(),
-                   packed.data(), &length, work.data());
-  std::string frame{static_cast<char>(length & 0xFF), static_cast<char>(length >> 8), '\0'};
-  return frame + std::string(packed.begin(), packed.begin() + static_cast<long>(length));
-}
-
-volatile sig_atomic_t gotSigterm = 0;
-
-// As the real filter does early on: SIGTERM only sets a flag.
-void catchSigterm() {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = [](int) { gotSigterm = 1; };
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-int waitForSigterm() {
-  for (int i = 0; i < 500 && !gotSigterm; ++i) usleep(10000);
-  return gotSigterm ? 7 : 0;
 }
 
 const std::string kCompressionOn{"\x1F\x11\x35\x01", 4};
@@ -80,24 +54,11 @@ const std::string kCompressionOff{"\x1F\x11\x35\x00", 4};
 const std::string kBitmapHeader{"\x1D\x76\x30\x00\x04\x00\x03\x00", 8};
 const std::string kBitmap{"\xFF\x00\x00\x01\x80\x00\x00\x00\xAA\xAA\xAA\xAA", 12};
 
-void writePages() {
-  writeOut(std::string(2048, '\0'));
-  drainStatus();
-  writeOut(kCompressionOn + kBitmapHeader + lzoFrame(kBitmap));
-  drainStatus();
-  writeOut(kCompressionOff + kBitmapHeader + kBitmap);
-  drainStatus();
-}
-
-int fakeArgc = 0;
-char **fakeArgv = nullptr;
-
-int fakeFilter(const std::string &scenario) {
-  catchSigterm();
+int fakeFilter(const std::string &scenario, int argc, char **argv) {
   setvbuf(stderr, nullptr, _IONBF, 0);
   if (scenario == "environment") {
     std::string args;
-    for (int i = 1; i < fakeArgc; ++i) args += std::string("[") + fakeArgv[i] + "]";
+    for (int i = 1; i < argc; ++i) args += std::string("[") + argv[i] + "]";
     size_t stdinBytes = 0;
     char buf[4096];
     for (ssize_t n; (n = read(0, buf, sizeof buf)) > 0;) stdinBytes += static_cast<size_t>(n);
@@ -107,7 +68,7 @@ int fakeFilter(const std::string &scenario) {
     std::fprintf(stderr,
                  "argv0=%s args=%s PPD=%s stdin=%zu fd3nonblock=%d fd4nonblock=%d "
                  "fd4stream=%d fd5open=%d\n",
-                 fakeArgv[0], args.c_str(), std::getenv("PPD"), stdinBytes,
+                 argv[0], args.c_str(), std::getenv("PPD"), stdinBytes,
                  (fcntl(3, F_GETFL) & O_NONBLOCK) != 0, (fcntl(4, F_GETFL) & O_NONBLOCK) != 0,
                  type == SOCK_STREAM, fcntl(5, F_GETFD) >= 0);
     return 0;
@@ -117,31 +78,30 @@ int fakeFilter(const std::string &scenario) {
     for (unsigned char code : {0x11, 0x11, 0x12, 0x12, 0x43}) {
       writeOut(std::string{'\x1F', '\x11', static_cast<char>(code)});
       int status = drainStatus();
-      std::fprintf(stderr, "query %02X drain %d answer %s\n", code, status, backRead(0.0).c_str());
+      std::fprintf(stderr, "query %02X drain %d answer %s\n", code, status, backRead().c_str());
     }
     // The idle answer comes once --idle-after has passed.
     int tries = 1;
     for (; tries < 100; ++tries) {
       writeOut(std::string{"\x1F\x11\x43", 3});
       drainStatus();
-      if (backRead(0.0) == "1A 0F 0C") break;
+      if (backRead() == "1A 0F 0C") break;
       usleep(50000);
     }
     std::fprintf(stderr, "idle after %s tries\n", tries > 1 && tries < 100 ? "several" : "wrong");
     return 0;
   }
   if (scenario == "pages") {
-    writePages();
-    usleep(100000);
-    std::fprintf(stderr, "reports %s\n", backRead(0.0).c_str());
-    return 0;
-  }
-  if (scenario == "page-then-wait") {
+    writeOut(std::string(2048, '\0'));
+    drainStatus();
+    writeOut(kCompressionOn + kBitmapHeader + lzoFrames({kBitmap.begin(), kBitmap.end()}));
+    drainStatus();
     writeOut(kCompressionOff + kBitmapHeader + kBitmap);
     drainStatus();
-    return waitForSigterm();
+    usleep(100000);
+    std::fprintf(stderr, "reports %s\n", backRead().c_str());
+    return 0;
   }
-  if (scenario == "wait") return waitForSigterm();
   if (scenario == "garbage") writeOut(kCompressionOn + std::string(1, '\xFF'));
   if (scenario == "truncated") writeOut(kCompressionOff + kBitmapHeader + kBitmap.substr(0, 5));
   if (scenario == "killed") kill(getpid(), SIGKILL);
@@ -153,9 +113,7 @@ int fakeFilter(const std::string &scenario) {
 // glibc passes argc, argv and envp to constructors in the init array.
 void becomeFakeFilter(int argc, char **argv, char **) {
   if (const char *scenario = std::getenv("RX5K_FAKE_FILTER")) {
-    fakeArgc = argc;
-    fakeArgv = argv;
-    int status = fakeFilter(scenario);
+    int status = fakeFilter(scenario, argc, argv);
     std::fflush(nullptr);
     _exit(status);
   }
@@ -166,12 +124,6 @@ __attribute__((section(".init_array"), used)) InitFunction becomeFakeFilterAtSta
 
 // ---- The tests ----
 
-std::string selfPath() {
-  char path[4096];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  return n > 0 ? std::string(path, static_cast<size_t>(n)) : "";
-}
-
 class HarnessTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -180,14 +132,19 @@ class HarnessTest : public testing::Test {
     ppd.modelNumber = 22;
     ASSERT_TRUE(ppdtest::writeTestPpd(ppd_, ppd));
   }
-  runtest::FilterRun run(const std::string &scenario, std::vector<std::string> args = {}) {
+  // This program itself as the filter, playing `scenario`.
+  runtest::FilterRunOptions options(const std::string &scenario,
+                                    std::vector<std::string> args = {}) {
     runtest::FilterRunOptions o;
     o.ppd = ppd_;
-    o.filter = selfPath();
+    o.filter = std::filesystem::read_symlink("/proc/self/exe");
     o.env = {"RX5K_FAKE_FILTER=" + scenario};
     o.emulatorArgs = std::move(args);
     o.timeoutSeconds = 20;
-    return runtest::runFilter(o);
+    return o;
+  }
+  runtest::FilterRun run(const std::string &scenario, std::vector<std::string> args = {}) {
+    return runtest::runFilter(options(scenario, std::move(args)));
   }
   std::string ppd_;
 };
@@ -197,15 +154,12 @@ TEST_F(HarnessTest, QueriesAreAnsweredBeforeTheirDrainCompletes) {
                                          "--idle-after", "2.5", "--hardver", "1.0.5"});
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.exitStatus, 0) << r.emulatorStderr;
-  EXPECT_NE(r.filterStderr.find("query 11 drain 1 answer 1A 07 01 00 05 1A 06 88\n"),
-            std::string::npos)
-      << r.filterStderr;
-  EXPECT_NE(r.filterStderr.find("query 11 drain 1 answer 1A 06 89\n"), std::string::npos);
-  EXPECT_NE(r.filterStderr.find("query 12 drain 1 answer 1A 05 99\n"), std::string::npos);
-  EXPECT_NE(r.filterStderr.find("query 12 drain 1 answer 1A 05 98\n"), std::string::npos);
-  EXPECT_NE(r.filterStderr.find("query 43 drain 1 answer -\n"), std::string::npos)
-      << r.filterStderr << r.printerLog;
-  EXPECT_NE(r.filterStderr.find("idle after several tries\n"), std::string::npos);
+  for (const char *line :
+       {"query 11 drain 1 answer 1A 07 01 00 05 1A 06 88\n", "query 11 drain 1 answer 1A 06 89\n",
+        "query 12 drain 1 answer 1A 05 99\n", "query 12 drain 1 answer 1A 05 98\n",
+        "query 43 drain 1 answer -\n", "idle after several tries\n"}) {
+    EXPECT_NE(r.filterStderr.find(line), std::string::npos) << line << r.filterStderr;
+  }
   EXPECT_EQ(r.logLines("paper query").size(), 2u);
   EXPECT_EQ(r.logLines("cover query").size(), 2u);
   EXPECT_EQ(r.logLines("idle query").size(), r.logLines("drain").size() - 4);
@@ -217,17 +171,14 @@ TEST_F(HarnessTest, PagesAreDecodedWrittenAndReported) {
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.exitStatus, 0) << r.emulatorStderr;
   ASSERT_EQ(r.pages.size(), 2u);
+  emu::ThermalBitmap sent;
+  sent.bytewidth = 4;
+  sent.rows = 3;
+  sent.bits.assign(kBitmap.begin(), kBitmap.end());
   for (const runtest::DecodedPage &p : r.pages) {
     EXPECT_EQ(p.width, 32);
     EXPECT_EQ(p.height, 3);
-    ASSERT_EQ(p.dots.size(), 96u);
-    EXPECT_EQ(p.at(0, 0), 0);
-    EXPECT_EQ(p.at(8, 0), 255);
-    EXPECT_EQ(p.at(31, 0), 0);
-    EXPECT_EQ(p.at(0, 1), 0);
-    EXPECT_EQ(p.at(1, 1), 255);
-    EXPECT_EQ(p.at(0, 2), 0);
-    EXPECT_EQ(p.at(1, 2), 255);
+    EXPECT_EQ(p.dots, emu::bitmapDots(sent));
   }
   EXPECT_EQ(r.pages[0].encoding, "LZO");
   EXPECT_EQ(r.pages[0].frames, 1);
@@ -240,18 +191,6 @@ TEST_F(HarnessTest, PagesAreDecodedWrittenAndReported) {
   EXPECT_NE(r.filterStderr.find("reports 1A 0B B8"), std::string::npos) << r.filterStderr;
   EXPECT_EQ(r.logLines("filler").size(), 1u);
   EXPECT_EQ(r.logLines("bitmap data").size(), 2u);
-}
-
-TEST_F(HarnessTest, SigtermAtAPageOrAfterADelay) {
-  runtest::FilterRun atPage = run("page-then-wait", {"--sigterm-at-page", "1"});
-  EXPECT_EQ(atPage.exitStatus, 7) << atPage.printerLog;
-  EXPECT_EQ(atPage.pages.size(), 1u);
-  runtest::FilterRun later = run("wait", {"--sigterm-after-ms", "1500"});
-  EXPECT_EQ(later.exitStatus, 7) << later.printerLog;
-  EXPECT_NE(later.printerLog.find("SIGTERM sent to the filter (1500 ms)"), std::string::npos);
-  runtest::FilterRun never = run("pages", {"--sigterm-at-page", "3"});
-  EXPECT_EQ(never.exitStatus, 0);
-  EXPECT_EQ(never.printerLog.find("SIGTERM"), std::string::npos);
 }
 
 TEST_F(HarnessTest, ExitStatusTellsStreamErrorsSignalsAndTimeouts) {
@@ -276,42 +215,20 @@ TEST_F(HarnessTest, FilterGetsSchedulerArgumentsEnvironmentAndChannels) {
   std::string raster = runtest::testFilePath("harness.ras");
   ASSERT_TRUE(rastertest::writeRasterFile(
       raster, {rastertest::whitePage(rastertest::rasterHeader(16, 4))}));
-  off_t rasterSize = 0;
-  {
-    FILE *f = std::fopen(raster.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    std::fseek(f, 0, SEEK_END);
-    rasterSize = std::ftell(f);
-    std::fclose(f);
-  }
-  std::string channels = " fd3nonblock=1 fd4nonblock=1 fd4stream=1 fd5open=0\n";
-
-  runtest::FilterRunOptions o;
-  o.ppd = ppd_;
-  o.filter = selfPath();
-  o.env = {"RX5K_FAKE_FILTER=environment"};
+  const std::string args =
+      "argv0=rx5k-emu args=[1][emulator][rx5k-emulator][1][Darkness=1 foo=bar]";
+  const std::string channels = " fd3nonblock=1 fd4nonblock=1 fd4stream=1 fd5open=0\n";
+  runtest::FilterRunOptions o = options("environment");
   o.jobOptions = "Darkness=1 foo=bar";
   o.raster = raster;
   runtest::FilterRun asFile = runtest::runFilter(o);
   EXPECT_EQ(asFile.exitStatus, 0);
-  EXPECT_EQ(asFile.filterStderr,
-            "argv0=rx5k-emu args=[1][emulator][rx5k-emulator][1][Darkness=1 "
-            "foo=bar][" +
-                raster + "] PPD=" + ppd_ + " stdin=0" + channels);
-
+  EXPECT_EQ(asFile.filterStderr, args + "[" + raster + "] PPD=" + ppd_ + " stdin=0" + channels);
   o.viaStdin = true;
   runtest::FilterRun onStdin = runtest::runFilter(o);
   EXPECT_EQ(onStdin.filterStderr,
-            "argv0=rx5k-emu args=[1][emulator][rx5k-emulator][1][Darkness=1 "
-            "foo=bar] PPD=" +
-                ppd_ + " stdin=" + std::to_string(rasterSize) + channels);
-
-  o.viaStdin = false;
-  o.raster.clear();
-  o.emulatorArgs = {"--argv", "a", "--argv", "b"};
-  runtest::FilterRun explicitArgs = runtest::runFilter(o);
-  EXPECT_EQ(explicitArgs.filterStderr,
-            "argv0=rx5k-emu args=[a][b] PPD=" + ppd_ + " stdin=0" + channels);
+            args + " PPD=" + ppd_ + " stdin=" + std::to_string(std::filesystem::file_size(raster)) +
+                channels);
 }
 
 }  // namespace

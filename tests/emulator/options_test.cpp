@@ -2,49 +2,30 @@
 // the mistakes it refuses.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "emulator_options.h"
+
+namespace {
+
+std::vector<std::string> words(const std::string &line) {
+  std::istringstream in(line);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+}  // namespace
 
 TEST(EmulatorOptions, FullCommandLine) {
   emu::EmulatorOptions o;
   std::string error;
-  ASSERT_TRUE(emu::parseEmulatorArgs({"--ppd",
-                                      "p.ppd",
-                                      "--out",
-                                      "o",
-                                      "--paper-missing",
-                                      "2",
-                                      "--cover-open",
-                                      "3",
-                                      "--idle-after",
-                                      "1.5",
-                                      "--hardver",
-                                      "1.0.4",
-                                      "--serial",
-                                      "ABC",
-                                      "--cancel-at-page",
-                                      "2",
-                                      "--overheat-at-page",
-                                      "1",
-                                      "--silent",
-                                      "--sigterm-after-ms",
-                                      "250",
-                                      "--sigterm-at-page",
-                                      "3",
-                                      "--stdin",
-                                      "--filter",
-                                      "f",
-                                      "--sheet-gap",
-                                      "0",
-                                      "--idle-report-ms",
-                                      "-1",
-                                      "--timeout",
-                                      "9",
-                                      "--env",
-                                      "LANG=zh_CN.UTF-8",
-                                      "--",
-                                      "Darkness=1",
-                                      "job.ras"},
-                                     o, error))
+  ASSERT_TRUE(emu::parseEmulatorArgs(
+      words("--ppd p.ppd --out o --paper-missing 2 --cover-open 3 --idle-after 1.5 --hardver 1.0.4 "
+            "--serial ABC --cancel-at-page 2 --overheat-at-page 1 --silent --sigterm-after-ms 250 "
+            "--sigterm-at-page 3 --stdin --filter f --sheet-gap 0 --idle-report-ms -1 --timeout 9 "
+            "--env LANG=zh_CN.UTF-8 -- Darkness=1 job.ras"),
+      o, error))
       << error;
   EXPECT_EQ(o.ppd, "p.ppd");
   EXPECT_EQ(o.outDir, "o");
@@ -67,11 +48,9 @@ TEST(EmulatorOptions, FullCommandLine) {
   EXPECT_EQ(o.jobOptions, "Darkness=1");
   EXPECT_EQ(o.rasterFile, "job.ras");
   // On standard input the file is not an argument: 6 filter arguments.
-  EXPECT_EQ(emu::standardFilterArgs(o),
-            (std::vector<std::string>{"1", "emulator", "rx5k-emulator", "1", "Darkness=1"}));
+  EXPECT_EQ(emu::standardFilterArgs(o), words("1 emulator rx5k-emulator 1 Darkness=1"));
   o.viaStdin = false;
-  EXPECT_EQ(emu::standardFilterArgs(o).size(), 6u);
-  EXPECT_EQ(emu::standardFilterArgs(o).back(), "job.ras");
+  EXPECT_EQ(emu::standardFilterArgs(o), words("1 emulator rx5k-emulator 1 Darkness=1 job.ras"));
 }
 
 TEST(EmulatorOptions, DefaultsLeaveModelChoicesToThePrinter) {
@@ -87,27 +66,14 @@ TEST(EmulatorOptions, DefaultsLeaveModelChoicesToThePrinter) {
 }
 
 TEST(EmulatorOptions, RefusesBadCommandLines) {
-  const std::vector<std::vector<std::string>> bad = {
-      {},
-      {"--out", "o"},
-      {"--ppd"},
-      {"--ppd", "p", "--paper-missing", "-1"},
-      {"--ppd", "p", "--paper-missing", "two"},
-      {"--ppd", "p", "--cancel-at-page", "0"},
-      {"--ppd", "p", "--idle-after", "soon"},
-      {"--ppd", "p", "--hardver", "1.0"},
-      {"--ppd", "p", "--serial", "0123456789ABCDEF"},
-      {"--ppd", "p", "--env", "NOVALUE"},
-      {"--ppd", "p", "--bogus"},
-      {"--ppd", "p", "--stdin"},
-      {"--ppd", "p", "--", "opts", "file", "extra"},
-  };
-  for (const auto &args : bad) {
+  for (const char *line :
+       {"", "--out o", "--ppd", "--ppd p --paper-missing -1", "--ppd p --paper-missing two",
+        "--ppd p --cancel-at-page 0", "--ppd p --idle-after soon", "--ppd p --hardver 1.0",
+        "--ppd p --serial 0123456789ABCDEF", "--ppd p --env NOVALUE", "--ppd p --bogus",
+        "--ppd p --stdin", "--ppd p -- opts file extra"}) {
     emu::EmulatorOptions o;
     std::string error;
-    std::string joined;
-    for (const std::string &a : args) joined += a + " ";
-    EXPECT_FALSE(emu::parseEmulatorArgs(args, o, error)) << joined;
-    EXPECT_FALSE(error.empty()) << joined;
+    EXPECT_FALSE(emu::parseEmulatorArgs(words(line), o, error)) << line;
+    EXPECT_FALSE(error.empty()) << line;
   }
 }

@@ -1,11 +1,11 @@
 // The printer-side parser of the thermal stream: command lengths, filler runs, raw and
 // LZO-framed bitmaps, and the errors a printer must notice (with their offsets).
 #include <gtest/gtest.h>
-#include <lzo/lzo1x.h>
 
 #include <string>
 #include <vector>
 
+#include "stream_bytes.h"
 #include "thermal_parser.h"
 
 using emu::ThermalCommand;
@@ -13,30 +13,6 @@ using emu::ThermalEvent;
 using emu::ThermalParser;
 
 namespace {
-
-std::string bytes(std::initializer_list<int> values) {
-  std::string s;
-  for (int v : values) s += static_cast<char>(v);
-  return s;
-}
-
-// LZO1X-1 frames of data cut into blocks of the given size (4096 as the filter does).
-std::string lzoFrames(const std::vector<unsigned char> &data, size_t block = 4096) {
-  lzo_init();
-  std::vector<unsigned char> work(LZO1X_1_MEM_COMPRESS);
-  std::string out;
-  for (size_t i = 0; i < data.size(); i += block) {
-    size_t n = std::min(block, data.size() - i);
-    std::vector<unsigned char> packed(n + n / 16 + 64 + 3);
-    lzo_uint length = 0;
-    lzo1x_1_compress(data.data() + i, n, packed.data(), &length, work.data());
-    out += static_cast<char>(length & 0xFF);
-    out += static_cast<char>((length >> 8) & 0xFF);
-    out += '\0';
-    out.append(reinterpret_cast<const char *>(packed.data()), length);
-  }
-  return out;
-}
 
 std::string bitmapHeader(int bytewidth, int rows) {
   return bytes({0x1D, 0x76, 0x30, 0x00, bytewidth & 0xFF, bytewidth >> 8, rows & 0xFF, rows >> 8});
@@ -66,15 +42,6 @@ emu::ThermalStream feedInPieces(const std::string &stream, size_t piece) {
   s.ok = ok && parser.finish(s.events);
   s.error = parser.error();
   return s;
-}
-
-const emu::ThermalBitmap &onlyBitmap(const emu::ThermalStream &s) {
-  for (const ThermalEvent &e : s.events) {
-    if (e.command == ThermalCommand::BitmapData) return *e.bitmap;
-  }
-  static emu::ThermalBitmap none;
-  ADD_FAILURE() << "no bitmap in the stream";
-  return none;
 }
 
 }  // namespace
@@ -107,12 +74,11 @@ TEST(ThermalParser, EveryCommandByCodeAndLength) {
   for (const Case &c : cases) {
     // Behind a one-byte filler, so the offset is 1; followed by a query to show the length.
     std::string stream = std::string(1, '\0') + c.stream + bytes({0x1F, 0x11, 0x43});
+    SCOPED_TRACE(testing::PrintToString(c.stream));
     for (size_t piece : {size_t{0}, size_t{1}}) {
       emu::ThermalStream s = feedInPieces(stream, piece);
       ASSERT_TRUE(s.ok) << s.error;
-      ASSERT_EQ(s.events.size(), 3u) << emu::hexBytes(
-          c.stream.empty() ? nullptr : reinterpret_cast<const unsigned char *>(c.stream.data()),
-          c.stream.size());
+      ASSERT_EQ(s.events.size(), 3u);
       EXPECT_EQ(s.events[0].command, ThermalCommand::Filler);
       EXPECT_EQ(s.events[1].command, c.command);
       EXPECT_EQ(s.events[1].offset, 1u);
@@ -149,54 +115,46 @@ TEST(ThermalParser, FillerRunsAreCountedAndSplitAtDrains) {
   EXPECT_EQ(events[1].length, 48u);
 }
 
-TEST(ThermalParser, RawBitmapFollowsCompressionOff) {
-  std::vector<unsigned char> bits = patternBitmap(125 * 40);
-  std::string stream = bytes({0x1F, 0x11, 0x35, 0x00}) + bitmapHeader(125, 40) +
-                       std::string(bits.begin(), bits.end()) + bytes({0x1B, 0x64, 0x01});
-  for (size_t piece : {size_t{0}, size_t{1}, size_t{1000}}) {
-    emu::ThermalStream s = feedInPieces(stream, piece);
-    ASSERT_TRUE(s.ok) << s.error;
-    const emu::ThermalBitmap &b = onlyBitmap(s);
-    EXPECT_EQ(b.bytewidth, 125);
-    EXPECT_EQ(b.rows, 40);
-    EXPECT_FALSE(b.compressed);
-    EXPECT_EQ(b.bits, bits);
-    EXPECT_EQ(s.events.back().command, ThermalCommand::Feed);  // the data's length was exact
-  }
-}
-
-TEST(ThermalParser, LzoFramesDecodeToTheBitmap) {
+// Raw bitmaps (with and without the compression switch, empty, with a two-byte row count) and
+// LZO-framed ones (less than one block, exactly two blocks, a partial last block), fed whole
+// and in pieces: the data length is exact, so the command after it parses.
+TEST(ThermalParser, BitmapsDecodeRawOrFromLzoFrames) {
+  const std::string off = bytes({0x1F, 0x11, 0x35, 0x00}), on = bytes({0x1F, 0x11, 0x35, 0x01});
   struct Case {
+    std::string prefix;
     int bytewidth, rows;
-    int frames;
+    int frames;  // 0: raw
   };
-  // Less than one block, exactly two blocks, and a partial last block.
-  for (Case c : {Case{10, 5, 1}, Case{256, 32, 2}, Case{210, 100, 6}}) {
+  const Case cases[] = {{off, 125, 40, 0}, {"", 216, 2000, 0}, {"", 0, 7, 0},
+                        {on, 10, 5, 1},    {on, 256, 32, 2},   {on, 210, 100, 6}};
+  for (const Case &c : cases) {
     std::vector<unsigned char> bits = patternBitmap(static_cast<size_t>(c.bytewidth) * c.rows);
-    std::string stream = bytes({0x1F, 0x11, 0x35, 0x01}) + bitmapHeader(c.bytewidth, c.rows) +
-                         lzoFrames(bits) + bytes({0x1F, 0x11, 0x11});
+    std::string stream = c.prefix + bitmapHeader(c.bytewidth, c.rows) +
+                         (c.frames ? lzoFrames(bits) : std::string(bits.begin(), bits.end())) +
+                         bytes({0x1F, 0x11, 0x11});
     for (size_t piece : {size_t{0}, size_t{1}, size_t{777}}) {
+      SCOPED_TRACE(std::to_string(c.bytewidth) + "x" + std::to_string(c.rows) + " piece " +
+                   std::to_string(piece));
       emu::ThermalStream s = feedInPieces(stream, piece);
       ASSERT_TRUE(s.ok) << s.error;
-      const emu::ThermalBitmap &b = onlyBitmap(s);
-      EXPECT_TRUE(b.compressed);
-      EXPECT_EQ(b.frames, c.frames);
-      EXPECT_EQ(b.bits, bits);
+      ASSERT_EQ(s.events.size(), c.prefix.empty() ? 3u : 4u);
+      const ThermalEvent &header = s.events[s.events.size() - 3];
+      const ThermalEvent &data = s.events[s.events.size() - 2];
+      EXPECT_EQ(emu::describeThermalEvent(header),
+                std::to_string(c.bytewidth) + " bytes (" + std::to_string(8 * c.bytewidth) +
+                    " dots) x " + std::to_string(c.rows) + " rows");
+      ASSERT_EQ(data.command, ThermalCommand::BitmapData);
+      EXPECT_EQ(data.bitmap->bytewidth, c.bytewidth);
+      EXPECT_EQ(data.bitmap->rows, c.rows);
+      EXPECT_EQ(data.bitmap->compressed, c.frames > 0);
+      EXPECT_EQ(data.bitmap->frames, c.frames);
+      EXPECT_EQ(data.bitmap->bits, bits);
+      if (!c.frames) {
+        EXPECT_EQ(data.length, bits.size());
+      }
       EXPECT_EQ(s.events.back().command, ThermalCommand::PaperQuery);
     }
   }
-}
-
-TEST(ThermalParser, BitmapHeaderSizesFollowTheCommandBytes) {
-  // 1728 dots (216 bytes) by 2000 rows; the second bitmap is empty and complete at once.
-  std::string stream = bytes({0x1D, 0x76, 0x30, 0x00, 0xD8, 0x00, 0xD0, 0x07}) +
-                       std::string(216 * 2000, '\x01') + bitmapHeader(0, 7);
-  emu::ThermalStream s = feedInPieces(stream, 0);
-  ASSERT_TRUE(s.ok) << s.error;
-  ASSERT_EQ(s.events.size(), 4u);
-  EXPECT_EQ(emu::describeThermalEvent(s.events[0]), "216 bytes (1728 dots) x 2000 rows");
-  EXPECT_EQ(s.events[1].length, 216u * 2000u);
-  EXPECT_EQ(s.events[3].bitmap->bits.size(), 0u);
 }
 
 TEST(ThermalParser, MalformedStreamsFailWithTheOffset) {

@@ -1,20 +1,54 @@
-// Helpers of the label tests: PPD files with chosen options, page headers, and a driver-like
-// run of the label page steps over a page of dots that captures the printer bytes.
+// Helpers of the label tests: a PPD with the label options marked as a job would mark them,
+// page headers, and a driver-like run of the label page steps that captures the printer bytes.
 #pragma once
-
-#include <string>
-#include <utility>
-#include <vector>
 
 #include <cups/ppd.h>
 #include <cups/raster.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
 
-// A PPD with the label options, each with the choices the tests use; the job options string
-// (e.g. "zePrintRate=4 zeMediaTracking=Web") marks choices after the defaults ("Default").
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/job.h"
+#include "labels/labels.h"
+#include "support/test_ppd.h"
+#include "thermal/page_setup.h"
+
+// The label options with "Default" chosen; the job options string (e.g. "zePrintRate=4
+// zeMediaTracking=Web") marks choices after the defaults.
 class TestPpd {
  public:
-  explicit TestPpd(const std::string &jobOptions = "");
-  ~TestPpd();
+  explicit TestPpd(const std::string &jobOptions = "") {
+    ppdtest::TestPpd definition;
+    definition.modelNumber = 18;
+    definition.options = {
+        {"zePrintRate", {"Default", "2", "2.5", "3", "4"}, "Default"},
+        {"inPrintMode", {"Default", "Standard", "Tear", "Peel"}, "Default"},
+        {"zeMediaTracking", {"Default", "Continuous", "Web", "Mark"}, "Default"},
+        {"zePrintMode", {"Default", "Saved", "Tear", "Peel", "Rewind", "Applicator"}, "Default"},
+        {"zeErrorReprint", {"Default", "Always", "Never"}, "Default"},
+    };
+    std::string path = testing::TempDir() + "label-ppd-XXXXXX";
+    int fd = mkstemp(path.data());
+    EXPECT_GE(fd, 0);
+    if (fd < 0) return;
+    close(fd);
+    EXPECT_TRUE(ppdtest::writeTestPpd(path, definition));
+    ppd_ = ppdOpenFile(path.c_str());
+    unlink(path.c_str());
+    EXPECT_NE(ppd_, nullptr);
+    if (!ppd_) return;
+    ppdMarkDefaults(ppd_);
+    cups_option_t *options = nullptr;
+    int count = cupsParseOptions(jobOptions.c_str(), 0, &options);
+    cupsMarkOptions(ppd_, count, options);
+    cupsFreeOptions(count, options);
+  }
+  ~TestPpd() {
+    if (ppd_) ppdClose(ppd_);
+  }
   TestPpd(const TestPpd &) = delete;
   TestPpd &operator=(const TestPpd &) = delete;
   ppd_file_t *get() const { return ppd_; }
@@ -24,7 +58,22 @@ class TestPpd {
 };
 
 // A header as the raster gives it for a label page of width × height dots (RGB rows).
-cups_page_header2_t labelHeader(unsigned width, unsigned height);
+inline cups_page_header2_t labelHeader(unsigned width, unsigned height) {
+  cups_page_header2_t h;
+  std::memset(&h, 0, sizeof h);
+  h.HWResolution[0] = h.HWResolution[1] = 203;
+  h.PageSize[0] = width * 72 / 203;
+  h.PageSize[1] = height * 72 / 203;
+  h.cupsWidth = width;
+  h.cupsHeight = height;
+  h.cupsBitsPerColor = 8;
+  h.cupsBitsPerPixel = 24;
+  h.cupsBytesPerLine = 3 * width;
+  h.NumCopies = 1;
+  h.cupsRowStep = 200;
+  h.AdvanceDistance = 1000;
+  return h;
+}
 
 // A finished page: one byte per dot, 0 black, 255 white.
 struct DotPage {
@@ -33,10 +82,27 @@ struct DotPage {
   std::vector<unsigned char> dots;
 };
 
-// Runs one page as the driver does: labelStartPage with the raster header, the common end,
-// every row with the header after the pipeline (width rounded up to a multiple of 8, the new
-// columns white), labelEndPage. Writes to the current printer stream.
-void runLabelPage(ppd_file_t *ppd, cups_page_header2_t header, const DotPage &page);
+// One page as the driver runs it: labelStartPage with the raster header, then every row with
+// the header after the pipeline (width rounded up to a multiple of 8, the new columns white),
+// labelEndPage. Writes to the current printer stream.
+inline void runLabelPage(ppd_file_t *ppd, cups_page_header2_t header, const DotPage &page) {
+  labelStartPage(ppd, &header);
+  ASSERT_TRUE(allocateRowBuffer(header.cupsBytesPerLine));
+  header.cupsWidth = (page.width + 7) & ~7u;
+  header.cupsHeight = page.height;
+  std::vector<unsigned char> row(header.cupsWidth, 255);
+  for (unsigned y = 0; y < page.height; y++) {
+    std::memcpy(row.data(), &page.dots[size_t(y) * page.width], page.width);
+    Buffer = row.data();
+    labelOutputLine(ppd, &header, static_cast<int>(y));
+  }
+  Buffer = nullptr;
+  releaseRowBuffer();
+  labelEndPage(ppd, &header);
+}
 
 // The job-level bytes of the driver's job set-up for models 0 and 32.
-std::string jobLevelBytes(int model);
+inline std::string jobLevelBytes(int model) {
+  if (model == 0) return std::string(100, '\033') + "\033@";
+  return model == 32 ? "\033E" : "";
+}

@@ -1,6 +1,8 @@
 // The real channel layer without a printer behind it (as when the filter is run by hand): a
-// read that fails at once still takes its whole time-out, so no query loop can spin. Only lower
-// bounds are checked: the layer must never return early.
+// read that fails at once still takes its whole time-out, so no query loop can spin, and the back
+// channel is made non-blocking. Only lower bounds are checked: the layer must never return early.
+// (The filter run without channels, its waits and drains, is covered end to end by the
+// reliability tests.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -54,20 +56,6 @@ TEST(CupsChannel, ReadWithoutBackChannelTakesItsTimeOut) {
   EXPECT_LE(cupsChannel().backRead(buf, sizeof buf, kTimeout), 0);
   EXPECT_GE(Clock::now() - start, kTimeoutDuration);
   EXPECT_TRUE(fcntl(3, F_GETFL) & O_NONBLOCK);
-}
-
-TEST(CupsChannel, SleepLastsAtLeastItsLength) {
-  const auto start = Clock::now();
-  cupsChannel().sleepMs(50);
-  EXPECT_GE(Clock::now() - start, kTimeoutDuration);
-}
-
-TEST(CupsChannel, DrainWithoutSideChannelReturns) {
-  VacatedDescriptor sideChannel(4);
-  const auto start = Clock::now();
-  cupsChannel().drain(kTimeout);
-  // Far above the time-out; only a hang (or spin) gets here.
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include <cups/raster.h>
@@ -20,11 +19,6 @@ RowReader rowsReader(const std::vector<Dots> &rows);
 // Rows of width RGB dots all of one colour.
 std::vector<Dots> uniformRows(int width, int height, unsigned char r, unsigned char g,
                               unsigned char b);
-
-// Random pages: noise, or a document (white with black text blocks and gray patches) whose
-// large uniform areas take the fast paths of the diffusion.
-std::vector<Dots> noiseRows(std::mt19937 &rng, int width, int height);
-std::vector<Dots> documentRows(std::mt19937 &rng, int width, int height);
 
 // The filter's toned page (nw × height dots) of a header and its rows; log collects the lines.
 Dots tonedPage(const cups_page_header2_t &header, const std::vector<Dots> &rows,

@@ -1,4 +1,5 @@
-// Header checks: what the capture cannot read is refused with a reason naming what came.
+// Header checks: the raster layout read from the header, and what the capture cannot read
+// refused with a reason naming what came, memory limit included.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,74 +8,55 @@
 #include <limits>
 
 #include "page_builder.h"
+#include "pipeline/capture.h"
 #include "pipeline/page_check.h"
 
-namespace {
-
-// Sets RX5K_PAGE_MEMORY_LIMIT for one scope.
-class MemoryLimit {
- public:
-  explicit MemoryLimit(const char *value) {
-    if (value)
-      setenv("RX5K_PAGE_MEMORY_LIMIT", value, 1);
-    else
-      unsetenv("RX5K_PAGE_MEMORY_LIMIT");
-  }
-  ~MemoryLimit() { unsetenv("RX5K_PAGE_MEMORY_LIMIT"); }
+// Clears RX5K_PAGE_MEMORY_LIMIT after each test.
+class PageMemory : public ::testing::Test {
+ protected:
+  void TearDown() override { unsetenv("RX5K_PAGE_MEMORY_LIMIT"); }
 };
 
-}  // namespace
-
 TEST(PageCheck, RefusesWhatTheCaptureCannotRead) {
+  using Header = cups_page_header2_t;
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();
+  const auto gray8 = [](Header &h) {
+    h.cupsColorSpace = CUPS_CSPACE_K;
+    h.cupsBitsPerPixel = 8;
+    h.cupsBytesPerLine = h.cupsWidth;
+  };
   struct Case {
     const char *what;
-    std::function<void(cups_page_header2_t &)> change;
-    const char *reason;  // nullptr: accepted
+    std::function<void(Header &)> change;
+    const char *reason;  // nullptr: accepted; the reason starts so
   } cases[] = {
-      {"A4 RGB", [](cups_page_header2_t &) {}, nullptr},
-      {"gray",
-       [](cups_page_header2_t &h) {
-         h.cupsColorSpace = CUPS_CSPACE_K;
-         h.cupsBitsPerPixel = 8;
-         h.cupsBytesPerLine = h.cupsWidth;
-       },
-       nullptr},
-      {"1-bit",
-       [](cups_page_header2_t &h) {
-         h.cupsColorSpace = CUPS_CSPACE_K;
-         h.cupsBitsPerColor = h.cupsBitsPerPixel = 1;
-       },
+      // clang-format off
+      {"A4 RGB", [](Header &) {}, nullptr},
+      {"gray", gray8, nullptr},
+      {"1-bit", [&](Header &h) { gray8(h), h.cupsBitsPerColor = h.cupsBitsPerPixel = 1; },
        "unsupported raster format: 1 bits per pixel, colour space 3, order 0"},
-      {"banded", [](cups_page_header2_t &h) { h.cupsColorOrder = CUPS_ORDER_BANDED; },
+      {"banded", [](Header &h) { h.cupsColorOrder = CUPS_ORDER_BANDED; },
        "unsupported raster format: 24 bits per pixel, colour space 1, order 1"},
-      {"zero width", [](cups_page_header2_t &h) { h.cupsWidth = 0; },
-       "empty page: width 0, height 10"},
-      {"zero height", [](cups_page_header2_t &h) { h.cupsHeight = 0; },
-       "empty page: width 4, height 0"},
-      {"short rows", [](cups_page_header2_t &h) { h.cupsBytesPerLine = 10; },
+      {"zero width", [](Header &h) { h.cupsWidth = 0; }, "empty page: width 0, height 10"},
+      {"zero height", [](Header &h) { h.cupsHeight = 0; }, "empty page: width 4, height 0"},
+      {"short rows", [](Header &h) { h.cupsBytesPerLine = 10; },
        "bytes per line 10 too small for width 4"},
-      {"huge width", [](cups_page_header2_t &h) { h.cupsWidth = 4000000000u; },
+      {"huge width", [](Header &h) { h.cupsWidth = 4000000000u; },
        "page of 4000000000 x 10 dots too large"},
-      {"no resolution", [](cups_page_header2_t &h) { h.HWResolution[1] = 0; },
+      {"no resolution", [](Header &h) { h.HWResolution[1] = 0; },
        "resolution 203x0 dpi out of range"},
-      {"absurd resolution", [](cups_page_header2_t &h) { h.HWResolution[0] = 10001; },
+      {"absurd resolution", [](Header &h) { h.HWResolution[0] = 10001; },
        "resolution 10001x203 dpi out of range"},
-      {"infinite length", [&](cups_page_header2_t &h) { h.cupsPageSize[1] = inf; },
+      {"infinite length", [&](Header &h) { h.cupsPageSize[1] = inf; },
        "page size 595 x inf points or imageable area 0 0 595 842 out of range"},
-      {"NaN margin", [&](cups_page_header2_t &h) { h.cupsImagingBBox[3] = nan; }, ""},
-      {"length beyond int", [](cups_page_header2_t &h) { h.cupsPageSize[1] = 3e35f; }, ""},
-      {"margin beyond int", [](cups_page_header2_t &h) { h.cupsImagingBBox[3] = -2e9f; }, ""},
-      {"negative length", [](cups_page_header2_t &h) { h.cupsPageSize[1] = -1; }, ""},
-      {"4e9 x 4e9 page",
-       [](cups_page_header2_t &h) {
-         h.cupsWidth = h.cupsHeight = 2000000000u;
-         h.cupsColorSpace = CUPS_CSPACE_W;
-         h.cupsBitsPerPixel = 8;
-         h.cupsBytesPerLine = h.cupsWidth;
-       },
+      {"NaN margin", [&](Header &h) { h.cupsImagingBBox[3] = nan; }, ""},
+      {"length beyond int", [](Header &h) { h.cupsPageSize[1] = 3e35f; }, ""},
+      {"margin beyond int", [](Header &h) { h.cupsImagingBBox[3] = -2e9f; }, ""},
+      {"negative length", [](Header &h) { h.cupsPageSize[1] = -1; }, ""},
+      {"4e9 x 4e9 page", [&](Header &h) { h.cupsWidth = h.cupsHeight = 2000000000u, gray8(h); },
        "page of 2000000000 x 2000000000 dots needs "},
+      // clang-format on
   };
   for (const Case &c : cases) {
     cups_page_header2_t h = rgbHeader(4, 10);
@@ -90,11 +72,9 @@ TEST(PageCheck, RefusesWhatTheCaptureCannotRead) {
   }
 }
 
-TEST(PageCheck, MemoryLimitFromTheEnvironment) {
-  {
-    MemoryLimit unset(nullptr);
-    EXPECT_EQ(pageMemoryLimit(), uint64_t{1} << 30);
-  }
+TEST_F(PageMemory, LimitFromTheEnvironment) {
+  unsetenv("RX5K_PAGE_MEMORY_LIMIT");
+  EXPECT_EQ(pageMemoryLimit(), uint64_t{1} << 30);
   struct Case {
     const char *text;
     uint64_t limit;
@@ -110,12 +90,12 @@ TEST(PageCheck, MemoryLimitFromTheEnvironment) {
       {"99999999999G", uint64_t{1} << 30},
   };
   for (const Case &c : cases) {
-    MemoryLimit limit(c.text);
+    setenv("RX5K_PAGE_MEMORY_LIMIT", c.text, 1);
     EXPECT_EQ(pageMemoryLimit(), c.limit) << c.text;
   }
 }
 
-TEST(PageCheck, CountsEveryBufferOfTheSketchAndGeometry) {
+TEST_F(PageMemory, CountsEveryBufferOfTheSketchAndGeometry) {
   cups_page_header2_t a4 = rgbHeader(2480, 3508);
   a4.HWResolution[0] = a4.HWResolution[1] = 300;
   uint64_t need = 0;
@@ -124,11 +104,39 @@ TEST(PageCheck, CountsEveryBufferOfTheSketchAndGeometry) {
   EXPECT_GE(need, 2 * page);  // the toned page and the placed page, or the two sketch pages
   EXPECT_LT(need, 3 * page);
   std::string reason;
-  {
-    MemoryLimit enough("20M");
-    EXPECT_TRUE(checkPageHeader(a4, reason)) << reason;
-  }
-  MemoryLimit tight("16M");
+  setenv("RX5K_PAGE_MEMORY_LIMIT", "20M", 1);
+  EXPECT_TRUE(checkPageHeader(a4, reason)) << reason;
+  setenv("RX5K_PAGE_MEMORY_LIMIT", "16M", 1);
   EXPECT_FALSE(checkPageHeader(a4, reason));
   EXPECT_NE(reason.find("above the limit of 16777216"), std::string::npos) << reason;
+}
+
+TEST(PageCheck, LayoutFromHeader) {
+  struct Case {
+    cups_cspace_t space;
+    unsigned bitsPerColor, bitsPerPixel;
+    cups_order_t order;
+    RasterLayout expected;
+  } cases[] = {
+      {CUPS_CSPACE_RGB, 8, 24, CUPS_ORDER_CHUNKED, RasterLayout::Rgb24},
+      {CUPS_CSPACE_SRGB, 8, 24, CUPS_ORDER_CHUNKED, RasterLayout::Rgb24},
+      {CUPS_CSPACE_ADOBERGB, 8, 24, CUPS_ORDER_CHUNKED, RasterLayout::Rgb24},
+      {CUPS_CSPACE_W, 8, 8, CUPS_ORDER_CHUNKED, RasterLayout::White8},
+      {CUPS_CSPACE_SW, 8, 8, CUPS_ORDER_CHUNKED, RasterLayout::White8},
+      {CUPS_CSPACE_K, 8, 8, CUPS_ORDER_CHUNKED, RasterLayout::Black8},
+      {CUPS_CSPACE_K, 1, 1, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
+      {CUPS_CSPACE_RGB, 8, 24, CUPS_ORDER_BANDED, RasterLayout::Unsupported},
+      {CUPS_CSPACE_RGB, 16, 48, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
+      {CUPS_CSPACE_RGB, 8, 32, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
+      {CUPS_CSPACE_CMYK, 8, 32, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
+      {CUPS_CSPACE_W, 8, 24, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
+  };
+  for (const Case &c : cases) {
+    cups_page_header2_t h = rgbHeader(4, 4);
+    h.cupsColorSpace = c.space;
+    h.cupsBitsPerColor = c.bitsPerColor;
+    h.cupsBitsPerPixel = c.bitsPerPixel;
+    h.cupsColorOrder = c.order;
+    EXPECT_EQ(rasterLayoutOf(h), c.expected) << c.space << " " << c.bitsPerPixel;
+  }
 }

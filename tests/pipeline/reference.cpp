@@ -14,43 +14,16 @@ unsigned char boxMean(int val, double iarr) {
   return static_cast<unsigned char>(static_cast<unsigned>(val * iarr + 0.5));
 }
 
-// One line (row or column) of a box pass: n dots at positions start + k × step.
+// One line (row or column) of a box pass: n dots at positions start + k × step, each output the
+// mean of its window, the line's end dots standing in for positions beyond it.
 void boxLine(const unsigned char *scl, unsigned char *tcl, int start, int step, int n, int r) {
   double iarr = 1.0 / (r + r + 1);
-  if (n < 2 * r + 1) {
-    // Too short for the running sum: each output sums its clamped window directly.
-    for (int k = 0; k < n; k++) {
-      int val = 0;
-      for (int j = k - r; j <= k + r; j++) {
-        int c = j < 0 ? 0 : (j > n - 1 ? n - 1 : j);
-        val += scl[start + c * step];
-      }
-      tcl[start + k * step] = boxMean(val, iarr);
-    }
-    return;
-  }
-  int ti = start, li = ti, ri = ti + r * step;
-  int fv = scl[ti], lv = scl[ti + (n - 1) * step];
-  int val = (r + 1) * fv;
-  for (int j = 0; j < r; j++) val += scl[ti + j * step];
-  for (int j = 0; j <= r; j++) {
-    val += scl[ri] - fv;
-    ri += step;
-    tcl[ti] = boxMean(val, iarr);
-    ti += step;
-  }
-  for (int j = r + 1; j < n - r; j++) {
-    val += scl[ri] - scl[li];
-    ri += step;
-    li += step;
-    tcl[ti] = boxMean(val, iarr);
-    ti += step;
-  }
-  for (int j = n - r; j < n; j++) {
-    val += lv - scl[li];
-    li += step;
-    tcl[ti] = boxMean(val, iarr);
-    ti += step;
+  auto at = [&](int k) { return scl[start + (k < 0 ? 0 : (k > n - 1 ? n - 1 : k)) * step]; };
+  int val = 0;
+  for (int j = -r - 1; j < r; j++) val += at(j);  // the window before the first dot
+  for (int k = 0; k < n; k++) {
+    val += at(k + r) - at(k - r - 1);
+    tcl[start + k * step] = boxMean(val, iarr);
   }
 }
 

@@ -1,7 +1,7 @@
 // `cmake --install` into a staging tree: the filter, the emulator backend and every PPD land
-// where CUPS looks for them, with the modes the scheduler accepts.
+// where CUPS looks for them, with the modes the scheduler accepts, and every installed PPD
+// passes cupstestppd.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -27,49 +27,35 @@ std::string commandOutput(const std::string &cmd) {
 }
 
 unsigned modeOf(const fs::path &p) {
-  struct stat st {};
-  if (stat(p.c_str(), &st) != 0) return 0;
-  return st.st_mode & 07777;
+  return static_cast<unsigned>(fs::status(p).permissions()) & 07777;
 }
 
-class StagedInstall : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    // Each test runs as its own process, maybe at the same time as the others: one tree each.
-    stage_ = fs::path(RX5K_BUILD_DIR) / "test-stage" / ("install-" + std::to_string(getpid()));
-    fs::remove_all(stage_);
-    const std::string cmd = "DESTDIR='" + stage_.string() + "' cmake --install '" +
-                            std::string(RX5K_BUILD_DIR) + "' > '" + stage_.string() + ".log' 2>&1";
-    fs::create_directories(stage_.parent_path());
-    status_ = std::system(cmd.c_str());
-    // Relative to the root: cups-config gives absolute folders.
-    serverbin_ = stage_ / fs::path(commandOutput("cups-config --serverbin")).relative_path();
-    datadir_ = stage_ / fs::path(commandOutput("cups-config --datadir")).relative_path();
-  }
-  static inline fs::path stage_, serverbin_, datadir_;
-  static inline int status_ = -1;
-};
+// One install, so one test: every test runs as its own process, maybe beside the others.
+TEST(StagedInstall, ProgramsAndPpdsLandWhereTheSchedulerLooks) {
+  const fs::path stage =
+      fs::path(RX5K_BUILD_DIR) / "test-stage" / ("install-" + std::to_string(getpid()));
+  fs::remove_all(stage);
+  fs::create_directories(stage.parent_path());
+  const std::string cmd = "DESTDIR='" + stage.string() + "' cmake --install '" +
+                          std::string(RX5K_BUILD_DIR) + "' > '" + stage.string() + ".log' 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << "see " << stage.string() << ".log";
+  // Relative to the root: cups-config gives absolute folders.
+  const fs::path serverbin =
+      stage / fs::path(commandOutput("cups-config --serverbin")).relative_path();
+  const fs::path model =
+      stage / fs::path(commandOutput("cups-config --datadir")).relative_path() / "model" / "rx5k";
 
-TEST_F(StagedInstall, Succeeds) {
-  EXPECT_EQ(status_, 0) << "see " << stage_.string() << ".log";
-}
-
-TEST_F(StagedInstall, FilterIsReadOnlyExecutable) {
-  const fs::path filter = serverbin_ / "filter" / "rastertoRX5K";
+  const fs::path filter = serverbin / "filter" / "rastertoRX5K";
   ASSERT_TRUE(fs::exists(filter)) << filter;
   EXPECT_EQ(modeOf(filter), 0555u);
-}
-
-TEST_F(StagedInstall, EmulatorIsABackendRunAsLp) {
-  const fs::path backend = serverbin_ / "backend" / "rx5k-emu";
+  const fs::path backend = serverbin / "backend" / "rx5k-emu";
   ASSERT_TRUE(fs::exists(backend)) << backend;
   EXPECT_EQ(modeOf(backend), 0755u);
   EXPECT_EQ(fs::file_size(backend), fs::file_size(fs::path(RX5K_BIN_DIR) / "rx5k-emulator"));
-}
 
-TEST_F(StagedInstall, EveryPpdInTheModelFolder) {
+  // Every built PPD, unchanged and readable by all; with the staging tree as root, cupstestppd
+  // also finds the filter each one names.
   const fs::path built = fs::path(RX5K_BUILD_DIR) / "ppd";
-  const fs::path model = datadir_ / "model" / "rx5k";
   ASSERT_TRUE(fs::is_directory(built));
   int count = 0;
   for (const auto &e : fs::directory_iterator(built)) {
@@ -77,20 +63,12 @@ TEST_F(StagedInstall, EveryPpdInTheModelFolder) {
     ASSERT_TRUE(fs::exists(installed)) << installed;
     EXPECT_EQ(fs::file_size(installed), fs::file_size(e.path())) << installed;
     EXPECT_EQ(modeOf(installed), 0644u) << installed;
+    const std::string test =
+        "cupstestppd -q -R '" + stage.string() + "' '" + installed.string() + "' >/dev/null 2>&1";
+    EXPECT_EQ(std::system(test.c_str()), 0) << "cupstestppd -R " << stage << " " << installed;
     count++;
   }
   EXPECT_EQ(count, 20);
-}
-
-// With the staging tree as root, cupstestppd also finds the filter each PPD names.
-TEST_F(StagedInstall, CupstestppdPassesWithTheInstalledFilter) {
-  const fs::path model = datadir_ / "model" / "rx5k";
-  ASSERT_TRUE(fs::is_directory(model));
-  for (const auto &e : fs::directory_iterator(model)) {
-    const std::string cmd =
-        "cupstestppd -q -R '" + stage_.string() + "' '" + e.path().string() + "' >/dev/null 2>&1";
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << "cupstestppd -R " << stage_ << " " << e.path();
-  }
 }
 
 }  // namespace

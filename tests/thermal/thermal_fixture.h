@@ -1,9 +1,11 @@
 // Shared set-up of the thermal tests: captured output, a scripted printer on a virtual clock,
-// fresh command arrays and status record, and page headers.
+// fresh command arrays and status record, page headers and marked PPDs.
 #pragma once
 
+#include <cups/ppd.h>
 #include <cups/raster.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <initializer_list>
@@ -15,7 +17,9 @@
 #include "monitor/status.h"
 #include "support/capture.h"
 #include "support/scripted_channel.h"
+#include "support/test_ppd.h"
 #include "thermal/commands.h"
+#include "thermal/page_setup.h"
 
 inline std::string bytes(std::initializer_list<unsigned char> b) {
   return std::string(b.begin(), b.end());
@@ -34,6 +38,45 @@ inline std::string withoutQueries(const std::string &s) {
   }
   return out;
 }
+
+struct MarkedOption {
+  std::string keyword;
+  std::string choice;
+  bool marked = true;  // false: *Default names no choice, so nothing is marked
+};
+
+// A PPD of the model number, ModelName and options, each with the one choice the test wants
+// marked (or left unmarked), opened with its defaults marked; closed by the destructor.
+class MarkedPpd {
+ public:
+  MarkedPpd(int modelNumber, const std::string &modelName,
+            const std::vector<MarkedOption> &options) {
+    ppdtest::TestPpd definition;
+    definition.modelNumber = modelNumber;
+    definition.modelName = modelName;
+    for (const MarkedOption &o : options)
+      definition.options.push_back({o.keyword, {o.choice}, o.marked ? o.choice : "Unlisted"});
+    char path[] = "/tmp/thermal_test_XXXXXX";
+    int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    if (fd < 0) return;
+    close(fd);
+    EXPECT_TRUE(ppdtest::writeTestPpd(path, definition));
+    ppd_ = ppdOpenFile(path);
+    unlink(path);
+    EXPECT_NE(ppd_, nullptr) << ppdtest::ppdText(definition);
+    if (ppd_) ppdMarkDefaults(ppd_);
+  }
+  ~MarkedPpd() {
+    if (ppd_) ppdClose(ppd_);
+  }
+  MarkedPpd(const MarkedPpd &) = delete;
+  MarkedPpd &operator=(const MarkedPpd &) = delete;
+  ppd_file_t *get() const { return ppd_; }
+
+ private:
+  ppd_file_t *ppd_ = nullptr;
+};
 
 inline cups_page_header2_t pageHeader(const char *pageSizeName = "A4", unsigned dpi = 203,
                                       unsigned width = 8, unsigned height = 1) {
@@ -84,10 +127,27 @@ class ThermalTest : public ::testing::Test {
     mymonInit();  // paused monitor, nothing reported yet
     mymon.nonePaper = 0;
     mymon.Exception = 0;
+    // A printer that is ready at once, for the models that wait.
+    printer.script(0x11, {report::paperIn});
+    printer.script(0x12, {report::coverClosed});
+    printer.script(0x43, {report::idle});
   }
   void TearDown() override {
     Canceled = 0;
     resetThermalCommands();
+  }
+
+  // One page set-up of the model with the options; returns the commands it sent (queries left
+  // out).
+  std::string startPage(int model, const std::vector<MarkedOption> &options,
+                        const char *pageSize = "A4", const char *modelName = "RX5K",
+                        unsigned dpi = 203) {
+    ModelNumber = model;
+    MarkedPpd ppd(model, modelName, options);
+    cups_page_header2_t header = pageHeader(pageSize, dpi);
+    size_t before = io.printer().size();
+    thermalStartPage(ppd.get(), &header);
+    return withoutQueries(io.printer().substr(before));
   }
 
   CapturedIO io;

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "marked_ppd.h"
-#include "thermal/page_setup.h"
 #include "thermal_fixture.h"
 
 namespace {
@@ -14,24 +12,7 @@ namespace {
 using Queries = std::vector<unsigned char>;
 constexpr unsigned char P = 0x11, C = 0x12, I = 0x43;  // paper, cover, idle queries
 
-class WaitTest : public ThermalTest {
- protected:
-  void SetUp() override {
-    ThermalTest::SetUp();
-    printer.script(P, {report::paperIn});
-    printer.script(C, {report::coverClosed});
-    printer.script(I, {report::idle});
-  }
-  // One page set-up; returns the commands it sent (queries left out).
-  std::string startPage(int model, const char *modelName = "RX5K",
-                        const std::vector<MarkedOption> &options = {{"Darkness", "1"}}) {
-    ModelNumber = model;
-    MarkedPpd ppd(model, modelName, options);
-    cups_page_header2_t header = pageHeader();
-    thermalStartPage(ppd.get(), &header);
-    return withoutQueries(io.printer());
-  }
-};
+using WaitTest = ThermalTest;
 
 // Cancels the job when the printer receives its n-th query (and answers it as scripted).
 void cancelAtQuery(ScriptedChannel &printer, int n) {
@@ -43,100 +24,60 @@ void cancelAtQuery(ScriptedChannel &printer, int n) {
 
 const std::string kDensity1 = bytes({0x1F, 0x11, 0x02, 0x02});
 
-TEST_F(WaitTest, PaperModelsWaitForPaperOnTwoChecks) {
-  for (int model : {21, 613207, 590314}) {
-    SCOPED_TRACE(model);
+struct WaitCase {
+  const char *what;
+  int model, page;
+  bool coverWasOpened;  // mymon.Exception
+  std::vector<std::string> paper, cover;
+  Queries queries;
+  double seconds;
+  const char *modelName = "RX5K";
+};
+
+TEST_F(WaitTest, ReadyWaitsAskAndWaitAsEachModelNeeds) {
+  const std::string in = report::paperIn, out = report::paperOut;
+  const std::string closed = report::coverClosed, open = report::coverOpen;
+  const std::vector<WaitCase> cases = {
+      // Models 21, 613207 and 590314: two misses a second apart, found, 1.1 s, confirmed, 1.5 s.
+      {"21", 21, 1, false, {out, out, in}, {closed}, {P, P, P, P}, 4.6},
+      // Later page: idle first, then paper still seen twice, then out of paper: the sheet has
+      // left.
+      {"831 page 2", 831, 2, false, {in, in, out, in}, {closed}, {I, P, P, P, P, C}, 4.0},
+      // The cover was opened: straight to the paper and cover check; one miss, a second, ready.
+      {"831 after cover", 831, 2, true, {out, in}, {closed}, {I, P, P, C}, 1 + 2},
+      // The paper is checked again once an open cover closes.
+      {"831 cover", 831, 1, false, {in}, {open, open, closed, closed}, {I, P, C, C, C, P, C}, 5},
+      // Not ready at once: three seconds more than the two polls a second apart.
+      {"64519 no paper", 64519, 1, false, {out, in}, {closed}, {I, C, P, C, P, C, P}, 2 + 3},
+      // The cover is asked again at once while it is open.
+      {"64519 cover", 64519, 1, false, {in}, {open, closed}, {I, C, C, P, C, P}, 1.0},
+      // Paper and cover, then the paper confirmed.
+      {"302 JT64", 302, 1, false, {in, out, in}, {closed}, {P, C, P, P, C, P}, 5.0, "JT64"},
+      // Not "JT64": model 302 does not wait.
+      {"302", 302, 1, false, {in}, {closed}, {}, 0, "JT6"},
+  };
+  for (const WaitCase &c : cases) {
+    SCOPED_TRACE(c.what);
     CapturedIO pageIO;
     ThermalPrinter pagePrinter(pageIO);
-    pagePrinter.script(P, {report::paperOut, report::paperOut, report::paperIn});
-    ModelNumber = model;
-    MarkedPpd ppd(model, "RX5K", {{"Darkness", "1"}});
+    pagePrinter.script(P, c.paper);
+    pagePrinter.script(C, c.cover);
+    pagePrinter.script(I, {report::idle});
+    mymonInit();
+    mymon.nonePaper = 0;
+    mymon.Exception = c.coverWasOpened;
+    Page = c.page;
+    ModelNumber = c.model;
+    MarkedPpd ppd(c.model, c.modelName, {{"Darkness", "1"}});
     cups_page_header2_t header = pageHeader();
     thermalStartPage(ppd.get(), &header);
-    // Two misses a second apart, found, 1.1 s, confirmed, 1.5 s.
-    EXPECT_EQ(pagePrinter.queries(), (Queries{P, P, P, P}));
-    EXPECT_NEAR(pagePrinter.now(), 4.6, 1e-9);
+    EXPECT_EQ(pagePrinter.queries(), c.queries);
+    EXPECT_NEAR(pagePrinter.now(), c.seconds, 1e-9);
     EXPECT_EQ(withoutQueries(pageIO.printer()), kDensity1);
-    EXPECT_NE(pageIO.log().find("mytest\xEF\xBC\x9A"
-                                "entry RX5K start page\n"),
-              std::string::npos);
+    EXPECT_EQ(pageIO.log().find("mytest\xEF\xBC\x9A"
+                                "entry RX5K start page\n") != std::string::npos,
+              c.model == 21);
   }
-}
-
-TEST_F(WaitTest, Model831FirstPageNeedsIdlePaperAndClosedCover) {
-  EXPECT_EQ(startPage(831), kDensity1);
-  EXPECT_EQ(printer.queries(), (Queries{I, P, C}));
-  EXPECT_NEAR(printer.now(), 2.0, 1e-9);
-}
-
-TEST_F(WaitTest, Model831LaterPageWaitsUntilTheLastSheetHasLeft) {
-  Page = 2;
-  // Idle first, then paper still seen twice, then out of paper: the sheet has left.
-  printer.script(P, {report::paperIn, report::paperIn, report::paperOut, report::paperIn});
-  EXPECT_EQ(startPage(831), kDensity1);
-  EXPECT_EQ(printer.queries(), (Queries{I, P, P, P, P, C}));
-  EXPECT_NEAR(printer.now(), 0.5 + 0.5 + 1 + 2, 1e-9);
-}
-
-TEST_F(WaitTest, Model831SkipsTheSheetWaitAfterTheCoverWasOpened) {
-  Page = 2;
-  mymon.Exception = 1;
-  printer.script(P, {report::paperOut, report::paperIn});
-  EXPECT_EQ(startPage(831), kDensity1);
-  // Straight to the paper and cover check: one miss, a second, then ready.
-  EXPECT_EQ(printer.queries(), (Queries{I, P, P, C}));
-  EXPECT_NEAR(printer.now(), 1 + 2, 1e-9);
-}
-
-TEST_F(WaitTest, Model831ChecksThePaperAgainOnceAnOpenCoverCloses) {
-  printer.script(C,
-                 {report::coverOpen, report::coverOpen, report::coverClosed, report::coverClosed});
-  EXPECT_EQ(startPage(831), kDensity1);
-  EXPECT_EQ(printer.queries(), (Queries{I, P, C, C, C, P, C}));
-  EXPECT_NEAR(printer.now(), 1 + 1 + 1 + 2, 1e-9);
-}
-
-TEST_F(WaitTest, Model64519ReadyAtOnceTakesTwoPollsOneSecondApart) {
-  EXPECT_EQ(startPage(64519), kDensity1);
-  EXPECT_EQ(printer.queries(), (Queries{I, C, P, C, P}));
-  EXPECT_NEAR(printer.now(), 1.0, 1e-9);
-}
-
-TEST_F(WaitTest, Model64519NotReadyAtOnceWaitsThreeSecondsMore) {
-  printer.script(P, {report::paperOut, report::paperIn});
-  EXPECT_EQ(startPage(64519), kDensity1);
-  EXPECT_EQ(printer.queries(), (Queries{I, C, P, C, P, C, P}));
-  EXPECT_NEAR(printer.now(), 2 + 3, 1e-9);
-}
-
-TEST_F(WaitTest, Model64519AsksTheCoverAgainAtOnceWhileItIsOpen) {
-  printer.script(C, {report::coverOpen, report::coverClosed});
-  EXPECT_EQ(startPage(64519), kDensity1);
-  EXPECT_EQ(printer.queries(), (Queries{I, C, C, P, C, P}));
-  EXPECT_NEAR(printer.now(), 1.0, 1e-9);
-}
-
-TEST_F(WaitTest, Model64519WithOldFirmwareIsNotAskedForIdle) {
-  mymon.hardVer[0] = 1;
-  mymon.hardVer[1] = 0;
-  mymon.hardVer[2] = 4;
-  EXPECT_EQ(startPage(64519), kDensity1);
-  EXPECT_EQ(printer.queries(), (Queries{C, C, P, C, P}));
-}
-
-TEST_F(WaitTest, Model302JT64WaitsForPaperAndCoverThenConfirmsThePaper) {
-  printer.script(P, {report::paperIn, report::paperOut, report::paperIn});
-  EXPECT_EQ(startPage(302, "JT64"), kDensity1);
-  EXPECT_EQ(printer.queries(), (Queries{P, C, P, P, C, P}));
-  EXPECT_NEAR(printer.now(), 1.1 + 1 + 1.1 + 1.8, 1e-9);
-}
-
-TEST_F(WaitTest, ModelsWithoutAWaitSendNoQuery) {
-  for (int model : {22, 23, 302, 400}) {
-    startPage(model, "JT6");  // not "JT64": model 302 does not wait
-    EXPECT_TRUE(printer.queries().empty()) << model;
-  }
-  EXPECT_EQ(printer.now(), 0.0);
 }
 
 struct CancelCase {
@@ -195,9 +136,8 @@ TEST_F(WaitTest, Model64519StillSendsItsOptionsWhenCancelledDuringTheWait) {
   printer.script(C, {report::coverOpen});
   cancelAtQuery(printer, 4);
   hOffset = Rotate = gray = 9;
-  EXPECT_EQ(
-      startPage(64519, "RX5K", {{"Darkness", "1"}, {"AdjustHoriaontal", "2"}, {"Rotate", "90"}}),
-      kDensity1);
+  EXPECT_EQ(startPage(64519, {{"Darkness", "1"}, {"AdjustHoriaontal", "2"}, {"Rotate", "90"}}),
+            kDensity1);
   EXPECT_EQ(printer.queries(), (Queries{I, C, C, C}));
   EXPECT_EQ(hOffset, 15);
   EXPECT_EQ(Rotate, 90);
