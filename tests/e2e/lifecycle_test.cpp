@@ -1,20 +1,18 @@
-// The job lifecycle of the real filter program under the printer emulator: the end of an empty
-// job on the models that wait for an idle printer, and the progress lines of a job read from
-// standard input. (Start failures, the job-level bytes of an empty job and the Chinese trailer
-// are shown by the emulator's filter-run tests; SIGTERM at every moment by the reliability
-// trials.)
+// The job lifecycle of the real filter program under the printer emulator: start failures,
+// empty jobs, cancellation, progress lines (of a job read from standard input) and the language
+// of the messages.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 
 #include "e2e_support.h"
 
+using e2e::bytes;
 using runtest::FilterRunOptions;
 using runtest::runFilter;
 
 namespace {
-
-const char kTrailer[] = "INFO: Printed data has been sent\n";
 
 std::string modelPpd(int model) {
   ppdtest::TestPpd ppd;
@@ -24,28 +22,81 @@ std::string modelPpd(int model) {
   return path;
 }
 
-TEST(Lifecycle, EmptyRasterOnIdleWaitingModelsEndsWithIdleQueriesAndStatusOne) {
-  std::string empty = e2e::scratchDir() + "/empty.ras";  // not even the raster's sync word
-  std::ofstream{empty};
-  for (int model : {831, 64519}) {
-    SCOPED_TRACE(model);
+std::vector<rastertest::RasterPage> whitePages(int count) {
+  return std::vector(count, rastertest::whitePage(rastertest::rasterHeader(64, 40)));
+}
+
+// Not even the raster's sync word.
+std::string emptyFile() {
+  std::string path = e2e::scratchDir() + "/empty.ras";
+  std::ofstream{path};
+  return path;
+}
+
+const char kTrailer[] = "INFO: Printed data has been sent\n";
+
+TEST(Lifecycle, StartFailuresGiveTheirMessageAndExitStatus) {
+  FilterRunOptions o;
+  o.ppd = modelPpd(22);
+
+  o.emulatorArgs = {"--argv", "1", "--argv", "user"};
+  auto wrongCount = runFilter(o);
+  EXPECT_EQ(wrongCount.exitStatus, 1);
+  EXPECT_EQ(wrongCount.filterStderr, "DEBUG:mytest：entry main\n");
+
+  o.emulatorArgs = {"--argv", "1", "--argv", "u", "--argv", "t",
+                    "--argv", "1", "--argv", "",  "--argv", "/nonexistent/job.ras"};
+  auto noRaster = runFilter(o);
+  EXPECT_EQ(noRaster.exitStatus, 1);
+  EXPECT_NE(noRaster.filterStderr.find("ERROR"), std::string::npos);
+  EXPECT_NE(noRaster.filterStderr.find("Unable to open raster file"), std::string::npos);
+  EXPECT_TRUE(noRaster.printerStream.empty());
+
+  o.emulatorArgs = {};
+  o.env = {"PPD=/nonexistent/printer.ppd"};
+  o.raster = e2e::rasterFile(whitePages(1));
+  auto noPpd = runFilter(o);
+  EXPECT_EQ(noPpd.exitStatus, 1);
+  EXPECT_NE(noPpd.filterStderr.find("DEBUG: "), std::string::npos);
+  EXPECT_NE(noPpd.filterStderr.find(" on line "), std::string::npos);
+  EXPECT_EQ(noPpd.filterStderr.find(kTrailer), std::string::npos);
+}
+
+struct EmptyJobCase {
+  int model;
+  std::string printerBytes;  // exactly what the printer receives
+  bool idleQueries;          // the job end waits for an idle printer
+};
+
+TEST(Lifecycle, EmptyRasterEndsWithTheTrailerAndStatusOne) {
+  std::string model0Start = std::string(100, '\x1B') + "\x1B@";
+  const EmptyJobCase cases[] = {
+      {22, "", false},         {400, bytes({0x1B, 0x64, 0x02}), false},
+      {0, model0Start, false}, {32, bytes({0x1B, 'E'}), false},
+      {831, "", true},         {64519, "", true},
+  };
+  for (const EmptyJobCase &c : cases) {
+    SCOPED_TRACE(c.model);
     FilterRunOptions o;
-    o.ppd = modelPpd(model);
-    o.viaStdin = true;
-    o.raster = empty;
-    o.name = "empty-" + std::to_string(model);
+    o.ppd = modelPpd(c.model);
+    o.viaStdin = c.model != 22;  // model 22 reads it from the file
+    o.raster = emptyFile();
+    o.name = "empty-" + std::to_string(c.model);
     auto run = runFilter(o);
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_NE(run.filterStderr.find(std::string(kTrailer) + "INFO:\n"), std::string::npos);
-    EXPECT_NE(run.printerStream.find(e2e::bytes({0x1F, 0x11, 0x43})), std::string::npos);
+    if (c.idleQueries) {
+      EXPECT_NE(run.printerStream.find(bytes({0x1F, 0x11, 0x43})), std::string::npos);
+    } else {
+      EXPECT_EQ(run.printerStream, c.printerBytes);
+    }
   }
 }
 
 TEST(Lifecycle, ProgressLinesCountPagesAgainstTheAnnouncedTotal) {
   FilterRunOptions o;
   o.ppd = modelPpd(400);  // no ready wait, no pause between pages
-  o.raster =
-      e2e::rasterFile(std::vector(2, rastertest::whitePage(rastertest::rasterHeader(64, 40))));
+  o.raster = e2e::rasterFile(whitePages(2));
   o.viaStdin = true;
   // (No "media" option here: libcups 2.4.2 leaks a few bytes in cupsMarkOptions for it with
   // this test PPD, which the leak checker of the sanitizer run would report.)
@@ -68,6 +119,43 @@ TEST(Lifecycle, ProgressLinesCountPagesAgainstTheAnnouncedTotal) {
     o.name = name;
     o.jobOptions = options;
     EXPECT_NE(runFilter(o).filterStderr.find(line), std::string::npos) << line;
+  }
+}
+
+// SIGTERM at different moments: the job always ends soon with its trailer; a job that had read
+// a page header exits 0.
+TEST(Lifecycle, SigtermEndsTheJobWithinTwoSecondsWithTheTrailer) {
+  struct Moment {
+    const char *name;
+    std::vector<std::string> args;
+    int expectedStatus;
+  };
+  const Moment moments[] = {
+      // Model 21 waits for paper that never comes.
+      {"waiting-for-paper", {"--paper-missing", "1000000", "--sigterm-after-ms", "1500"}, 0},
+      // Model 22 pauses 3 s before page 2.
+      {"between-pages", {"--sigterm-at-page", "1"}, 0},
+      {"soon-after-start", {"--sigterm-after-ms", "300"}, -1},
+  };
+  for (const Moment &m : moments) {
+    SCOPED_TRACE(m.name);
+    FilterRunOptions o;
+    o.ppd = modelPpd(std::string(m.name) == "waiting-for-paper" ? 21 : 22);
+    o.raster = e2e::rasterFile(whitePages(3), std::string(m.name) + ".ras");
+    o.emulatorArgs = m.args;
+    o.name = m.name;
+    auto start = std::chrono::steady_clock::now();
+    auto run = runFilter(o);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (m.expectedStatus >= 0) {
+      EXPECT_EQ(run.exitStatus, m.expectedStatus) << run.filterStderr;
+    }
+    EXPECT_TRUE(run.exitStatus == 0 || run.exitStatus == 1) << run.exitStatus;
+    EXPECT_NE(run.filterStderr.find(kTrailer), std::string::npos) << run.filterStderr;
+    EXPECT_EQ(run.filterStderr.find("PAGE: 3 1\n"), std::string::npos);
+    EXPECT_TRUE(run.error.empty()) << run.error;
+    EXPECT_LT(seconds, 4.5);  // the SIGTERM delay plus at most 2 s, plus process start-up
   }
 }
 

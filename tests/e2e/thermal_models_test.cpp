@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "e2e_support.h"
 #include "reference_page.h"
@@ -31,7 +32,7 @@ PagePlan cardPage(std::vector<std::string> wire) {
 
 struct ThermalCase {
   std::string name;
-  std::string ppd;         // a PPD of the project
+  std::string ppd;         // a PPD of the project (unless testPpd)
   std::string jobOptions;  // marks the PPD's options
   std::vector<std::string> emulatorArgs;
   std::vector<PagePlan> pages;
@@ -44,6 +45,7 @@ struct ThermalCase {
   // filter's 0.1 s drain time-out lets later bytes overtake a drain in its log: for such cases
   // the order of the drains is not compared.
   bool drainsUnordered = false;
+  std::optional<ppdtest::TestPpd> testPpd = {};  // instead of the project PPD
 };
 
 std::vector<std::string> withoutDrains(std::vector<std::string> items) {
@@ -88,6 +90,31 @@ std::vector<ThermalCase> thermalCases() {
       {{"A4", 0, 1678, 40, 807, 0, joined({{density(2)}, transmission(true, true, 1678, 40)})},
        cardPage(joined({{density(2)}, transmission(true, true, 64, 40)}))},
       {0, 3.0}, {}, {"density dis 1\n"}));
+
+  // The project's PPD offers no choice 3 for this model; a test PPD does.
+  cases.push_back(ThermalCase("Model22DarknessThreeSendsNothing", "", "", {},
+                              {cardPage(transmission(true, true, 64, 40))}, {}, {},
+                              {"density dis 3\n"}));
+  cases.back().testPpd = ppdtest::TestPpd();
+  cases.back().testPpd->options = {{"Darkness", {"Default", "0", "1", "2", "3"}, "3"}};
+
+  // An unknown media-tracking choice leaves the mode byte as the last page patched it.
+  ppdtest::TestPpd ppd23;
+  ppd23.modelNumber = 23;
+  ppd23.options = {
+      {"Darkness", {"Default", "0", "1", "2", "3"}, "0"},
+      {"zeMediaTracking", {"Default", "Gap", "Continuous", "BLine", "Fanfold"}, "Fanfold"},
+      {"PrintMode", {"1", "2", "3"}, "3"}};
+  auto setup23 = [](int paper) {
+    return std::vector<std::string>{density(1), hex({0x1F, 0x11, 0x0B}), printMode(3),
+                                    paperSize(paper)};
+  };
+  cases.push_back(ThermalCase(
+      "Model23UnknownTrackingKeepsTheForcedByte", "", "", {},
+      {{"A5", 0, 1182, 40, 559, 0, joined({setup23(3), transmission(true, true, 1182, 40)})},
+       {"A4", 0, 1678, 40, 807, 0, joined({setup23(0), transmission(true, true, 1678, 40)})}},
+      {0, 3.0}, {}, {"PrintMode is 3\n"}));
+  cases.back().testPpd = ppd23;
 
   cases.push_back(
       ThermalCase("Model23DefaultsSendOnlyModeAndPaper", "rx5k-23.ppd", "", {},
@@ -150,6 +177,14 @@ std::vector<ThermalCase> thermalCases() {
                     joined({asked({P, P}), {antiWrinkle(2)}, transmission(true, false, 64, 281)})}},
                   {2.6}));
 
+  cases.push_back(ThermalCase("Model590314HQ31HasNoFiller", "rx5k-590314-hq31.ppd", "Darkness=2",
+                              {},
+                              {{"w64h40", 100, 64, 281, 0, 63,
+                                joined({asked({P, P}),
+                                        {antiWrinkle(2), density(4), kDrain},
+                                        transmission(false, false, 64, 281)})}},
+                              {2.6}));
+
   // Page 2 first waits for the printed sheet to leave (one "no paper" answer, the emulator's
   // sheet gap), then for paper and a closed cover; the job ends with an idle query.
   std::vector<std::string> setup831{antiWrinkle(1), density(4), kDrain};
@@ -177,6 +212,17 @@ std::vector<ThermalCase> thermalCases() {
                         {hex({0x1B, 0x64, 0x01})}}))},
       {1.0, 1.0}, joined({{hex({0x1B, 0x64, 0x02})}, asked({I})})));
 
+  // "Default" media tracking on a custom size still sends continuous tracking. Hardware 1.0.4
+  // is too old for the idle query: once it has been reported, the idle wait is a cover query.
+  auto page64519 = [&](const std::string &idleWait) {
+    return cardPage(joined({asked({idleWait, C, P, C, P}),
+                            {hex({0x1F, 0x11, 0x0B})},
+                            transmission(false, false, 64, 40),
+                            {hex({0x1B, 0x64, 0x01})}}));
+  };
+  cases.push_back(ThermalCase("Model64519DefaultTrackingOnCustomSizeOldHardware", "rx5k-64519.ppd",
+                              "", {"--hardver", "1.0.4"}, {page64519(I), page64519(C)}, {1.0, 1.0},
+                              joined({{hex({0x1B, 0x64, 0x02})}, asked({C})})));
   return cases;
 }
 
@@ -194,6 +240,10 @@ TEST_P(ThermalModel, SendsTheExpectedStreamAndPages) {
 
   runtest::FilterRunOptions o;
   o.ppd = projectPpd(c.ppd);
+  if (c.testPpd) {
+    o.ppd = scratchDir() + "/printer.ppd";
+    ASSERT_TRUE(ppdtest::writeTestPpd(o.ppd, *c.testPpd));
+  }
   o.raster = rasterFile(pages);
   o.jobOptions = c.jobOptions;
   o.emulatorArgs = c.emulatorArgs;
