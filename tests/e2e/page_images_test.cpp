@@ -93,8 +93,8 @@ std::vector<ImageCase> toneCases() {
   };
 }
 
-// The placement arithmetic of every model and size is pinned by the geometry unit tests; these
-// show the turn, the offsets and the placement composed in the filter's order.
+// The turn, the offsets and the placement composed in the filter's order, with the model name,
+// the page size and the imaging box taken from the PPD and the raster header.
 std::vector<ImageCase> geometryCases() {
   std::vector<ImageCase> cases;
   // 61 dots wide: after the turn the three pad columns are on the left; widened to 210 mm
@@ -117,6 +117,24 @@ std::vector<ImageCase> geometryCases() {
                    testCard(1296, 16, "w1296h16"),
                    [](const RasterPage &p) {
                      return shifted(placed(halfTurn(toned(p)), 1280, 16, 0, 0), 7, 0);
+                   },
+                   kTurned});
+  // "VN2W" on a size that is not a tattoo size: lowered by the page's top margin, (200 - 190)
+  // points = 28 rows, on a page of 200 points = 563 rows.
+  RasterPage margin = testCard(64, 40, "w64h40", 200);
+  margin.header.cupsImagingBBox[3] = 190;
+  cases.push_back({"Model590314VN2WLowersByTheTopMargin", "rx5k-590314-vn2w.ppd",
+                   "Rotate=1 AdjustVertical=1", margin,
+                   [](const RasterPage &p) {
+                     return placed(shifted(halfTurn(toned(p)), 0, 7), 64, 563, 0, 28);
+                   },
+                   kTurned});
+  // Continuous media on Letter: 11 inches (2233 rows), the picture at the top.
+  cases.push_back({"Model64519LengthensLetterOnContinuousMedia", "rx5k-64519.ppd",
+                   "zeMediaTracking=Continuous Rotate=1 AdjustHoriaontal=-2 AdjustVertical=1",
+                   testCard(64, 40, "Letter"),
+                   [](const RasterPage &p) {
+                     return placed(shifted(halfTurn(toned(p)), -15, 7), 64, 2233, 0, 0);
                    },
                    kTurned});
   // A tattoo size: 297 mm (2373 rows); the picture lowered by the top margin, (842 - 800)
