@@ -1,7 +1,6 @@
-// Scratch files and PPDs for the end-to-end tests.
+// Raster files, PPDs and the thermal wire for the end-to-end tests.
 #include "e2e_support.h"
 
-#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -9,16 +8,8 @@
 
 namespace e2e {
 
-std::string scratchDir() {
-  const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string dir =
-      std::string(RX5K_BUILD_DIR) + "/test-scratch/" + info->test_suite_name() + "." + info->name();
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
 std::string rasterFile(const std::vector<rastertest::RasterPage> &pages, const std::string &name) {
-  std::string path = scratchDir() + "/" + name;
+  std::string path = runtest::testFilePath(name);
   EXPECT_TRUE(rastertest::writeRasterFile(path, pages)) << path;
   return path;
 }

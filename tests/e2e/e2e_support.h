@@ -1,4 +1,5 @@
-// Shared pieces of the end-to-end tests: scratch files per test and the project's PPDs.
+// Shared pieces of the end-to-end tests: raster files, the project's PPDs, test cards and the
+// thermal wire as the printer received it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,9 +13,7 @@
 
 namespace e2e {
 
-// A scratch folder of the current test under the build tree.
-std::string scratchDir();
-// Writes pages to a raster file in the scratch folder and returns its path.
+// Writes pages to a raster file of the current test (runtest::testFilePath) and returns its path.
 std::string rasterFile(const std::vector<rastertest::RasterPage> &pages,
                        const std::string &name = "job.ras");
 // A project PPD compiled by the build (build/ppd/NAME).

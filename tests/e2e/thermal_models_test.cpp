@@ -116,11 +116,6 @@ std::vector<ThermalCase> thermalCases() {
       {0, 3.0}, {}, {"PrintMode is 3\n"}));
   cases.back().testPpd = ppd23;
 
-  cases.push_back(
-      ThermalCase("Model23DefaultsSendOnlyModeAndPaper", "rx5k-23.ppd", "", {},
-                  {{"Letter", 0, 1726, 40, 831, 0,
-                    joined({{printMode(2), paperSize(4)}, transmission(true, true, 1726, 40)})}}));
-
   // The second page's size has no paper code: the first page's code stays.
   cases.push_back(ThermalCase(
       "Model302PaperCodePersists", "rx5k-302.ppd", "zeMediaTracking=BLine PrintMode=1 Darkness=2",
@@ -241,7 +236,7 @@ TEST_P(ThermalModel, SendsTheExpectedStreamAndPages) {
   runtest::FilterRunOptions o;
   o.ppd = projectPpd(c.ppd);
   if (c.testPpd) {
-    o.ppd = scratchDir() + "/printer.ppd";
+    o.ppd = runtest::testFilePath("printer.ppd");
     ASSERT_TRUE(ppdtest::writeTestPpd(o.ppd, *c.testPpd));
   }
   o.raster = rasterFile(pages);
@@ -286,33 +281,5 @@ INSTANTIATE_TEST_SUITE_P(Models, ThermalModel, ::testing::ValuesIn(thermalCases(
                          [](const ::testing::TestParamInfo<ThermalCase> &info) {
                            return info.param.name;
                          });
-
-// A SIGTERM while the page set-up waits for a cover that stays open: nothing of the page
-// reaches the wire, only the wait's own queries and, as model 64519's wait does not end its
-// set-up, the set-up commands; the job ends with its trailer and status 0. (The other models'
-// waits under a cancel are shown by the thermal unit tests and the reliability trials.)
-TEST(CancelDuringWait, Model64519SendsItsSetUpButNothingOfThePage) {
-  runtest::FilterRunOptions o;
-  o.ppd = projectPpd("rx5k-64519.ppd");
-  o.raster = rasterFile({testCard(64, 40, "A4"), testCard(64, 40, "A4")});
-  o.jobOptions = "zeMediaTracking=Gap Darkness=0";
-  o.emulatorArgs = {"--cover-open", "1000000", "--sigterm-after-ms", "1500"};
-  runtest::FilterRun run = runtest::runFilter(o);
-  ASSERT_TRUE(run.error.empty()) << run.error;
-  EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_NE(run.filterStderr.find("INFO: Printed data has been sent\n"), std::string::npos);
-  EXPECT_EQ(run.filterStderr.find("PAGE: 2 1\n"), std::string::npos);
-  EXPECT_TRUE(run.pages.empty());
-
-  std::vector<std::string> wire = wireTexts(run);
-  size_t queries = 0;
-  while (queries + 1 < wire.size() && wire[queries + 1] == kDrain &&
-         (wire[queries] == kIdleQuery || wire[queries] == kCoverQuery))
-    queries += 2;
-  EXPECT_GE(queries, 4u) << run.printerLog;  // two queries or more
-  std::vector<std::string> rest(wire.begin() + static_cast<long>(queries), wire.end());
-  EXPECT_EQ(rest, (std::vector<std::string>{hex({0x1F, 0x11, 0x0A}), density(1)}))
-      << run.printerLog;
-}
 
 }  // namespace
