@@ -36,33 +36,30 @@ double logTime(const std::string &log, const std::string &text) {
 // Runs `trials` jobs over the models in turn, each with a SIGTERM at a random moment, four at a
 // time, and checks every run.
 void runTrials(const std::vector<ModelJob> &models, int trials, unsigned seed) {
+  std::vector<std::string> ppds, rasters;
+  for (const ModelJob &m : models) {
+    ppds.push_back(reliability::modelPpd(m.model));
+    rastertest::RasterPage checkers = rastertest::pageFromGenerator(
+        rastertest::rasterHeader(m.width, m.height), [](unsigned x, unsigned y) {
+          return static_cast<unsigned char>((x / 8 + y / 8) % 2 ? 0 : 255);
+        });
+    rasters.push_back(reliability::rasterFile("job-" + std::to_string(rasters.size()) + ".ras",
+                                              std::vector(static_cast<size_t>(m.pages), checkers)));
+  }
   std::mt19937 random(seed);
   std::vector<FilterRunOptions> jobs;
   std::vector<std::string> names;
   for (int i = 0; i < trials; i++) {
-    const ModelJob &m = models[static_cast<size_t>(i) % models.size()];
-    int moment = std::uniform_int_distribution<int>(200, m.latestMs)(random);
-    std::string tag = std::to_string(m.model) + "-" + std::to_string(m.pages);
-    std::string raster = reliability::scratchDir() + "/job-" + tag + ".ras";
-    std::string ppd = reliability::scratchDir() + "/model" + std::to_string(m.model) + ".ppd";
-    if (i < static_cast<int>(models.size())) {
-      std::vector<rastertest::RasterPage> pages;
-      for (int p = 0; p < m.pages; p++)
-        pages.push_back(rastertest::pageFromGenerator(
-            rastertest::rasterHeader(m.width, m.height), [](unsigned x, unsigned y) {
-              return static_cast<unsigned char>((x / 8 + y / 8) % 2 ? 0 : 255);
-            }));
-      ASSERT_TRUE(reliability::writeRawRaster(raster, pages));
-      ppd = reliability::modelPpd(m.model);
-    }
+    size_t k = static_cast<size_t>(i) % models.size();
+    int moment = std::uniform_int_distribution<int>(200, models[k].latestMs)(random);
     FilterRunOptions o;
-    o.ppd = ppd;
-    o.raster = raster;
+    o.ppd = ppds[k];
+    o.raster = rasters[k];
     o.emulatorArgs = {"--sigterm-after-ms", std::to_string(moment)};
     o.timeoutSeconds = 60;
     o.name = "cancel-" + std::to_string(seed) + "-" + std::to_string(i);
     jobs.push_back(o);
-    names.push_back("model " + std::to_string(m.model) + ", SIGTERM after " +
+    names.push_back("model " + std::to_string(models[k].model) + ", SIGTERM after " +
                     std::to_string(moment) + " ms (" + o.name + ")");
   }
   std::vector<FilterRun> runs = reliability::runInParallel(jobs);

@@ -16,10 +16,8 @@ namespace {
 const char kTrailer[] = "INFO: Printed data has been sent\n";
 
 std::string rasterOf(int pages, unsigned width = 64, unsigned height = 24) {
-  std::vector<rastertest::RasterPage> list(static_cast<size_t>(pages), plainPage(width, height, 0));
-  std::string path = scratchDir() + "/job-" + std::to_string(pages) + ".ras";
-  EXPECT_TRUE(writeRawRaster(path, list));
-  return path;
+  return rasterFile("job-" + std::to_string(pages) + ".ras",
+                    std::vector(static_cast<size_t>(pages), blackPage(width, height)));
 }
 
 // Ended by itself (no signal, no time-out), with the trailer and no sanitizer report.

@@ -1,5 +1,5 @@
 // Hostile input from whoever submits a job: inconsistent or absurd raster headers, rasters cut
-// short, pages beyond the memory ceiling or the address space, and option values at and beyond
+// short, a page beyond the address space, and option values at and beyond
 // the int range. Every run must end with a defined result: no crash, no sanitizer report, the
 // trailer written, and a printer stream that parses to its end.
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <limits>
 
 #include "reliability_support.h"
@@ -22,36 +21,29 @@ namespace {
 
 const char kTrailer[] = "INFO: Printed data has been sent\n";
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
-const float kInf = std::numeric_limits<float>::infinity();
 const float kHuge = std::numeric_limits<float>::max();
-
-using Mutation = std::function<void(cups_page_header2_t &)>;
 
 struct HeaderCase {
   const char *name;
-  Mutation mutate;
+  void (*mutate)(cups_page_header2_t &);
 };
 
+// Writes the pages as an uncompressed raster with their headers byte for byte (libcups's writer
+// would recompute some fields), each with rowsToWrite rows of its pixels (-1: every whole row).
 std::string rawRaster(const std::string &name, const std::vector<RasterPage> &pages) {
-  std::string path = scratchDir() + "/" + name + ".ras";
-  EXPECT_TRUE(writeRawRaster(path, pages)) << path;
+  std::string path = runtest::testFilePath(name + ".ras");
+  FILE *f = std::fopen(path.c_str(), "wb");
+  const unsigned sync = CUPS_RASTER_SYNC;  // native byte order
+  bool ok = f && std::fwrite(&sync, sizeof sync, 1, f) == 1;
+  for (const RasterPage &page : pages) {
+    size_t bytes = page.pixels.size();
+    if (page.rowsToWrite >= 0)
+      bytes = std::min(bytes, size_t{page.header.cupsBytesPerLine} * size_t(page.rowsToWrite));
+    ok = ok && std::fwrite(&page.header, sizeof page.header, 1, f) == 1 &&
+         (bytes == 0 || std::fwrite(page.pixels.data(), 1, bytes, f) == bytes);
+  }
+  EXPECT_TRUE(f && std::fclose(f) == 0 && ok) << path;
   return path;
-}
-
-// A black page, then the hostile page (at most a few rows of data follow its header).
-std::vector<RasterPage> goodThenHostile(const Mutation &mutate) {
-  RasterPage good = plainPage(64, 24, 0);
-  RasterPage bad = plainPage(64, 24, 0);
-  mutate(bad.header);
-  bad.rowsToWrite = 4;
-  return {good, bad};
-}
-
-// The hostile page alone.
-std::vector<RasterPage> hostileOnly(const Mutation &mutate) {
-  RasterPage page = plainPage(64, 24, 0);
-  mutate(page.header);
-  return {page};
 }
 
 // What every run must show, whatever the input.
@@ -76,17 +68,21 @@ FilterRunOptions job(const std::string &ppd, const std::string &raster, const st
 }
 
 // Every header case on every model, four jobs at a time, each run with the defined end; the
-// jobs are named "case-model".
+// jobs are named "case-model". The hostile page is black; after a good black page only a few
+// rows of its data follow its header.
 std::vector<FilterRun> runOnModels(const std::vector<HeaderCase> &cases,
-                                   const std::vector<int> &models,
-                                   std::vector<RasterPage> (*pagesFor)(const Mutation &),
+                                   const std::vector<int> &models, bool afterAGoodPage,
                                    std::vector<std::string> &names) {
   std::vector<FilterRunOptions> jobs;
   for (int model : models) {
     std::string ppd = modelPpd(model);
     for (const HeaderCase &c : cases) {
+      RasterPage bad = blackPage(64, 24);
+      c.mutate(bad.header);
+      std::vector<RasterPage> pages{bad};
+      if (afterAGoodPage) bad.rowsToWrite = 4, pages = {blackPage(64, 24), bad};
       names.push_back(std::string(c.name) + "-" + std::to_string(model));
-      jobs.push_back(job(ppd, rawRaster(names.back(), pagesFor(c.mutate)), names.back()));
+      jobs.push_back(job(ppd, rawRaster(names.back(), pages), names.back()));
     }
   }
   std::vector<FilterRun> runs = runInParallel(jobs);
@@ -94,8 +90,9 @@ std::vector<FilterRun> runOnModels(const std::vector<HeaderCase> &cases,
   return runs;
 }
 
-// Headers the capture cannot read: the page is refused with one "ERROR:" line naming it, the
-// job ends after page 1 with status 1, and nothing of page 2 reaches the printer.
+// Headers the capture cannot read, or whose sizes and resolutions no arithmetic can use: the
+// page is refused with one "ERROR:" line naming it, the job ends after page 1 with status 1,
+// and nothing of page 2 reaches the printer.
 TEST(HostileHeaders, InconsistentPagesAreRefusedWithAnErrorLine) {
   const std::vector<HeaderCase> cases = {
       {"width-zero", [](auto &h) { h.cupsWidth = 0; }},
@@ -105,7 +102,6 @@ TEST(HostileHeaders, InconsistentPagesAreRefusedWithAnErrorLine) {
          h.cupsHeight = 100000000u;
          h.cupsBytesPerLine = 300000000u;
        }},
-      {"absurd-height", [](auto &h) { h.cupsHeight = 4000000000u; }},
       {"row-too-short-for-width", [](auto &h) { h.cupsBytesPerLine = 30; }},
       {"cmyk",
        [](auto &h) {
@@ -114,21 +110,6 @@ TEST(HostileHeaders, InconsistentPagesAreRefusedWithAnErrorLine) {
          h.cupsNumColors = 4;
          h.cupsBytesPerLine = h.cupsWidth * 4;
        }},
-      {"sixteen-bit",
-       [](auto &h) {
-         h.cupsBitsPerColor = 16;
-         h.cupsBitsPerPixel = 48;
-         h.cupsBytesPerLine = h.cupsWidth * 6;
-       }},
-      {"one-bit",
-       [](auto &h) {
-         h.cupsColorSpace = CUPS_CSPACE_K;
-         h.cupsBitsPerColor = 1;
-         h.cupsBitsPerPixel = 1;
-         h.cupsNumColors = 1;
-         h.cupsBytesPerLine = (h.cupsWidth + 7) / 8;
-       }},
-      {"banded", [](auto &h) { h.cupsColorOrder = CUPS_ORDER_BANDED; }},
       {"colour-space-no-enum-holds",
        [](auto &h) {
          unsigned junk = 0xFFFFFFF0u;
@@ -139,11 +120,22 @@ TEST(HostileHeaders, InconsistentPagesAreRefusedWithAnErrorLine) {
        [](auto &h) { std::memset(h.cupsString[15], 'y', sizeof h.cupsString[15]); }},
       {"size-name-unterminated",
        [](auto &h) { std::memset(h.cupsPageSizeName, 'A', sizeof h.cupsPageSizeName); }},
-      {"media-type-unterminated",
-       [](auto &h) { std::memset(h.MediaType, 'x', sizeof h.MediaType); }},
+      {"nan-sizes",
+       [](auto &h) {
+         h.cupsPageSize[0] = h.cupsPageSize[1] = kNaN;
+         for (float &f : h.cupsImagingBBox) f = kNaN;
+       }},
+      {"huge-sizes",
+       [](auto &h) {
+         h.cupsPageSize[0] = h.cupsPageSize[1] = kHuge;
+         h.cupsImagingBBox[1] = -kHuge;
+         h.cupsImagingBBox[3] = kHuge;
+         h.PageSize[0] = h.PageSize[1] = 4000000000u;
+       }},
+      {"zero-resolution", [](auto &h) { h.HWResolution[0] = h.HWResolution[1] = 0; }},
   };
   std::vector<std::string> names;
-  std::vector<FilterRun> runs = runOnModels(cases, {400, 18}, goodThenHostile, names);
+  std::vector<FilterRun> runs = runOnModels(cases, {400, 18}, true, names);
   for (size_t i = 0; i < runs.size(); i++) {
     SCOPED_TRACE(names[i]);
     EXPECT_EQ(runs[i].exitStatus, 1);
@@ -153,40 +145,16 @@ TEST(HostileHeaders, InconsistentPagesAreRefusedWithAnErrorLine) {
     EXPECT_EQ(runs[i].pages.size(), 1u) << runs[i].emulatorStdout;
   }
   std::printf(
-      "hostile: %zu inconsistent headers (%zu kinds x models 400, 18): page refused with "
+      "hostile: %zu inconsistent, non-finite or absurd headers (%zu kinds x models 400, 18): "
+      "page refused with "
       "\"ERROR: Page 2: ...\", earlier page printed, exit 1\n",
       runs.size(), cases.size());
 }
 
-// Floating-point and enum fields with values no raster producer writes: the job still ends in a
-// defined way on every model whose geometry or page set-up reads them.
-TEST(HostileHeaders, NonFiniteAndOutOfRangeFieldsNeverCrash) {
+// Enum and count fields with values no raster producer writes: the job still ends in a defined
+// way on every model whose page set-up or commands read them.
+TEST(HostileHeaders, OutOfRangeEnumsAndCountsNeverCrash) {
   const std::vector<HeaderCase> cases = {
-      {"nan-sizes",
-       [](auto &h) {
-         h.cupsPageSize[0] = h.cupsPageSize[1] = kNaN;
-         for (float &f : h.cupsImagingBBox) f = kNaN;
-       }},
-      {"infinite-sizes",
-       [](auto &h) {
-         h.cupsPageSize[0] = h.cupsPageSize[1] = kInf;
-         h.cupsImagingBBox[1] = -kInf;
-         h.cupsImagingBBox[3] = kInf;
-       }},
-      {"huge-sizes",
-       [](auto &h) {
-         h.cupsPageSize[0] = h.cupsPageSize[1] = kHuge;
-         h.cupsImagingBBox[1] = -kHuge;
-         h.cupsImagingBBox[3] = kHuge;
-         h.PageSize[0] = h.PageSize[1] = 4000000000u;
-       }},
-      {"negative-sizes",
-       [](auto &h) {
-         h.cupsPageSize[1] = -1e6f;
-         h.cupsImagingBBox[3] = -5e5f;
-       }},
-      {"zero-resolution", [](auto &h) { h.HWResolution[0] = h.HWResolution[1] = 0; }},
-      {"huge-resolution", [](auto &h) { h.HWResolution[0] = h.HWResolution[1] = 4000000000u; }},
       {"enums-out-of-range",
        [](auto &h) {
          unsigned junk = 0xFFFFFFF0u;
@@ -203,25 +171,24 @@ TEST(HostileHeaders, NonFiniteAndOutOfRangeFieldsNeverCrash) {
          h.cupsRowCount = h.cupsRowFeed = h.cupsRowStep = 0xFFFFFFFFu;
        }},
   };
-  // The thermal models whose geometry uses the page length or a fixed paper, and the label
-  // languages that turn page lengths, resolutions and counts into commands.
+  // Thermal models, whose page set-up logs every field, and the label languages that turn counts
+  // and media fields into commands.
   std::vector<std::string> names;
   std::vector<FilterRun> runs =
-      runOnModels(cases, {613207, 590314, 302, 22, 0, 17, 19, 32}, hostileOnly, names);
+      runOnModels(cases, {613207, 590314, 302, 22, 0, 17, 19, 32}, false, names);
   std::printf(
-      "hostile: %zu headers with non-finite, huge or out-of-range fields (%zu kinds x 8 "
-      "models): defined end, no sanitizer report\n",
+      "hostile: %zu headers with out-of-range enums and counts (%zu kinds x 8 models): defined "
+      "end, no sanitizer report\n",
       runs.size(), cases.size());
 }
 
 // A raster cut off inside a page prints the rows that arrived; the missing rows are white. One
 // cut inside the next header ends the job after the pages that were whole.
 TEST(HostileHeaders, TruncatedRasterPrintsWhatArrived) {
-  RasterPage first = plainPage(64, 40, 0);
+  RasterPage first = blackPage(64, 40);
   first.rowsToWrite = 10;
   std::string cutInRows = rawRaster("cut-in-rows", {first});
-  std::string cutInHeader =
-      rawRaster("cut-in-header", {plainPage(64, 40, 0), plainPage(64, 40, 0)});
+  std::string cutInHeader = rawRaster("cut-in-header", {blackPage(64, 40), blackPage(64, 40)});
   ASSERT_TRUE(rastertest::truncateFile(cutInHeader,
                                        4 + 2 * sizeof(cups_page_header2_t) + 64 * 3 * 40 - 900));
   std::string ppd = modelPpd(400);
@@ -246,32 +213,19 @@ TEST(HostileHeaders, TruncatedRasterPrintsWhatArrived) {
       "printed, the rest white, exit 0\n");
 }
 
-// Pages whose buffers exceed the memory ceiling, or the address space the filter may use, are
-// refused like inconsistent ones.
+// A page that passes a raised memory ceiling but not the filter's address space: the allocation
+// itself fails, and the page is refused like an inconsistent one. (The ceiling alone is the
+// header checks' business, pinned by their unit tests.)
 TEST(HostileHeaders, PagesBeyondTheMemoryAvailableAreRefused) {
-  std::string ppd = modelPpd(400);
-  // 4000 x 4000 dots need more than an 8 MiB ceiling (a small page, placed on A4 paper, needs
-  // about 5 MiB); only a few rows are in the file.
-  RasterPage big = plainPage(64, 24, 0);
-  big.header = rastertest::rasterHeader(4000, 4000);
-  big.pixels.assign(big.header.cupsBytesPerLine * 2u, 0);
-  FilterRunOptions ceiling = job(ppd, rawRaster("ceiling", {plainPage(64, 24, 0), big}), "ceiling");
-  ceiling.env = {"RX5K_PAGE_MEMORY_LIMIT=8M"};
-  FilterRun run = runtest::runFilter(ceiling);
-  expectDefinedEnd(run, "ceiling");
-  EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_NE(run.filterStderr.find("ERROR: Page 2: "), std::string::npos) << run.filterStderr;
-  EXPECT_EQ(run.pages.size(), 1u);
-
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-  // 30000 x 30000 dots pass a raised ceiling but not a 768 MiB address space: the allocation
-  // itself fails. (The sanitizers reserve far more address space than that, hence not there.)
-  RasterPage huge = big;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' own address space reservation is larger than the limit";
+#endif
+  RasterPage huge = blackPage(64, 24);
   huge.header = rastertest::rasterHeader(30000, 30000);
   huge.pixels.assign(huge.header.cupsBytesPerLine * 2u, 0);
   DirectRunOptions direct;
-  direct.ppd = ppd;
-  direct.raster = rawRaster("address-space", {plainPage(64, 24, 0), huge});
+  direct.ppd = modelPpd(400);
+  direct.raster = rawRaster("address-space", {blackPage(64, 24), huge});
   direct.env = {"RX5K_PAGE_MEMORY_LIMIT=16G"};
   direct.addressSpaceLimit = 768ul << 20;
   DirectRunResult limited = runDirect(direct);
@@ -280,18 +234,16 @@ TEST(HostileHeaders, PagesBeyondTheMemoryAvailableAreRefused) {
   EXPECT_NE(limited.err.find("ERROR: Page 2: "), std::string::npos) << limited.err;
   EXPECT_NE(limited.err.find(kTrailer), std::string::npos);
   EXPECT_EQ(streamProblem(400, limited.out), "");
-#endif
-
   std::printf(
-      "hostile: pages beyond the memory ceiling or the address space: page refused with "
-      "\"ERROR: Page 2: ...\", exit 1\n");
+      "hostile: a page beyond the address space: page refused with \"ERROR: Page 2: ...\", "
+      "exit 1\n");
 }
 
 // Option values at and beyond the int range, from the PPD's marked choices and the job options:
 // no overflow anywhere; a black page shifted by an absurd offset leaves a white page.
 TEST(HostileOptions, NumbersBeyondTheIntRangeAreHarmless) {
-  const char *extremes[] = {"2147483647", "-2147483648", "99999999999999999999999999999999999999",
-                            "-9999999999999999999999999999999999999"};
+  // (Values beyond the range saturate to these two in the choice parsing.)
+  const char *extremes[] = {"2147483647", "-2147483648"};
   struct OptionSet {
     int model;
     std::vector<std::string> keywords;
@@ -320,10 +272,10 @@ TEST(HostileOptions, NumbersBeyondTheIntRangeAreHarmless) {
       ppd.options.push_back({k, {"0", set.value}, set.value});
     ppd.options.push_back({"ColorOption", {"Mono", "GrayScale"}, "GrayScale"});
     std::string name = "options-" + std::to_string(set.model) + "-" + std::to_string(jobs.size());
-    std::string ppdPath = scratchDir() + "/" + name + ".ppd";
+    std::string ppdPath = runtest::testFilePath(name + ".ppd");
     ASSERT_TRUE(ppdtest::writeTestPpd(ppdPath, ppd));
     // The page size on which gray mode adds 10 to the brightness offset.
-    RasterPage page = plainPage(64, 24, 0);
+    RasterPage page = blackPage(64, 24);
     std::strncpy(page.header.cupsPageSizeName, "RX5_A4", sizeof page.header.cupsPageSizeName);
     jobs.push_back(job(ppdPath, rawRaster(name, {page}), name));
     jobs.back().jobOptions = "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=" + set.value;

@@ -11,13 +11,11 @@
 namespace {
 
 reliability::DirectRunResult runPages(const std::string &ppd, int pages) {
-  std::vector<rastertest::RasterPage> list(static_cast<size_t>(pages),
-                                           reliability::plainPage(96, 32, 0));
-  std::string path = reliability::scratchDir() + "/pages-" + std::to_string(pages) + ".ras";
-  EXPECT_TRUE(reliability::writeRawRaster(path, list));
   reliability::DirectRunOptions o;
   o.ppd = ppd;
-  o.raster = path;
+  o.raster = reliability::rasterFile(
+      "pages-" + std::to_string(pages) + ".ras",
+      std::vector(static_cast<size_t>(pages), reliability::blackPage(96, 32)));
   o.timeoutSeconds = 120;
   return reliability::runDirect(o);
 }

@@ -1,4 +1,5 @@
-// Reliability test helpers: raw rasters, and the filter run directly with hand-made channels.
+// Reliability test helpers: job files, parallel runs, and the filter run directly with hand-made
+// channels.
 #include "reliability_support.h"
 
 #include <fcntl.h>
@@ -15,7 +16,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -23,54 +23,32 @@
 #include "support/run_filter.h"
 #include "support/test_ppd.h"
 
-extern char **environ;
-
 namespace reliability {
 
-std::string scratchDir() {
-  const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string dir =
-      std::string(RX5K_BUILD_DIR) + "/test-scratch/" + info->test_suite_name() + "." + info->name();
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
-std::string modelPpd(int model, const std::string &modelName) {
+std::string modelPpd(int model) {
   ppdtest::TestPpd ppd;
   ppd.modelNumber = model;
-  ppd.modelName = modelName;
-  std::string path = scratchDir() + "/model" + std::to_string(model) + ".ppd";
+  std::string path = runtest::testFilePath("model" + std::to_string(model) + ".ppd");
   EXPECT_TRUE(ppdtest::writeTestPpd(path, ppd)) << path;
   return path;
 }
 
-bool writeRawRaster(const std::string &path, const std::vector<rastertest::RasterPage> &pages) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const unsigned sync = CUPS_RASTER_SYNC;  // native byte order, uncompressed
-  bool ok = std::fwrite(&sync, sizeof sync, 1, f) == 1;
-  for (const rastertest::RasterPage &page : pages) {
-    ok = ok && std::fwrite(&page.header, sizeof page.header, 1, f) == 1;
-    size_t line = page.header.cupsBytesPerLine;
-    size_t bytes = page.pixels.size();
-    if (page.rowsToWrite >= 0)
-      bytes = std::min(bytes, line * static_cast<size_t>(page.rowsToWrite));
-    ok = ok && (bytes == 0 || std::fwrite(page.pixels.data(), 1, bytes, f) == bytes);
-  }
-  return std::fclose(f) == 0 && ok;
+std::string rasterFile(const std::string &name, const std::vector<rastertest::RasterPage> &pages) {
+  std::string path = runtest::testFilePath(name);
+  EXPECT_TRUE(rastertest::writeRasterFile(path, pages)) << path;
+  return path;
 }
 
-rastertest::RasterPage plainPage(unsigned width, unsigned height, unsigned char value) {
+rastertest::RasterPage blackPage(unsigned width, unsigned height) {
   return rastertest::pageFromGenerator(rastertest::rasterHeader(width, height),
-                                       [value](unsigned, unsigned) { return value; });
+                                       [](unsigned, unsigned) { return 0; });
 }
 
-std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterRunOptions> &jobs,
-                                              int parallel) {
+std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterRunOptions> &jobs) {
   std::vector<runtest::FilterRun> runs(jobs.size());
   std::atomic<size_t> next{0};
   std::vector<std::thread> workers;
-  for (int w = 0; w < parallel; w++) {
+  for (int w = 0; w < 4; w++) {
     workers.emplace_back([&] {
       for (size_t i = next++; i < jobs.size(); i = next++) runs[i] = runtest::runFilter(jobs[i]);
     });
@@ -138,19 +116,12 @@ long peakResidentKb(pid_t pid) {
     rlimit limit{o.addressSpaceLimit, o.addressSpaceLimit};
     setrlimit(RLIMIT_AS, &limit);
   }
-  std::vector<std::string> envStrings;
-  for (char **e = environ; *e; e++) envStrings.emplace_back(*e);
-  envStrings.push_back("PPD=" + o.ppd);
-  for (const std::string &e : o.env) envStrings.push_back(e);
-  std::vector<char *> envp;
-  for (std::string &e : envStrings) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  setenv("PPD", o.ppd.c_str(), 1);
+  for (const std::string &e : o.env) putenv(strdup(e.c_str()));
   std::string path = runtest::filterPath();
-  std::vector<std::string> args = {path, "1", "user", "title", "1", o.jobOptions, o.raster};
-  std::vector<char *> argv;
-  for (std::string &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  execve(path.c_str(), argv.data(), envp.data());
+  const char *argv[] = {path.c_str(),     "1",    "user", "title", "1", o.jobOptions.c_str(),
+                        o.raster.c_str(), nullptr};
+  execv(path.c_str(), const_cast<char *const *>(argv));
   _exit(127);
 }
 
@@ -239,7 +210,7 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
 std::string streamProblem(int model, const std::string &stream) {
   emu::PrinterSetup setup;
   setup.model = model;
-  setup.outDir = scratchDir() + "/stream-check";
+  setup.outDir = runtest::testFilePath("stream-check");
   std::unique_ptr<FILE, int (*)(FILE *)> summary(std::fopen("/dev/null", "w"), std::fclose);
   emu::EmulatedPrinter printer(setup, summary.get());
   std::string error;

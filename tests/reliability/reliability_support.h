@@ -1,7 +1,7 @@
-// Shared pieces of the reliability tests: scratch files, rasters written byte for byte (so that
-// hostile headers reach the filter as they are), and a direct run of the filter program with
-// hand-made channels (none, silent, at end of file, scripted, a backend that goes away) that
-// also measures the run's CPU time and peak memory.
+// Shared pieces of the reliability tests: the files of a job, parallel runs under the emulator,
+// and what the emulator runner cannot do: a direct run of the filter program with hand-made
+// channels (none, silent, at end of file, scripted, a backend that goes away) and an address
+// space limit, measuring the run's CPU time and peak memory.
 #pragma once
 
 #include <cups/raster.h>
@@ -14,21 +14,15 @@
 
 namespace reliability {
 
-// A scratch folder of the current test under the build tree.
-std::string scratchDir();
-// Writes a PPD for the model (default options) into the scratch folder and returns its path.
-std::string modelPpd(int model, const std::string &modelName = "RX5K");
+// Writes a PPD for the model (default options) among the current test's files; its path.
+std::string modelPpd(int model);
+// Writes the pages to the current test's file name; its path.
+std::string rasterFile(const std::string &name, const std::vector<rastertest::RasterPage> &pages);
+// An all-black page of width x height dots, 24-bit RGB at 203 dpi.
+rastertest::RasterPage blackPage(unsigned width, unsigned height);
 
-// Writes the pages to path as an uncompressed version 3 raster, headers copied byte for byte
-// (libcups's writer would recompute some fields). Each page writes rowsToWrite rows of its
-// pixels (-1: as many whole rows as the pixels hold).
-bool writeRawRaster(const std::string &path, const std::vector<rastertest::RasterPage> &pages);
-// A page of width x height dots, 24-bit RGB at 203 dpi, every dot of luminance value.
-rastertest::RasterPage plainPage(unsigned width, unsigned height, unsigned char value = 255);
-
-// Runs the jobs under the emulator, `parallel` at a time; results in the order of the jobs.
-std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterRunOptions> &jobs,
-                                              int parallel = 4);
+// Runs the jobs under the emulator, four at a time; results in the order of the jobs.
+std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterRunOptions> &jobs);
 
 // The back channel the filter finds on descriptor 3.
 enum class BackChannel {
