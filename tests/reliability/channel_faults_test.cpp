@@ -120,7 +120,7 @@ TEST(ChannelFaults, SplitAndGarbledReportsAreReadSafely) {
     DirectRunOptions o;
     o.ppd = ppd;
     o.raster = raster;
-    o.back = BackChannel::Scripted;
+    o.back = BackChannel::Silent;
     o.reports = s.reports;
     o.sigtermAfterMs = 8000;
     o.timeoutSeconds = 20;

@@ -140,10 +140,7 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
   Clock::time_point start = Clock::now();
   pid_t pid = fork();
   if (pid == 0) execFilter(o, outPipe[1], errPipe[1], backPipe[0], side[1]);
-  closeFd(outPipe[1]);
-  closeFd(errPipe[1]);
-  closeFd(backPipe[0]);
-  closeFd(side[1]);
+  for (int *childEnd : {&outPipe[1], &errPipe[1], &backPipe[0], &side[1]}) closeFd(*childEnd);
   if (o.back == BackChannel::AtEnd) closeFd(backPipe[1]);
   int out = outPipe[0], err = errPipe[0];
   fcntl(out, F_SETFL, O_NONBLOCK);
@@ -172,8 +169,7 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
     }
     if (err >= 0 && !pump(err, r.err)) closeFd(err);
     double t = secondsSince(start);
-    while (o.back == BackChannel::Scripted && nextReport < o.reports.size() &&
-           o.reports[nextReport].atMs <= t * 1000) {
+    while (nextReport < o.reports.size() && o.reports[nextReport].atMs <= t * 1000) {
       const std::string &b = o.reports[nextReport++].bytes;
       if (backPipe[1] >= 0 && write(backPipe[1], b.data(), b.size()) < 0) closeFd(backPipe[1]);
     }
@@ -194,10 +190,7 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
   // Collect what is left in the pipes (their writers are gone).
   if (out >= 0) fcntl(out, F_SETFL, 0), pump(out, r.out);
   if (err >= 0) fcntl(err, F_SETFL, 0), pump(err, r.err);
-  closeFd(out);
-  closeFd(err);
-  closeFd(backPipe[1]);
-  closeFd(side[0]);
+  for (int *fd : {&out, &err, &backPipe[1], &side[0]}) closeFd(*fd);
   if (WIFEXITED(status)) r.exitStatus = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
   auto seconds = [](const timeval &tv) {

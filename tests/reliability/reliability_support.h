@@ -26,10 +26,9 @@ std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterR
 
 // The back channel the filter finds on descriptor 3.
 enum class BackChannel {
-  None,      // descriptor 3 closed
-  Silent,    // open, nothing ever arrives
-  AtEnd,     // open, at end of file (the printer side closed)
-  Scripted,  // the bytes of `reports` arrive at their times
+  None,    // descriptor 3 closed
+  Silent,  // open, nothing arrives but the `reports`
+  AtEnd,   // open, at end of file (the printer side closed)
 };
 
 struct TimedBytes {
@@ -43,7 +42,7 @@ struct DirectRunOptions {
   std::string jobOptions;
   std::vector<std::string> env;  // NAME=VALUE
   BackChannel back = BackChannel::None;
-  std::vector<TimedBytes> reports;  // for BackChannel::Scripted
+  std::vector<TimedBytes> reports;  // for BackChannel::Silent
   bool sideChannel = false;         // descriptor 4: a socket that never answers
   // Standard output: collected, or closed by the backend after this many bytes (-1: never).
   long closeOutputAfter = -1;
