@@ -2,7 +2,8 @@
 // white threshold, the gray conversion (error diffusion), the luminance of RGB dots with the
 // brightness offset, the mirror and sketch effects, and the geometry (a turn by 180 degrees,
 // the user's offsets and the placement on the paper by model and page size). Offsets are
-// millimetres in the PPD: at 203 dpi 1 mm is 7 dots, 2 mm 15, 3 mm 23, -1 mm -7, -3 mm -23.
+// millimetres in the PPD: at 203 dpi 1 mm is 7 dots, 2 mm 15, 3 mm 23, -1 mm -7, -3 mm -23; they
+// move the picture within its own page (a placement on a page of the same size).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -96,22 +97,22 @@ std::vector<ImageCase> geometryCases() {
   cases.push_back({"Model22WidensA4", "rx5k-22.ppd",
                    "Rotate=1 AdjustHoriaontal=2 AdjustVertical=-1", testCard(61, 40, "A4"),
                    [](const RasterPage &p) {
-                     return placed(shifted(halfTurn(toned(p)), 15, -7), 1678, 40, 3 + 807, 0);
+                     return placed(placed(halfTurn(toned(p)), 64, 40, 15, -7), 1678, 40, 3 + 807,
+                                   0);
                    },
                    kTurned});
   // "RX5_A4": 300 mm long (2397 rows), the picture from row 160 - 12 mm = 64.
   cases.push_back({"Model831LengthensRX5A4", "rx5k-831.ppd",
                    "Rotate=1 AdjustHoriaontal=1 AdjustVertical=3", testCard(64, 40, "RX5_A4"),
                    [](const RasterPage &p) {
-                     return placed(shifted(halfTurn(toned(p)), 7, 23), 64, 2397, 0, 64);
+                     return placed(placed(halfTurn(toned(p)), 64, 40, 7, 23), 64, 2397, 0, 64);
                    },
                    kTurned});
-  // Turned first, then cut to 1280 dots: what was the right edge of the turned page is lost.
+  // Turned first, then cut to 1280 dots and moved 7 right: what was the right edge of the turned
+  // page is lost.
   cases.push_back({"Model400CutsTo1280Dots", "rx5k-400.ppd", "Rotate=1 AdjustHoriaontal=1",
                    testCard(1296, 16, "w1296h16"),
-                   [](const RasterPage &p) {
-                     return shifted(placed(halfTurn(toned(p)), 1280, 16, 0, 0), 7, 0);
-                   },
+                   [](const RasterPage &p) { return placed(halfTurn(toned(p)), 1280, 16, 7, 0); },
                    kTurned});
   // "VN2W" on a size that is not a tattoo size: lowered by the page's top margin, (200 - 190)
   // points = 28 rows, on a page of 200 points = 563 rows.
@@ -120,7 +121,7 @@ std::vector<ImageCase> geometryCases() {
   cases.push_back({"Model590314VN2WLowersByTheTopMargin", "rx5k-590314-vn2w.ppd",
                    "Rotate=1 AdjustVertical=1", margin,
                    [](const RasterPage &p) {
-                     return placed(shifted(halfTurn(toned(p)), 0, 7), 64, 563, 0, 28);
+                     return placed(placed(halfTurn(toned(p)), 64, 40, 0, 7), 64, 563, 0, 28);
                    },
                    kTurned});
   // Continuous media on Letter: 11 inches (2233 rows), the picture at the top.
@@ -128,7 +129,7 @@ std::vector<ImageCase> geometryCases() {
                    "zeMediaTracking=Continuous Rotate=1 AdjustHoriaontal=-2 AdjustVertical=1",
                    testCard(64, 40, "Letter"),
                    [](const RasterPage &p) {
-                     return placed(shifted(halfTurn(toned(p)), -15, 7), 64, 2233, 0, 0);
+                     return placed(placed(halfTurn(toned(p)), 64, 40, -15, 7), 64, 2233, 0, 0);
                    },
                    kTurned});
   // A tattoo size: 297 mm (2373 rows); the picture lowered by the top margin, (842 - 800)
@@ -137,7 +138,7 @@ std::vector<ImageCase> geometryCases() {
   tattoo.header.cupsImagingBBox[3] = 800;
   cases.push_back(
       {"Model21TattooLowersByTheMargin", "rx5k-21.ppd", "AdjustHoriaontal=-1", tattoo,
-       [](const RasterPage &p) { return placed(shifted(toned(p), -7, 0), 64, 2373, 0, 22); },
+       [](const RasterPage &p) { return placed(placed(toned(p), 64, 40, -7, 0), 64, 2373, 0, 22); },
        kTurned});
   // Placements that do not fit drop what falls outside the page. 1665 dots are padded to
   // 1672 (7 pad columns); widened to 1678 the picture would start at column 7 + 3 and pass the

@@ -124,10 +124,6 @@ DotImage halfTurn(const DotImage &in) {
   return out;
 }
 
-DotImage shifted(const DotImage &in, int dx, int dy) {
-  return placed(in, in.width, in.height, dx, dy);
-}
-
 DotImage placed(const DotImage &in, int width, int height, int left, int top) {
   DotImage out(width, height);
   for (int y = 0; y < in.height; y++) {

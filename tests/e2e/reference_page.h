@@ -47,9 +47,6 @@ DotImage sketch(const DotImage &in);
 // Turned by 180 degrees.
 DotImage halfTurn(const DotImage &in);
 
-// Moved right by dx and down by dy within the same size; uncovered dots are white.
-DotImage shifted(const DotImage &in, int dx, int dy);
-
 // A white page of width x height with the picture's dot (x, y) at (x + left, y + top), clipped.
 DotImage placed(const DotImage &in, int width, int height, int left, int top);
 
