@@ -48,7 +48,6 @@ void runTrials(const std::vector<ModelJob> &models, int trials, unsigned seed) {
   }
   std::mt19937 random(seed);
   std::vector<FilterRunOptions> jobs;
-  std::vector<std::string> names;
   for (int i = 0; i < trials; i++) {
     size_t k = static_cast<size_t>(i) % models.size();
     int moment = std::uniform_int_distribution<int>(200, models[k].latestMs)(random);
@@ -59,14 +58,13 @@ void runTrials(const std::vector<ModelJob> &models, int trials, unsigned seed) {
     o.timeoutSeconds = 60;
     o.name = "cancel-" + std::to_string(seed) + "-" + std::to_string(i);
     jobs.push_back(o);
-    names.push_back("model " + std::to_string(models[k].model) + ", SIGTERM after " +
-                    std::to_string(moment) + " ms (" + o.name + ")");
   }
   std::vector<FilterRun> runs = reliability::runInParallel(jobs);
   int signalled = 0, notStarted = 0;
   for (size_t i = 0; i < runs.size(); i++) {
     const FilterRun &run = runs[i];
-    SCOPED_TRACE(names[i]);
+    SCOPED_TRACE(jobs[i].ppd + ", SIGTERM after " + jobs[i].emulatorArgs[1] + " ms (" +
+                 jobs[i].name + ")");
     EXPECT_TRUE(run.error.empty()) << run.error;
     EXPECT_EQ(reliability::sanitizerReport(run.filterStderr), "");
     if (run.filterStderr.find("entry main") == std::string::npos) {

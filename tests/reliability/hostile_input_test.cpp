@@ -251,7 +251,6 @@ TEST(HostileOptions, NumbersBeyondTheIntRangeAreHarmless) {
   };
   const OptionSet models[] = {
       {400, {"AdjustHoriaontal", "AdjustVertical", "Darkness", "AdjustLight", "Rotate"}},
-      {22, {"AdjustHoriaontal", "AdjustVertical", "AdjustLight", "Rotate"}},
       {23, {"AdjustHoriaontal", "AdjustVertical", "PrintMode", "Darkness"}},
       {64519, {"AdjustHoriaontal", "AdjustVertical", "Darkness"}},
       {17, {"zePrintRate"}},
