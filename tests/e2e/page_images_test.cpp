@@ -108,12 +108,6 @@ std::vector<ImageCase> geometryCases() {
                      return placed(placed(halfTurn(toned(p)), 64, 40, 7, 23), 64, 2397, 0, 64);
                    },
                    kTurned});
-  // Turned first, then cut to 1280 dots and moved 7 right: what was the right edge of the turned
-  // page is lost.
-  cases.push_back({"Model400CutsTo1280Dots", "rx5k-400.ppd", "Rotate=1 AdjustHoriaontal=1",
-                   testCard(1296, 16, "w1296h16"),
-                   [](const RasterPage &p) { return placed(halfTurn(toned(p)), 1280, 16, 7, 0); },
-                   kTurned});
   // "VN2W" on a size that is not a tattoo size: lowered by the page's top margin, (200 - 190)
   // points = 28 rows, on a page of 200 points = 563 rows.
   RasterPage margin = testCard(64, 40, "w64h40", 200);
