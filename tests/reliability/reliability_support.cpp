@@ -147,7 +147,7 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
   fcntl(err, F_SETFL, O_NONBLOCK);
 
   size_t nextReport = 0;
-  bool sigtermSent = false;
+  bool sigtermSent = false, killed = false;
   double cueAt = -1;
   int status = 0;
   rusage usage{};
@@ -178,10 +178,7 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
       sigtermSent = true;
       cueAt = t;
     }
-    if (t > o.timeoutSeconds && !r.timedOut) {
-      kill(pid, SIGKILL);
-      r.timedOut = true;
-    }
+    if (t > o.timeoutSeconds && !killed) killed = kill(pid, SIGKILL) == 0;
     r.maxRssKb = std::max(r.maxRssKb, peakResidentKb(pid));
     exited = wait4(pid, &status, WNOHANG, &usage) == pid;
   }

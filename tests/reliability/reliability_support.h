@@ -4,8 +4,6 @@
 // space limit, measuring the run's CPU time and peak memory.
 #pragma once
 
-#include <cups/raster.h>
-
 #include <string>
 #include <vector>
 
@@ -52,9 +50,8 @@ struct DirectRunOptions {
 };
 
 struct DirectRunResult {
-  int exitStatus = -1;  // when the filter exited
-  int signal = 0;       // when a signal ended it
-  bool timedOut = false;
+  int exitStatus = -1;          // when the filter exited
+  int signal = 0;               // when a signal ended it (SIGKILL at the time-out)
   double seconds = 0;           // from the start to the exit
   double secondsAfterCue = -1;  // from the SIGTERM or the closed output to the exit
   double cpuSeconds = 0;        // user + system time of the filter
