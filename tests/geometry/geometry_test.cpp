@@ -82,7 +82,6 @@ const PlacementCase kPlacements[] = {
     {"302 Letter tall page", at(302, "Letter", 203), 1600, 2400, 0, 2399, 1726, 2400, 63, 2399, 4},
     {"831 A4 taller page", at(831, "A4", 203), 16, 2400, 3, 7, 16, 2400, 3, 7},
     {"831 RX5_A4 300 dpi", at(831, "RX5_A4", 300), 16, 3000, 0, 0, 16, 3543, 0, 18},
-    {"21 RX5_A4 last row dropped", at(21, "RX5_A4", 203), 16, 2380, 0, 2379, 16, 2397, -1, -1},
     {"831 unlisted moves up", at(831, "Custom", 203), 16, 200, 2, 95, 16, 200, 2, 0},
     {"831 unlisted top lost", at(831, "Custom", 203), 16, 200, 2, 94, 16, 200, -1, -1},
     {"831 Tattoo small margin", at(831, "MyTattooSheet", 203, 841.89f, 830), 16, 2000, 0, 0, 16,
