@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -175,14 +176,14 @@ TEST(MillimetresToDots, ClampsInsteadOfOverflowing) {
 
 // One "DEBUG: " line per field; strings quoted, arrays bracketed, unsigned fields shown as int.
 TEST_F(PageSetupTest, HeaderDumpWritesOneLinePerField) {
-  cups_page_header2_t h = pageHeader("A4", 203, 1678, 2374);
+  cups_page_header2_t h = rasterHeader(1678, 2374);
   std::strcpy(h.MediaType, "Plain");
   h.HWResolution[1] = 300;
   h.Margins[1] = 4294967295u;
   ModelNumber = 22;
   logPageHeader(&h);
   const std::string log = io.log();
-  EXPECT_EQ(log.rfind("DEBUG: StartPage...\nDEBUG: MediaClass = \"\"\n", 0), 0u);
+  EXPECT_EQ(log.rfind("DEBUG: StartPage...\nDEBUG: MediaClass = \"PwgRaster\"\n", 0), 0u);
   for (const char *line :
        {"\nDEBUG: MediaType = \"Plain\"\n", "\nDEBUG: HWResolution = [ 203 300 ]\n",
         "\nDEBUG: Margins = [ 0 -1 ]\n", "\nDEBUG: cupsWidth = 1678\nDEBUG: cupsHeight = 2374\n"})
@@ -193,7 +194,7 @@ TEST_F(PageSetupTest, HeaderDumpWritesOneLinePerField) {
 }
 
 TEST_F(PageSetupTest, HeaderStringsWithoutTerminatorStopAtTheFieldEnd) {
-  cups_page_header2_t h = pageHeader();
+  cups_page_header2_t h = rasterHeader(8, 1);
   std::memset(h.MediaClass, 'C', sizeof h.MediaClass);
   std::memset(h.cupsPageSizeName, 'P', sizeof h.cupsPageSizeName);
   std::memset(h.MediaColor, 'N', sizeof h.MediaColor);

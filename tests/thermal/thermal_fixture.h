@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -17,10 +16,13 @@
 #include "monitor/queries.h"
 #include "monitor/status.h"
 #include "support/capture.h"
+#include "support/raster_file.h"
 #include "support/scripted_channel.h"
 #include "support/test_ppd.h"
 #include "thermal/commands.h"
 #include "thermal/page_setup.h"
+
+using rastertest::rasterHeader;
 
 inline std::string bytes(std::initializer_list<unsigned char> b) {
   return std::string(b.begin(), b.end());
@@ -65,18 +67,6 @@ inline Ppd markedPpd(int modelNumber, const std::string &modelName,
   EXPECT_NE(ppd, nullptr) << text;
   if (ppd) ppdMarkDefaults(ppd.get());
   return ppd;
-}
-
-inline cups_page_header2_t pageHeader(const char *pageSizeName = "A4", unsigned dpi = 203,
-                                      unsigned width = 8, unsigned height = 1) {
-  cups_page_header2_t h;
-  std::memset(&h, 0, sizeof h);
-  std::strncpy(h.cupsPageSizeName, pageSizeName, sizeof h.cupsPageSizeName - 1);
-  h.HWResolution[0] = h.HWResolution[1] = dpi;
-  h.cupsWidth = width;
-  h.cupsHeight = height;
-  h.cupsBytesPerLine = width * 3;
-  return h;
 }
 
 // The scripted printer, plus where the stream stood at every drain.
@@ -126,7 +116,7 @@ class ThermalTest : public ::testing::Test {
                         unsigned dpi = 203) {
     ModelNumber = model;
     Ppd ppd = markedPpd(model, modelName, options);
-    cups_page_header2_t header = pageHeader(pageSize, dpi);
+    cups_page_header2_t header = rasterHeader(8, 1, dpi, rastertest::RasterColor::Rgb, pageSize);
     size_t before = io.printer().size();
     thermalStartPage(ppd.get(), &header);
     return withoutQueries(io.printer().substr(before));

@@ -90,7 +90,7 @@ class TransmissionTest : public ThermalTest {
                    TransmitResult expected = TransmitResult::Sent) {
     ModelNumber = model;
     Ppd ppd = markedPpd(model, modelName, {});
-    cups_page_header2_t header = pageHeader("A4", 203, width, height);
+    cups_page_header2_t header = rasterHeader(width, height);
     size_t size = static_cast<size_t>((width + 7) / 8) * height;
     bits = pageBits(size);
     EXPECT_EQ(transmitBitmap(ppd.get(), &header, bits.data(), size), expected);
@@ -172,7 +172,7 @@ TEST_F(TransmissionTest, SendingTheBitmapClearsTheCoverException) {
 
 TEST_F(TransmissionTest, APageTooLargeToCompressFailsBeforeAnyOutput) {
   ModelNumber = 22;
-  cups_page_header2_t header = pageHeader("A4", 203, 8, 1);
+  cups_page_header2_t header = rasterHeader(8, 1);
   unsigned char one = 0;
   EXPECT_EQ(transmitBitmap(nullptr, &header, &one, static_cast<size_t>(INT_MAX) + 1),
             TransmitResult::Failed);
