@@ -14,6 +14,7 @@
 
 #include "driver/job.h"
 #include "labels/labels.h"
+#include "support/raster_file.h"
 #include "support/test_ppd.h"
 #include "thermal/page_setup.h"
 
@@ -46,19 +47,10 @@ inline Ppd labelPpd(const std::string &jobOptions = "") {
   return ppd;
 }
 
-// A header as the raster gives it for a label page of width × height dots (RGB rows).
+// A header as the raster gives it for a label page of width × height dots (RGB rows), with a
+// row step and an advance that only the options that ask for them may use.
 inline cups_page_header2_t labelHeader(unsigned width, unsigned height) {
-  cups_page_header2_t h;
-  std::memset(&h, 0, sizeof h);
-  h.HWResolution[0] = h.HWResolution[1] = 203;
-  h.PageSize[0] = width * 72 / 203;
-  h.PageSize[1] = height * 72 / 203;
-  h.cupsWidth = width;
-  h.cupsHeight = height;
-  h.cupsBitsPerColor = 8;
-  h.cupsBitsPerPixel = 24;
-  h.cupsBytesPerLine = 3 * width;
-  h.NumCopies = 1;
+  cups_page_header2_t h = rastertest::rasterHeader(width, height);
   h.cupsRowStep = 200;
   h.AdvanceDistance = 1000;
   return h;
