@@ -143,15 +143,13 @@ class HarnessTest : public testing::Test {
     o.timeoutSeconds = 20;
     return o;
   }
-  runtest::FilterRun run(const std::string &scenario, std::vector<std::string> args = {}) {
-    return runtest::runFilter(options(scenario, std::move(args)));
-  }
   std::string ppd_;
 };
 
 TEST_F(HarnessTest, QueriesAreAnsweredBeforeTheirDrainCompletes) {
-  runtest::FilterRun r = run("queries", {"--paper-missing", "1", "--cover-open", "1",
-                                         "--idle-after", "2.5", "--hardver", "1.0.5"});
+  runtest::FilterRun r =
+      runtest::runFilter(options("queries", {"--paper-missing", "1", "--cover-open", "1",
+                                             "--idle-after", "2.5", "--hardver", "1.0.5"}));
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.exitStatus, 0) << r.emulatorStderr;
   for (const char *line :
@@ -167,7 +165,7 @@ TEST_F(HarnessTest, QueriesAreAnsweredBeforeTheirDrainCompletes) {
 }
 
 TEST_F(HarnessTest, PagesAreDecodedWrittenAndReported) {
-  runtest::FilterRun r = run("pages", {"--cancel-at-page", "2"});
+  runtest::FilterRun r = runtest::runFilter(options("pages", {"--cancel-at-page", "2"}));
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.exitStatus, 0) << r.emulatorStderr;
   ASSERT_EQ(r.pages.size(), 2u);
@@ -194,20 +192,20 @@ TEST_F(HarnessTest, PagesAreDecodedWrittenAndReported) {
 }
 
 TEST_F(HarnessTest, ExitStatusTellsStreamErrorsSignalsAndTimeouts) {
-  runtest::FilterRun garbage = run("garbage");
+  runtest::FilterRun garbage = runtest::runFilter(options("garbage"));
   EXPECT_EQ(garbage.exitStatus, 3);
   EXPECT_NE(garbage.emulatorStderr.find("offset 4: unexpected byte FF"), std::string::npos)
       << garbage.emulatorStderr;
   EXPECT_NE(garbage.printerLog.find("ERROR: offset 4: unexpected byte FF"), std::string::npos);
 
-  runtest::FilterRun truncated = run("truncated");
+  runtest::FilterRun truncated = runtest::runFilter(options("truncated"));
   EXPECT_EQ(truncated.exitStatus, 3);
   EXPECT_NE(truncated.emulatorStderr.find("offset 17: stream ends inside the data of bitmap 1"),
             std::string::npos)
       << truncated.emulatorStderr;
 
-  EXPECT_EQ(run("killed").exitStatus, 128 + SIGKILL);
-  runtest::FilterRun hung = run("hang", {"--timeout", "0.3"});
+  EXPECT_EQ(runtest::runFilter(options("killed")).exitStatus, 128 + SIGKILL);
+  runtest::FilterRun hung = runtest::runFilter(options("hang", {"--timeout", "0.3"}));
   EXPECT_EQ(hung.exitStatus, 124);
 }
 
