@@ -4,11 +4,12 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "backend_mode.h"
-#include "stream_bytes.h"
 #include "support/run_filter.h"
 
 namespace {
@@ -52,6 +53,8 @@ TEST(BackendMode, UnparseableStreamFailsTheJob) {
                        "8 user title 1 ''")
                 .first,
             1);  // CUPS_BACKEND_FAILED
-  EXPECT_NE(fileText(out + "/printer.log").find("ERROR: offset 0: unknown command 1F 11 99"),
+  std::ifstream log(out + "/printer.log");
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(log), {})
+                .find("ERROR: offset 0: unknown command 1F 11 99"),
             std::string::npos);
 }

@@ -53,18 +53,6 @@ TEST(EmulatorOptions, FullCommandLine) {
   EXPECT_EQ(emu::standardFilterArgs(o), words("1 emulator rx5k-emulator 1 Darkness=1 job.ras"));
 }
 
-TEST(EmulatorOptions, DefaultsLeaveModelChoicesToThePrinter) {
-  emu::EmulatorOptions o;
-  std::string error;
-  ASSERT_TRUE(emu::parseEmulatorArgs({"--ppd", "p.ppd"}, o, error)) << error;
-  EXPECT_EQ(o.printer.sheetGap, -1);
-  EXPECT_EQ(o.printer.idleReportMs, -1);
-  EXPECT_FALSE(o.printer.hardVer.has_value());
-  EXPECT_EQ(o.sigtermAfterMs, -1);
-  EXPECT_EQ(o.jobOptions, "");
-  EXPECT_EQ(emu::standardFilterArgs(o).size(), 5u);  // the filter reads standard input
-}
-
 TEST(EmulatorOptions, RefusesBadCommandLines) {
   for (const char *line :
        {"", "--out o", "--ppd", "--ppd p --paper-missing -1", "--ppd p --paper-missing two",
