@@ -79,8 +79,8 @@ std::vector<Model> expectedModels() {
           {"rx5k-label-32.ppd", 32, "RX5K Label 32", Darkness::Pcl, "inPrintMode", ""}};
 }
 
-// The choices the filter reads of each keyword: names it compares and whole numbers lo..hi,
-// both ends offered; zePrintRate's other choices are speeds.
+// Every keyword the filter reads, and the choices it reads: names it compares and whole numbers
+// lo..hi, both ends offered; zePrintRate's other choices are speeds.
 const std::map<std::string, std::string> kChoices = {
     {"DegreeOfBlackRecognition", "1..7"},
     {"DegreeOfGrayRecognition", "1..7"},
@@ -147,27 +147,19 @@ TEST_P(PpdFile, DeclaresModelAndFilter) {
 // filter parses (every name it compares or a number in its range), and a default among them.
 TEST_P(PpdFile, OffersExactlyTheOptionsItsModelReadsInAFormItParses) {
   const Model &m = GetParam();
-  std::set<std::string> reads, all;
-  for (const Model &other : expectedModels()) {
-    for (const std::string &k : words(kEveryModel + " " + kThermal + " " + other.reads)) {
-      all.insert(k);
-      const bool thermalKeyword = kThermal.find(k) != std::string::npos;
-      if (other.file == m.file && (!thermalKeyword || m.darkness == Darkness::Thermal))
-        reads.insert(k);
-    }
-  }
-  for (const std::string &keyword : all) {
+  const bool thermal = m.darkness == Darkness::Thermal;
+  const Names reads = words(kEveryModel + " " + (thermal ? kThermal : "") + " " + m.reads);
+  for (const auto &[keyword, choices] : kChoices) {
     // A label PPD's "Darkness" is no keyword the filter reads: its code sets cupsCompression.
-    if (keyword == "Darkness" && m.darkness != Darkness::Thermal) continue;
+    if (keyword == "Darkness" && !thermal) continue;
     ppd_option_t *o = ppdFindOption(ppd_.get(), keyword.c_str());
-    if (!reads.count(keyword)) {
+    if (std::find(reads.begin(), reads.end(), keyword) == reads.end()) {
       EXPECT_EQ(o, nullptr) << keyword << " is offered but model " << m.number << " never reads it";
       continue;
     }
     ASSERT_NE(o, nullptr) << keyword << " missing";
-    std::string names = kChoices.at(keyword);
-    if (keyword == "zeMediaTracking" && m.darkness != Darkness::Thermal)
-      names = "Default Continuous Web Mark";
+    std::string names = choices;
+    if (keyword == "zeMediaTracking" && !thermal) names = "Default Continuous Web Mark";
     if (keyword == "Darkness" && (m.number == 22 || m.number == 23 || m.number == 302))
       names = "Default 0..2";  // no special darkness 3 on these
     int lo = 1, hi = 0;
