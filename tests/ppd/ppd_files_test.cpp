@@ -236,6 +236,7 @@ TEST_P(PpdFile, ResolutionsGiveRgbRaster) {
   ASSERT_NE(color, nullptr);
   EXPECT_EQ(color->num_choices, 1);
 }
+
 // The label languages take their darkness from cupsCompression; each choice must arrive at the
 // printer as the level its name promises. Where the level is scaled from 1..100, "Default" sends
 // a value outside that range so that no level is sent.
@@ -274,15 +275,6 @@ INSTANTIATE_TEST_SUITE_P(EveryModel, PpdFile, testing::ValuesIn(expectedModels()
                            std::replace(n.begin(), n.end(), '-', '_');
                            return n;
                          });
-
-TEST(PpdFiles, OneFilePerModelAndNoOther) {
-  std::set<std::string> built, expected;
-  if (fs::is_directory(kPpdDir)) {
-    for (const auto &e : fs::directory_iterator(kPpdDir)) built.insert(e.path().filename());
-  }
-  for (const Model &m : expectedModels()) expected.insert(m.file);
-  EXPECT_EQ(built, expected);
-}
 
 // The header fields the label page set-up and page end read, at their defaults, ask the
 // printer for nothing beyond its own settings.
