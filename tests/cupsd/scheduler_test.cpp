@@ -256,24 +256,20 @@ class Scheduler : public testing::Test {
     return queued ? std::stoi(id[1]) : 0;
   }
 
-  // Polls lpstat until the printer has no unfinished job; false when `limit` passes first.
-  bool waitForIdleQueue(const std::string &printer, std::chrono::seconds limit) const {
-    return pollUntil(limit, [&] {
-      CommandResult r = client("lpstat -W not-completed -o " + shellQuote(printer));
-      return r.status == 0 && r.output.find_first_not_of(" \n") == std::string::npos;
-    });
-  }
-
-  // The job's IPP state (ipp_jstate_t values), 0 if unknown.
-  int jobState(int job) const {
+  // Polls the job until it ends (cancelled, aborted or completed): its IPP state, 0 if it does
+  // not end within `limit`.
+  int waitForJobEnd(int job, std::chrono::seconds limit) const {
     cupsSetServer(server_.c_str());
-    cups_job_t *jobs = nullptr;
-    const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ALL);
     int state = 0;
-    for (int i = 0; i < n; i++) {
-      if (jobs[i].id == job) state = jobs[i].state;
-    }
-    cupsFreeJobs(n, jobs);
+    pollUntil(limit, [&] {
+      cups_job_t *jobs = nullptr;
+      const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ALL);
+      for (int i = 0; i < n; i++) {
+        if (jobs[i].id == job && jobs[i].state >= IPP_JSTATE_CANCELED) state = jobs[i].state;
+      }
+      cupsFreeJobs(n, jobs);
+      return state != 0;
+    });
     return state;
   }
 
@@ -305,8 +301,7 @@ TEST_F(Scheduler, ThermalJobWaitsForPaperAndPrintsTheBoxes) {
   const fs::path pdf = makePdf(dir_ / "doc" / "a4.pdf", 595, 842, {top, bottom});
   const int job = addPrinterAndPrint("rx5k21", "rx5k-21.ppd", pdf, "paper-missing=2");
   ASSERT_GT(job, 0);
-  ASSERT_TRUE(waitForIdleQueue("rx5k21", 35s)) << jobLog(job);
-  EXPECT_EQ(jobState(job), IPP_JSTATE_COMPLETED) << jobLog(job);
+  ASSERT_EQ(waitForJobEnd(job, 35s), IPP_JSTATE_COMPLETED) << jobLog(job);
 
   // The filter's lines reach the scheduler; the paper message becomes the state message.
   const std::string log = jobLog(job);
@@ -331,8 +326,7 @@ TEST_F(Scheduler, LabelJobPrintsTheBox) {
   const fs::path pdf = makePdf(dir_ / "doc" / "label.pdf", 288, 432, {box});
   const int job = addPrinterAndPrint("label18", "rx5k-label-18.ppd", pdf);
   ASSERT_GT(job, 0);
-  ASSERT_TRUE(waitForIdleQueue("label18", 25s)) << jobLog(job);
-  EXPECT_EQ(jobState(job), IPP_JSTATE_COMPLETED) << jobLog(job);
+  ASSERT_EQ(waitForJobEnd(job, 25s), IPP_JSTATE_COMPLETED) << jobLog(job);
 
   const emu::GrayImage img = onlyPage(out_);
   EXPECT_GE(img.height, 1218 - 2);
@@ -352,8 +346,7 @@ TEST_F(Scheduler, CancelWhileWaitingForTheNextSheet) {
   ASSERT_TRUE(waitForJobLog(job, "The printer is out of paper.", 20s)) << jobLog(job);
   CommandResult cancel = client("cancel " + std::to_string(job));
   ASSERT_EQ(cancel.status, 0) << cancel.output;
-  ASSERT_TRUE(waitForIdleQueue("rx5k21", 15s)) << jobLog(job);
-  EXPECT_EQ(jobState(job), IPP_JSTATE_CANCELED);
+  ASSERT_EQ(waitForJobEnd(job, 15s), IPP_JSTATE_CANCELED) << jobLog(job);
   EXPECT_TRUE(waitForJobLog(job, "Printed data has been sent", 5s)) << jobLog(job);
 
   EXPECT_EQ(jobLog(job).find("stream error"), std::string::npos) << jobLog(job);
