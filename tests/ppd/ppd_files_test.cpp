@@ -32,7 +32,7 @@ using Names = std::vector<std::string>;
 enum class Darkness { Thermal, Letter, Line, Page, Zpl, Cpcl, Pcl, None };
 
 // The words of a space-separated list.
-std::vector<std::string> words(const std::string &list) {
+Names words(const std::string &list) {
   std::istringstream in(list);
   return {std::istream_iterator<std::string>(in), {}};
 }
@@ -168,10 +168,10 @@ TEST_P(PpdFile, OffersExactlyTheOptionsItsModelReadsInAFormItParses) {
     for (const std::string &c : choiceNames(o)) {
       if ((" " + names + " ").find(" " + c + " ") != std::string::npos) continue;
       const int n = choiceInt(c.c_str());
-      char *end = nullptr;
-      const double speed = std::strtod(c.c_str(), &end);
-      // The line and page languages read speeds as decimals, the others as integers.
       if (keyword == "zePrintRate") {
+        // The line and page languages read speeds as decimals, the others as integers.
+        char *end = nullptr;
+        const double speed = std::strtod(c.c_str(), &end);
         EXPECT_TRUE(*end == '\0' && speed >= 0 && speed <= 12 &&
                     (std::to_string(n) == c || m.darkness == Darkness::Line ||
                      m.darkness == Darkness::Page))
