@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <tuple>
 
 #include "emulator_options.h"
 
@@ -27,42 +28,22 @@ TEST(EmulatorOptions, FullCommandLine) {
             "--env LANG=zh_CN.UTF-8 -- Darkness=1 job.ras"),
       o, error))
       << error;
-  EXPECT_EQ(o.ppd, "p.ppd");
-  EXPECT_EQ(o.outDir, "o");
-  EXPECT_EQ(o.printer.paperMissing, 2);
-  EXPECT_EQ(o.printer.coverOpen, 3);
+  EXPECT_EQ(std::tuple(o.ppd, o.outDir, o.printer.serial, o.filter, o.jobOptions, o.rasterFile),
+            std::tuple("p.ppd", "o", "ABC", "f", "Darkness=1", "job.ras"));
+  EXPECT_EQ(std::tuple(o.printer.paperMissing, o.printer.coverOpen, o.printer.cancelAtPage,
+                       o.printer.overheatAtPage, o.printer.sheetGap, o.printer.idleReportMs,
+                       o.sigtermAfterMs, o.sigtermAtPage),
+            std::tuple(2, 3, 2, 1, 0, -1, 250, 3));
   EXPECT_DOUBLE_EQ(o.printer.idleAfter, 1.5);
+  EXPECT_DOUBLE_EQ(o.timeoutSeconds, 9);
   ASSERT_TRUE(o.printer.hardVer.has_value());
   EXPECT_EQ((*o.printer.hardVer)[2], 4);
-  EXPECT_EQ(o.printer.serial, "ABC");
-  EXPECT_EQ(o.printer.cancelAtPage, 2);
-  EXPECT_EQ(o.printer.overheatAtPage, 1);
   EXPECT_TRUE(o.printer.silent);
-  EXPECT_EQ(o.printer.sheetGap, 0);
-  EXPECT_EQ(o.printer.idleReportMs, -1);
-  EXPECT_EQ(o.sigtermAfterMs, 250);
-  EXPECT_EQ(o.sigtermAtPage, 3);
-  EXPECT_DOUBLE_EQ(o.timeoutSeconds, 9);
-  EXPECT_EQ(o.filter, "f");
   EXPECT_EQ(o.env, std::vector<std::string>{"LANG=zh_CN.UTF-8"});
-  EXPECT_EQ(o.jobOptions, "Darkness=1");
-  EXPECT_EQ(o.rasterFile, "job.ras");
   // On standard input the file is not an argument: 6 filter arguments.
   EXPECT_EQ(emu::standardFilterArgs(o), words("1 emulator rx5k-emulator 1 Darkness=1"));
   o.viaStdin = false;
   EXPECT_EQ(emu::standardFilterArgs(o), words("1 emulator rx5k-emulator 1 Darkness=1 job.ras"));
-}
-
-TEST(EmulatorOptions, DefaultsLeaveModelChoicesToThePrinter) {
-  emu::EmulatorOptions o;
-  std::string error;
-  ASSERT_TRUE(emu::parseEmulatorArgs({"--ppd", "p.ppd"}, o, error)) << error;
-  EXPECT_EQ(o.printer.sheetGap, -1);
-  EXPECT_EQ(o.printer.idleReportMs, -1);
-  EXPECT_FALSE(o.printer.hardVer.has_value());
-  EXPECT_EQ(o.sigtermAfterMs, -1);
-  EXPECT_EQ(o.jobOptions, "");
-  EXPECT_EQ(emu::standardFilterArgs(o).size(), 5u);  // the filter reads standard input
 }
 
 TEST(EmulatorOptions, RefusesBadCommandLines) {

@@ -6,24 +6,14 @@
 #include <string>
 
 #include "printer_script.h"
-
-namespace {
-
-const std::string kPaperOut{"\x1A\x06\x88", 3};
-const std::string kPaperIn{"\x1A\x06\x89", 3};
-const std::string kCoverClosed{"\x1A\x05\x98", 3};
-const std::string kIdle{"\x1A\x0F\x0C", 3};
-
-}  // namespace
+#include "support/scripted_channel.h"
 
 TEST(PrinterScript, IdleIsAnsweredOnlyAfterTheDelay) {
   emu::PrinterSettings s;
   s.idleAfter = 2.5;
   emu::PrinterScript printer(s, 831);
-  EXPECT_EQ(printer.answer(0x43, 0.0), "");
   EXPECT_EQ(printer.answer(0x43, 2.4), "");
-  EXPECT_EQ(printer.answer(0x43, 2.5), kIdle);
-  EXPECT_EQ(printer.answer(0x43, 3.0), kIdle);
+  EXPECT_EQ(printer.answer(0x43, 2.5), report::idle);
   EXPECT_EQ(printer.answer(0x99, 3.0), "");  // not a query this printer knows
 }
 
@@ -36,10 +26,10 @@ TEST(PrinterScript, IdentificationGoesWithTheFirstAnswerOnly) {
   EXPECT_EQ(printer.answer(0x43, 0), "");  // silence is no answer: identification waits
   std::string first = printer.answer(0x12, 0);
   std::string expected = std::string{"\x1A\x07\x01\x00\x04", 5} + std::string{"\x1A\x08", 2} +
-                         "SN123" + std::string(10, '\0') + kCoverClosed;
+                         "SN123" + std::string(10, '\0') + report::coverClosed;
   EXPECT_EQ(first, expected);
   EXPECT_EQ(emu::describeReports(first), "hardware version 1.0.4, serial \"SN123\", cover closed");
-  EXPECT_EQ(printer.answer(0x12, 0), kCoverClosed);
+  EXPECT_EQ(printer.answer(0x12, 0), report::coverClosed);
 }
 
 TEST(PrinterScript, SilentPrinterSaysNothing) {
@@ -59,9 +49,9 @@ TEST(PrinterScript, PageReportsArriveWithTheirPage) {
   s.cancelAtPage = 2;
   s.overheatAtPage = 1;
   emu::PrinterScript printer(s, 22);
-  EXPECT_EQ(printer.bitmapStarted(1, 0), std::string("\x1A\x03\xA9", 3));
-  EXPECT_EQ(printer.bitmapDone(1, 0), std::string("\x1A\x03\xA8", 3));
-  EXPECT_EQ(printer.bitmapStarted(2, 0), std::string("\x1A\x0B\xB8", 3));
+  EXPECT_EQ(printer.bitmapStarted(1, 0), report::overheat);
+  EXPECT_EQ(printer.bitmapDone(1, 0), report::tempNormal);
+  EXPECT_EQ(printer.bitmapStarted(2, 0), report::cancel);
   EXPECT_EQ(printer.bitmapDone(2, 0), "");
   EXPECT_EQ(printer.bitmapStarted(3, 0), "");
 }
@@ -69,20 +59,20 @@ TEST(PrinterScript, PageReportsArriveWithTheirPage) {
 TEST(PrinterScript, SheetGapDefaultsLetModel831SeeTheSheetLeave) {
   for (int model : {831, 21}) {
     emu::PrinterScript printer(emu::PrinterSettings{}, model);
-    EXPECT_EQ(printer.answer(0x11, 0), kPaperIn);
+    EXPECT_EQ(printer.answer(0x11, 0), report::paperIn);
     printer.bitmapDone(1, 1);
     if (model == 831) {
-      EXPECT_EQ(printer.answer(0x11, 2), kPaperOut);
+      EXPECT_EQ(printer.answer(0x11, 2), report::paperOut);
     }
-    EXPECT_EQ(printer.answer(0x11, 2), kPaperIn) << model;
+    EXPECT_EQ(printer.answer(0x11, 2), report::paperIn) << model;
   }
   emu::PrinterSettings s;
   s.sheetGap = 2;
   s.paperMissing = 1;
   emu::PrinterScript printer(s, 22);
   printer.bitmapDone(1, 0);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(printer.answer(0x11, 0), kPaperOut) << i;
-  EXPECT_EQ(printer.answer(0x11, 0), kPaperIn);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(printer.answer(0x11, 0), report::paperOut) << i;
+  EXPECT_EQ(printer.answer(0x11, 0), report::paperIn);
 }
 
 TEST(PrinterScript, Model302GetsAVolunteeredIdleReportAfterEachPage) {
@@ -93,7 +83,7 @@ TEST(PrinterScript, Model302GetsAVolunteeredIdleReportAfterEachPage) {
   printer.bitmapDone(1, 1.0);
   EXPECT_DOUBLE_EQ(printer.nextDue(), 4.0);  // 1.5 s would be sooner, but not yet idle
   EXPECT_EQ(printer.due(3.9), "");
-  EXPECT_EQ(printer.due(4.0), kIdle);
+  EXPECT_EQ(printer.due(4.0), report::idle);
   EXPECT_EQ(printer.due(5.0), "");
   printer.bitmapDone(2, 10.0);
   EXPECT_DOUBLE_EQ(printer.nextDue(), 10.5);

@@ -1,12 +1,10 @@
-// Small pieces shared by the emulator tests: byte strings, LZO framing as the filter frames its
-// bitmaps, and whole files read back.
+// Small pieces shared by the emulator tests: byte strings, and LZO framing as the filter frames
+// its bitmaps.
 #pragma once
 
 #include <lzo/lzo1x.h>
 
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,11 +29,4 @@ inline std::string lzoFrames(const std::vector<unsigned char> &data, size_t bloc
     out.append(reinterpret_cast<const char *>(packed.data()), length);
   }
   return out;
-}
-
-inline std::string fileText(const std::string &path) {
-  std::ifstream in(path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }

@@ -30,13 +30,8 @@ Page whitePage(int width, int height) {
 }
 
 bool runGeometry(Page &page, const GeometryParams &p, std::string &error) {
-  CapturedIO io;
+  CapturedIO io;  // keeps the log lines off standard error
   return applyGeometry(page.dots, page.width, page.height, p, error);
-}
-
-void runOrFail(Page &page, const GeometryParams &p) {
-  std::string error;
-  ASSERT_TRUE(runGeometry(page, p, error)) << error;
 }
 
 // Where the only black dot of the page is, {-1, -1} when there is none; fails on a second one.
@@ -85,33 +80,21 @@ const PlacementCase kPlacements[] = {
     {"22 A5_Lanspace", at(22, "A5_Lanspace", 203), 1600, 2, 0, 0, 1678, 2, 39, 0, 1},
     {"23 unlisted size keeps code", at(23, "a4", 203), 16, 2, 1, 1, 16, 2, 1, 1},
     {"302 Letter tall page", at(302, "Letter", 203), 1600, 2400, 0, 2399, 1726, 2400, 63, 2399, 4},
-    {"302 Letter 300 dpi", at(302, "Letter", 300, 0, 0, "", 0x26, 3), 2400, 10, 0, 0, 2551, 3300,
-     78, 0, 4},
-    {"831 A4 300 dpi", at(831, "A4", 300), 16, 3000, 3, 0, 16, 3507, 3, 0},
     {"831 A4 taller page", at(831, "A4", 203), 16, 2400, 3, 7, 16, 2400, 3, 7},
-    {"831 Letter", at(831, "Letter", 203), 16, 100, 0, 0, 16, 2233, 0, 0},
     {"831 RX5_A4 300 dpi", at(831, "RX5_A4", 300), 16, 3000, 0, 0, 16, 3543, 0, 18},
-    {"21 RX5_A4 last row dropped", at(21, "RX5_A4", 203), 16, 2380, 0, 2379, 16, 2397, -1, -1},
     {"831 unlisted moves up", at(831, "Custom", 203), 16, 200, 2, 95, 16, 200, 2, 0},
     {"831 unlisted top lost", at(831, "Custom", 203), 16, 200, 2, 94, 16, 200, -1, -1},
     {"831 Tattoo small margin", at(831, "MyTattooSheet", 203, 841.89f, 830), 16, 2000, 0, 0, 16,
      2373, 0, 0},
-    {"64519 A4 gap", at(64519, "A4", 203, 0, 0, "", 0x0A), 16, 100, 0, 99, 16, 100, 0, 99},
-    {"590314 other name 300 dpi", at(590314, "A4", 300, 841.89f, 830, "hq31"), 16, 100, 0, 0, 16,
-     3507, 0, 106},
     {"590314 VN2W Tattoo-A4", at(590314, "Tattoo-A4", 203, 841.89f, 820, "VN2W"), 16, 100, 0, 0, 16,
      2373, 0, 71},
-    {"590314 VN2W Tattoo-letter", at(590314, "Tattoo-letter", 203, 792, 700, "VN2W"), 16, 100, 0, 0,
-     16, 2233, 0, 71},
     {"590314 VN2W other Tattoo", at(590314, "Tattoo-A5", 203, 595, 560, "VN2W"), 16, 100, 0, 0, 16,
      1677, 0, 98},
     {"590314 VN2W negative margin", at(590314, "A4", 203, 100, 110, "VN2W"), 16, 100, 0, 30, 16,
      281, 0, 2},
-    {"590314 shorter page", at(590314, "A4", 203, 100, 90), 16, 300, 0, 200, 16, 281, 0, 271},
     {"590314 shorter page drops", at(590314, "A4", 203, 100, 90), 16, 300, 0, 250, 16, 281, -1, -1},
     {"613207 taller, single precision", at(613207, "A4", 203, 100.374382f), 16, 100, 0, 99, 16, 283,
      0, 99},
-    {"613207 shorter", at(613207, "A4", 300, 100), 16, 500, 0, 415, 16, 416, 0, 415},
     {"613207 shorter drops", at(613207, "A4", 300, 100), 16, 500, 0, 416, 16, 416, -1, -1},
     {"400 has no placement", at(400, "A4", 203, 1000, 0, "", 0x0B), 16, 5, 3, 4, 16, 5, 3, 4}};
 
@@ -121,26 +104,13 @@ TEST(Geometry, PlacementByModelAndPageSize) {
     Page page = whitePage(c.W, c.H);
     page.dots[static_cast<size_t>(c.dotY) * c.W + c.dotX] = 0;
     bCmdPaper[3] = 9;
-    runOrFail(page, c.p);
+    std::string error;
+    ASSERT_TRUE(runGeometry(page, c.p, error)) << error;
     EXPECT_EQ(page.width, c.wantW);
     EXPECT_EQ(page.height, c.wantH);
     EXPECT_EQ(blackDot(page), std::make_pair(c.wantX, c.wantY));
     EXPECT_EQ(bCmdPaper[3], c.wantCode == kKeep ? 9 : c.wantCode);
   }
-  resetThermalCommands();
-}
-
-TEST(Geometry, PaperCodeStaysForALaterUnlistedSize) {
-  GeometryParams p;
-  p.model = 23;
-  p.resX = p.resY = 203;
-  resetThermalCommands();
-  for (const char *size : {"A5", "Custom", "Letter", "Custom"}) {
-    Page page = whitePage(8, 1);
-    p.pageSizeName = size;
-    runOrFail(page, p);
-  }
-  EXPECT_EQ(bCmdPaper[3], 4);
   resetThermalCommands();
 }
 
@@ -171,7 +141,6 @@ const float kNaN = NAN;
 
 const HostileCase kHostile[] = {
     {"590314 absurd length", at(590314, "A4", 203, 1e30f), 8, 4, "cannot place the page on", 0},
-    {"613207 absurd length", at(613207, "A4", 203, 1e30f), 8, 4, "cannot place the page on", 0},
     {"613207 infinite length", at(613207, "A4", 203, kInf), 8, 4, "not finite", 0},
     {"590314 NaN length", at(590314, "A4", 203, kNaN), 8, 4, "not finite", 0},
     {"613207 negative length", at(613207, "A4", 203, -100), 8, 4, "cannot place the page on", 0},
@@ -180,13 +149,10 @@ const HostileCase kHostile[] = {
      "cannot allocate 2000000000 bytes for the placed page", 0},
     {"831 huge resolution", at(831, "A4", UINT_MAX), 8, 4, "cannot place the page on", 0},
     {"302 huge resolution", at(302, "Letter", UINT_MAX), 8, 4, "cannot place the page on", 0},
-    {"23 huge resolution", at(23, "A5", UINT_MAX), 8, 4, "cannot place the page on", 0},
     {"831 Tattoo NaN margin", at(831, "Tattoo-A4", 10, 100, kNaN), 8, 4, "not finite", 0},
     {"831 Tattoo margin below the sheet", at(831, "Tattoo-A4", 10, 100, -1e30f), 8, 4, nullptr,
      116},
     {"590314 VN2W margin above the sheet", at(590314, "A4", 10, 100, 1e30f, "VN2W"), 8, 4, nullptr,
-     13},
-    {"590314 VN2W margin below the sheet", at(590314, "A4", 10, 100, -1e30f, "VN2W"), 8, 4, nullptr,
      13}};
 
 TEST(Geometry, HostileParametersFailWithAReasonOrDropThePicture) {

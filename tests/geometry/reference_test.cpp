@@ -206,11 +206,8 @@ TEST(GeometryReference, RandomSmallPagesMatchTheStraightforwardSteps) {
         std::string error;
         ASSERT_TRUE(applyGeometry(page, width, height, p, error)) << error;
 
-        SCOPED_TRACE(testing::Message()
-                     << "model " << model << " size " << size << " name " << p.modelName
-                     << " rotate " << p.rotate << " W " << W << " H " << H << " offsets "
-                     << p.hOffset << "," << p.vOffset << " res " << p.resX << "x" << p.resY << " L "
-                     << p.pageLength << " T " << p.imagingTop);
+        SCOPED_TRACE(testing::Message() << "model " << model << " " << size << " " << p.modelName
+                                        << " round " << round);
         ASSERT_EQ(width, want.w);
         ASSERT_EQ(height, want.h);
         ASSERT_EQ(bCmdPaper[3], wantCode);

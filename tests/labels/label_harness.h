@@ -5,71 +5,52 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/job.h"
 #include "labels/labels.h"
+#include "support/raster_file.h"
 #include "support/test_ppd.h"
 #include "thermal/page_setup.h"
 
+using Ppd = std::unique_ptr<ppd_file_t, void (*)(ppd_file_t *)>;
+
 // The label options with "Default" chosen; the job options string (e.g. "zePrintRate=4
 // zeMediaTracking=Web") marks choices after the defaults.
-class TestPpd {
- public:
-  explicit TestPpd(const std::string &jobOptions = "") {
-    ppdtest::TestPpd definition;
-    definition.modelNumber = 18;
-    definition.options = {
-        {"zePrintRate", {"Default", "2", "2.5", "3", "4"}, "Default"},
-        {"inPrintMode", {"Default", "Standard", "Tear", "Peel"}, "Default"},
-        {"zeMediaTracking", {"Default", "Continuous", "Web", "Mark"}, "Default"},
-        {"zePrintMode", {"Default", "Saved", "Tear", "Peel", "Rewind", "Applicator"}, "Default"},
-        {"zeErrorReprint", {"Default", "Always", "Never"}, "Default"},
-    };
-    std::string path = testing::TempDir() + "label-ppd-XXXXXX";
-    int fd = mkstemp(path.data());
-    EXPECT_GE(fd, 0);
-    if (fd < 0) return;
-    close(fd);
-    EXPECT_TRUE(ppdtest::writeTestPpd(path, definition));
-    ppd_ = ppdOpenFile(path.c_str());
-    unlink(path.c_str());
-    EXPECT_NE(ppd_, nullptr);
-    if (!ppd_) return;
-    ppdMarkDefaults(ppd_);
-    cups_option_t *options = nullptr;
-    int count = cupsParseOptions(jobOptions.c_str(), 0, &options);
-    cupsMarkOptions(ppd_, count, options);
-    cupsFreeOptions(count, options);
-  }
-  ~TestPpd() {
-    if (ppd_) ppdClose(ppd_);
-  }
-  TestPpd(const TestPpd &) = delete;
-  TestPpd &operator=(const TestPpd &) = delete;
-  ppd_file_t *get() const { return ppd_; }
+inline Ppd labelPpd(const std::string &jobOptions = "") {
+  ppdtest::TestPpd definition;
+  definition.modelNumber = 18;
+  definition.options = {
+      {"zePrintRate", {"Default", "2", "2.5", "3", "4"}, "Default"},
+      {"inPrintMode", {"Default", "Standard", "Tear", "Peel"}, "Default"},
+      {"zeMediaTracking", {"Default", "Continuous", "Web", "Mark"}, "Default"},
+      {"zePrintMode", {"Default", "Saved", "Tear", "Peel", "Rewind", "Applicator"}, "Default"},
+      {"zeErrorReprint", {"Default", "Always", "Never"}, "Default"},
+  };
+  const std::string text = ppdtest::ppdText(definition);
+  FILE *file = tmpfile();  // the PPD reader wants a file with a descriptor
+  if (file) fputs(text.c_str(), file), rewind(file);
+  Ppd ppd(file ? ppdOpen(file) : nullptr, ppdClose);
+  if (file) fclose(file);
+  EXPECT_NE(ppd, nullptr);
+  if (!ppd) return ppd;
+  ppdMarkDefaults(ppd.get());
+  cups_option_t *options = nullptr;
+  int count = cupsParseOptions(jobOptions.c_str(), 0, &options);
+  cupsMarkOptions(ppd.get(), count, options);
+  cupsFreeOptions(count, options);
+  return ppd;
+}
 
- private:
-  ppd_file_t *ppd_ = nullptr;
-};
-
-// A header as the raster gives it for a label page of width × height dots (RGB rows).
+// A header as the raster gives it for a label page of width × height dots (RGB rows), with a
+// row step and an advance that only the options that ask for them may use.
 inline cups_page_header2_t labelHeader(unsigned width, unsigned height) {
-  cups_page_header2_t h;
-  std::memset(&h, 0, sizeof h);
-  h.HWResolution[0] = h.HWResolution[1] = 203;
-  h.PageSize[0] = width * 72 / 203;
-  h.PageSize[1] = height * 72 / 203;
-  h.cupsWidth = width;
-  h.cupsHeight = height;
-  h.cupsBitsPerColor = 8;
-  h.cupsBitsPerPixel = 24;
-  h.cupsBytesPerLine = 3 * width;
-  h.NumCopies = 1;
+  cups_page_header2_t h = rastertest::rasterHeader(width, height);
   h.cupsRowStep = 200;
   h.AdvanceDistance = 1000;
   return h;

@@ -24,7 +24,7 @@ struct CommandCase {
 
 // The prologue (page >= 1) or, with page 0, the page end of one case.
 std::string pageCommands(const CommandCase &c, int page) {
-  TestPpd ppd(c.jobOptions);
+  Ppd ppd = labelPpd(c.jobOptions);
   CapturedIO io;
   ModelNumber = c.model;
   Page = page;
@@ -159,7 +159,7 @@ TEST(LabelPageEnd, WritesTheLanguagesPageEnd) {
 }
 
 TEST(LabelPageEnd, CancelledZplPageDeletesTheDownloadInstead) {
-  TestPpd ppd("zePrintRate=4");
+  Ppd ppd = labelPpd("zePrintRate=4");
   CapturedIO io;
   ModelNumber = 18;
   H header = labelHeader(16, 2);

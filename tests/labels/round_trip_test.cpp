@@ -109,7 +109,7 @@ TEST_P(LabelRoundTrip, DecodingTheStreamGivesBackEveryPage) {
   // mode's decoded height ends at the last black row.
   const bool widthIsRaster = model == 19 || model == 32, heightExact = model != 17;
   std::mt19937 rng(1234 + model);
-  TestPpd ppd;
+  Ppd ppd = labelPpd();
   ModelNumber = model;
   Canceled = 0;
   for (int job = 0; job < 60; job++) {

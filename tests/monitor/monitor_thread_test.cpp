@@ -94,13 +94,4 @@ TEST_F(MonitorThreadTest, CancelledJobEndsTheThread) {
   EXPECT_EQ(mymon.wait, 0);
 }
 
-TEST_F(MonitorThreadTest, CancelReportEndsTheThread) {
-  printer.at(2.0, report::cancel);
-  mymon.status = 2;
-  MonitorThread thread;
-  ASSERT_TRUE(eventually([] { return mymon.end == 1; }));
-  EXPECT_EQ(Canceled, 1);
-  EXPECT_EQ(io.log(), "INFO: job is canceled\n");
-}
-
 }  // namespace

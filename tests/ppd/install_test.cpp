@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,16 +13,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Standard output of a shell command, trailing line end removed.
+// The first line of a shell command's standard output.
 std::string commandOutput(const std::string &cmd) {
   std::string out;
+  char buf[256];
   if (FILE *p = popen(cmd.c_str(), "r")) {
-    std::array<char, 256> buf;
-    while (fgets(buf.data(), buf.size(), p)) out += buf.data();
+    while (fgets(buf, sizeof buf, p)) out += buf;
     pclose(p);
   }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
+  return out.substr(0, out.find('\n'));
 }
 
 unsigned modeOf(const fs::path &p) {

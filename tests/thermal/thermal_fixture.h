@@ -5,10 +5,10 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstring>
+#include <cstdio>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,10 +16,13 @@
 #include "monitor/queries.h"
 #include "monitor/status.h"
 #include "support/capture.h"
+#include "support/raster_file.h"
 #include "support/scripted_channel.h"
 #include "support/test_ppd.h"
 #include "thermal/commands.h"
 #include "thermal/page_setup.h"
+
+using rastertest::rasterHeader;
 
 inline std::string bytes(std::initializer_list<unsigned char> b) {
   return std::string(b.begin(), b.end());
@@ -45,54 +48,28 @@ struct MarkedOption {
   bool marked = true;  // false: *Default names no choice, so nothing is marked
 };
 
+using Ppd = std::unique_ptr<ppd_file_t, void (*)(ppd_file_t *)>;
+
 // A PPD of the model number, ModelName and options, each with the one choice the test wants
-// marked (or left unmarked), opened with its defaults marked; closed by the destructor.
-class MarkedPpd {
- public:
-  MarkedPpd(int modelNumber, const std::string &modelName,
-            const std::vector<MarkedOption> &options) {
-    ppdtest::TestPpd definition;
-    definition.modelNumber = modelNumber;
-    definition.modelName = modelName;
-    for (const MarkedOption &o : options)
-      definition.options.push_back({o.keyword, {o.choice}, o.marked ? o.choice : "Unlisted"});
-    char path[] = "/tmp/thermal_test_XXXXXX";
-    int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    if (fd < 0) return;
-    close(fd);
-    EXPECT_TRUE(ppdtest::writeTestPpd(path, definition));
-    ppd_ = ppdOpenFile(path);
-    unlink(path);
-    EXPECT_NE(ppd_, nullptr) << ppdtest::ppdText(definition);
-    if (ppd_) ppdMarkDefaults(ppd_);
-  }
-  ~MarkedPpd() {
-    if (ppd_) ppdClose(ppd_);
-  }
-  MarkedPpd(const MarkedPpd &) = delete;
-  MarkedPpd &operator=(const MarkedPpd &) = delete;
-  ppd_file_t *get() const { return ppd_; }
-
- private:
-  ppd_file_t *ppd_ = nullptr;
-};
-
-inline cups_page_header2_t pageHeader(const char *pageSizeName = "A4", unsigned dpi = 203,
-                                      unsigned width = 8, unsigned height = 1) {
-  cups_page_header2_t h;
-  std::memset(&h, 0, sizeof h);
-  std::strncpy(h.cupsPageSizeName, pageSizeName, sizeof h.cupsPageSizeName - 1);
-  h.HWResolution[0] = h.HWResolution[1] = dpi;
-  h.cupsWidth = width;
-  h.cupsHeight = height;
-  h.cupsBytesPerLine = width * 3;
-  return h;
+// marked (or left unmarked), opened with its defaults marked.
+inline Ppd markedPpd(int modelNumber, const std::string &modelName,
+                     const std::vector<MarkedOption> &options) {
+  ppdtest::TestPpd definition;
+  definition.modelNumber = modelNumber;
+  definition.modelName = modelName;
+  for (const MarkedOption &o : options)
+    definition.options.push_back({o.keyword, {o.choice}, o.marked ? o.choice : "Unlisted"});
+  const std::string text = ppdtest::ppdText(definition);
+  FILE *file = tmpfile();  // the PPD reader wants a file with a descriptor
+  if (file) fputs(text.c_str(), file), rewind(file);
+  Ppd ppd(file ? ppdOpen(file) : nullptr, ppdClose);
+  if (file) fclose(file);
+  EXPECT_NE(ppd, nullptr) << text;
+  if (ppd) ppdMarkDefaults(ppd.get());
+  return ppd;
 }
 
-// The scripted printer, plus what the tests of this folder look at: where the stream stood at
-// every drain, and, when monitoring is on, a stand-in for the monitor thread that parses the
-// reports which arrived during each wait.
+// The scripted printer, plus where the stream stood at every drain.
 class ThermalPrinter : public ScriptedChannel {
  public:
   explicit ThermalPrinter(CapturedIO &io) : ScriptedChannel(io), io_(io) {}
@@ -105,12 +82,7 @@ class ThermalPrinter : public ScriptedChannel {
     // A wait that never ends would hang the suite: after a virtual hour the job is cancelled,
     // and the test fails on what it expected instead.
     if (now() > 3600) Canceled = 1;
-    if (!monitoring) return;
-    unsigned char buf[63];
-    ssize_t n = backRead(buf, sizeof buf, 0.0);
-    if (n > 0) pocessRead(buf, n);
   }
-  bool monitoring = false;
   std::vector<size_t> drainedAt;
 
  private:
@@ -143,8 +115,8 @@ class ThermalTest : public ::testing::Test {
                         const char *pageSize = "A4", const char *modelName = "RX5K",
                         unsigned dpi = 203) {
     ModelNumber = model;
-    MarkedPpd ppd(model, modelName, options);
-    cups_page_header2_t header = pageHeader(pageSize, dpi);
+    Ppd ppd = markedPpd(model, modelName, options);
+    cups_page_header2_t header = rasterHeader(8, 1, dpi, rastertest::RasterColor::Rgb, pageSize);
     size_t before = io.printer().size();
     thermalStartPage(ppd.get(), &header);
     return withoutQueries(io.printer().substr(before));
