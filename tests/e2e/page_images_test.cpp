@@ -73,13 +73,18 @@ RasterPage shapes() {
 std::vector<ImageCase> toneCases() {
   RasterPage card61 = testCard(61, 40, "w61h40");
   return {
-      // Gray on "RX5_A4" adds 10 to the brightness offset; black-and-white does not.
-      {"RgbGrayLevel1WithBrightnessOnRX5A4", "rx5k-22.ppd",
-       "ColorOption=GrayScale DegreeOfGrayRecognition=1 AdjustLight=20", rgbCard(),
-       [](const RasterPage &p) { return stucki(capture(p, 30), 140); },
+      {"BlackLevel7", "rx5k-22.ppd", "DegreeOfBlackRecognition=7", card61,
+       [](const RasterPage &p) { return threshold(capture(p), 64); }, kBlackWhite},
+      {"GrayLevel1", "rx5k-22.ppd", "ColorOption=GrayScale DegreeOfGrayRecognition=1", card61,
+       [](const RasterPage &p) { return stucki(capture(p), 140); },
        "gray and graylevel is 1(140)\n"},
-      {"RgbBlackLevel7Darkened", "rx5k-22.ppd", "DegreeOfBlackRecognition=7 AdjustLight=-40",
-       rgbCard(), [](const RasterPage &p) { return threshold(capture(p, -40), 64); }, kBlackWhite},
+      // Gray on "RX5_A4" adds 10 to the brightness offset; black-and-white does not. The level
+      // is the PPD's default.
+      {"RgbGrayWithBrightnessOnRX5A4", "rx5k-22.ppd", "ColorOption=GrayScale AdjustLight=20",
+       rgbCard(), [](const RasterPage &p) { return stucki(capture(p, 30), 0); },
+       "gray and graylevel is 7(0)\n"},
+      {"RgbBlackWhiteDarkened", "rx5k-22.ppd", "AdjustLight=-40", rgbCard(),
+       [](const RasterPage &p) { return threshold(capture(p, -40), 128); }, kBlackWhite},
       // The mirror turns the pad columns to the left edge.
       {"Mirror", "rx5k-22.ppd", "OemMirror=1", card61,
        [](const RasterPage &p) { return threshold(mirror(capture(p)), 128); }, kBlackWhite},

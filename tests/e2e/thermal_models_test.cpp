@@ -127,6 +127,14 @@ std::vector<ThermalCase> thermalCases() {
                                  transmission(true, true, 64, 40)})))}));
   cases.back().drainsUnordered = true;
 
+  // After each page model 302 waits until the printer volunteers its idle report (here 1.5 s
+  // after the page), and not into the paper queries that would start after 25 s.
+  std::vector<std::string> page302 =
+      after302(joined({{printMode(2), paperSize(0)}, transmission(true, true, 64, 40)}));
+  cases.push_back(ThermalCase("Model302PostPageWaitEndsOnTheIdleReport", "rx5k-302.ppd", "",
+                              {"--idle-report-ms", "1500"}, {cardPage(page302), cardPage(page302)},
+                              {0, 1.45}));
+
   // Paper missing at the first query, cover open at the first cover query.
   cases.push_back(ThermalCase("Model302JT64WaitsForPaperAndCover", "rx5k-302-jt64.ppd", "",
                               {"--paper-missing", "1", "--cover-open", "1"},
@@ -156,6 +164,13 @@ std::vector<ThermalCase> thermalCases() {
                                         {antiWrinkle(1), kSpecialDensity, kDrain},
                                         transmission(true, true, 64, 281)})}},
                               {2.6}));
+
+  // The PPD's default anti-wrinkle choice "0" is marked; "Default" darkness sends nothing.
+  cases.push_back(
+      ThermalCase("Model590314DefaultsRawWithTopMargin", "rx5k-590314.ppd", "", {},
+                  {{"w64h40", 100, 64, 281, 0, 71,
+                    joined({asked({P, P}), {antiWrinkle(2)}, transmission(true, false, 64, 281)})}},
+                  {2.6}));
 
   cases.push_back(ThermalCase("Model590314HQ31HasNoFiller", "rx5k-590314-hq31.ppd", "Darkness=2",
                               {},
