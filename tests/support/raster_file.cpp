@@ -84,14 +84,6 @@ RasterPage pageFromGenerator(const cups_page_header2_t &header, const DotGenerat
   return page;
 }
 
-RasterPage pageFromDots(const cups_page_header2_t &header, const std::vector<unsigned char> &dots) {
-  size_t width = header.cupsWidth;
-  return pageFromGenerator(header, [&](unsigned x, unsigned y) {
-    size_t i = static_cast<size_t>(y) * width + x;
-    return i < dots.size() ? dots[i] : static_cast<unsigned char>(255);
-  });
-}
-
 RasterPage whitePage(const cups_page_header2_t &header) {
   RasterPage page;
   page.header = header;

@@ -33,8 +33,6 @@ using DotGenerator = std::function<unsigned char(unsigned x, unsigned y)>;
 
 // A page whose dot (x, y) has the generator's luminance (gray written to R, G and B alike).
 RasterPage pageFromGenerator(const cups_page_header2_t &header, const DotGenerator &dots);
-// A page from a row-major dot image of header.cupsWidth x header.cupsHeight luminances.
-RasterPage pageFromDots(const cups_page_header2_t &header, const std::vector<unsigned char> &dots);
 // An all-white page.
 RasterPage whitePage(const cups_page_header2_t &header);
 
