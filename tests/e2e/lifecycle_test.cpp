@@ -7,20 +7,14 @@
 #include <fstream>
 
 #include "e2e_support.h"
+#include "support/test_ppd.h"
 
 using e2e::bytes;
+using ppdtest::modelPpd;
 using runtest::FilterRunOptions;
 using runtest::runFilter;
 
 namespace {
-
-std::string modelPpd(int model) {
-  ppdtest::TestPpd ppd;
-  ppd.modelNumber = model;
-  std::string path = runtest::testFilePath("model" + std::to_string(model) + ".ppd");
-  EXPECT_TRUE(ppdtest::writeTestPpd(path, ppd)) << path;
-  return path;
-}
 
 std::vector<rastertest::RasterPage> whitePages(int count) {
   return std::vector(count, rastertest::whitePage(rastertest::rasterHeader(64, 40)));

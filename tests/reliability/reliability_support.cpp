@@ -25,14 +25,6 @@
 
 namespace reliability {
 
-std::string modelPpd(int model) {
-  ppdtest::TestPpd ppd;
-  ppd.modelNumber = model;
-  std::string path = runtest::testFilePath("model" + std::to_string(model) + ".ppd");
-  EXPECT_TRUE(ppdtest::writeTestPpd(path, ppd)) << path;
-  return path;
-}
-
 std::string rasterFile(const std::string &name, const std::vector<rastertest::RasterPage> &pages) {
   std::string path = runtest::testFilePath(name);
   EXPECT_TRUE(rastertest::writeRasterFile(path, pages)) << path;

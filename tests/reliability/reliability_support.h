@@ -9,11 +9,11 @@
 
 #include "support/raster_file.h"
 #include "support/run_filter.h"
+#include "support/test_ppd.h"
 
 namespace reliability {
 
-// Writes a PPD for the model (default options) among the current test's files; its path.
-std::string modelPpd(int model);
+using ppdtest::modelPpd;
 // Writes the pages to the current test's file name; its path.
 std::string rasterFile(const std::string &name, const std::vector<rastertest::RasterPage> &pages);
 // An all-black page of width x height dots, 24-bit RGB at 203 dpi.

@@ -2,8 +2,12 @@
 // the test's own options as PickOne groups.
 #include "support/test_ppd.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <fstream>
+
+#include "support/run_filter.h"
 
 namespace ppdtest {
 
@@ -109,6 +113,14 @@ bool writeTestPpd(const std::string &path, const TestPpd &ppd) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << ppdText(ppd);
   return static_cast<bool>(out.flush());
+}
+
+std::string modelPpd(int model) {
+  TestPpd ppd;
+  ppd.modelNumber = model;
+  std::string path = runtest::testFilePath("model" + std::to_string(model) + ".ppd");
+  EXPECT_TRUE(writeTestPpd(path, ppd)) << path;
+  return path;
 }
 
 }  // namespace ppdtest

@@ -37,5 +37,7 @@ std::vector<PageSizeDef> standardPageSizes();
 std::string ppdText(const TestPpd &ppd);
 // Writes the PPD text to path; false on failure.
 bool writeTestPpd(const std::string &path, const TestPpd &ppd);
+// A default test PPD for the model number, written among the current test's files.
+std::string modelPpd(int model);
 
 }  // namespace ppdtest
