@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 #include "driver/choices.h"
 #include "driver/page_steps.h"
 #include "io/channel.h"
+#include "io/format.h"
 #include "io/log.h"
 #include "io/printer_stream.h"
 #include "labels/labels.h"
@@ -67,7 +69,7 @@ void readJobOptions(Job &job, const char *text) {
   job.num_options = cupsParseOptions(text, 0, &job.options);
   for (int i = 0; i < job.num_options; i++) {
     const cups_option_t &o = job.options[i];
-    logMessage("mytest: %s is %s\n", o.name, o.value);
+    logMessage("mytest: %s is %s\n", neutralised(o.name).c_str(), neutralised(o.value).c_str());
     if (std::strcmp(o.name, kTotalPagesOption) == 0) TotalPage = choiceInt(o.value);
   }
   logMessage("mytest:TotalPage: %d\n", TotalPage.load());
@@ -97,6 +99,32 @@ void pauseBetweenPages() {
     if (Canceled.load()) return;
     sleepSeconds(1);
   }
+}
+
+// The largest bitmap the thermal printers' bitmap command can announce: its row width in bytes
+// and its row count are 16-bit fields.
+constexpr int64_t kMaxBitmapRowBytes = 65535;
+constexpr int64_t kMaxBitmapRows = 65535;
+
+// True when the numbers of the page fit the fields of the commands that will carry them; checked
+// before anything of the page reaches the printer, so a hostile size cannot turn pixels into
+// commands.
+bool pageFitsCommands(const Job &job, const cups_page_header2_t &header, std::string &reason) {
+  if (isLabelModel(ModelNumber)) return labelPageFits(ModelNumber, header, reason);
+  if (!isThermalModel(ModelNumber)) return true;
+  int64_t width = 0, height = 0;
+  if (!finishedPageSizeOf(header, job.ppd->modelname, gapModeForPage(job.ppd, &header), width,
+                          height, reason))
+    return false;
+  if ((width + 7) / 8 <= kMaxBitmapRowBytes && height <= kMaxBitmapRows) return true;
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "a page of %lld x %lld dots does not fit the printer's bitmap command (at most "
+                "%lld bytes per row and %lld rows)",
+                static_cast<long long>(width), static_cast<long long>(height),
+                static_cast<long long>(kMaxBitmapRowBytes), static_cast<long long>(kMaxBitmapRows));
+  reason = text;
+  return false;
 }
 
 enum class PageEnd { Next, Stop };
@@ -188,7 +216,7 @@ void runPages(Job &job) {
     if (Page > 1 && (ModelNumber == 22 || ModelNumber == 23)) pauseBetweenPages();
     if (Canceled.load()) break;
     std::string reason;
-    if (!checkPageHeader(header, reason)) {
+    if (!checkPageHeader(header, reason) || !pageFitsCommands(job, header, reason)) {
       logMessage("ERROR: Page %d: %s\n", Page.load(), reason.c_str());
       job.failed = true;
       break;
@@ -339,7 +367,7 @@ int rastertoRX5K(int argc, char *argv[]) {
   Setup(job.ppd);
 
   cups_lang_t *language = cupsLangDefault();
-  logMessage("mytest：language is %s\n", language->language);
+  logMessage("mytest：language is %s\n", neutralised(language->language).c_str());
   mymon.language = std::strcmp(language->language, "zh_CN") == 0 ? 1 : 0;
 
   Page = 0;

@@ -22,3 +22,12 @@ std::string_view formatText(char *buf, size_t size, std::string &spill, const ch
   spill.resize(static_cast<size_t>(n));
   return spill;
 }
+
+std::string neutralised(std::string_view text) {
+  std::string out(text);
+  for (char &c : out) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) c = '?';
+  }
+  return out;
+}

@@ -6,7 +6,7 @@
 
 void cpclStartPage(const cups_page_header2_t *header) {
   prnPrintf("! 0 %u %u %u %u\r\n", header->HWResolution[0], header->HWResolution[1],
-            header->cupsHeight, header->NumCopies);
+            header->cupsHeight, labelCopies(header));
   prnPrintf("PAGE-WIDTH %d\r\n", asSigned(header->cupsWidth));
   prnPrintf("PAGE-HEIGHT %d\r\n", asSigned(header->cupsHeight));
 }

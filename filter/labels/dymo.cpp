@@ -1,5 +1,6 @@
 // Dymo: label length, bytes per line and darkness before the page; rows as SYN and the raw
 // bytes, blank rows counted and sent as skips of at most 255 rows.
+#include <algorithm>
 #include <cstdint>
 
 #include "io/printer_stream.h"
@@ -21,7 +22,8 @@ void dymoStartPage(const cups_page_header2_t *header) {
       'D',
       static_cast<unsigned char>(labelRowBytes(header)),
       0x1B,
-      static_cast<unsigned char>(header->cupsCompression + 99),  // 'c' for darkness 0
+      // 'c' for darkness 0 up to 'g' for 4, the darkest letter the printer knows.
+      static_cast<unsigned char>(std::min(header->cupsCompression, 4u) + 'c'),
   };
   prnWrite(prologue, sizeof prologue);
 }

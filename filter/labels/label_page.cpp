@@ -2,6 +2,7 @@
 // buffers: the packed row that the languages send and the row coders' work buffers.
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -108,8 +109,45 @@ bool headerStringIs(const char (&field)[64], const char *text) {
   return strnlen(field, sizeof field) == length && std::memcmp(field, text, length) == 0;
 }
 
+unsigned labelCopies(const cups_page_header2_t *header) {
+  return header->NumCopies < kMaxLabelCopies ? header->NumCopies : kMaxLabelCopies;
+}
+
+bool labelPageFits(int model, const cups_page_header2_t &header, std::string &reason) {
+  const uint64_t n = labelRowBytes(&header);
+  char text[160];
+  if (model == 0) {
+    // ESC D carries the row length in one byte, ESC L the label length in two.
+    const uint64_t length = uint64_t{header.PageSize[1]} * header.HWResolution[1] / 72;
+    if (n > 255) {
+      std::snprintf(text, sizeof text,
+                    "rows of %llu bytes do not fit the printer's row length (at most 255 bytes)",
+                    static_cast<unsigned long long>(n));
+    } else if (length > 65535) {
+      std::snprintf(text, sizeof text,
+                    "a label length of %llu dots does not fit the printer's length field "
+                    "(at most 65535 dots)",
+                    static_cast<unsigned long long>(length));
+    } else {
+      return true;
+    }
+  } else if (model == 18 && n * header.cupsHeight > static_cast<uint64_t>(INT_MAX)) {
+    std::snprintf(text, sizeof text,
+                  "a graphic of %llu bytes does not fit the printer's download command",
+                  static_cast<unsigned long long>(n * header.cupsHeight));
+  } else {
+    return true;
+  }
+  reason = text;
+  return false;
+}
+
 void labelStartPage(ppd_file_t *ppd, cups_page_header2_t *header) {
   if (!isLabelModel(ModelNumber)) return;
+  if ((ModelNumber == 18 || ModelNumber == 19 || ModelNumber == 32) &&
+      header->NumCopies > kMaxLabelCopies)
+    logMessage("WARNING: Page %d: %u copies asked for; the printer is sent at most %u\n",
+               Page.load(), header->NumCopies, kMaxLabelCopies);
   // A page dropped on cancellation never reached its end; its coder buffers go now.
   releaseRowCoderBuffers();
   allocatePackedRow(labelRowBytes(header));

@@ -39,6 +39,8 @@ inline void writeText(const char *text) {
 inline int asSigned(unsigned value) {
   return static_cast<int>(value);
 }
+// The header's copy count, limited to kMaxLabelCopies.
+unsigned labelCopies(const cups_page_header2_t *header);
 // The darkness range of the EPL and ZPL commands; outside it they send nothing.
 inline bool darknessGiven(unsigned darkness) {
   return darkness >= 1 && darkness <= 100;

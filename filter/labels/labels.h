@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include <cups/ppd.h>
 #include <cups/raster.h>
@@ -12,6 +13,14 @@ extern int LastSet;                // LastBuffer holds the printer's previous ro
 
 // Bytes per packed label row: (cupsWidth + 7) / 8.
 unsigned labelRowBytes(const cups_page_header2_t *header);
+
+// The most copies a label page asks of the printer: the largest count the ZPL, CPCL and PCL copy
+// fields all take. CUPS makes copies itself; the raster header's count is normally 1.
+inline constexpr unsigned kMaxLabelCopies = 999;
+
+// True when the page's numbers fit the fields of its language's commands (the Dymo row length
+// and label length, the size of the ZPL graphic); otherwise false with the reason.
+bool labelPageFits(int model, const cups_page_header2_t &header, std::string &reason);
 
 // Page prologue of a label model, with the header as read from the raster; allocates the row
 // buffers of the page (the driver allocates Buffer and resets Feed afterwards).

@@ -50,7 +50,7 @@ void pclStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   else
     prnPrintf("\033!f%dZ", asSigned(length * 300 / 72));  // length in 1/300 inch
   prnPrintf("\033&l%dP", asSigned(length / 12));
-  prnPrintf("\033&l0E\033&l%dX\033&l0L", asSigned(header->NumCopies));
+  prnPrintf("\033&l0E\033&l%uX\033&l0L", labelCopies(header));
   if (Page == 1) pclPrinterSettings(ppd, header);
   prnPrintf("\033*t%dR\033*r%dS\033*r%dT\033&a0H\033&a0V\033*r1A\033*b3M",
             asSigned(header->HWResolution[0]), asSigned(header->cupsWidth),

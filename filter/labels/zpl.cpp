@@ -125,6 +125,6 @@ void zplEndPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
     writeText("^JZY\n");
   else if (choiceIs(reprint, "Never"))
     writeText("^JZN\n");
-  if (header->NumCopies > 1) prnPrintf("^PQ%d, 0, 0, N\n", asSigned(header->NumCopies));
+  if (header->NumCopies > 1) prnPrintf("^PQ%u, 0, 0, N\n", labelCopies(header));
   writeText("^FO0,0^XGR:CUPS.GRF,1,1^FS\n^IDR:CUPS.GRF^FS\n^XZ\n");
 }

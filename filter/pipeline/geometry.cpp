@@ -116,9 +116,18 @@ bool placePicture(DotBuffer &page, int &width, int &height, int64_t newWidth, in
   return true;
 }
 
+// Where the picture goes: a new white page of width x height dots with the old picture's
+// top-left dot at (col, row); or, with place false, the page as it is (after a shift of
+// shiftRows rows).
+struct Placement {
+  bool place = false;
+  int64_t width = 0, height = 0, row = 0, col = 0;
+  int64_t shiftRows = 0;
+  int paperCode = -1;  // the paper-size command's code, when the page size has one
+};
+
 // Models 22 and 23: widen the page to the paper, picture centred; set the paper-size code.
-bool widenToPaper(DotBuffer &page, int &width, int &height, const GeometryParams &p,
-                  std::string &error) {
+void widenToPaper(Placement &to, int width, const GeometryParams &p) {
   struct Paper {
     const char *name;
     double mm22, mm23;
@@ -129,20 +138,18 @@ bool widenToPaper(DotBuffer &page, int &width, int &height, const GeometryParams
                                   {"EnvISOB5", 174, 176, 2},
                                   {"A5", 148, 148, 3},
                                   {"A5_Lanspace", 210, 210, 1}};
-  int64_t tmpw = width;
   for (const Paper &paper : kPapers) {
     if (!sameName(p.pageSizeName, paper.name)) continue;
-    tmpw = millimetresToDots(p.resX, p.model == 23 ? paper.mm23 : paper.mm22);
-    bCmdPaper[3] = paper.code;
+    to.width = millimetresToDots(p.resX, p.model == 23 ? paper.mm23 : paper.mm22);
+    to.paperCode = paper.code;
     break;
   }
-  if (tmpw <= width) return true;
-  return placePicture(page, width, height, tmpw, height, 0, p.tofill + (tmpw - width) / 2, error);
+  to.place = to.width > width;
+  to.col = p.tofill + (to.width - width) / 2;
 }
 
 // Model 302: size the page to the paper across and along, picture at the top, centred.
-bool fitToPaper(DotBuffer &page, int &width, int &height, const GeometryParams &p,
-                std::string &error) {
+void fitToPaper(Placement &to, int width, int height, const GeometryParams &p) {
   struct Paper {
     const char *name;
     double across, along;  // millimetres
@@ -152,67 +159,61 @@ bool fitToPaper(DotBuffer &page, int &width, int &height, const GeometryParams &
                                   {"Letter", 216, 279.4, 4},
                                   {"EnvISOB5", 176, 250, 2},
                                   {"A5", 148, 210, 3}};
-  int64_t tmpw = width, tmph = height;
   for (const Paper &paper : kPapers) {
     if (!sameName(p.pageSizeName, paper.name)) continue;
-    tmpw = millimetresToDots(p.resX, paper.across);
-    tmph = millimetresToDots(p.resY, paper.along);
-    bCmdPaper[3] = paper.code;
+    to.width = millimetresToDots(p.resX, paper.across);
+    to.height = millimetresToDots(p.resY, paper.along);
+    to.paperCode = paper.code;
     break;
   }
-  tmph = std::max<int64_t>(tmph, height);
-  if (tmpw <= width && tmph <= height) return true;
-  return placePicture(page, width, height, tmpw, tmph, 0, p.tofill + (tmpw - width) / 2, error);
+  to.height = std::max<int64_t>(to.height, height);
+  to.place = to.width > width || to.height > height;
+  to.col = p.tofill + (to.width - width) / 2;
 }
 
 // Models 831 and 21: lengthen the page to the sheet, the picture lowered by the part of its
 // top margin beyond 12 mm; an unlisted size instead loses its top 12 mm.
-bool placeOnSheet(DotBuffer &page, int &width, int &height, const GeometryParams &p,
-                  std::string &error) {
+bool placeOnSheet(Placement &to, int height, const GeometryParams &p, std::string &error) {
   const double twelveMm = static_cast<double>(p.resY) * 12 / 25.4;
   int64_t topoffset = static_cast<int64_t>(twelveMm);
-  int64_t tmph = 0;
   const char *name = p.pageSizeName ? p.pageSizeName : "";
   if (sameName(name, "A4")) {
-    tmph = millimetresToDots(p.resY, 297);
+    to.height = millimetresToDots(p.resY, 297);
   } else if (sameName(name, "Letter")) {
-    tmph = int64_t{p.resY} * 11;
+    to.height = int64_t{p.resY} * 11;
   } else if (sameName(name, "A5")) {
-    tmph = millimetresToDots(p.resY, 210);
+    to.height = millimetresToDots(p.resY, 210);
   } else if (sameName(name, "B5JIS")) {
-    tmph = millimetresToDots(p.resY, 257);
+    to.height = millimetresToDots(p.resY, 257);
   } else if (sameName(name, "EnvISOB5")) {
-    tmph = millimetresToDots(p.resY, 250);
+    to.height = millimetresToDots(p.resY, 250);
   } else if (sameName(name, "RX5_A4")) {
-    tmph = millimetresToDots(p.resY, 300);
+    to.height = millimetresToDots(p.resY, 300);
     topoffset = kRX5TopRows;
   } else if (std::strstr(name, "Tattoo")) {
-    tmph = millimetresToDots(p.resY, 297);
+    to.height = millimetresToDots(p.resY, 297);
     if (!pointsToDots(p.pageLength - p.imagingTop, p.resY, topoffset)) {
       error = "cannot place the page: its top margin is not finite";
       return false;
     }
   } else {
-    shiftPage(page.get(), width, height, 0, -topoffset);
+    to.shiftRows = -topoffset;
     return true;
   }
-  if (tmph <= height) return true;
-  int64_t topspank = static_cast<int64_t>(static_cast<double>(topoffset) - twelveMm);
-  return placePicture(page, width, height, width, tmph, std::max<int64_t>(topspank, 0), 0, error);
+  to.place = to.height > height;
+  to.row = std::max<int64_t>(static_cast<int64_t>(static_cast<double>(topoffset) - twelveMm), 0);
+  return true;
 }
 
 // Model 64519 on continuous media: lengthen the page to the sheet, picture at the top.
-bool lengthenContinuous(DotBuffer &page, int &width, int &height, const GeometryParams &p,
-                        std::string &error) {
-  if (p.gapMode != 0x0B) return true;
-  int64_t tmph = height;
+void lengthenContinuous(Placement &to, int height, const GeometryParams &p) {
+  if (p.gapMode != 0x0B) return;
   if (sameName(p.pageSizeName, "A4")) {
-    tmph = millimetresToDots(p.resY, 297);
+    to.height = millimetresToDots(p.resY, 297);
   } else if (sameName(p.pageSizeName, "Letter")) {
-    tmph = int64_t{p.resY} * 11;
+    to.height = int64_t{p.resY} * 11;
   }
-  if (tmph <= height) return true;
-  return placePicture(page, width, height, width, tmph, 0, 0, error);
+  to.place = to.height > height;
 }
 
 // The page length in dots, or false with a reason when it is not a number.
@@ -223,29 +224,61 @@ bool pageLengthDots(const GeometryParams &p, int64_t &tmph, std::string &error) 
 }
 
 // Model 590314: the page as long as the page length, picture lowered by a top margin.
-bool placeBelowTopMargin(DotBuffer &page, int &width, int &height, const GeometryParams &p,
-                         std::string &error) {
-  int64_t tmph = 0;
-  if (!pageLengthDots(p, tmph, error)) return false;
-  int64_t topspank = millimetresToDots(p.resY, 9);
+bool placeBelowTopMargin(Placement &to, const GeometryParams &p, std::string &error) {
+  if (!pageLengthDots(p, to.height, error)) return false;
+  to.row = millimetresToDots(p.resY, 9);
   if (sameName(p.modelName, "HQ31") || sameName(p.modelName, "HQ32")) {
-    topspank = millimetresToDots(p.resY, 8);
+    to.row = millimetresToDots(p.resY, 8);
   } else if (sameName(p.modelName, "VN2W") && !sameName(p.pageSizeName, "Tattoo-A4") &&
              !sameName(p.pageSizeName, "Tattoo-letter")) {
-    if (!pointsToDots(p.pageLength - p.imagingTop, p.resY, topspank)) {
+    if (!pointsToDots(p.pageLength - p.imagingTop, p.resY, to.row)) {
       error = "cannot place the page: its top margin is not finite";
       return false;
     }
   }
-  return placePicture(page, width, height, width, tmph, topspank, 0, error);
+  to.place = true;
+  return true;
 }
 
 // Model 613207: the page as long as the page length, picture at the top.
-bool sizeToPageLength(DotBuffer &page, int &width, int &height, const GeometryParams &p,
-                      std::string &error) {
-  int64_t tmph = 0;
-  if (!pageLengthDots(p, tmph, error)) return false;
-  return placePicture(page, width, height, width, tmph, 0, 0, error);
+bool sizeToPageLength(Placement &to, const GeometryParams &p, std::string &error) {
+  if (!pageLengthDots(p, to.height, error)) return false;
+  to.place = true;
+  return true;
+}
+
+// The placement of a width x height page (after the width limit and the offsets) by model and
+// page size; false with a reason when the page's geometry has no number.
+bool planPlacement(const GeometryParams &p, int width, int height, Placement &to,
+                   std::string &error) {
+  to = Placement{};
+  to.width = width;
+  to.height = height;
+  switch (p.model) {
+    case 22:
+    case 23:
+      widenToPaper(to, width, p);
+      return true;
+    case 302:
+      fitToPaper(to, width, height, p);
+      return true;
+    case 831:
+    case 21:
+      return placeOnSheet(to, height, p, error);
+    case 64519:
+      lengthenContinuous(to, height, p);
+      return true;
+    case 590314:
+      return placeBelowTopMargin(to, p, error);
+    case 613207:
+      return sizeToPageLength(to, p, error);
+    default:
+      return true;
+  }
+}
+
+int widthAfterLimit(const GeometryParams &p, int width) {
+  return p.model == 400 && width > kModel400Width ? kModel400Width : width;
 }
 
 }  // namespace
@@ -265,7 +298,7 @@ bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParam
   if (p.rotate == 1 && count > 0) std::reverse(page.get(), page.get() + count);
   logMessage("\nprocess rotate end\n");
 
-  if (p.model == 400 && width > kModel400Width) {
+  if (widthAfterLimit(p, width) < width) {
     // Keep the leftmost columns; rows move towards the start, so in place is safe.
     for (int64_t y = 1; y < height; y++)
       std::memmove(page.get() + y * kModel400Width, page.get() + y * width, kModel400Width);
@@ -275,22 +308,20 @@ bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParam
   shiftPage(page.get(), width, height, p.hOffset, p.vOffset);
   logMessage("width: %d, height: %d\n", width, height);
 
-  switch (p.model) {
-    case 22:
-    case 23:
-      return widenToPaper(page, width, height, p, error);
-    case 302:
-      return fitToPaper(page, width, height, p, error);
-    case 831:
-    case 21:
-      return placeOnSheet(page, width, height, p, error);
-    case 64519:
-      return lengthenContinuous(page, width, height, p, error);
-    case 590314:
-      return placeBelowTopMargin(page, width, height, p, error);
-    case 613207:
-      return sizeToPageLength(page, width, height, p, error);
-    default:
-      return true;
-  }
+  Placement to;
+  if (!planPlacement(p, width, height, to, error)) return false;
+  if (to.paperCode >= 0) bCmdPaper[3] = static_cast<unsigned char>(to.paperCode);
+  shiftPage(page.get(), width, height, 0, to.shiftRows);
+  if (!to.place) return true;
+  return placePicture(page, width, height, to.width, to.height, to.row, to.col, error);
+}
+
+bool finishedPageSize(const GeometryParams &p, int width, int height, int64_t &finishedWidth,
+                      int64_t &finishedHeight, std::string &error) {
+  width = widthAfterLimit(p, width);
+  Placement to;
+  if (!planPlacement(p, width, height, to, error)) return false;
+  finishedWidth = to.place ? to.width : width;
+  finishedHeight = to.place ? to.height : height;
+  return true;
 }

@@ -2,6 +2,7 @@
 // on the paper by model and page size.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "pipeline/pipeline.h"
@@ -23,3 +24,8 @@ struct GeometryParams {
 // geometry log lines. Returns false with a reason when a page buffer cannot be had.
 bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParams &p,
                    std::string &error);
+
+// The size applyGeometry gives a toned page of width x height dots, without its dots; false
+// with a reason where applyGeometry would fail for the page's geometry.
+bool finishedPageSize(const GeometryParams &p, int width, int height, int64_t &finishedWidth,
+                      int64_t &finishedHeight, std::string &error);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,3 +32,8 @@ struct FinishedPage {
 // a reason for the scheduler, when a page buffer cannot be had.
 bool runPagePipeline(const RowReader &read, cups_page_header2_t *header, const char *modelName,
                      FinishedPage &page, std::string &error);
+
+// The size runPagePipeline will give the page whose header was read, with gapMode the
+// media-tracking byte its set-up leaves; false with a reason when its geometry has no number.
+bool finishedPageSizeOf(const cups_page_header2_t &header, const char *modelName,
+                        unsigned char gapMode, int64_t &width, int64_t &height, std::string &error);

@@ -10,6 +10,7 @@
 #include "driver/choices.h"
 #include "driver/header_fields.h"
 #include "driver/job.h"
+#include "io/format.h"
 #include "io/log.h"
 #include "io/printer_stream.h"
 #include "monitor/queries.h"
@@ -221,23 +222,33 @@ void stepDensity(ppd_file_t *ppd, DensityVariant variant) {
     logMessage("density dis %d\n", d);
 }
 
-// zeMediaTracking. On the 64519 a page size other than A4 or Letter always means continuous
-// media, whatever the choice.
+// The media-tracking byte a page of the set-up sends, or -1 when it sends none; current is the
+// byte as the job last patched it. On the 64519 a page size other than A4 or Letter always
+// means continuous media, whatever the choice.
+int mediaTrackingMode(ppd_file_t *ppd, const cups_page_header2_t *header, bool customSizeAlwaysSent,
+                      unsigned char current) {
+  const char *c = markedChoice(ppd, "zeMediaTracking");
+  if (!c) return -1;
+  bool standardSize = isStandardPageSize(header);
+  int mode = current;
+  if (!(customSizeAlwaysSent && !standardSize)) {
+    if (std::strcmp(c, "Default") == 0) return -1;
+    if (std::strcmp(c, "Gap") == 0)
+      mode = 0x0A;
+    else if (std::strcmp(c, "Continuous") == 0)
+      mode = 0x0B;
+    else if (std::strcmp(c, "BLine") == 0)
+      mode = 0x26;
+  }
+  if (!standardSize) mode = 0x0B;
+  return mode;
+}
+
 void stepMediaTracking(ppd_file_t *ppd, const cups_page_header2_t *header,
                        bool customSizeAlwaysSent) {
-  const char *c = markedChoice(ppd, "zeMediaTracking");
-  if (!c) return;
-  bool standardSize = isStandardPageSize(header);
-  if (!(customSizeAlwaysSent && !standardSize)) {
-    if (std::strcmp(c, "Default") == 0) return;
-    if (std::strcmp(c, "Gap") == 0)
-      bCmdGap[2] = 0x0A;
-    else if (std::strcmp(c, "Continuous") == 0)
-      bCmdGap[2] = 0x0B;
-    else if (std::strcmp(c, "BLine") == 0)
-      bCmdGap[2] = 0x26;
-  }
-  if (!standardSize) bCmdGap[2] = 0x0B;
+  const int mode = mediaTrackingMode(ppd, header, customSizeAlwaysSent, bCmdGap[2]);
+  if (mode < 0) return;
+  bCmdGap[2] = static_cast<unsigned char>(mode);
   prnWrite(bCmdGap, sizeof bCmdGap);
 }
 
@@ -293,6 +304,11 @@ void mediaModelOptions(ppd_file_t *ppd, const cups_page_header2_t *header) {
 
 }  // namespace
 
+unsigned char gapModeForPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
+  const int mode = mediaTrackingMode(ppd, header, ModelNumber == 64519, bCmdGap[2]);
+  return mode < 0 ? bCmdGap[2] : static_cast<unsigned char>(mode);
+}
+
 bool ppdModelNameIs(const ppd_file_t *ppd, const char *name) {
   return ppd && ppd->modelname && std::strcmp(ppd->modelname, name) == 0;
 }
@@ -302,19 +318,19 @@ int millimetresToDots(int mm, unsigned dpi) {
 }
 
 void logPageHeader(const cups_page_header2_t *h) {
-  auto s = [](std::string_view v) { return static_cast<int>(v.size()); };
-  std::string_view mediaClass = headerString(h->MediaClass);
-  std::string_view mediaColor = headerString(h->MediaColor);
-  std::string_view mediaType = headerString(h->MediaType);
-  std::string_view outputType = headerString(h->OutputType);
-  std::string_view pageSizeName = headerString(h->cupsPageSizeName);
+  // The strings come from the job: a line break in one must not start a scheduler line.
+  const std::string mediaClass = neutralised(headerString(h->MediaClass));
+  const std::string mediaColor = neutralised(headerString(h->MediaColor));
+  const std::string mediaType = neutralised(headerString(h->MediaType));
+  const std::string outputType = neutralised(headerString(h->OutputType));
+  const std::string pageSizeName = neutralised(headerString(h->cupsPageSizeName));
   // The fields are unsigned or enums in the header; the log has always shown them as int.
   auto i = [](const auto &field) { return static_cast<int>(headerFieldValue(field)); };
   logMessage("DEBUG: StartPage...\n");
-  logMessage("DEBUG: MediaClass = \"%.*s\"\n", s(mediaClass), mediaClass.data());
-  logMessage("DEBUG: MediaColor = \"%.*s\"\n", s(mediaColor), mediaColor.data());
-  logMessage("DEBUG: MediaType = \"%.*s\"\n", s(mediaType), mediaType.data());
-  logMessage("DEBUG: OutputType = \"%.*s\"\n", s(outputType), outputType.data());
+  logMessage("DEBUG: MediaClass = \"%s\"\n", mediaClass.c_str());
+  logMessage("DEBUG: MediaColor = \"%s\"\n", mediaColor.c_str());
+  logMessage("DEBUG: MediaType = \"%s\"\n", mediaType.c_str());
+  logMessage("DEBUG: OutputType = \"%s\"\n", outputType.c_str());
   logMessage("DEBUG: AdvanceDistance = %d\n", i(h->AdvanceDistance));
   logMessage("DEBUG: AdvanceMedia = %d\n", i(h->AdvanceMedia));
   logMessage("DEBUG: Collate = %d\n", i(h->Collate));
@@ -352,7 +368,7 @@ void logPageHeader(const cups_page_header2_t *h) {
   logMessage("DEBUG: cupsRowFeed = %d\n", i(h->cupsRowFeed));
   logMessage("DEBUG: cupsRowStep = %d\n", i(h->cupsRowStep));
   logMessage("DEBUG: ModelNumber = %d\n", ModelNumber);
-  logMessage("DEBUG: cupsPageSizeName = %.*s\n", s(pageSizeName), pageSizeName.data());
+  logMessage("DEBUG: cupsPageSizeName = %s\n", pageSizeName.c_str());
 }
 
 void thermalStartPage(ppd_file_t *ppd, cups_page_header2_t *header) {

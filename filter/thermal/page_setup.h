@@ -25,5 +25,8 @@ void releaseRowBuffer();
 // Millimetres to dots at dpi dots per inch, as (mm / 25.4) * dpi in double precision, truncated
 // toward zero; clamped to +-1e6 dots so that absurd offsets stay representable.
 int millimetresToDots(int mm, unsigned dpi);
+// The media-tracking byte (bCmdGap[2]) as the page set-up of a 23, 302 or 64519 page will leave
+// it, without sending anything.
+unsigned char gapModeForPage(ppd_file_t *ppd, const cups_page_header2_t *header);
 // True when the PPD's ModelName is exactly name (case included).
 bool ppdModelNameIs(const ppd_file_t *ppd, const char *name);

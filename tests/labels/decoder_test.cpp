@@ -38,7 +38,7 @@ TEST(LabelDecoder, LogsTheCommandsAroundTheRows) {
     std::vector<std::string> commands;
   };
   const Case cases[] = {
-      {0, {"ESC @", "ESC L 203", "ESC D 3", "ESC 0x95 (darkness 50)", "ESC E"}},
+      {0, {"ESC @", "ESC L 203", "ESC D 3", "ESC 0x67 (darkness 4)", "ESC E"}},
       {17, {"N", "S4", "D7", "q24", "P1"}},
       {18,
        {"~SD15", "~DGR:CUPS.GRF,18,3,", "^XA", "^PR4,4,4", "^LH0,0", "^MNY", "^MMC,Y", "^FO0,0",

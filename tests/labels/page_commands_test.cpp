@@ -209,7 +209,7 @@ TEST(HostileHeader, FormatsWrapWithoutOverflowAndRowsAreDropped) {
     } else if (model == 18) {
       EXPECT_EQ(out.substr(0, 36), "~DGR:CUPS.GRF,-536870912,536870912,\n");
     } else if (model == 32) {
-      EXPECT_NE(out.find("\033!f59652319Z\033&l357913941P\033&l0E\033&l-1X"), std::string::npos);
+      EXPECT_NE(out.find("\033!f59652319Z\033&l357913941P\033&l0E\033&l999X"), std::string::npos);
     }
   }
 }
