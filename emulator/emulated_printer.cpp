@@ -4,7 +4,7 @@
 #include <cinttypes>
 #include <filesystem>
 
-#include "driver/job.h"
+#include "base/models.h"
 #include "label_decoders.h"
 #include "page_png.h"
 

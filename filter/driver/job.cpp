@@ -3,7 +3,6 @@
 #include "driver/job.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -12,177 +11,147 @@
 #include <cstring>
 #include <string>
 
-#include "driver/choices.h"
+#include "base/format.h"
+#include "base/header_fields.h"
 #include "driver/page_steps.h"
-#include "io/channel.h"
-#include "io/format.h"
-#include "io/log.h"
-#include "io/printer_stream.h"
 #include "labels/labels.h"
 #include "monitor/queries.h"
-#include "monitor/status.h"
 #include "pipeline/page_check.h"
-#include "pipeline/page_memory.h"
-#include "pipeline/pipeline.h"
-#include "thermal/commands.h"
 #include "thermal/page_setup.h"
 #include "thermal/transmission.h"
 
-// The localised error printer of libcups (exported, not in the public headers).
-extern "C" void _cupsLangPrintError(const char *prefix, const char *message);
-
-std::atomic<int> Canceled{0};
-std::atomic<int> Page{0};
-std::atomic<int> TotalPage{1};
-int ModelNumber = 0;
-int blacklevel = 4;
-int graylevel = 7;
-int mirrorPrint = 0;
-int sketchPrint = 0;
-int lightOffset = 0;
-
 namespace {
 
+// The one process-wide mutable: set by the SIGTERM handler, observed by the process's jobs.
+std::atomic<int> sigterm{0};
+
 const char kTotalPagesOption[] = "com.apple.print.PrintSettings.PMTotalSidesImaged..n.";
-
-// Everything the job holds, released in one place.
-struct Job {
-  int fd = 0;
-  cups_raster_t *ras = nullptr;
-  ppd_file_t *ppd = nullptr;
-  int num_options = 0;
-  cups_option_t *options = nullptr;
-  pthread_t pid{};
-  bool afterFeedPending = false;
-  bool failed = false;  // a page could not be printed: exit status 1
-};
-
-void onPrinterGone() {
-  Canceled.store(1);
-}
-
-bool jobCanceled() {
-  return Canceled.load() != 0;
-}
 
 void readJobOptions(Job &job, const char *text) {
   job.num_options = cupsParseOptions(text, 0, &job.options);
   for (int i = 0; i < job.num_options; i++) {
     const cups_option_t &o = job.options[i];
-    logMessage("mytest: %s is %s\n", neutralised(o.name).c_str(), neutralised(o.value).c_str());
-    if (std::strcmp(o.name, kTotalPagesOption) == 0) TotalPage = choiceInt(o.value);
+    job.log.message("mytest: %s is %s\n", neutralised(o.name).c_str(),
+                    neutralised(o.value).c_str());
+    if (std::strcmp(o.name, kTotalPagesOption) == 0) job.TotalPage = choiceInt(o.value);
   }
-  logMessage("mytest:TotalPage: %d\n", TotalPage.load());
+  job.log.message("mytest:TotalPage: %d\n", job.TotalPage.load());
 }
 
-void readJobChoices(ppd_file_t *ppd) {
-  if (const char *c = markedChoice(ppd, "DegreeOfBlackRecognition")) blacklevel = choiceInt(c);
-  if (const char *c = markedChoice(ppd, "DegreeOfGrayRecognition")) graylevel = choiceInt(c);
-  mirrorPrint = 0;
-  if (const char *c = markedChoice(ppd, "OemMirror")) mirrorPrint = choiceInt(c);
-  sketchPrint = 0;
-  if (const char *c = markedChoice(ppd, "Sketch")) sketchPrint = choiceInt(c);
+void readJobChoices(Job &job) {
+  if (const char *c = job.markedChoice("DegreeOfBlackRecognition")) job.blacklevel = choiceInt(c);
+  if (const char *c = job.markedChoice("DegreeOfGrayRecognition")) job.graylevel = choiceInt(c);
+  job.mirrorPrint = 0;
+  if (const char *c = job.markedChoice("OemMirror")) job.mirrorPrint = choiceInt(c);
+  job.sketchPrint = 0;
+  if (const char *c = job.markedChoice("Sketch")) job.sketchPrint = choiceInt(c);
 }
 
 // The brightness offset of the page, after its set-up has decided gray or black-and-white.
-void readPageLight(ppd_file_t *ppd, const cups_page_header2_t &header) {
-  const char *c = markedChoice(ppd, "AdjustLight");
+void readPageLight(Job &job, const Page &page) {
+  const char *c = job.markedChoice("AdjustLight");
   if (!c) return;
-  lightOffset = choiceInt(c);
-  if (gray && std::strncmp(header.cupsPageSizeName, "RX5_A4", sizeof header.cupsPageSizeName) == 0)
-    lightOffset = lightOffset > INT32_MAX - 10 ? INT32_MAX : lightOffset + 10;
+  job.lightOffset = choiceInt(c);
+  if (page.gray && headerStringIs(page.header.cupsPageSizeName, "RX5_A4"))
+    job.lightOffset = job.lightOffset > INT32_MAX - 10 ? INT32_MAX : job.lightOffset + 10;
 }
 
-// Pauses models 22 and 23 take between pages, a second at a time so a cancel ends them.
-void pauseBetweenPages() {
+// The pause models 22 and 23 take between pages, a second at a time so a cancel ends it.
+void pauseBetweenPages(Job &job) {
   for (int i = 0; i < 3; i++) {
-    if (Canceled.load()) return;
-    sleepSeconds(1);
+    if (job.canceled()) return;
+    sleepSeconds(job, 1);
   }
 }
 
-// The largest bitmap the thermal printers' bitmap command can announce: its row width in bytes
-// and its row count are 16-bit fields.
-constexpr int64_t kMaxBitmapRowBytes = 65535;
-constexpr int64_t kMaxBitmapRows = 65535;
+GeometryParams pageGeometry(const Job &job, const Page &page) {
+  return geometryParams(page.header, job.ModelNumber, job.modelName.c_str(), job.bCmdGap[2]);
+}
 
-// True when the numbers of the page fit the fields of the commands that will carry them; checked
-// before anything of the page reaches the printer, so a hostile size cannot turn pixels into
-// commands.
-bool pageFitsCommands(const Job &job, const cups_page_header2_t &header, std::string &reason) {
-  if (isLabelModel(ModelNumber)) return labelPageFits(ModelNumber, header, reason);
-  if (!isThermalModel(ModelNumber)) return true;
+// True when the numbers of the page fit the fields of the commands that will carry them;
+// checked before anything of the page reaches the printer, so a hostile size cannot turn
+// pixels into commands.
+bool pageFitsCommands(const Job &job, const Page &page, std::string &reason) {
+  if (isLabelModel(job.ModelNumber))
+    return labelPageFits(job.ModelNumber, page.header, reason);
+  if (!isThermalModel(job.ModelNumber)) return true;
+  GeometryParams p = pageGeometry(job, page);
+  p.gapMode = gapModeForPage(job, page.header);
   int64_t width = 0, height = 0;
-  if (!finishedPageSizeOf(header, job.ppd->modelname, gapModeForPage(job.ppd, &header), width,
-                          height, reason))
-    return false;
-  if ((width + 7) / 8 <= kMaxBitmapRowBytes && height <= kMaxBitmapRows) return true;
-  char text[200];
-  std::snprintf(text, sizeof text,
-                "a page of %lld x %lld dots does not fit the printer's bitmap command (at most "
-                "%lld bytes per row and %lld rows)",
-                static_cast<long long>(width), static_cast<long long>(height),
-                static_cast<long long>(kMaxBitmapRowBytes), static_cast<long long>(kMaxBitmapRows));
-  reason = text;
-  return false;
+  return finishedPageSizeOf(page.header, p, width, height, reason) &&
+         bitmapCommandFits(width, height, reason);
 }
 
-enum class PageEnd { Next, Stop };
+// Refuses the page: one "ERROR:" line, and the job ends with status 1.
+PageEnd refusePage(Job &job, const std::string &reason) {
+  job.log.message("ERROR: Page %d: %s\n", job.Page.load(), reason.c_str());
+  job.failed = true;
+  return PageEnd::Stop;
+}
 
-// Steps 5 to 13 of one page whose header has been read and checked.
-PageEnd printPage(Job &job, cups_page_header2_t &header) {
-  mymon.status = 1;
-  StartPage(job.ppd, &header);
-  mymon.status = 2;
-  if (!Buffer) {
-    logMessage("ERROR: Page %d: cannot allocate the row buffer of %u bytes\n", Page.load(),
-               header.cupsBytesPerLine);
-    job.failed = true;
-    return PageEnd::Stop;
+// The page image pipeline, leaving the finished page in page.dots and its size in the header.
+bool runPipeline(Job &job, Page &page, const RowReader &read, std::string &error) {
+  PageSettings settings;
+  settings.image.lightOffset = job.lightOffset;
+  settings.image.gray = page.gray;
+  settings.image.blacklevel = job.blacklevel;
+  settings.image.graylevel = job.graylevel;
+  settings.image.mirrorPrint = job.mirrorPrint;
+  settings.image.sketchPrint = job.sketchPrint;
+  settings.geometry = pageGeometry(job, page);
+  settings.geometry.rotate = page.Rotate;
+  settings.geometry.hOffset = page.hOffset;
+  settings.geometry.vOffset = page.vOffset;
+  FinishedPage finished;
+  bool ok = runPagePipeline(read, page.header, settings, page.Buffer.get(), job.log, finished,
+                            error);
+  page.Buffer.reset();
+  if (!ok) return false;
+  if (finished.paperCode >= 0) job.bCmdPaper[3] = static_cast<unsigned char>(finished.paperCode);
+  page.dots = std::move(finished.dots);
+  page.header.cupsWidth = static_cast<unsigned>(finished.width);
+  page.header.cupsHeight = static_cast<unsigned>(finished.height);
+  return true;
+}
+
+// Steps 5 to 13 of a page whose header has been read and checked.
+PageEnd setUpAndSendPage(Job &job, Page &page, const RowReader &read) {
+  setMonitorStatus(job, 1);
+  StartPage(job, page);
+  setMonitorStatus(job, 2);
+  if (!page.Buffer) {
+    return refusePage(job, "cannot allocate the row buffer of " +
+                               std::to_string(page.header.cupsBytesPerLine) + " bytes");
   }
-  readPageLight(job.ppd, header);
-  logMessage("INFO: %d/%d\n", Page.load(), TotalPage.load());
+  readPageLight(job, page);
+  job.log.message("INFO: %d/%d\n", job.Page.load(), job.TotalPage.load());
 
-  FinishedPage page;
   std::string error;
-  RowReader read = [&job](unsigned char *row, unsigned length) {
-    return cupsRasterReadPixels(job.ras, row, length);
-  };
-  if (!runPagePipeline(read, &header, job.ppd->modelname, page, error)) {
-    releaseRowBuffer();
-    logMessage("ERROR: Page %d: %s\n", Page.load(), error.c_str());
-    job.failed = true;
-    return PageEnd::Stop;
-  }
+  if (!runPipeline(job, page, read, error)) return refusePage(job, error);
 
-  const bool thermal = isThermalModel(ModelNumber);
-  const uint64_t bytewidth = (static_cast<uint64_t>(header.cupsWidth) + 7) / 8;
-  uint64_t buffersize = 0;
-  DotBuffer bitmap;
+  const bool thermal = isThermalModel(job.ModelNumber);
+  const cups_page_header2_t &header = page.header;
   if (thermal) {
+    const uint64_t bytewidth = (static_cast<uint64_t>(header.cupsWidth) + 7) / 8;
+    uint64_t buffersize = 0;
     if (!checkedMul(bytewidth, header.cupsHeight, buffersize) ||
-        !(bitmap = allocateDots(buffersize))) {
-      logMessage("ERROR: Page %d: cannot allocate the page bitmap of %llu bytes\n", Page.load(),
-                 static_cast<unsigned long long>(buffersize));
-      job.failed = true;
-      return PageEnd::Stop;
+        !(page.sendBuf = allocateDots(buffersize))) {
+      return refusePage(job, "cannot allocate the page bitmap of " + std::to_string(buffersize) +
+                                 " bytes");
     }
-    std::memset(bitmap.get(), 0, buffersize);
+    std::memset(page.sendBuf.get(), 0, buffersize);
+    page.sendBufSize = buffersize;
   }
-  sendBuf = bitmap.get();
-  for (unsigned y = 0; y < header.cupsHeight && !Canceled.load(); y++) {
+  for (unsigned y = 0; y < header.cupsHeight && !job.canceled(); y++) {
     if (y % 16 == 0)
-      logMessage("ATTR: job-media-progress=%u\n",
-                 static_cast<unsigned>(static_cast<uint64_t>(y) * 100 / header.cupsHeight));
-    Buffer = page.dots.get() + static_cast<size_t>(y) * header.cupsWidth;
-    OutputLine(job.ppd, &header, static_cast<int>(y));
+      job.log.message("ATTR: job-media-progress=%u\n",
+                      static_cast<unsigned>(static_cast<uint64_t>(y) * 100 / header.cupsHeight));
+    OutputLine(job, page, static_cast<int>(y));
   }
-  Buffer = nullptr;
-  sendBuf = nullptr;
-  if (Canceled.load()) return PageEnd::Stop;
+  if (job.canceled()) return PageEnd::Stop;
 
   if (thermal) {
-    switch (transmitBitmap(job.ppd, &header, bitmap.get(), buffersize)) {
+    switch (transmitBitmap(job, page)) {
       case TransmitResult::Sent:
         break;
       case TransmitResult::Canceled:
@@ -192,196 +161,167 @@ PageEnd printPage(Job &job, cups_page_header2_t &header) {
         return PageEnd::Stop;
     }
   }
-  bitmap.reset();
   page.dots.reset();
 
-  EndPage(job.ppd, &header);
+  EndPage(job, page);
 
-  if (ModelNumber == 64519 && bCmdGap[2] == 0x0B &&
-      std::strcmp(header.cupsPageSizeName, "A4") != 0 &&
-      std::strcmp(header.cupsPageSizeName, "Letter") != 0) {
-    bCmdAfter[2] = 0x01;
-    prnWrite(bCmdAfter, sizeof bCmdAfter);
-    prnFlush();
+  if (job.model->feedAfterCustomPage && job.bCmdGap[2] == 0x0B &&
+      !headerStringIs(header.cupsPageSizeName, "A4") &&
+      !headerStringIs(header.cupsPageSizeName, "Letter")) {
+    job.bCmdAfter[2] = 0x01;
+    job.prn.write(job.bCmdAfter, sizeof job.bCmdAfter);
+    job.prn.flush();
     job.afterFeedPending = true;
   }
-  return Canceled.load() ? PageEnd::Stop : PageEnd::Next;
-}
-
-void runPages(Job &job) {
-  cups_page_header2_t header;
-  while (cupsRasterReadHeader2(job.ras, &header)) {
-    Page++;
-    logMessage("PAGE: %d 1\n", Page.load());
-    if (Page > 1 && (ModelNumber == 22 || ModelNumber == 23)) pauseBetweenPages();
-    if (Canceled.load()) break;
-    std::string reason;
-    if (!checkPageHeader(header, reason) || !pageFitsCommands(job, header, reason)) {
-      logMessage("ERROR: Page %d: %s\n", Page.load(), reason.c_str());
-      job.failed = true;
-      break;
-    }
-    if (printPage(job, header) == PageEnd::Stop) break;
-  }
-  if (prnFailed()) {
-    logMessage("ERROR: The printer connection was lost; the job was not printed completely\n");
-    job.failed = true;
-  }
-}
-
-// Job end: trailer, idle wait, monitor stop.
-void endJob(Job &job) {
-  if (ModelNumber == 400) {
-    prnPut(0x1B);
-    prnPut(0x64);
-    prnPut(0x02);
-    prnFlush();
-  }
-  if (job.afterFeedPending) {
-    bCmdAfter[2] = 0x02;
-    prnWrite(bCmdAfter, sizeof bCmdAfter);
-    prnFlush();
-  }
-  logMessage(mymon.language ? "INFO: 数据已发送\n" : "INFO: Printed data has been sent\n");
-  if (ModelNumber == 64519 || ModelNumber == 831) {
-    mymon.status = 1;
-    waitFree();
-  }
-  mymon.status = 0;
-  while (!Canceled.load() && !mymon.end) sleepSeconds(1);
-  // The thread has finished once end is set; otherwise (cancelled) it ends by itself within a
-  // second and must not hold up the exit.
-  if (mymon.end)
-    pthread_join(job.pid, nullptr);
-  else
-    pthread_detach(job.pid);
-  logMessage("INFO:\n");
+  return job.canceled() ? PageEnd::Stop : PageEnd::Next;
 }
 
 void closeJob(Job &job) {
-  prnFlush();
-  // A cancelled page skips its page end, which would have released these.
-  releaseRowBuffer();
-  labelReleasePageBuffers();
+  job.prn.flush();
   if (job.ras) cupsRasterClose(job.ras);
-  if (job.fd != 0) close(job.fd);
+  if (job.fd > 0) close(job.fd);
   if (job.ppd) ppdClose(job.ppd);
   cupsFreeOptions(job.num_options, job.options);
+  job.ras = nullptr;
+  job.fd = 0;
+  job.ppd = nullptr;
+  job.num_options = 0;
+  job.options = nullptr;
 }
 
 }  // namespace
 
-bool isThermalModel(int model) {
-  switch (model) {
-    case 21:
-    case 22:
-    case 23:
-    case 302:
-    case 400:
-    case 831:
-    case 64519:
-    case 590314:
-    case 613207:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool isLabelModel(int model) {
-  switch (model) {
-    case 0:
-    case 16:
-    case 17:
-    case 18:
-    case 19:
-    case 20:
-    case 32:
-      return true;
-    default:
-      return false;
-  }
-}
-
 void CancelJob(int) {
-  Canceled.store(1);
+  sigterm.store(1);
 }
 
-void Setup(ppd_file_t *ppd) {
-  if (ppd) ModelNumber = ppd->model_number;
-  if (ModelNumber == 0) {
+const std::atomic<int> &sigtermFlag() {
+  return sigterm;
+}
+
+void Setup(Job &job, ppd_file_t *ppd) {
+  if (ppd) job.setModel(ppd->model_number);
+  if (job.ModelNumber == 0) {
     unsigned char escapes[100];
     std::memset(escapes, 0x1B, sizeof escapes);
-    prnWrite(escapes, sizeof escapes);
-    prnWrite("\x1B@", 2);
-  } else if (ModelNumber == 32) {
-    prnWrite(
+    job.prn.write(escapes, sizeof escapes);
+    job.prn.write("\x1B@", 2);
+  } else if (job.ModelNumber == 32) {
+    job.prn.write(
         "\x1B"
         "E",
         2);
   }
 }
 
-int rastertoRX5K(int argc, char *argv[]) {
-  // The handler goes in first, so that a cancel arriving during the start is not lost.
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = CancelJob;
-  sigaction(SIGTERM, &action, nullptr);
+bool startJob(Job &job, const char *language) {
+  if (!language) language = cupsLangDefault()->language;
+  job.log.message("mytest：language is %s\n", neutralised(language).c_str());
+  job.mymon.language = std::strcmp(language, "zh_CN") == 0 ? 1 : 0;
 
-  setbuf(stderr, nullptr);
-  logMessage("DEBUG:mytest：entry main\n");
+  job.Page = 0;
+  readJobChoices(job);
+
+  mymonInit(job);
+  int err = 0;
+  if (!startMonitor(job, err)) {
+    job.log.message("mytest：create mon thread fail and errno is %d\n", err);
+    return false;
+  }
+  return true;
+}
+
+PageEnd printPage(Job &job, Page &page, const RowReader &read) {
+  job.Page++;
+  job.log.message("PAGE: %d 1\n", job.Page.load());
+  if (job.Page > 1 && job.model->pauseBetweenPages) pauseBetweenPages(job);
+  if (job.canceled()) return PageEnd::Stop;
+  std::string reason;
+  if (!checkPageHeader(page.header, reason) || !pageFitsCommands(job, page, reason))
+    return refusePage(job, reason);
+  return setUpAndSendPage(job, page, read);
+}
+
+void endJob(Job &job) {
+  if (job.prn.failed()) {
+    job.log.message(
+        "ERROR: The printer connection was lost; the job was not printed completely\n");
+    job.failed = true;
+  }
+  if (job.model->feedAtJobEnd) {
+    job.prn.put(0x1B);
+    job.prn.put(0x64);
+    job.prn.put(0x02);
+    job.prn.flush();
+  }
+  if (job.afterFeedPending) {
+    job.bCmdAfter[2] = 0x02;
+    job.prn.write(job.bCmdAfter, sizeof job.bCmdAfter);
+    job.prn.flush();
+  }
+  job.log.message(job.mymon.language ? "INFO: 数据已发送\n" : "INFO: Printed data has been sent\n");
+  if (job.model->idleWaitAtJobEnd) {
+    setMonitorStatus(job, 1);
+    waitFree(job);
+  }
+  stopMonitor(job);
+  job.log.message("INFO:\n");
+}
+
+int jobExitStatus(const Job &job) {
+  return (job.Page == 0 || job.failed) ? 1 : 0;
+}
+
+int rastertoRX5K(int argc, char *argv[], const FilterEnvironment &environment) {
+  Job job(environment.seams);
+  job.processCanceled = environment.canceled;
+  job.log.message("DEBUG:mytest：entry main\n");
   if (argc != 6 && argc != 7) return 1;
 
-  // Before the raster file is opened, which must not take the channels' descriptors.
-  prepareBackChannel();
-  Job job;
   if (argc == 7) {
-    job.fd = open(argv[6], O_RDONLY);
+    job.fd = open(argv[6], O_RDONLY | O_CLOEXEC);
     if (job.fd < 0) {
-      _cupsLangPrintError("ERROR", "Unable to open raster file");
-      sleep(1);
+      job.log.localisedError("ERROR", "Unable to open raster file");
+      job.clock.sleepMs(1000);
       return 1;
     }
   }
-  // A backend that goes away must end the job, not kill the filter.
-  signal(SIGPIPE, SIG_IGN);
-  prnSetFailureHandler(onPrinterGone);
-  setChannelCancelCheck(jobCanceled);
+  // A backend that goes away ends the job.
+  job.prn.onFailure = [&job] { job.cancel(); };
   job.ras = cupsRasterOpen(job.fd, CUPS_RASTER_READ);
 
   readJobOptions(job, argv[5]);
 
-  const char *ppdPath = getenv("PPD");
-  job.ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
+  job.ppd = environment.ppdPath ? ppdOpenFile(environment.ppdPath) : nullptr;
   if (!job.ppd) {
     int linenum = 0;
     ppd_status_t status = ppdLastError(&linenum);
-    logMessage("DEBUG: %s on line %d.\n", ppdErrorString(status), linenum);
+    job.log.message("DEBUG: %s on line %d.\n", ppdErrorString(status), linenum);
+    closeJob(job);
     return 1;
   }
   ppdMarkDefaults(job.ppd);
   cupsMarkOptions(job.ppd, job.num_options, job.options);
+  job.ppdChoices = PpdChoices(job.ppd);
+  job.choices = &job.ppdChoices;
+  job.modelName = job.ppd->modelname ? job.ppd->modelname : "";
 
-  Setup(job.ppd);
-
-  cups_lang_t *language = cupsLangDefault();
-  logMessage("mytest：language is %s\n", neutralised(language->language).c_str());
-  mymon.language = std::strcmp(language->language, "zh_CN") == 0 ? 1 : 0;
-
-  Page = 0;
-  readJobChoices(job.ppd);
-
-  mymonInit();
-  if (int err = pthread_create(&job.pid, nullptr, mon, nullptr)) {
-    logMessage("mytest：create mon thread fail and errno is %d\n", err);
+  Setup(job, job.ppd);
+  if (!startJob(job, environment.language)) {
     closeJob(job);
     return 1;
   }
 
-  runPages(job);
+  cups_page_header2_t header;
+  RowReader read = [&job](unsigned char *row, unsigned length) {
+    return cupsRasterReadPixels(job.ras, row, length);
+  };
+  while (cupsRasterReadHeader2(job.ras, &header)) {
+    Page page;
+    page.header = header;
+    if (printPage(job, page, read) == PageEnd::Stop) break;
+  }
   endJob(job);
   closeJob(job);
-  return (Page == 0 || job.failed) ? 1 : 0;
+  return jobExitStatus(job);
 }

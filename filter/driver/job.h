@@ -1,35 +1,68 @@
-// Job-wide state of the filter and the job lifecycle: arguments, options, PPD, page loop,
-// trailer, exit status.
+// A filter job and its lifecycle: arguments, options, choices, job set-up, monitor thread, page
+// loop, trailer, exit status. The pieces (startJob, the page steps, endJob) also serve front
+// ends other than the filter program, such as the printer application.
 #pragma once
 
 #include <cups/ppd.h>
 #include <cups/raster.h>
+
 #include <atomic>
 
-// Set to 1 once the job is cancelled (SIGTERM, or the printer's cancel report). Polled by every
-// wait; written from the signal handler and from both threads, hence lock-free atomic.
-extern std::atomic<int> Canceled;
-// Read by the monitor thread for its progress lines, hence atomic too.
-extern std::atomic<int> Page;       // current page, from 1
-extern std::atomic<int> TotalPage;  // pages announced by the job options
-extern int ModelNumber;
+#include "base/page.h"
+#include "pipeline/pipeline.h"
+#include "thermal/commands.h"
 
-// Image settings read once per job (lightOffset per page).
-extern int blacklevel;
-extern int graylevel;
-extern int mirrorPrint;
-extern int sketchPrint;
-extern int lightOffset;
+struct Job : ThermalJob {
+  using ThermalJob::ThermalJob;
 
-// Model families.
-bool isThermalModel(int model);
-bool isLabelModel(int model);
+  // The filter's raster stream, PPD and options (unused by other front ends).
+  int fd = 0;
+  cups_raster_t *ras = nullptr;
+  ppd_file_t *ppd = nullptr;
+  int num_options = 0;
+  cups_option_t *options = nullptr;
+  PpdChoices ppdChoices{nullptr};
 
-// SIGTERM handler: only sets Canceled.
+  // Image settings, read once per job (lightOffset per page).
+  int blacklevel = 4;
+  int graylevel = 7;
+  int mirrorPrint = 0;
+  int sketchPrint = 0;
+  int lightOffset = 0;
+
+  bool afterFeedPending = false;
+  bool failed = false;  // a page could not be printed: exit status 1
+};
+
+// What a filter run needs besides its arguments: the seams, the PPD and the cancel flag.
+struct FilterEnvironment {
+  JobSeams seams;
+  const char *ppdPath = nullptr;               // the PPD (the filter: getenv("PPD"))
+  const char *language = nullptr;              // the message language (null: cupsLangDefault())
+  const std::atomic<int> *canceled = nullptr;  // a flag that cancels the job (SIGTERM)
+};
+
+// The filter run, from the CUPS filter arguments to the exit status.
+int rastertoRX5K(int argc, char *argv[], const FilterEnvironment &environment);
+
+// SIGTERM handler: sets the process's cancel flag, which its jobs observe; nothing else.
 void CancelJob(int sig);
+// The flag CancelJob sets.
+const std::atomic<int> &sigtermFlag();
 
-// Job set-up: model number and the job-level bytes of two label languages.
-void Setup(ppd_file_t *ppd);
+// Job set-up: the model number (from the PPD when given) and the job-level bytes of two label
+// languages.
+void Setup(Job &job, ppd_file_t *ppd);
+// After Setup: the message language, the image choices, the status record and the monitor
+// thread. False (with its line written) when the thread cannot be created.
+bool startJob(Job &job, const char *language);
 
-// The whole filter run, from the CUPS filter arguments to the exit status.
-int rastertoRX5K(int argc, char *argv[]);
+enum class PageEnd { Next, Stop };
+// A page whose header has been read into page.header: its "PAGE:" line, the pause between
+// pages, the checks of its header; then set-up, pipeline (rows through read), rows, bitmap and
+// page end. Stop when the job must end here.
+PageEnd printPage(Job &job, Page &page, const RowReader &read);
+// The job's end: trailer, idle wait, monitor stop, "INFO:".
+void endJob(Job &job);
+// Exit status of the job: 1 when no page was read or a page failed, else 0.
+int jobExitStatus(const Job &job);

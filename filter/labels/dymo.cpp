@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "io/printer_stream.h"
 #include "labels/label_private.h"
-#include "labels/labels.h"
-#include "thermal/page_setup.h"
 
-void dymoStartPage(const cups_page_header2_t *header) {
+void dymoStartPage(JobBase &job, const Page &page) {
+  const cups_page_header2_t *header = &page.header;
   // The label length in dots; 64-bit so that no header can overflow it. Only its low 16 bits
   // reach the printer.
   int64_t length = static_cast<int64_t>(static_cast<uint64_t>(header->PageSize[1]) *
@@ -20,27 +18,27 @@ void dymoStartPage(const cups_page_header2_t *header) {
       static_cast<unsigned char>(length),
       0x1B,
       'D',
-      static_cast<unsigned char>(labelRowBytes(header)),
+      static_cast<unsigned char>(labelRowBytes(*header)),
       0x1B,
       // 'c' for darkness 0 up to 'g' for 4, the darkest letter the printer knows.
       static_cast<unsigned char>(std::min(header->cupsCompression, 4u) + 'c'),
   };
-  prnWrite(prologue, sizeof prologue);
+  job.prn.write(prologue, sizeof prologue);
 }
 
-void dymoOutputLine(const unsigned char *row, size_t n) {
+void dymoOutputLine(JobBase &job, Page &page, const unsigned char *row, size_t n) {
   if (isBlankRow(row, n)) {
-    Feed++;
+    page.Feed++;
     return;
   }
-  if (Feed > 0) {
+  if (page.Feed > 0) {
     unsigned char skip[] = {0x1B, 'f', 0x01, 0xFF};
-    for (; Feed > 255; Feed -= 255) prnWrite(skip, sizeof skip);
-    skip[3] = static_cast<unsigned char>(Feed);
-    prnWrite(skip, sizeof skip);
-    Feed = 0;
+    for (; page.Feed > 255; page.Feed -= 255) job.prn.write(skip, sizeof skip);
+    skip[3] = static_cast<unsigned char>(page.Feed);
+    job.prn.write(skip, sizeof skip);
+    page.Feed = 0;
   }
-  prnPut(0x16);
-  prnWrite(row, n);
-  prnFlush();
+  job.prn.put(0x16);
+  job.prn.write(row, n);
+  job.prn.flush();
 }

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "io/printer_stream.h"
 #include "labels/label_private.h"
 
 namespace {
@@ -21,40 +20,40 @@ float choiceFloat(const char *choice) {
 
 }  // namespace
 
-void eplLineStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
-  const char *rate;
-  if (markedChoiceOtherThan(ppd, "zePrintRate", "Default", &rate))
-    prnPrintf("\033S%.0f", 2 * std::atof(rate) - 2);
-  if (darknessGiven(header->cupsCompression))
-    prnPrintf("\033D%d", asSigned(header->cupsCompression * 7 / 100));
-  writeText("\033M01\033B");
+void eplLineStartPage(JobBase &job, const Page &page) {
+  const cups_page_header2_t &header = page.header;
+  if (const char *rate = markedChoiceOtherThan(job, "zePrintRate", "Default"))
+    job.prn.printf("\033S%.0f", 2 * std::atof(rate) - 2);
+  if (darknessGiven(header.cupsCompression))
+    job.prn.printf("\033D%d", asSigned(header.cupsCompression * 7 / 100));
+  writeText(job, "\033M01\033B");
 }
 
-void eplLineOutputLine(const unsigned char *row, size_t n) {
-  prnPrintf("\033g%03d", asSigned(static_cast<unsigned>(n)));
-  prnWrite(row, n);
-  prnFlush();
+void eplLineOutputLine(JobBase &job, const unsigned char *row, size_t n) {
+  job.prn.printf("\033g%03d", asSigned(static_cast<unsigned>(n)));
+  job.prn.write(row, n);
+  job.prn.flush();
 }
 
-void eplPageStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
-  writeText("\nN\n");
-  if (headerStringIs(header->MediaType, "Direct")) writeText("OD\n");
-  const char *rate;
-  if (markedChoiceOtherThan(ppd, "zePrintRate", "Default", &rate)) {
+void eplPageStartPage(JobBase &job, const Page &page) {
+  const cups_page_header2_t &header = page.header;
+  writeText(job, "\nN\n");
+  if (headerStringIs(header.MediaType, "Direct")) writeText(job, "OD\n");
+  if (const char *rate = markedChoiceOtherThan(job, "zePrintRate", "Default")) {
     // The page-mode speeds are whole rates from 3 on; below, the line-mode scale applies.
     float value = choiceFloat(rate);
-    prnPrintf("S%.0f\n", value >= 3.0 ? value : 2.0 * value - 2);
+    job.prn.printf("S%.0f\n", value >= 3.0 ? value : 2.0 * value - 2);
   }
-  if (darknessGiven(header->cupsCompression))
-    prnPrintf("D%d\n", asSigned(header->cupsCompression * 15 / 100));
-  prnPrintf("q%d\n", asSigned((header->cupsWidth + 7) & ~7u));
+  if (darknessGiven(header.cupsCompression))
+    job.prn.printf("D%d\n", asSigned(header.cupsCompression * 15 / 100));
+  job.prn.printf("q%d\n", asSigned((header.cupsWidth + 7) & ~7u));
 }
 
-void eplPageOutputLine(unsigned char *row, size_t n, int y) {
+void eplPageOutputLine(JobBase &job, unsigned char *row, size_t n, int y) {
   if (isBlankRow(row, n)) return;
-  prnPrintf("GW0,%d,%d,1\n", y, asSigned(static_cast<unsigned>(n)));
+  job.prn.printf("GW0,%d,%d,1\n", y, asSigned(static_cast<unsigned>(n)));
   for (size_t i = 0; i < n; i++) row[i] = static_cast<unsigned char>(~row[i]);
-  prnWrite(row, n);
-  prnPut('\n');
-  prnFlush();
+  job.prn.write(row, n);
+  job.prn.put('\n');
+  job.prn.flush();
 }

@@ -1,122 +1,68 @@
-// The three page steps of the label models, dispatched by model number, and the page's row
-// buffers: the packed row that the languages send and the row coders' work buffers.
+// The three page steps of the label models, dispatched by language, and the page's row buffers:
+// the packed row that the languages send and the row coders' work buffers.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/job.h"
-#include "io/log.h"
-#include "io/printer_stream.h"
 #include "labels/label_private.h"
-#include "labels/labels.h"
-#include "monitor/status.h"
 #include "pipeline/packing.h"
-#include "thermal/page_setup.h"
-
-unsigned char *CompBuffer = nullptr;
-unsigned char *LastBuffer = nullptr;
-int LastSet = 0;
-size_t labelPageRowBytes = 0;
 
 namespace {
 
 // Rows longer than this cannot be had: their dot count would not fit the packer's int width.
 constexpr size_t kMaxLabelRowBytes = INT_MAX / 8;
 
-unsigned char *packedRow = nullptr;  // the page's packed row, labelPageRowBytes bytes
-bool pageRowsReady = false;
-
-void releasePackedRow() {
-  std::free(packedRow);
-  packedRow = nullptr;
-  labelPageRowBytes = 0;
-  pageRowsReady = false;
+DotBuffer allocateRow(size_t n) {
+  return DotBuffer(static_cast<unsigned char *>(std::malloc(n ? n : 1)));
 }
 
-// A packed-row scratch of n bytes for the page, allocated once per page and never per row.
-void allocatePackedRow(size_t n) {
-  releasePackedRow();
-  if (n <= kMaxLabelRowBytes) packedRow = static_cast<unsigned char *>(std::malloc(n ? n : 1));
-  if (!packedRow) {
-    logMessage("DEBUG: No memory for a label row of %zu bytes; the page's rows are dropped.\n", n);
+// The packed-row scratch of n bytes for the page, allocated once per page and never per row.
+void allocatePackedRow(JobBase &job, Page &page, size_t n) {
+  page.rowBytes = 0;
+  if (n <= kMaxLabelRowBytes) page.packedRow = allocateRow(n);
+  if (!page.packedRow) {
+    job.log.message("DEBUG: No memory for a label row of %zu bytes; the page's rows are dropped.\n",
+                    n);
     return;
   }
-  labelPageRowBytes = n;
-  pageRowsReady = true;
+  page.rowBytes = n;
+}
+
+// Packs row y of the finished page into the page's scratch; n receives its length. Returns
+// nullptr when there is no row to code.
+unsigned char *packLabelRow(const Page &page, int y, size_t &n) {
+  n = page.rowBytes;
+  if (n == 0 || !page.dots) return nullptr;
+  uint64_t width = page.header.cupsWidth;
+  if (width > 8 * n) width = 8 * n;
+  packRow(page.finishedRow(static_cast<unsigned>(y)), static_cast<int>(width),
+          page.packedRow.get());
+  return page.packedRow.get();
+}
+
+void releaseRowCoderBuffers(Page &page) {
+  page.CompBuffer.reset();
+  page.LastBuffer.reset();
+  page.LastSet = 0;
 }
 
 }  // namespace
 
-unsigned labelRowBytes(const cups_page_header2_t *header) {
-  return static_cast<unsigned>((static_cast<uint64_t>(header->cupsWidth) + 7) / 8);
+unsigned labelRowBytes(const cups_page_header2_t &header) {
+  return static_cast<unsigned>((static_cast<uint64_t>(header.cupsWidth) + 7) / 8);
 }
 
-void releaseRowCoderBuffers() {
-  std::free(CompBuffer);
-  std::free(LastBuffer);
-  CompBuffer = nullptr;
-  LastBuffer = nullptr;
-  LastSet = 0;
-}
-
-void labelReleasePageBuffers() {
-  releaseRowCoderBuffers();
-  releasePackedRow();
-}
-
-void allocateRowCoderBuffers(size_t n) {
-  releaseRowCoderBuffers();
-  if (n <= kMaxLabelRowBytes) {
-    CompBuffer = static_cast<unsigned char *>(std::malloc(2 * n + 1));
-    LastBuffer = static_cast<unsigned char *>(std::malloc(n ? n : 1));
-  }
-  if (!CompBuffer || !LastBuffer) {
-    releaseRowCoderBuffers();
-    logMessage("DEBUG: No memory for the row coder of %zu bytes; the page's rows are dropped.\n",
-               n);
-  }
-}
-
-unsigned char *packLabelRow(const cups_page_header2_t *header, size_t &n) {
-  n = 0;
-  if (!pageRowsReady || !Buffer) return nullptr;
-  n = labelRowBytes(header);
-  if (n > labelPageRowBytes) n = labelPageRowBytes;
-  uint64_t width = header->cupsWidth;
-  if (width > 8 * n) width = 8 * n;
-  packRow(Buffer, static_cast<int>(width), packedRow);
-  return packedRow;
-}
-
-bool isBlankRow(const unsigned char *row, size_t n) {
-  return n == 0 || (row[0] == 0 && std::memcmp(row, row + 1, n - 1) == 0);
-}
-
-bool choiceIs(const char *choice, const char *name) {
-  return choice && std::strcmp(choice, name) == 0;
-}
-
-bool markedChoiceOtherThan(ppd_file_t *ppd, const char *option, const char *except,
-                           const char **choice) {
-  *choice = markedChoice(ppd, option);
-  return *choice && !choiceIs(*choice, except);
-}
-
-bool headerStringIs(const char (&field)[64], const char *text) {
-  size_t length = std::strlen(text);
-  return strnlen(field, sizeof field) == length && std::memcmp(field, text, length) == 0;
-}
-
-unsigned labelCopies(const cups_page_header2_t *header) {
-  return header->NumCopies < kMaxLabelCopies ? header->NumCopies : kMaxLabelCopies;
+unsigned labelCopies(const cups_page_header2_t &header) {
+  return header.NumCopies < kMaxLabelCopies ? header.NumCopies : kMaxLabelCopies;
 }
 
 bool labelPageFits(int model, const cups_page_header2_t &header, std::string &reason) {
-  const uint64_t n = labelRowBytes(&header);
+  const uint64_t n = labelRowBytes(header);
+  const LabelLanguage language = modelFacts(model).language;
   char text[160];
-  if (model == 0) {
+  if (language == LabelLanguage::Dymo) {
     // ESC D carries the row length in one byte, ESC L the label length in two.
     const uint64_t length = uint64_t{header.PageSize[1]} * header.HWResolution[1] / 72;
     if (n > 255) {
@@ -131,7 +77,8 @@ bool labelPageFits(int model, const cups_page_header2_t &header, std::string &re
     } else {
       return true;
     }
-  } else if (model == 18 && n * header.cupsHeight > static_cast<uint64_t>(INT_MAX)) {
+  } else if (language == LabelLanguage::Zpl &&
+             n * header.cupsHeight > static_cast<uint64_t>(INT_MAX)) {
     std::snprintf(text, sizeof text,
                   "a graphic of %llu bytes does not fit the printer's download command",
                   static_cast<unsigned long long>(n * header.cupsHeight));
@@ -142,104 +89,121 @@ bool labelPageFits(int model, const cups_page_header2_t &header, std::string &re
   return false;
 }
 
-void labelStartPage(ppd_file_t *ppd, cups_page_header2_t *header) {
-  if (!isLabelModel(ModelNumber)) return;
-  if ((ModelNumber == 18 || ModelNumber == 19 || ModelNumber == 32) &&
-      header->NumCopies > kMaxLabelCopies)
-    logMessage("WARNING: Page %d: %u copies asked for; the printer is sent at most %u\n",
-               Page.load(), header->NumCopies, kMaxLabelCopies);
-  // A page dropped on cancellation never reached its end; its coder buffers go now.
-  releaseRowCoderBuffers();
-  allocatePackedRow(labelRowBytes(header));
-  switch (ModelNumber) {
-    case 0:
-      dymoStartPage(header);
+bool isBlankRow(const unsigned char *row, size_t n) {
+  return n == 0 || (row[0] == 0 && std::memcmp(row, row + 1, n - 1) == 0);
+}
+
+const char *markedChoiceOtherThan(const JobBase &job, const char *option, const char *except) {
+  const char *choice = job.markedChoice(option);
+  return choice && !choiceIs(choice, except) ? choice : nullptr;
+}
+
+void allocateRowCoderBuffers(JobBase &job, Page &page, size_t n) {
+  releaseRowCoderBuffers(page);
+  if (n <= kMaxLabelRowBytes) {
+    page.CompBuffer = allocateRow(2 * n + 1);
+    page.LastBuffer = allocateRow(n);
+  }
+  if (!page.CompBuffer || !page.LastBuffer) {
+    releaseRowCoderBuffers(page);
+    job.log.message(
+        "DEBUG: No memory for the row coder of %zu bytes; the page's rows are dropped.\n", n);
+  }
+}
+
+void labelStartPage(JobBase &job, Page &page) {
+  const LabelLanguage language = job.model->language;
+  if (language == LabelLanguage::None) return;
+  const cups_page_header2_t &header = page.header;
+  if ((language == LabelLanguage::Zpl || language == LabelLanguage::Cpcl ||
+       language == LabelLanguage::Pcl) &&
+      header.NumCopies > kMaxLabelCopies)
+    job.log.message("WARNING: Page %d: %u copies asked for; the printer is sent at most %u\n",
+                    job.Page.load(), header.NumCopies, kMaxLabelCopies);
+  allocatePackedRow(job, page, labelRowBytes(header));
+  switch (language) {
+    case LabelLanguage::Dymo:
+      dymoStartPage(job, page);
       break;
-    case 16:
-      eplLineStartPage(ppd, header);
+    case LabelLanguage::EplLine:
+      eplLineStartPage(job, page);
       break;
-    case 17:
-      eplPageStartPage(ppd, header);
+    case LabelLanguage::EplPage:
+      eplPageStartPage(job, page);
       break;
-    case 18:
-      zplStartPage(header);
+    case LabelLanguage::Zpl:
+      zplStartPage(job, page);
       break;
-    case 19:
-      cpclStartPage(header);
+    case LabelLanguage::Cpcl:
+      cpclStartPage(job, page);
       break;
-    case 32:
-      pclStartPage(ppd, header);
+    case LabelLanguage::Pcl:
+      pclStartPage(job, page);
       break;
-    default:  // model 20 has no prologue
+    case LabelLanguage::PrintRows:  // no prologue
+    case LabelLanguage::None:
       break;
   }
 }
 
-void labelOutputLine(ppd_file_t *, cups_page_header2_t *header, int y) {
-  if (!isLabelModel(ModelNumber)) return;
+void labelOutputLine(JobBase &job, Page &page, int y) {
   size_t n;
-  unsigned char *row = packLabelRow(header, n);
+  unsigned char *row = packLabelRow(page, y, n);
   if (!row) return;
-  switch (ModelNumber) {
-    case 0:
-      dymoOutputLine(row, n);
+  switch (job.model->language) {
+    case LabelLanguage::Dymo:
+      dymoOutputLine(job, page, row, n);
       break;
-    case 16:
-      eplLineOutputLine(row, n);
+    case LabelLanguage::EplLine:
+      eplLineOutputLine(job, row, n);
       break;
-    case 17:
-      eplPageOutputLine(row, n, y);
+    case LabelLanguage::EplPage:
+      eplPageOutputLine(job, row, n, y);
       break;
-    case 18:
-      zplOutputLine(row, n);
+    case LabelLanguage::Zpl:
+      zplOutputLine(job, page, row, n);
       break;
-    case 19:
-      cpclOutputLine(row, n, y);
+    case LabelLanguage::Cpcl:
+      cpclOutputLine(job, row, n, y);
       break;
-    case 20:
-      model20OutputLine(row, n);
+    case LabelLanguage::PrintRows:
+      model20OutputLine(job, row, n);
       break;
-    case 32:
-      pclOutputLine(row, n);
+    case LabelLanguage::Pcl:
+      pclOutputLine(job, page, row, n);
+      break;
+    case LabelLanguage::None:
       break;
   }
 }
 
-void labelEndPage(ppd_file_t *ppd, cups_page_header2_t *header) {
-  switch (ModelNumber) {
-    case 0:
-      writeText("\033E");
+void labelEndPage(JobBase &job, Page &page) {
+  switch (job.model->language) {
+    case LabelLanguage::Dymo:
+      writeText(job, "\033E");
       break;
-    case 16:
-      writeText("\033E\f");
+    case LabelLanguage::EplLine:
+      writeText(job, "\033E\f");
       break;
-    case 17:
-      writeText("P1\n");
+    case LabelLanguage::EplPage:
+      writeText(job, "P1\n");
       break;
-    case 18:
-      zplEndPage(ppd, header);
-      releaseRowCoderBuffers();
+    case LabelLanguage::Zpl:
+      zplEndPage(job, page);
       break;
-    case 19:
-      cpclEndPage(ppd, header);
+    case LabelLanguage::Cpcl:
+      cpclEndPage(job, page);
       break;
-    case 20:
-      writeText("\nPRINT 1,1\n");
+    case LabelLanguage::PrintRows:
+      writeText(job, "\nPRINT 1,1\n");
       break;
-    case 32:
-      writeText("\033*rB\f");
-      releaseRowCoderBuffers();
+    case LabelLanguage::Pcl:
+      writeText(job, "\033*rB\f");
       break;
-    case 21:
-    case 831:
-    case 613207:
-    case 590314:
-      // These printers report the paper state anew for every sheet.
-      mymon.paperstatus = 0;
-      break;
-    default:
+    case LabelLanguage::None:
       break;
   }
-  if (isLabelModel(ModelNumber)) releasePackedRow();
-  prnFlush();
+  releaseRowCoderBuffers(page);
+  page.packedRow.reset();
+  page.rowBytes = 0;
 }

@@ -1,18 +1,13 @@
 // The label printer languages: page prologue, row output with each language's coding, page end.
 #pragma once
 
+#include <cups/raster.h>
+
 #include <cstddef>
 #include <string>
 
-#include <cups/ppd.h>
-#include <cups/raster.h>
-
-extern unsigned char *CompBuffer;  // coded row (ZPL, PCL): 2n + 1 bytes
-extern unsigned char *LastBuffer;  // seed row (ZPL, PCL): n bytes
-extern int LastSet;                // LastBuffer holds the printer's previous row
-
-// Bytes per packed label row: (cupsWidth + 7) / 8.
-unsigned labelRowBytes(const cups_page_header2_t *header);
+#include "base/job.h"
+#include "base/page.h"
 
 // The most copies a label page asks of the printer: the largest count the ZPL, CPCL and PCL copy
 // fields all take. CUPS makes copies itself; the raster header's count is normally 1.
@@ -22,21 +17,21 @@ inline constexpr unsigned kMaxLabelCopies = 999;
 // and label length, the size of the ZPL graphic); otherwise false with the reason.
 bool labelPageFits(int model, const cups_page_header2_t &header, std::string &reason);
 
+// Bytes per packed label row: (cupsWidth + 7) / 8.
+unsigned labelRowBytes(const cups_page_header2_t &header);
+
 // Page prologue of a label model, with the header as read from the raster; allocates the row
-// buffers of the page (the driver allocates Buffer and resets Feed afterwards).
-void labelStartPage(ppd_file_t *ppd, cups_page_header2_t *header);
-// Row y, Buffer pointing at header->cupsWidth dots of the finished page.
-void labelOutputLine(ppd_file_t *ppd, cups_page_header2_t *header, int y);
-// Page end of a label model (and the paper state of some thermal models); always flushes.
-void labelEndPage(ppd_file_t *ppd, cups_page_header2_t *header);
-// Releases the page's row buffers (packed row, CompBuffer, LastBuffer); for a page dropped
-// before its end, where labelEndPage would have done it. Safe to call at any time.
-void labelReleasePageBuffers();
+// buffers of the page.
+void labelStartPage(JobBase &job, Page &page);
+// Row y of the finished page (page.dots, header.cupsWidth dots per row).
+void labelOutputLine(JobBase &job, Page &page, int y);
+// Page end of a label model; releases the page's row buffers.
+void labelEndPage(JobBase &job, Page &page);
 
 // Row coders that write to the printer stream, over the page's CompBuffer and LastBuffer.
-// PCLCompress codes at most n bytes (the page's row length).
-void PCLCompress(const unsigned char *line, int length);
-void ZPLCompress(char repeat_char, int repeat_count);
+// PCLCompress codes at most the page's row length.
+void PCLCompress(JobBase &job, Page &page, const unsigned char *line, int length);
+void ZPLCompress(JobBase &job, char repeat_char, int repeat_count);
 
 // The coders as pure functions over buffers.
 // Delta-row (PCL mode 3) form of line against seed (nullptr: no seed row, every byte sent in

@@ -2,8 +2,8 @@
 // before it; the page ends with "PRINT 1,1".
 #include "labels/label_private.h"
 
-void model20OutputLine(unsigned char *row, size_t n) {
+void model20OutputLine(JobBase &job, unsigned char *row, size_t n) {
   for (size_t i = 0; i < n; i++) row[i] = static_cast<unsigned char>(~row[i]);
-  prnWrite(row, n);
-  prnFlush();
+  job.prn.write(row, n);
+  job.prn.flush();
 }

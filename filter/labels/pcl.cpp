@@ -2,10 +2,7 @@
 // rows in delta-row compression (mode 3) with blank rows skipped by ESC *b#Y.
 #include <cstring>
 
-#include "driver/job.h"
 #include "labels/label_private.h"
-#include "labels/labels.h"
-#include "thermal/page_setup.h"
 
 namespace {
 
@@ -19,43 +16,44 @@ const PclPageSize kPclPageSizes[] = {
     {756, "\033&l1A"},  {792, "\033&l2A"},  {842, "\033&l26A"}, {1008, "\033&l3A"},
 };
 
-void pclPrinterSettings(ppd_file_t *ppd, const cups_page_header2_t *header) {
-  if (header->cupsRowFeed != 0) prnPrintf("\033!p%dS", asSigned(header->cupsRowFeed));
+void pclPrinterSettings(JobBase &job, const cups_page_header2_t &header) {
+  if (header.cupsRowFeed != 0) job.prn.printf("\033!p%dS", asSigned(header.cupsRowFeed));
   // All bits set means no darkness was given; 0 to 100 map to -15 to 15.
-  if (header->cupsCompression != ~0u)
-    prnPrintf("\033&d%dA", asSigned(header->cupsCompression * 30 / 100 - 15));
-  const char *mode;
-  if (!markedChoiceOtherThan(ppd, "inPrintMode", "Default", &mode)) return;
+  if (header.cupsCompression != ~0u)
+    job.prn.printf("\033&d%dA", asSigned(header.cupsCompression * 30 / 100 - 15));
+  const char *mode = markedChoiceOtherThan(job, "inPrintMode", "Default");
+  if (!mode) return;
   if (choiceIs(mode, "Standard")) {
-    writeText("\033!p0M");
+    writeText(job, "\033!p0M");
   } else if (choiceIs(mode, "Tear")) {
-    writeText("\033!p1M");
-    if (header->cupsRowCount != 0) prnPrintf("\033!n%dT", asSigned(header->cupsRowCount));
+    writeText(job, "\033!p1M");
+    if (header.cupsRowCount != 0) job.prn.printf("\033!n%dT", asSigned(header.cupsRowCount));
   } else {
-    writeText("\033!p2M");
-    if (header->cupsRowStep != 0) prnPrintf("\033!n%dC", asSigned(header->cupsRowStep));
+    writeText(job, "\033!p2M");
+    if (header.cupsRowStep != 0) job.prn.printf("\033!n%dC", asSigned(header.cupsRowStep));
   }
 }
 
 }  // namespace
 
-void pclStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
-  writeText("\033&l6D\033&k12H\033&l0O");
-  const unsigned length = header->PageSize[1];
+void pclStartPage(JobBase &job, Page &page) {
+  const cups_page_header2_t &header = page.header;
+  writeText(job, "\033&l6D\033&k12H\033&l0O");
+  const unsigned length = header.PageSize[1];
   const char *sizeCommand = nullptr;
   for (const PclPageSize &size : kPclPageSizes)
     if (size.length == length) sizeCommand = size.command;
   if (sizeCommand)
-    writeText(sizeCommand);
+    writeText(job, sizeCommand);
   else
-    prnPrintf("\033!f%dZ", asSigned(length * 300 / 72));  // length in 1/300 inch
-  prnPrintf("\033&l%dP", asSigned(length / 12));
-  prnPrintf("\033&l0E\033&l%uX\033&l0L", labelCopies(header));
-  if (Page == 1) pclPrinterSettings(ppd, header);
-  prnPrintf("\033*t%dR\033*r%dS\033*r%dT\033&a0H\033&a0V\033*r1A\033*b3M",
-            asSigned(header->HWResolution[0]), asSigned(header->cupsWidth),
-            asSigned(header->cupsHeight));
-  allocateRowCoderBuffers(labelRowBytes(header));
+    job.prn.printf("\033!f%dZ", asSigned(length * 300 / 72));  // length in 1/300 inch
+  job.prn.printf("\033&l%dP", asSigned(length / 12));
+  job.prn.printf("\033&l0E\033&l%uX\033&l0L", labelCopies(header));
+  if (job.Page == 1) pclPrinterSettings(job, header);
+  job.prn.printf("\033*t%dR\033*r%dS\033*r%dT\033&a0H\033&a0V\033*r1A\033*b3M",
+                 asSigned(header.HWResolution[0]), asSigned(header.cupsWidth),
+                 asSigned(header.cupsHeight));
+  allocateRowCoderBuffers(job, page, labelRowBytes(header));
 }
 
 size_t pclCodeDeltaRow(const unsigned char *line, const unsigned char *seed, size_t length,
@@ -93,26 +91,27 @@ size_t pclCodeDeltaRow(const unsigned char *line, const unsigned char *seed, siz
   return static_cast<size_t>(o - out);
 }
 
-void PCLCompress(const unsigned char *line, int length) {
-  if (!CompBuffer || !LastBuffer || length < 0) return;
+void PCLCompress(JobBase &job, Page &page, const unsigned char *line, int length) {
+  if (!page.CompBuffer || !page.LastBuffer || length < 0) return;
   size_t n = static_cast<size_t>(length);
-  if (n > labelPageRowBytes) n = labelPageRowBytes;
-  const size_t coded = pclCodeDeltaRow(line, LastSet ? LastBuffer : nullptr, n, CompBuffer);
-  prnPrintf("\033*b%dW", static_cast<int>(coded));
-  prnWrite(CompBuffer, coded);
-  std::memcpy(LastBuffer, line, n);
-  LastSet = 1;
+  if (n > page.rowBytes) n = page.rowBytes;
+  const size_t coded = pclCodeDeltaRow(line, page.LastSet ? page.LastBuffer.get() : nullptr, n,
+                                       page.CompBuffer.get());
+  job.prn.printf("\033*b%dW", static_cast<int>(coded));
+  job.prn.write(page.CompBuffer.get(), coded);
+  std::memcpy(page.LastBuffer.get(), line, n);
+  page.LastSet = 1;
 }
 
-void pclOutputLine(const unsigned char *row, size_t n) {
+void pclOutputLine(JobBase &job, Page &page, const unsigned char *row, size_t n) {
   if (isBlankRow(row, n)) {
-    Feed++;
+    page.Feed++;
     return;
   }
-  if (Feed > 0) {
-    prnPrintf("\033*b%dY", Feed);
-    Feed = 0;
-    LastSet = 0;  // the printer clears its seed row on a skip
+  if (page.Feed > 0) {
+    job.prn.printf("\033*b%dY", page.Feed);
+    page.Feed = 0;
+    page.LastSet = 0;  // the printer clears its seed row on a skip
   }
-  PCLCompress(row, static_cast<int>(n));
+  PCLCompress(job, page, row, static_cast<int>(n));
 }

@@ -3,10 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/job.h"
-#include "io/printer_stream.h"
 #include "labels/label_private.h"
-#include "labels/labels.h"
 
 namespace {
 
@@ -27,12 +24,12 @@ unsigned char *zplCodeRun(unsigned char *out, char digit, long count) {
   return out;
 }
 
-void ZPLCompress(char repeat_char, int repeat_count) {
+void ZPLCompress(JobBase &job, char repeat_char, int repeat_count) {
   // Long runs go out 400 digits a byte; what is left fits the small buffer.
   static const unsigned char kFullRuns[8] = {'z', 'z', 'z', 'z', 'z', 'z', 'z', 'z'};
-  for (; repeat_count > 399 + 400 * 8; repeat_count -= 400 * 8) prnWrite(kFullRuns, 8);
+  for (; repeat_count > 399 + 400 * 8; repeat_count -= 400 * 8) job.prn.write(kFullRuns, 8);
   unsigned char run[16];
-  prnWrite(run, static_cast<size_t>(zplCodeRun(run, repeat_char, repeat_count) - run));
+  job.prn.write(run, static_cast<size_t>(zplCodeRun(run, repeat_char, repeat_count) - run));
 }
 
 size_t zplCodeRow(const unsigned char *row, size_t n, unsigned char *work) {
@@ -63,68 +60,69 @@ size_t zplCodeRow(const unsigned char *row, size_t n, unsigned char *work) {
   return static_cast<size_t>(out - work);
 }
 
-void zplStartPage(const cups_page_header2_t *header) {
-  if (darknessGiven(header->cupsCompression))
-    prnPrintf("~SD%02d\n", asSigned(header->cupsCompression * 30 / 100));
+void zplStartPage(JobBase &job, Page &page) {
+  const cups_page_header2_t &header = page.header;
+  if (darknessGiven(header.cupsCompression))
+    job.prn.printf("~SD%02d\n", asSigned(header.cupsCompression * 30 / 100));
   const unsigned n = labelRowBytes(header);
-  prnPrintf("~DGR:CUPS.GRF,%d,%d,\n", asSigned(n * header->cupsHeight), asSigned(n));
-  allocateRowCoderBuffers(n);
+  job.prn.printf("~DGR:CUPS.GRF,%d,%d,\n", asSigned(n * header.cupsHeight), asSigned(n));
+  allocateRowCoderBuffers(job, page, n);
 }
 
-void zplOutputLine(const unsigned char *row, size_t n) {
-  if (!CompBuffer || !LastBuffer) return;
-  if (LastSet && std::memcmp(row, LastBuffer, n) == 0) {
-    prnPut(':');
+void zplOutputLine(JobBase &job, Page &page, const unsigned char *row, size_t n) {
+  if (!page.CompBuffer || !page.LastBuffer) return;
+  if (page.LastSet && std::memcmp(row, page.LastBuffer.get(), n) == 0) {
+    job.prn.put(':');
     return;
   }
-  prnWrite(CompBuffer, zplCodeRow(row, n, CompBuffer));
-  prnFlush();
-  std::memcpy(LastBuffer, row, n);
-  LastSet = 1;
+  job.prn.write(page.CompBuffer.get(), zplCodeRow(row, n, page.CompBuffer.get()));
+  job.prn.flush();
+  std::memcpy(page.LastBuffer.get(), row, n);
+  page.LastSet = 1;
 }
 
-void zplEndPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
-  if (Canceled) {
+void zplEndPage(JobBase &job, const Page &page) {
+  const cups_page_header2_t &header = page.header;
+  if (job.canceled()) {
     // The graphic is never recalled; the printer drops the unfinished download.
-    writeText("~DN\n");
+    writeText(job, "~DN\n");
     return;
   }
-  writeText("^XA\n");
-  const char *choice;
-  if (markedChoiceOtherThan(ppd, "zePrintRate", "Default", &choice)) {
+  writeText(job, "^XA\n");
+  if (const char *choice = markedChoiceOtherThan(job, "zePrintRate", "Default")) {
     int rate = choiceInt(choice);
-    prnPrintf("^PR%d,%d,%d\n", rate, rate, rate);
+    job.prn.printf("^PR%d,%d,%d\n", rate, rate, rate);
   }
-  writeText("^LH0,0\n");
-  const char *tracking = markedChoice(ppd, "zeMediaTracking");
+  writeText(job, "^LH0,0\n");
+  const char *tracking = job.markedChoice("zeMediaTracking");
   if (choiceIs(tracking, "Continuous")) {
-    prnPrintf("^LL%d\n", asSigned(header->cupsHeight));
-    writeText("^MNN\n");
+    job.prn.printf("^LL%d\n", asSigned(header.cupsHeight));
+    writeText(job, "^MNN\n");
   } else if (choiceIs(tracking, "Web")) {
-    writeText("^MNY\n");
+    writeText(job, "^MNY\n");
   } else if (choiceIs(tracking, "Mark")) {
-    writeText("^MNM\n");
+    writeText(job, "^MNM\n");
   }
-  if (header->cupsRowStep != 200) prnPrintf("^LT%u\n", header->cupsRowStep);
-  if (headerStringIs(header->MediaType, "Thermal"))
-    writeText("^MTT\n");
-  else if (headerStringIs(header->MediaType, "Direct"))
-    writeText("^MTD\n");
-  if (markedChoiceOtherThan(ppd, "zePrintMode", "Saved", &choice)) {
+  if (header.cupsRowStep != 200) job.prn.printf("^LT%u\n", header.cupsRowStep);
+  if (headerStringIs(header.MediaType, "Thermal"))
+    writeText(job, "^MTT\n");
+  else if (headerStringIs(header.MediaType, "Direct"))
+    writeText(job, "^MTD\n");
+  if (const char *choice = markedChoiceOtherThan(job, "zePrintMode", "Saved")) {
     const char *mode = choiceIs(choice, "Tear")         ? "T,Y"
                        : choiceIs(choice, "Peel")       ? "P,Y"
                        : choiceIs(choice, "Rewind")     ? "R,Y"
                        : choiceIs(choice, "Applicator") ? "A,Y"
                                                         : "C,Y";
-    prnPrintf("^MM%s\n", mode);
+    job.prn.printf("^MM%s\n", mode);
   }
-  const int advance = asSigned(header->AdvanceDistance);
-  if (advance != 1000) prnPrintf(advance < 0 ? "~TA%04d\n" : "~TA%03d\n", advance);
-  const char *reprint = markedChoice(ppd, "zeErrorReprint");
+  const int advance = asSigned(header.AdvanceDistance);
+  if (advance != 1000) job.prn.printf(advance < 0 ? "~TA%04d\n" : "~TA%03d\n", advance);
+  const char *reprint = job.markedChoice("zeErrorReprint");
   if (choiceIs(reprint, "Always"))
-    writeText("^JZY\n");
+    writeText(job, "^JZY\n");
   else if (choiceIs(reprint, "Never"))
-    writeText("^JZN\n");
-  if (header->NumCopies > 1) prnPrintf("^PQ%u, 0, 0, N\n", labelCopies(header));
-  writeText("^FO0,0^XGR:CUPS.GRF,1,1^FS\n^IDR:CUPS.GRF^FS\n^XZ\n");
+    writeText(job, "^JZN\n");
+  if (header.NumCopies > 1) job.prn.printf("^PQ%u, 0, 0, N\n", labelCopies(header));
+  writeText(job, "^FO0,0^XGR:CUPS.GRF,1,1^FS\n^IDR:CUPS.GRF^FS\n^XZ\n");
 }

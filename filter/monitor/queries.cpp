@@ -1,12 +1,11 @@
-// The monitor thread, which reads the printer's status reports while a page is processed, and
-// the blocking status queries (paper, cover, idle) of the page set-up and the job end.
+// The monitor thread and the status queries. The back channel has one reader at a time: the
+// monitor thread reads only while no query wants it, and a query that wants it cuts the
+// thread's read short and waits until the thread is out of it.
 #include "monitor/queries.h"
 
-#include "driver/job.h"
-#include "io/channel.h"
-#include "io/printer_stream.h"
-#include "monitor/status.h"
-#include "thermal/commands.h"
+const unsigned char findpaper[3] = {0x1F, 0x11, 0x11};
+const unsigned char askCover[3] = {0x1F, 0x11, 0x12};
+const unsigned char freeQuery[3] = {0x1F, 0x11, 0x43};
 
 namespace {
 
@@ -14,122 +13,171 @@ constexpr size_t kReportReadMax = 63;       // bytes per back-channel read
 constexpr double kReportReadSeconds = 1.0;  // time-out of a back-channel read
 constexpr double kQueryDrainSeconds = 10.0;
 constexpr double kSendNowDrainSeconds = 0.1;
-constexpr unsigned kHandOverMs = 500;              // poll step while the monitor thread reads
-constexpr unsigned kPausedSleepMs = 1000;          // poll step of the paused monitor thread
-constexpr int kLastVersionWithoutIdle = 0x010004;  // 01 00 04: not asked for the idle state
-constexpr int kModelCoverOnlyWhenOld = 64519;
+// Longest wait between two looks at a cancel that nothing announces (a SIGTERM).
+constexpr double kCancelCheckSeconds = 1.0;
 
-// Waits, in steps of 500 ms, until the monitor thread is out of its read. Returns false once
-// the job is cancelled, so every query loop ends there.
-bool waitForBackChannel() {
+enum MonitorStatus : unsigned char { kStop = 0, kPaused = 1, kWatching = 2 };
+
+// Takes the back channel for a query: asks the monitor thread to let go of it and waits until
+// it is out of its read. False once the job is cancelled, so every query loop ends there.
+bool takeBackChannel(MonitorJob &job) {
+  job.mymon.handOver = 1;
+  job.channel.interruptRead();
   for (;;) {
-    if (Canceled) return false;
-    if (!mymon.wait) return true;
-    mysleep(kHandOverMs);
+    if (job.canceled()) return false;
+    if (!job.mymon.wait) return true;
+    job.clock.waitFor(kCancelCheckSeconds,
+                      [&job] { return job.canceled() || !job.mymon.wait; });
   }
+}
+
+void releaseBackChannel(MonitorJob &job) {
+  job.mymon.handOver = 0;
+  job.clock.notifyAll();
 }
 
 // Sends a 3-byte query so that the printer gets it at once, and reads the answer into buf.
 // Returns the bytes read (0 or less: nothing within the time-out).
-ssize_t askPrinter(const unsigned char (&query)[3], unsigned char *buf) {
-  prnWrite(query, sizeof query);
-  prnFlush();
-  channel().drain(kQueryDrainSeconds);
-  return channel().backRead(buf, kReportReadMax, kReportReadSeconds);
+ssize_t askPrinter(MonitorJob &job, const unsigned char (&query)[3], unsigned char *buf) {
+  job.prn.write(query, sizeof query);
+  job.prn.flush();
+  job.channel.drain(kQueryDrainSeconds, [&job] { return job.canceled(); });
+  return job.channel.backRead(buf, kReportReadMax, kReportReadSeconds);
+}
+
+// Asks with query until answered() says the reply (already parsed) is the one awaited; returns
+// false when the job was cancelled first.
+template <typename Answered>
+bool queryUntil(MonitorJob &job, const unsigned char (&query)[3], Answered answered) {
+  unsigned char buf[kReportReadMax];
+  bool done = false;
+  while (!done && takeBackChannel(job)) {
+    const ssize_t got = askPrinter(job, query, buf);
+    if (got > 0) {
+      pocessRead(job, buf, got);
+      done = answered();
+    }
+    releaseBackChannel(job);
+  }
+  releaseBackChannel(job);
+  return done;
+}
+
+// The monitor thread may read while it is watching and no query wants the channel.
+bool mayRead(const MonitorJob &job) {
+  return job.mymon.status == kWatching && !job.mymon.handOver;
 }
 
 }  // namespace
 
-void mymonInit() {
-  mymon.Coverstatus = 0;
-  mymon.Tstatus = 0;
-  mymon.paperstatus = 0;
-  mymon.messagestatus = 0;
-  mymon.freeStatus = 0;
-  mymon.end = 0;
-  mymon.wait = 0;
-  mymon.sn[0] = 0;
-  mymon.status = 1;
-  mymon.hardVer[0] = 0xFF;
+void mymonInit(MonitorJob &job) {
+  MON &m = job.mymon;
+  m.Coverstatus = 0;
+  m.Tstatus = 0;
+  m.paperstatus = 0;
+  m.messagestatus = 0;
+  m.freeStatus = 0;
+  m.end = 0;
+  m.wait = 0;
+  m.handOver = 0;
+  m.sn[0] = 0;
+  m.status = kPaused;
+  m.hardVer[0] = 0xFF;
 }
 
-void *mon(void *) {
+void *mon(void *param) {
+  MonitorJob &job = *static_cast<MonitorJob *>(param);
+  job.clock.threadStarted();
   unsigned char buf[512];
   for (;;) {
-    const unsigned char state = mymon.status;
-    if (Canceled || state == 0) break;
-    if (state == 1) {
-      channel().sleepMs(kPausedSleepMs);
+    if (job.canceled() || job.mymon.status == kStop) break;
+    if (!mayRead(job)) {
+      // Paused, or a query has the channel: wait for a change, looking at the cancel each second.
+      job.clock.waitFor(kCancelCheckSeconds, [&job] {
+        return job.canceled() || job.mymon.status == kStop || mayRead(job);
+      });
       continue;
     }
-    mymon.wait = 1;
-    const ssize_t got = channel().backRead(buf, kReportReadMax, kReportReadSeconds);
-    if (got > 0) {
-      pocessRead(buf, got);
-      if (mymon.Coverstatus != 0) mymon.Exception = 1;
+    job.mymon.wait = 1;
+    // A query that asked in the meantime goes first (it saw wait 0, or will see it 1 and wait).
+    if (!job.mymon.handOver) {
+      const ssize_t got = job.channel.backRead(buf, kReportReadMax, kReportReadSeconds, true);
+      if (got > 0) {
+        pocessRead(job, buf, got);
+        if (job.mymon.Coverstatus != 0) job.mymon.Exception = 1;
+      }
     }
-    mymon.wait = 0;
+    job.mymon.wait = 0;
+    job.clock.notifyAll();
   }
-  mymon.end = 1;
-  mymon.wait = 0;
+  job.mymon.end = 1;
+  job.mymon.wait = 0;
+  job.clock.notifyAll();
+  job.clock.threadEnding();
   return nullptr;
 }
 
-int GetPaperStatus() {
-  unsigned char buf[kReportReadMax];
-  mymon.paperstatus = -1;
-  while (waitForBackChannel()) {
-    const ssize_t got = askPrinter(findpaper, buf);
-    if (got <= 0) continue;
-    pocessRead(buf, got);
-    const int paper = mymon.paperstatus;
-    if (paper != -1) return paper != 0 ? 1 : 0;  // else the answer held no paper report: ask again
+bool startMonitor(MonitorJob &job, int &error) {
+  job.clock.threadStarting();
+  error = pthread_create(&job.pid, nullptr, mon, &job);
+  if (error != 0) {
+    job.clock.threadEnding();
+    return false;
   }
-  return 0;
+  job.monitorRunning = true;
+  return true;
 }
 
-int GetCoverStatus() {
-  unsigned char buf[kReportReadMax];
-  mymon.Coverstatus = 0xFF;
-  while (waitForBackChannel()) {
-    const ssize_t got = askPrinter(askCover, buf);
-    if (got <= 0) continue;
-    pocessRead(buf, got);
-    // Any answer ends the query; one without a cover report leaves 0xFF, which counts as open.
-    return mymon.Coverstatus != 0 ? 1 : 0;
-  }
-  return 0;
+void setMonitorStatus(MonitorJob &job, unsigned char status) {
+  job.mymon.status = status;
+  job.clock.notifyAll();
+  job.channel.interruptRead();
 }
 
-void waitFree() {
-  mymon.freeStatus = 0;
-  if (ModelNumber == kModelCoverOnlyWhenOld && getHardVer() <= kLastVersionWithoutIdle) {
-    GetCoverStatus();
+void stopMonitor(MonitorJob &job) {
+  if (!job.monitorRunning) return;
+  setMonitorStatus(job, kStop);
+  pthread_join(job.pid, nullptr);
+  job.monitorRunning = false;
+}
+
+int GetPaperStatus(MonitorJob &job) {
+  job.mymon.paperstatus = -1;
+  // A reply without a paper report does not answer the query: it is sent again.
+  if (!queryUntil(job, findpaper, [&job] { return job.mymon.paperstatus != -1; })) return 0;
+  return job.mymon.paperstatus != 0 ? 1 : 0;
+}
+
+int GetCoverStatus(MonitorJob &job) {
+  job.mymon.Coverstatus = 0xFF;
+  // Any reply answers; one without a cover report leaves 0xFF, which counts as open.
+  if (!queryUntil(job, askCover, [] { return true; })) return 0;
+  return job.mymon.Coverstatus != 0 ? 1 : 0;
+}
+
+void waitFree(MonitorJob &job) {
+  job.mymon.freeStatus = 0;
+  if (getHardVer(job) < job.model->firstVersionAskedIdle) {
+    GetCoverStatus(job);
     return;
   }
-  unsigned char buf[kReportReadMax];
-  while (waitForBackChannel()) {
-    const ssize_t got = askPrinter(freeQuery, buf);
-    if (got <= 0) continue;
-    pocessRead(buf, got);
-    if (mymon.freeStatus) return;
-  }
+  queryUntil(job, freeQuery, [&job] { return job.mymon.freeStatus != 0; });
 }
 
-int getHardVer() {
-  return mymon.hardVer[0] * 65536 + mymon.hardVer[1] * 256 + mymon.hardVer[2];
+int getHardVer(const MonitorJob &job) {
+  return job.mymon.hardVer[0] * 65536 + job.mymon.hardVer[1] * 256 + job.mymon.hardVer[2];
 }
 
-void SendNow() {
-  prnFlush();
-  channel().drain(kSendNowDrainSeconds);
+void SendNow(JobBase &job) {
+  job.prn.flush();
+  job.channel.drain(kSendNowDrainSeconds, [&job] { return job.canceled(); });
 }
 
-void mysleep(unsigned int millisecond) {
-  channel().sleepMs(millisecond);
+void mysleep(JobBase &job, unsigned int millisecond) {
+  job.clock.sleepMs(millisecond);
 }
 
-void sleepSeconds(unsigned int seconds) {
+void sleepSeconds(JobBase &job, unsigned int seconds) {
   // One second at a time: no overflow of the millisecond count.
-  for (unsigned int s = 0; s < seconds; s++) channel().sleepMs(1000);
+  for (unsigned int s = 0; s < seconds; s++) job.clock.sleepMs(1000);
 }

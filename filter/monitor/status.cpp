@@ -2,10 +2,6 @@
 // temperature, idle, cancel, hardware version, serial number).
 #include "monitor/status.h"
 
-#include "driver/job.h"
-#include "io/log.h"
-
-MON mymon;
 
 namespace {
 
@@ -43,55 +39,55 @@ ssize_t reportLength(unsigned char code) {
   return 3;
 }
 
-void announce(const char *english, const char *chinese) {
-  logMessage("%s", mymon.language == 1 ? chinese : english);
+void announce(MonitorJob &job, const char *english, const char *chinese) {
+  job.log.message("%s", job.mymon.language == 1 ? chinese : english);
 }
 
 // Puts the page progress back into the printer-state message after an error message.
-void announceProgress() {
-  const int page = Page;
-  const int total = TotalPage;
-  logMessage("INFO: %d/%d\n", page, total);
+void announceProgress(MonitorJob &job) {
+  const int page = job.Page;
+  const int total = job.TotalPage;
+  job.log.message("INFO: %d/%d\n", page, total);
 }
 
 // Applies one 3-byte report (code and value).
-void applyShortReport(unsigned char code, unsigned char value) {
+void applyShortReport(MonitorJob &job, unsigned char code, unsigned char value) {
   if (code == kTemperature && value == kOverheated) {
-    mymon.Tstatus = 1;
-    mymon.messagestatus = kToldHeatOrCover;
-    announce("INFO: The printer has overheated, please wait a moment.\n",
+    job.mymon.Tstatus = 1;
+    job.mymon.messagestatus = kToldHeatOrCover;
+    announce(job, "INFO: The printer has overheated, please wait a moment.\n",
              "INFO: 打印机过热，请稍等\n");
   } else if (code == kTemperature && value == kTemperatureNormal) {
-    mymon.Tstatus = 0;
-    mymon.messagestatus = kToldNormal;
-    announceProgress();
+    job.mymon.Tstatus = 0;
+    job.mymon.messagestatus = kToldNormal;
+    announceProgress(job);
   } else if (code == kCover && value == kCoverOpen) {
-    mymon.Coverstatus = 1;
-    mymon.messagestatus = kToldHeatOrCover;
+    job.mymon.Coverstatus = 1;
+    job.mymon.messagestatus = kToldHeatOrCover;
   } else if (code == kCover && value == kCoverClosed) {
-    mymon.Coverstatus = 0;
+    job.mymon.Coverstatus = 0;
   } else if (code == kPaper && value == kPaperPresent) {
-    mymon.paperstatus = 1;
-    mymon.messagestatus = kToldNormal;
-    announceProgress();
+    job.mymon.paperstatus = 1;
+    job.mymon.messagestatus = kToldNormal;
+    announceProgress(job);
   } else if (code == kPaper && value == kPaperOut) {
-    mymon.paperstatus = 0;
+    job.mymon.paperstatus = 0;
     // Out of paper on an idle printer: the sheet has left it.
-    if (mymon.freeStatus) mymon.nonePaper = 1;
-    if (mymon.messagestatus != kToldPaperOut)
-      announce("INFO: The printer is out of paper.\n", "INFO: 打印机缺纸\n");
-    mymon.messagestatus = kToldPaperOut;
+    if (job.mymon.freeStatus) job.mymon.nonePaper = 1;
+    if (job.mymon.messagestatus != kToldPaperOut)
+      announce(job, "INFO: The printer is out of paper.\n", "INFO: 打印机缺纸\n");
+    job.mymon.messagestatus = kToldPaperOut;
   } else if (code == kJob && value == kJobCanceled) {
-    Canceled = 1;
-    logMessage("INFO: job is canceled\n");
+    job.cancel();
+    job.log.message("INFO: job is canceled\n");
   } else if (code == kState && value == kIdle) {
-    mymon.freeStatus = 1;
+    job.mymon.freeStatus = 1;
   }
 }
 
 }  // namespace
 
-void pocessRead(const unsigned char *data, ssize_t length) {
+void pocessRead(MonitorJob &job, const unsigned char *data, ssize_t length) {
   if (data == nullptr) return;
   ssize_t i = 0;
   while (i + 2 < length && data[i] != 0x00) {
@@ -103,14 +99,14 @@ void pocessRead(const unsigned char *data, ssize_t length) {
     const ssize_t reportEnd = i + reportLength(code);  // one past the report's last byte
     if (code == kHardwareVersion) {
       if (reportEnd <= length)
-        for (int k = 0; k < 3; k++) mymon.hardVer[k] = data[i + 2 + k];
+        for (int k = 0; k < 3; k++) job.mymon.hardVer[k] = data[i + 2 + k];
     } else if (code == kSerialNumber) {
       if (reportEnd <= length) {
-        for (ssize_t k = 0; k < kSerialLength; k++) mymon.sn[k] = data[i + 2 + k];
-        mymon.sn[kSerialLength] = 0;
+        for (ssize_t k = 0; k < kSerialLength; k++) job.mymon.sn[k] = data[i + 2 + k];
+        job.mymon.sn[kSerialLength] = 0;
       }
     } else {
-      applyShortReport(code, data[i + 2]);
+      applyShortReport(job, code, data[i + 2]);
     }
     i = reportEnd;
   }

@@ -2,8 +2,12 @@
 // that applies the printer's status reports to it.
 #pragma once
 
+#include <pthread.h>
 #include <sys/types.h>
+
 #include <atomic>
+
+#include "base/job.h"
 
 // Every field is written whole by one store and polled; atomics make that race-free.
 struct MON {
@@ -17,13 +21,20 @@ struct MON {
   std::atomic<unsigned char> nonePaper;   // out of paper reported while idle
   std::atomic<unsigned char> Exception;   // cover seen open during a page
   std::atomic<unsigned char> language;    // 1 Chinese messages
-  std::atomic<unsigned char> wait;        // 1 while the monitor thread reads
+  std::atomic<unsigned char> wait;        // 1 while the monitor thread reads the back channel
+  std::atomic<unsigned char> handOver;    // 1 while a query wants or holds the back channel
   std::atomic<unsigned char> end;         // 1 once the monitor thread has finished
   std::atomic<unsigned char> sn[32];      // serial number, NUL-terminated
   std::atomic<unsigned char> hardVer[3];  // hardware version, hardVer[0] 0xFF: not reported
 };
 
-extern MON mymon;
+// A job with a printer that reports its status: the status record and the monitor thread.
+struct MonitorJob : JobBase {
+  using JobBase::JobBase;
+  MON mymon{};
+  pthread_t pid{};        // the monitor thread
+  bool monitorRunning = false;
+};
 
-// Applies the reports in the first length bytes of data to mymon (and Canceled).
-void pocessRead(const unsigned char *data, ssize_t length);
+// Applies the reports in the first length bytes of data to the job's mymon (and Canceled).
+void pocessRead(MonitorJob &job, const unsigned char *data, ssize_t length);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "driver/header_fields.h"
+#include "base/header_fields.h"
 
 RasterLayout rasterLayoutOf(const cups_page_header2_t &header) {
   // The enums are read as stored: a hostile header may hold values they cannot represent.

@@ -9,13 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "io/log.h"
-#include "pipeline/page_memory.h"
-#include "thermal/commands.h"
+#include "base/models.h"
 
 namespace {
 
-constexpr int kModel400Width = 1280;
 constexpr int kRX5TopRows = 160;  // "RX5_A4" starts its picture 160 rows down the sheet
 constexpr unsigned char kWhite = 255;
 // Lengths in points beyond this many dots fit no page an int can size; clamping them keeps
@@ -119,7 +116,7 @@ bool placePicture(DotBuffer &page, int &width, int &height, int64_t newWidth, in
 // Where the picture goes: a new white page of width x height dots with the old picture's
 // top-left dot at (col, row); or, with place false, the page as it is (after a shift of
 // shiftRows rows).
-struct Placement {
+struct PlacementPlan {
   bool place = false;
   int64_t width = 0, height = 0, row = 0, col = 0;
   int64_t shiftRows = 0;
@@ -127,7 +124,7 @@ struct Placement {
 };
 
 // Models 22 and 23: widen the page to the paper, picture centred; set the paper-size code.
-void widenToPaper(Placement &to, int width, const GeometryParams &p) {
+void widenToPaper(PlacementPlan &to, int width, const GeometryParams &p) {
   struct Paper {
     const char *name;
     double mm22, mm23;
@@ -149,7 +146,7 @@ void widenToPaper(Placement &to, int width, const GeometryParams &p) {
 }
 
 // Model 302: size the page to the paper across and along, picture at the top, centred.
-void fitToPaper(Placement &to, int width, int height, const GeometryParams &p) {
+void fitToPaper(PlacementPlan &to, int width, int height, const GeometryParams &p) {
   struct Paper {
     const char *name;
     double across, along;  // millimetres
@@ -173,7 +170,7 @@ void fitToPaper(Placement &to, int width, int height, const GeometryParams &p) {
 
 // Models 831 and 21: lengthen the page to the sheet, the picture lowered by the part of its
 // top margin beyond 12 mm; an unlisted size instead loses its top 12 mm.
-bool placeOnSheet(Placement &to, int height, const GeometryParams &p, std::string &error) {
+bool placeOnSheet(PlacementPlan &to, int height, const GeometryParams &p, std::string &error) {
   const double twelveMm = static_cast<double>(p.resY) * 12 / 25.4;
   int64_t topoffset = static_cast<int64_t>(twelveMm);
   const char *name = p.pageSizeName ? p.pageSizeName : "";
@@ -206,7 +203,7 @@ bool placeOnSheet(Placement &to, int height, const GeometryParams &p, std::strin
 }
 
 // Model 64519 on continuous media: lengthen the page to the sheet, picture at the top.
-void lengthenContinuous(Placement &to, int height, const GeometryParams &p) {
+void lengthenContinuous(PlacementPlan &to, int height, const GeometryParams &p) {
   if (p.gapMode != 0x0B) return;
   if (sameName(p.pageSizeName, "A4")) {
     to.height = millimetresToDots(p.resY, 297);
@@ -224,7 +221,7 @@ bool pageLengthDots(const GeometryParams &p, int64_t &tmph, std::string &error) 
 }
 
 // Model 590314: the page as long as the page length, picture lowered by a top margin.
-bool placeBelowTopMargin(Placement &to, const GeometryParams &p, std::string &error) {
+bool placeBelowTopMargin(PlacementPlan &to, const GeometryParams &p, std::string &error) {
   if (!pageLengthDots(p, to.height, error)) return false;
   to.row = millimetresToDots(p.resY, 9);
   if (sameName(p.modelName, "HQ31") || sameName(p.modelName, "HQ32")) {
@@ -241,7 +238,7 @@ bool placeBelowTopMargin(Placement &to, const GeometryParams &p, std::string &er
 }
 
 // Model 613207: the page as long as the page length, picture at the top.
-bool sizeToPageLength(Placement &to, const GeometryParams &p, std::string &error) {
+bool sizeToPageLength(PlacementPlan &to, const GeometryParams &p, std::string &error) {
   if (!pageLengthDots(p, to.height, error)) return false;
   to.place = true;
   return true;
@@ -249,43 +246,44 @@ bool sizeToPageLength(Placement &to, const GeometryParams &p, std::string &error
 
 // The placement of a width x height page (after the width limit and the offsets) by model and
 // page size; false with a reason when the page's geometry has no number.
-bool planPlacement(const GeometryParams &p, int width, int height, Placement &to,
+bool planPlacement(const GeometryParams &p, int width, int height, PlacementPlan &to,
                    std::string &error) {
-  to = Placement{};
+  to = PlacementPlan{};
   to.width = width;
   to.height = height;
-  switch (p.model) {
-    case 22:
-    case 23:
+  switch (modelFacts(p.model).placement) {
+    case Placement::WidenToPaper:
       widenToPaper(to, width, p);
       return true;
-    case 302:
+    case Placement::FitToPaper:
       fitToPaper(to, width, height, p);
       return true;
-    case 831:
-    case 21:
+    case Placement::OnSheet:
       return placeOnSheet(to, height, p, error);
-    case 64519:
+    case Placement::ContinuousLength:
       lengthenContinuous(to, height, p);
       return true;
-    case 590314:
+    case Placement::BelowTopMargin:
       return placeBelowTopMargin(to, p, error);
-    case 613207:
+    case Placement::PageLength:
       return sizeToPageLength(to, p, error);
-    default:
-      return true;
+    case Placement::None:
+      break;
   }
+  return true;
 }
 
 int widthAfterLimit(const GeometryParams &p, int width) {
-  return p.model == 400 && width > kModel400Width ? kModel400Width : width;
+  const int limit = modelFacts(p.model).widthLimit;
+  return limit > 0 && width > limit ? limit : width;
 }
 
 }  // namespace
 
-bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParams &p,
-                   std::string &error) {
-  logMessage("process gray end and width is %d and height is %d and rotate is %d\n", width, height,
+bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParams &p, Log &log,
+                   int &paperCode, std::string &error) {
+  paperCode = -1;
+  log.message("process gray end and width is %d and height is %d and rotate is %d\n", width, height,
              p.rotate);
   uint64_t count = 0;
   if (width < 0 || height < 0 ||
@@ -296,21 +294,21 @@ bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParam
   }
 
   if (p.rotate == 1 && count > 0) std::reverse(page.get(), page.get() + count);
-  logMessage("\nprocess rotate end\n");
+  log.message("\nprocess rotate end\n");
 
-  if (widthAfterLimit(p, width) < width) {
+  if (const int limit = widthAfterLimit(p, width); limit < width) {
     // Keep the leftmost columns; rows move towards the start, so in place is safe.
     for (int64_t y = 1; y < height; y++)
-      std::memmove(page.get() + y * kModel400Width, page.get() + y * width, kModel400Width);
-    width = kModel400Width;
+      std::memmove(page.get() + y * limit, page.get() + y * width, static_cast<size_t>(limit));
+    width = limit;
   }
 
   shiftPage(page.get(), width, height, p.hOffset, p.vOffset);
-  logMessage("width: %d, height: %d\n", width, height);
+  log.message("width: %d, height: %d\n", width, height);
 
-  Placement to;
+  PlacementPlan to;
   if (!planPlacement(p, width, height, to, error)) return false;
-  if (to.paperCode >= 0) bCmdPaper[3] = static_cast<unsigned char>(to.paperCode);
+  paperCode = to.paperCode;
   shiftPage(page.get(), width, height, 0, to.shiftRows);
   if (!to.place) return true;
   return placePicture(page, width, height, to.width, to.height, to.row, to.col, error);
@@ -319,7 +317,7 @@ bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParam
 bool finishedPageSize(const GeometryParams &p, int width, int height, int64_t &finishedWidth,
                       int64_t &finishedHeight, std::string &error) {
   width = widthAfterLimit(p, width);
-  Placement to;
+  PlacementPlan to;
   if (!planPlacement(p, width, height, to, error)) return false;
   finishedWidth = to.place ? to.width : width;
   finishedHeight = to.place ? to.height : height;

@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "pipeline/pipeline.h"
+#include "base/log.h"
+#include "base/page_memory.h"
 
 struct GeometryParams {
-  int model = 0;                  // ModelNumber
+  int model = 0;                  // ModelNumber (its placement comes from the model table)
   const char *modelName = "";     // the PPD's ModelName
   const char *pageSizeName = "";  // cupsPageSizeName
   unsigned resX = 0, resY = 0;    // HWResolution
@@ -20,10 +21,11 @@ struct GeometryParams {
 };
 
 // Turns the toned page (width = nw, height rows) into the finished page; may replace the
-// buffer and changes width and height. Writes the paper-size code into bCmdPaper[3] and the
-// geometry log lines. Returns false with a reason when a page buffer cannot be had.
-bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParams &p,
-                   std::string &error);
+// buffer and changes width and height. paperCode receives the paper-size command's code of the
+// page size (-1: none). Writes the geometry log lines. Returns false with a reason when a page
+// buffer cannot be had.
+bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParams &p, Log &log,
+                   int &paperCode, std::string &error);
 
 // The size applyGeometry gives a toned page of width x height dots, without its dots; false
 // with a reason where applyGeometry would fail for the page's geometry.

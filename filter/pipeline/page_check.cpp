@@ -2,6 +2,8 @@
 // memory the page's buffers need at their peak.
 #include "pipeline/page_check.h"
 
+#include "base/page_memory.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -11,12 +13,11 @@
 #include <cstdlib>
 #include <initializer_list>
 
-#include "driver/header_fields.h"
+#include "base/header_fields.h"
 #include "pipeline/capture.h"
 
 namespace {
 
-constexpr uint64_t kDefaultLimit = uint64_t{1} << 30;
 constexpr unsigned kMaxResolution = 10000;
 // Widest and longest paper a placement may produce, in millimetres.
 constexpr double kWidestPaperMm = 216;
@@ -75,38 +76,6 @@ bool headerStringsTerminated(const cups_page_header2_t &h) {
 }
 
 }  // namespace
-
-uint64_t pageMemoryLimit() {
-  const char *text = std::getenv("RX5K_PAGE_MEMORY_LIMIT");
-  if (!text || *text < '0' || *text > '9') return kDefaultLimit;
-  char *end = nullptr;
-  errno = 0;
-  unsigned long long value = std::strtoull(text, &end, 10);
-  if (errno != 0) return kDefaultLimit;
-  uint64_t scale = 1;
-  switch (*end) {
-    case 'k':
-    case 'K':
-      scale = uint64_t{1} << 10;
-      end++;
-      break;
-    case 'm':
-    case 'M':
-      scale = uint64_t{1} << 20;
-      end++;
-      break;
-    case 'g':
-    case 'G':
-      scale = uint64_t{1} << 30;
-      end++;
-      break;
-    default:
-      break;
-  }
-  uint64_t limit;
-  if (*end != '\0' || __builtin_mul_overflow(uint64_t{value}, scale, &limit)) return kDefaultLimit;
-  return limit;
-}
 
 bool pageMemoryNeed(const cups_page_header2_t &header, uint64_t &bytes) {
   const uint64_t nw = (uint64_t{header.cupsWidth} + 7) & ~uint64_t{7};

@@ -7,10 +7,6 @@
 
 #include <cups/raster.h>
 
-// Memory ceiling for the buffers of one page: RX5K_PAGE_MEMORY_LIMIT (bytes, or with a K, M or
-// G suffix), 1 GiB by default.
-uint64_t pageMemoryLimit();
-
 // The most bytes the page's buffers occupy at one time, from the row buffer through the
 // capture, effects, tone conversion and geometry to the packed bitmap; false when that does
 // not fit in 64 bits. Assumes a header that passed the format and resolution checks.

@@ -10,24 +10,9 @@
 #include <cstring>
 #include <optional>
 
-#include "driver/job.h"
-#include "io/log.h"
 #include "pipeline/capture.h"
 #include "pipeline/effects.h"
-#include "pipeline/page_memory.h"
 #include "pipeline/tone.h"
-#include "thermal/page_setup.h"
-
-ImageSettings currentImageSettings() {
-  ImageSettings s;
-  s.lightOffset = lightOffset;
-  s.gray = gray;
-  s.blacklevel = blacklevel;
-  s.graylevel = graylevel;
-  s.mirrorPrint = mirrorPrint;
-  s.sketchPrint = sketchPrint;
-  return s;
-}
 
 namespace {
 
@@ -45,12 +30,12 @@ class ToneConversion {
     }
   }
   // The conversion's start line.
-  static void announce(const ImageSettings &s) {
+  static void announce(const ImageSettings &s, Log &log) {
     if (s.gray) {
       int level = effectiveGrayLevel(s.graylevel);
-      logMessage("gray and graylevel is %d(%d)\n", level, graylevellist[level - 1]);
+      log.message("gray and graylevel is %d(%d)\n", level, graylevellist[level - 1]);
     } else {
-      logMessage("balck");
+      log.message("balck");
     }
   }
   const unsigned char *map() const { return map_; }
@@ -78,8 +63,8 @@ bool allocationFailed(std::string &error, const char *what, int width, int heigh
 }  // namespace
 
 bool renderTonedPage(const RowReader &read, const cups_page_header2_t &header,
-                     const ImageSettings &settings, unsigned char *rowBuffer, DotBuffer &page,
-                     std::string &error) {
+                     const ImageSettings &settings, unsigned char *rowBuffer, Log &log,
+                     DotBuffer &page, std::string &error) {
   const int width = static_cast<int>(header.cupsWidth);
   const int height = static_cast<int>(header.cupsHeight);
   const int nw = paddedWidth(width);
@@ -87,7 +72,7 @@ bool renderTonedPage(const RowReader &read, const cups_page_header2_t &header,
   uint64_t count = 0;
   if (checkedMul(stride, static_cast<uint64_t>(height), count)) page = allocateDots(count);
   if (!page) return allocationFailed(error, "page", nw, height);
-  logMessage("nw is %d 1 and cupsBytesPerLine is %d\n", nw,
+  log.message("nw is %d 1 and cupsBytesPerLine is %d\n", nw,
              static_cast<int>(header.cupsBytesPerLine));
 
   // Without a sketch the tone conversion joins the capture; its map then replaces the light
@@ -98,7 +83,7 @@ bool renderTonedPage(const RowReader &read, const cups_page_header2_t &header,
   ToneConversion tone(settings, nw);
   if (tonedWhileCaptured) {
     for (int v = 0; v < 256; v++) map[v] = tone.map()[map[v]];
-    ToneConversion::announce(settings);
+    ToneConversion::announce(settings, log);
   }
 
   const RasterLayout layout = rasterLayoutOf(header);
@@ -123,7 +108,7 @@ bool renderTonedPage(const RowReader &read, const cups_page_header2_t &header,
   if (!sketched) return allocationFailed(error, "sketch page", nw, height);
   sketch(page.get(), sketched.get(), nw, height);
   page = std::move(sketched);
-  ToneConversion::announce(settings);
+  ToneConversion::announce(settings, log);
   for (int y = 0; y < height; y++) {
     unsigned char *row = page.get() + static_cast<size_t>(y) * stride;
     mapDots(row, stride, tone.map());

@@ -1,9 +1,16 @@
 // The page up to its tone conversion: capture, mirror, sketch, threshold or diffusion.
 #pragma once
 
+#include <cups/raster.h>
+
+#include <functional>
 #include <string>
 
-#include "pipeline/pipeline.h"
+#include "base/log.h"
+#include "base/page_memory.h"
+
+// Reads one raster row like cupsRasterReadPixels: returns the bytes read, 0 at the end.
+using RowReader = std::function<unsigned(unsigned char *row, unsigned length)>;
 
 // The job and page settings the capture, effects and tone conversion use.
 struct ImageSettings {
@@ -14,13 +21,11 @@ struct ImageSettings {
   int mirrorPrint = 0;
   int sketchPrint = 0;
 };
-// The settings as the globals hold them now.
-ImageSettings currentImageSettings();
 
 // Captures the page through read (rows of header.cupsBytesPerLine bytes into rowBuffer), then
 // mirror, sketch and tone conversion as the settings ask; page becomes the toned page, nw ×
 // cupsHeight dots with nw the width rounded up to a multiple of 8. Writes the capture's and the
 // conversion's log lines. Returns false with a reason when a buffer cannot be had.
 bool renderTonedPage(const RowReader &read, const cups_page_header2_t &header,
-                     const ImageSettings &settings, unsigned char *rowBuffer, DotBuffer &page,
-                     std::string &error);
+                     const ImageSettings &settings, unsigned char *rowBuffer, Log &log,
+                     DotBuffer &page, std::string &error);

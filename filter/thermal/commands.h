@@ -1,22 +1,24 @@
-// The thermal printers' byte commands. Each is a process-wide array patched in place: a patched
-// byte keeps its value for the rest of the job.
+// The thermal printers' byte commands. A job holds its own copy of each: a patched byte keeps
+// its value for the rest of the job, and every job starts from the initial bytes.
 #pragma once
 
-extern unsigned char bCmdDensity[4];
-extern unsigned char bCmdSpecial[4];
-extern unsigned char bCmdAntiwrinkling[4];
-extern unsigned char bCmdGap[3];
-extern unsigned char bCmdMode[19];
-extern unsigned char bCmdPaper[4];
-extern unsigned char bCmdCompressionOn[4];
-extern unsigned char bCmdCompressionOff[4];
-extern unsigned char bCmdBMP[8];
-extern unsigned char bCmdAfter[3];
+#include "monitor/status.h"
 
-// Status queries.
-extern const unsigned char findpaper[3];
-extern const unsigned char askCover[3];
-extern const unsigned char freeQuery[3];  // "free" would shadow the C library's free()
+struct ThermalCommands {
+  unsigned char bCmdDensity[4] = {0x1F, 0x11, 0x02, 0x06};
+  unsigned char bCmdSpecial[4] = {0x1F, 0x11, 0x37, 0x96};
+  unsigned char bCmdAntiwrinkling[4] = {0x1F, 0x11, 0x88, 0x02};
+  unsigned char bCmdGap[3] = {0x1F, 0x11, 0x26};
+  unsigned char bCmdMode[19] = {0x1B, 0x4E, 0x62, 0x0A, 0x20, 0x00, 0x00, 0x00, 0x1E, 0x00,
+                                0x01, 0x00, 0x02, 0x00, 0x06, 0x00, 0xC8, 0x00, 0x2D};
+  unsigned char bCmdPaper[4] = {0x1B, 0x4E, 0x17, 0x00};
+  unsigned char bCmdCompressionOn[4] = {0x1F, 0x11, 0x35, 0x01};
+  unsigned char bCmdCompressionOff[4] = {0x1F, 0x11, 0x35, 0x00};
+  unsigned char bCmdBMP[8] = {0x1D, 0x76, 0x30, 0x00, 0x00, 0x00, 0x00, 0x00};
+  unsigned char bCmdAfter[3] = {0x1B, 0x64, 0x02};
+};
 
-// Restores every array to its initial bytes (a new job; used by tests between jobs).
-void resetThermalCommands();
+// A job that may drive a thermal printer: the status record and the command bytes.
+struct ThermalJob : MonitorJob, ThermalCommands {
+  using MonitorJob::MonitorJob;
+};

@@ -7,17 +7,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "driver/job.h"
-#include "io/log.h"
-#include "io/printer_stream.h"
 #include "monitor/queries.h"
-#include "monitor/status.h"
-#include "thermal/commands.h"
-#include "thermal/page_setup.h"
 
 namespace {
 
@@ -30,8 +25,6 @@ constexpr int kPaperCheckFrom = 25;   // pass from which the paper is asked for 
 
 const unsigned char rubbishData[kFillerSize] = {};
 
-// LZO1X-1 work memory, kept for the whole process (only the main thread compresses).
-alignas(16) unsigned char wrkmem[LZO1X_1_MEM_COMPRESS];
 
 // The library must be initialised once before the first compression.
 bool lzoReady() {
@@ -44,55 +37,42 @@ size_t worstFrame(size_t n) {
   return kFrameHeader + n + n / 16 + 64 + 3;
 }
 
-bool usesCompression(int model) {
-  switch (model) {
-    case 22:
-    case 23:
-    case 302:
-    case 400:
-    case 613207:
-      return true;
-    default:
-      return false;
-  }
+bool sendsFiller(const ThermalJob &job) {
+  return job.model->filler && !job.modelNameIs("HQ31") && !job.modelNameIs("HQ32");
 }
 
-bool sendsFiller(int model, const ppd_file_t *ppd) {
-  return model != 64519 && !ppdModelNameIs(ppd, "HQ31") && !ppdModelNameIs(ppd, "HQ32");
-}
-
-void sendFiller() {
-  prnWrite(rubbishData, sizeof rubbishData);
-  SendNow();
+void sendFiller(ThermalJob &job) {
+  job.prn.write(rubbishData, sizeof rubbishData);
+  SendNow(job);
 }
 
 // Bytes 4 to 7 of the bitmap command: row width in bytes and row count, both 16-bit, always of
 // the uncompressed bitmap.
-void patchBitmapCommand(const cups_page_header2_t *header) {
-  uint64_t bytewidth = (static_cast<uint64_t>(header->cupsWidth) + 7) / 8;
-  bCmdBMP[4] = static_cast<unsigned char>(bytewidth & 0xFF);
-  bCmdBMP[5] = static_cast<unsigned char>((bytewidth / 256) & 0xFF);
-  bCmdBMP[6] = static_cast<unsigned char>(header->cupsHeight & 0xFF);
-  bCmdBMP[7] = static_cast<unsigned char>((header->cupsHeight >> 8) & 0xFF);
+void patchBitmapCommand(ThermalJob &job, const cups_page_header2_t &header) {
+  uint64_t bytewidth = (static_cast<uint64_t>(header.cupsWidth) + 7) / 8;
+  job.bCmdBMP[4] = static_cast<unsigned char>(bytewidth & 0xFF);
+  job.bCmdBMP[5] = static_cast<unsigned char>((bytewidth / 256) & 0xFF);
+  job.bCmdBMP[6] = static_cast<unsigned char>(header.cupsHeight & 0xFF);
+  job.bCmdBMP[7] = static_cast<unsigned char>((header.cupsHeight >> 8) & 0xFF);
 }
 
-void sendInPieces(const unsigned char *data, size_t size) {
+void sendInPieces(ThermalJob &job, const unsigned char *data, size_t size) {
   for (size_t i = 0; i < size; i += kPieceSize) {
-    prnWrite(data + i, std::min(kPieceSize, size - i));
-    SendNow();
+    job.prn.write(data + i, std::min(kPieceSize, size - i));
+    SendNow(job);
   }
 }
 
-// Model 302: up to 30 s for the idle report, which the monitor thread parses; from the 26th
-// second on the paper is asked for too, and paper present ends the wait.
-void waitPrinterIdle() {
-  mymon.freeStatus = 0;
+// Up to 30 s for the idle report, which the monitor thread parses; from the 26th second on the
+// paper is asked for too, and paper present ends the wait.
+void waitPrinterIdle(ThermalJob &job) {
+  job.mymon.freeStatus = 0;
   for (int pass = 0; pass < kIdleWaitPasses; pass++) {
-    sleepSeconds(1);
-    if (Canceled.load() != 0 || mymon.freeStatus != 0) return;
+    sleepSeconds(job, 1);
+    if (job.canceled() || job.mymon.freeStatus != 0) return;
     if (pass >= kPaperCheckFrom) {
-      GetPaperStatus();
-      if (mymon.paperstatus == 1) return;
+      GetPaperStatus(job);
+      if (job.mymon.paperstatus == 1) return;
     }
   }
 }
@@ -107,6 +87,11 @@ size_t compressedCapacity(size_t size) {
 
 int compressBitmap(const unsigned char *buffer, unsigned char *compress, int size) {
   if (!lzoReady()) return -1;
+  // Work memory per call: jobs of one process compress at the same time.
+  std::unique_ptr<lzo_align_t[]> wrkmem(
+      new (std::nothrow) lzo_align_t[(LZO1X_1_MEM_COMPRESS + sizeof(lzo_align_t) - 1) /
+                                     sizeof(lzo_align_t)]);
+  if (!wrkmem) return -1;
   size_t idx = 0;
   for (size_t done = 0; done < static_cast<size_t>(std::max(size, 0)); done += kBlockSize) {
     size_t n = std::min(kBlockSize, static_cast<size_t>(size) - done);
@@ -114,7 +99,7 @@ int compressBitmap(const unsigned char *buffer, unsigned char *compress, int siz
     // The capacity covers the worst case of every frame, so each block goes straight to its
     // place behind its header.
     lzo1x_1_compress(const_cast<unsigned char *>(buffer + done), n, compress + idx + kFrameHeader,
-                     &length, wrkmem);
+                     &length, wrkmem.get());
     compress[idx] = static_cast<unsigned char>(length & 0xFF);
     compress[idx + 1] = static_cast<unsigned char>((length >> 8) & 0xFF);
     compress[idx + 2] = 0x00;
@@ -123,59 +108,79 @@ int compressBitmap(const unsigned char *buffer, unsigned char *compress, int siz
   return static_cast<int>(idx);
 }
 
-TransmitResult transmitBitmap(ppd_file_t *ppd, const cups_page_header2_t *header,
-                              const unsigned char *sendBuf, size_t buffersize) {
-  logMessage("buffer size is %zu\n", buffersize);
+bool bitmapCommandFits(int64_t width, int64_t height, std::string &reason) {
+  if ((width + 7) / 8 <= kMaxBitmapRowBytes && height <= kMaxBitmapRows) return true;
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "a page of %lld x %lld dots does not fit the printer's bitmap command (at most "
+                "%lld bytes per row and %lld rows)",
+                static_cast<long long>(width), static_cast<long long>(height),
+                static_cast<long long>(kMaxBitmapRowBytes), static_cast<long long>(kMaxBitmapRows));
+  reason = text;
+  return false;
+}
+
+TransmitResult transmitBitmap(ThermalJob &job, Page &page) {
+  const size_t buffersize = page.sendBufSize;
+  job.log.message("buffer size is %zu\n", buffersize);
 
   // Everything that can fail comes before the first byte of the bitmap.
-  bool compressed = usesCompression(ModelNumber);
+  const bool compressed = job.model->compressed;
   std::unique_ptr<unsigned char[]> combuff;
   if (compressed) {
     if (buffersize > static_cast<size_t>(INT_MAX) ||
         compressedCapacity(buffersize) > static_cast<size_t>(INT_MAX)) {
-      logMessage("ERROR: Page bitmap of %zu bytes is too large to compress\n", buffersize);
+      job.log.message("ERROR: Page bitmap of %zu bytes is too large to compress\n", buffersize);
       return TransmitResult::Failed;
     }
     if (!lzoReady()) {
-      logMessage("ERROR: The LZO compression library could not be initialised\n");
+      job.log.message("ERROR: The LZO compression library could not be initialised\n");
       return TransmitResult::Failed;
     }
     combuff.reset(new (std::nothrow) unsigned char[compressedCapacity(buffersize)]);
     if (!combuff) {
-      logMessage("ERROR: Unable to allocate %zu bytes for the compressed page bitmap\n",
-                 compressedCapacity(buffersize));
+      job.log.message("ERROR: Unable to allocate %zu bytes for the compressed page bitmap\n",
+                      compressedCapacity(buffersize));
       return TransmitResult::Failed;
     }
   }
 
-  if (ModelNumber == 302 || ModelNumber == 23) prnWrite(bCmdPaper, sizeof bCmdPaper);
-  SendNow();
-  if (sendsFiller(ModelNumber, ppd)) sendFiller();
+  if (job.model->printMode) job.prn.write(job.bCmdPaper, sizeof job.bCmdPaper);
+  SendNow(job);
+  if (sendsFiller(job)) sendFiller(job);
 
-  const unsigned char *data = sendBuf;
+  const unsigned char *data = page.sendBuf.get();
   size_t size = buffersize;
   if (compressed) {
-    prnWrite(bCmdCompressionOn, sizeof bCmdCompressionOn);
-    size =
-        static_cast<size_t>(compressBitmap(sendBuf, combuff.get(), static_cast<int>(buffersize)));
+    job.prn.write(job.bCmdCompressionOn, sizeof job.bCmdCompressionOn);
+    const int packed =
+        compressBitmap(page.sendBuf.get(), combuff.get(), static_cast<int>(buffersize));
+    if (packed < 0) {
+      job.log.message("ERROR: The page bitmap could not be compressed\n");
+      return TransmitResult::Failed;
+    }
+    size = static_cast<size_t>(packed);
+    page.sendBuf.reset();
     data = combuff.get();
-    logMessage("buffer size is %zu\n", size);
+    job.log.message("buffer size is %zu\n", size);
   } else {
-    prnWrite(bCmdCompressionOff, sizeof bCmdCompressionOff);
+    job.prn.write(job.bCmdCompressionOff, sizeof job.bCmdCompressionOff);
   }
 
-  if (Canceled.load() != 0) return TransmitResult::Canceled;
+  if (job.canceled()) return TransmitResult::Canceled;
 
-  mymon.Exception = 0;
-  patchBitmapCommand(header);
-  prnWrite(bCmdBMP, sizeof bCmdBMP);
+  job.mymon.Exception = 0;
+  patchBitmapCommand(job, page.header);
+  job.prn.write(job.bCmdBMP, sizeof job.bCmdBMP);
   // Once the command is out the bitmap goes whole, cancelled or not.
-  sendInPieces(data, size);
-  prnFlush();
+  sendInPieces(job, data, size);
+  job.prn.flush();
+  page.sendBuf.reset();
+  combuff.reset();
 
-  if (ModelNumber == 302) {
-    sendFiller();
-    waitPrinterIdle();
+  if (job.model->idleWaitAfterPage) {
+    sendFiller(job);
+    waitPrinterIdle(job);
   }
   return TransmitResult::Sent;
 }

@@ -1,10 +1,22 @@
-// Sending the packed page bitmap: filler, compression switch, bitmap command, data in drained
-// 1024-byte pieces, and the model-302 wait.
+// Sending the packed page bitmap: paper size, filler, compression switch, the raster bitmap
+// command and its data in drained 1024-byte pieces, and the wait after a page where the model
+// needs it.
 #pragma once
 
-#include <cups/ppd.h>
-#include <cups/raster.h>
 #include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "base/page.h"
+#include "thermal/commands.h"
+
+// The largest bitmap the bitmap command can announce: its row width in bytes and its row count
+// are 16-bit fields.
+inline constexpr int64_t kMaxBitmapRowBytes = 65535;
+inline constexpr int64_t kMaxBitmapRows = 65535;
+// True when a finished page of width x height dots fits the bitmap command; otherwise false
+// with the reason.
+bool bitmapCommandFits(int64_t width, int64_t height, std::string &reason);
 
 // Compresses size bytes into 4096-byte LZO1X-1 frames (3-byte length header each) at compress;
 // returns the bytes written (-1 when the LZO library cannot be initialised). compress must hold
@@ -20,7 +32,6 @@ enum class TransmitResult {
   Failed,    // a buffer could not be had; an "ERROR:" line was written, nothing of the bitmap sent
 };
 
-// Sends the page bitmap (sendBuf: (header->cupsWidth + 7) / 8 bytes per row, header->cupsHeight
-// rows, buffersize bytes in all). The caller keeps and frees sendBuf.
-TransmitResult transmitBitmap(ppd_file_t *ppd, const cups_page_header2_t *header,
-                              const unsigned char *sendBuf, size_t buffersize);
+// Sends the page bitmap page.sendBuf ((header.cupsWidth + 7) / 8 bytes per row,
+// header.cupsHeight rows, page.sendBufSize bytes in all) and releases it.
+TransmitResult transmitBitmap(ThermalJob &job, Page &page);

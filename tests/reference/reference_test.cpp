@@ -316,7 +316,7 @@ std::vector<ReferenceJob> printerJobs() {
        "rx5k-21.ppd",
        "",
        two("text"),
-       {"--paper-missing", "2", "--overheat-at-page", "1"},
+       {"--paper-missing", "2"},
        {"LANG=zh_CN.UTF-8"}},
       {"chinese-label-18", "rx5k-label-18.ppd", "", {{"label", ""}}, {}, {"LANG=zh_CN.UTF-8"}},
   };

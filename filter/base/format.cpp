@@ -1,5 +1,5 @@
 // Formatting shared by the printer stream and the log.
-#include "io/format.h"
+#include "base/format.h"
 
 #include <cstdio>
 

@@ -1,13 +1,24 @@
-// PPD choice helpers.
-#include "driver/choices.h"
+// The marked choices of a job, and numbers from choice names.
+#include "base/choices.h"
 
 #include <cctype>
 #include <climits>
 
-const char *markedChoice(ppd_file_t *ppd, const char *keyword) {
-  if (!ppd) return nullptr;
-  ppd_choice_t *choice = ppdFindMarkedChoice(ppd, keyword);
+#include <cstring>
+
+const char *PpdChoices::marked(const char *keyword) const {
+  if (!ppd_) return nullptr;
+  ppd_choice_t *choice = ppdFindMarkedChoice(ppd_, keyword);
   return choice ? choice->choice : nullptr;
+}
+
+const char *ChoiceMap::marked(const char *keyword) const {
+  auto found = choices.find(keyword);
+  return found == choices.end() ? nullptr : found->second.c_str();
+}
+
+bool choiceIs(const char *choice, const char *name) {
+  return choice && std::strcmp(choice, name) == 0;
 }
 
 int choiceInt(const char *name) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstring>
+#include <string_view>
 
 // The 32-bit field (enum or unsigned) as the raster stored it.
 template <typename Field>
@@ -18,4 +19,16 @@ unsigned headerFieldValue(const Field &field) {
 template <size_t N>
 bool headerStringTerminated(const char (&field)[N]) {
   return std::memchr(field, '\0', N) != nullptr;
+}
+
+// The string field up to its NUL, never past the field.
+template <size_t N>
+std::string_view headerString(const char (&field)[N]) {
+  return std::string_view(field, strnlen(field, N));
+}
+
+// True when the string field is exactly text.
+template <size_t N>
+bool headerStringIs(const char (&field)[N], std::string_view text) {
+  return headerString(field) == text;
 }

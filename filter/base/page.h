@@ -1,0 +1,44 @@
+// Everything that belongs to one page of a job: its header, the page settings its set-up
+// chooses, its buffers and the label languages' row state. A page object lives from the
+// header's read to the page's end.
+#pragma once
+
+#include <cups/raster.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "base/page_memory.h"
+
+struct Page {
+  cups_page_header2_t header{};  // as read; the pipeline writes the finished size into it
+
+  // Set by the page set-up, read by the image pipeline.
+  int hOffset = 0;  // dots, signed
+  int vOffset = 0;  // dots, signed
+  int Rotate = 0;
+  int gray = 0;  // 1: gray conversion
+
+  // The raster row buffer (cupsBytesPerLine bytes), allocated by the page set-up; the capture
+  // reads the page's rows into it.
+  DotBuffer Buffer;
+  // The finished page from the pipeline: header.cupsWidth x header.cupsHeight dots, row-major,
+  // 0 black, 255 white.
+  DotBuffer dots;
+  // The thermal page bitmap the rows are packed into: (cupsWidth + 7) / 8 bytes per row.
+  DotBuffer sendBuf;
+  size_t sendBufSize = 0;
+
+  // Label row state.
+  int Feed = 0;              // blank rows counted and not yet sent (Dymo, PCL)
+  DotBuffer CompBuffer;      // coded row (ZPL, PCL): 2n + 1 bytes
+  DotBuffer LastBuffer;      // seed row (ZPL, PCL): n bytes
+  int LastSet = 0;           // LastBuffer holds the printer's previous row
+  DotBuffer packedRow;       // the row as the languages send it, n bytes
+  size_t rowBytes = 0;       // n, when the row buffers could be had (else 0: rows are dropped)
+
+  // Row y of the finished page.
+  const unsigned char *finishedRow(unsigned y) const {
+    return dots.get() + static_cast<size_t>(y) * header.cupsWidth;
+  }
+};
