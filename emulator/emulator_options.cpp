@@ -41,8 +41,8 @@ const char *emulatorUsage() {
          "  --idle-after SEC      idle queries are answered only SEC seconds after the start\n"
          "  --sheet-gap N         after each page the next N paper queries answer \"out of\n"
          "                        paper\" (default 1 for model 831, 0 otherwise)\n"
-         "  --idle-report-ms MS   volunteer the idle report MS ms after each page (default\n"
-         "                        500 for model 302, never otherwise; -1 never)\n"
+         "  --idle-report-ms MS   volunteer the idle report MS ms after each page; -1 never\n"
+         "                        (default 500 for model 302, never otherwise)\n"
          "  --hardver A.B.C       send the hardware version report with the first answer\n"
          "  --serial S            send the serial number report (at most 15 characters) too\n"
          "  --cancel-at-page N    send the cancel report when page N's bitmap command arrives\n"
@@ -117,7 +117,9 @@ bool parseEmulatorArgs(const std::vector<std::string> &args, EmulatorOptions &o,
     } else if (a == "--sheet-gap") {
       ok = count(a, 0, o.printer.sheetGap);
     } else if (a == "--idle-report-ms") {
-      ok = count(a, -1, o.printer.idleReportMs);
+      int ms = 0;
+      ok = count(a, -1, ms);
+      o.printer.idleReportMs = ms;
     } else if (a == "--cancel-at-page") {
       ok = count(a, 1, o.printer.cancelAtPage);
     } else if (a == "--overheat-at-page") {

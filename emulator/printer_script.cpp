@@ -82,9 +82,7 @@ PrinterScript::PrinterScript(const PrinterSettings &settings, int model)
       sheetGap_(settings.sheetGap >= 0 ? settings.sheetGap
                 : model == 831         ? 1
                                        : 0),
-      idleReportMs_(settings.idleReportMs >= 0 ? settings.idleReportMs
-                    : model == 302             ? 500
-                                               : -1),
+      idleReportMs_(settings.idleReportMs.value_or(model == 302 ? 500 : -1)),
       paperOutLeft_(settings.paperMissing),
       coverOpenLeft_(settings.coverOpen) {}
 
