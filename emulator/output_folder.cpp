@@ -284,6 +284,7 @@ SinkStatus OutputFolder::page(PrintedPage &page, std::string &error) {
     written_ += static_cast<unsigned long long>(bytes);
     if (SinkStatus s = makeRoom(0, error); s != SinkStatus::Ok) {
       unlinkat(dir_, name.c_str(), 0);
+      written_ -= static_cast<unsigned long long>(bytes);
       return s;
     }
     shown = path_ + "/" + name;

@@ -42,15 +42,23 @@ std::string readFile(const fs::path &path) {
 }
 
 struct Outcome {
-  int exitStatus = -1;  // -1 when a signal ended it
-  int signal = 0;
-  std::string output;  // standard output and error
+  int exitStatus = -1;  // 128 + N when signal N ended it
+  std::string output;   // standard output and error
 };
 
-// A folder of the test's own under /tmp, which every user can reach; emptied first.
+// The test's files, under /tmp, which every user can reach; removed when the test program ends.
+const struct Scratch {
+  fs::path root = fs::temp_directory_path() / ("rx5k-backend-" + std::to_string(getpid()));
+  ~Scratch() {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+} kScratch;
+
+// A folder of the running test's own, emptied first.
 fs::path scratch(const std::string &name) {
-  const fs::path dir = fs::temp_directory_path() / ("rx5k-backend-" + std::to_string(getpid())) /
-                       testing::UnitTest::GetInstance()->current_test_info()->name() / name;
+  const fs::path dir =
+      kScratch.root / testing::UnitTest::GetInstance()->current_test_info()->name() / name;
   fs::remove_all(dir);
   fs::create_directories(dir);
   for (fs::path p = dir; p != fs::temp_directory_path(); p = p.parent_path())
@@ -96,8 +104,7 @@ Outcome run(const std::vector<std::string> &arguments, const std::vector<std::st
   close(out);
   int status = 0;
   waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) o.exitStatus = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) o.signal = WTERMSIG(status);
+  o.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   o.output = readFile(files / "output");
   return o;
 }
