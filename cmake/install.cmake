@@ -16,6 +16,11 @@ if(RX5K_CUPS_CONFIG)
 endif()
 set(RX5K_CUPS_SERVERBIN ${rx5k_serverbin} CACHE PATH "CUPS ServerBin (filters and backends)")
 set(RX5K_CUPS_DATADIR ${rx5k_datadir} CACHE PATH "CUPS DataDir (the PPDs go to model/rx5k)")
+# The virtual printer's previews: beside CUPS's own spool folder, which other users cannot enter,
+# since the previews are for everyone to see.
+set(RX5K_BACKEND_ROOT /var/spool/rx5k-emu CACHE PATH "Folder of the emulator backend's job folders")
+set(RX5K_BACKEND_USER lp CACHE STRING "User that the scheduler runs the emulator backend as")
+target_compile_definitions(rx5kemu PUBLIC RX5K_BACKEND_ROOT="${RX5K_BACKEND_ROOT}")
 
 # Filters must not be writable by anyone: cupsd refuses group- or world-writable ones.
 install(TARGETS rastertoRX5K
@@ -35,3 +40,22 @@ if(RX5K_PPDC)
   install(FILES ${RX5K_PPD_FILES} DESTINATION ${RX5K_CUPS_DATADIR}/model/rx5k
           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endif()
+
+# The backend's folder belongs to the user it runs as, writable by nobody else (the backend
+# refuses it otherwise). Only root can give it away: a staging install by another user creates
+# it and says what is left to do on the target.
+install(DIRECTORY DESTINATION ${RX5K_BACKEND_ROOT} COMPONENT rx5k-backend-folder
+        DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                              WORLD_READ WORLD_EXECUTE)
+install(CODE "
+  set(folder \"\$ENV{DESTDIR}${RX5K_BACKEND_ROOT}\")
+  execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(uid STREQUAL 0)
+    execute_process(COMMAND chown ${RX5K_BACKEND_USER}: \${folder} RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR \"cannot give \${folder} to the user ${RX5K_BACKEND_USER}\")
+    endif()
+  else()
+    message(STATUS \"Not root: \${folder} stays yours; on the target: chown ${RX5K_BACKEND_USER}: ${RX5K_BACKEND_ROOT}\")
+  endif()
+" COMPONENT rx5k-backend-folder)

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "emulated_printer.h"
 #include "emulator_job.h"
@@ -46,13 +47,14 @@ std::string percentDecoded(const std::string &s) {
   return out;
 }
 
-// Reads everything available now; false at end of input.
+// Reads everything available now; false at end of input or once the printer stopped the job.
 bool readAvailable(int fd, EmulatedPrinter &printer, double t) {
   unsigned char buf[65536];
   for (;;) {
     ssize_t n = read(fd, buf, sizeof buf);
     if (n > 0) {
       printer.receive(buf, static_cast<size_t>(n), t);
+      if (printer.stopped()) return false;  // the job has ended: the rest is not read
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
@@ -158,21 +160,22 @@ int runBackend(const std::vector<std::string> &argv) {
   if (argv.size() == 6) signal(SIGTERM, SIG_IGN);
 
   PrinterSetup setup;
-  // The URI's folder is used as it is; without one each job gets its own folder.
-  setup.outDir = o.outDir.empty() ? "/tmp/rx5k-emu/job-" + argv[1] : o.outDir;
   setup.script = o.printer;
   setup.labelRowBytes = o.labelRowBytes;
+  setup.limits = o.limits;
   const char *ppd = o.ppd.empty() ? std::getenv("PPD") : o.ppd.c_str();
   if (!ppd || !readPpdModel(ppd, setup.model, setup.modelName, error)) {
     std::fprintf(stderr, "DEBUG: no readable PPD (%s); parsing the stream as thermal\n",
                  ppd ? error.c_str() : "PPD not set");
     setup.model = -1;
   }
-  EmulatedPrinter printer(setup, stderr);
-  if (!printer.open(error)) {
+  std::unique_ptr<OutputFolder> folder = OutputFolder::job(
+      o.outDir.empty() ? kBackendRoot : o.outDir, argv[1], o.limits, stderr, error);
+  if (!folder) {
     std::fprintf(stderr, "ERROR: %s\n", error.c_str());
-    return CUPS_BACKEND_FAILED;
+    return CUPS_BACKEND_STOP;
   }
+  EmulatedPrinter printer(setup, *folder, folder.get());
   printer.sendReport = [](const std::string &bytes) {
     cupsBackChannelWrite(bytes.data(), bytes.size(), 1.0);
   };
@@ -205,10 +208,17 @@ int runBackend(const std::vector<std::string> &argv) {
   }
   if (in != 0) close(in);
   bool ok = printer.finish(now());
-  std::fprintf(stderr, "DEBUG: rx5k-emu: %d page(s), stream %s\n", printer.pages(),
-               ok ? "ok" : "error");
+  std::fprintf(stderr, "DEBUG: rx5k-emu: %d page(s), %s\n", printer.pages(),
+               ok                    ? "stream ok"
+               : printer.overLimit() ? "over a cap"
+                                     : "stream error");
+  if (printer.overLimit()) {
+    std::fprintf(stderr, "ERROR: job cancelled: %s\n", printer.streamError().c_str());
+    return CUPS_BACKEND_CANCEL;
+  }
   if (!ok) {
-    std::fprintf(stderr, "ERROR: printer stream error: %s\n", printer.streamError().c_str());
+    std::fprintf(stderr, "ERROR: %s%s\n",
+                 printer.stopped() ? "" : "printer stream error: ", printer.streamError().c_str());
     return CUPS_BACKEND_FAILED;
   }
   return CUPS_BACKEND_OK;

@@ -20,8 +20,16 @@ bool isBackendName(const std::string &argv0);
 // each key becomes "--key" followed by its %-decoded value, if any. False on another scheme.
 bool backendArgsFromUri(const std::string &uri, std::vector<std::string> &args, std::string &error);
 
-// Runs the backend with its CUPS arguments (argv[0] first). The output goes to the URI's "out"
-// folder, or to /tmp/rx5k-emu/job-ID without one. Returns the backend's exit status.
+// The backend's folder when the device URI names none (set when configuring the build). Each
+// job's files go to its folder job-ID.
+inline constexpr const char *kBackendRoot = RX5K_BACKEND_ROOT;
+
+// Runs the backend with its CUPS arguments (argv[0] first). The output goes to the job's folder
+// (see OutputFolder::job) under the URI's "out" folder, or under kBackendRoot without one.
+// Returns the backend's exit status: CUPS_BACKEND_OK; CUPS_BACKEND_FAILED when the stream could
+// not be parsed or its files not written; CUPS_BACKEND_CANCEL when the job went beyond a cap;
+// CUPS_BACKEND_STOP when the URI is wrong or the folder cannot be used safely (the queue stops
+// until an administrator has looked).
 int runBackend(const std::vector<std::string> &argv);
 
 }  // namespace emu

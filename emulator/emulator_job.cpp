@@ -59,6 +59,7 @@ int runEmulatorJob(const EmulatorOptions &o, const std::string &programPath) {
   setup.outDir = o.outDir;
   setup.script = o.printer;
   setup.labelRowBytes = o.labelRowBytes;
+  setup.limits = o.limits;
   std::string error;
   if (!readPpdModel(o.ppd, setup.model, setup.modelName, error)) {
     // The filter still runs: how it handles a bad PPD is part of what is being tested.
@@ -68,7 +69,9 @@ int runEmulatorJob(const EmulatorOptions &o, const std::string &programPath) {
   if (setup.model == 20 && setup.labelRowBytes <= 0 && !o.rasterFile.empty())
     setup.labelRowBytes = rowBytesFromRaster(o.rasterFile);
   EmulatedPrinter printer(setup, stdout);
-  if (!printer.open(error)) {
+  std::FILE *filterStderr = nullptr;
+  if (!printer.open(error) ||
+      !(filterStderr = printer.folder()->create(kFilterStderrFile, error))) {
     std::fprintf(stderr, "rx5k-emulator: %s\n", error.c_str());
     return kExitUsage;
   }
@@ -81,13 +84,14 @@ int runEmulatorJob(const EmulatorOptions &o, const std::string &programPath) {
                  "CONTENT_TYPE=application/vnd.cups-raster", "FINAL_CONTENT_TYPE=printer/rx5k-emu"};
   command.env.insert(command.env.end(), o.env.begin(), o.env.end());
   if (o.viaStdin) command.stdinFile = o.rasterFile;
-  command.stderrFile = o.outDir + "/" + kFilterStderrFile;
+  command.stderrCopy = filterStderr;
   command.echoStderr = o.showStderr;
   command.sigtermAfterMs = o.sigtermAfterMs;
   command.sigtermAtPage = o.sigtermAtPage;
   command.timeoutSeconds = o.timeoutSeconds;
 
   FilterOutcome outcome = runFilterUnderPrinter(command, printer);
+  std::fclose(filterStderr);
   if (!outcome.started) {
     std::fprintf(stderr, "rx5k-emulator: %s\n", outcome.error.c_str());
     printer.finish(0);
@@ -95,10 +99,11 @@ int runEmulatorJob(const EmulatorOptions &o, const std::string &programPath) {
   }
   bool ok = printer.finish(outcome.seconds);
   if (!ok) {
-    std::fprintf(stderr, "rx5k-emulator: printer stream error: %s\n",
+    std::fprintf(stderr, "rx5k-emulator: %s: %s\n",
+                 printer.stopped() ? "the printer ended the job" : "printer stream error",
                  printer.streamError().c_str());
   }
-  int status = emulatorExitStatus(outcome, ok);
+  int status = emulatorExitStatus(outcome, printer);
   std::string how = outcome.timedOut ? "killed after the time limit"
                     : outcome.signal ? "ended by signal " + std::to_string(outcome.signal)
                                      : "exit status " + std::to_string(outcome.exitStatus);

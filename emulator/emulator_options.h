@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "printer_output.h"
 #include "printer_script.h"
 
 namespace emu {
@@ -13,6 +14,7 @@ struct EmulatorOptions {
   std::string outDir = "rx5k-out";  // --out
   std::string filter;               // --filter (empty: rastertoRX5K beside the emulator)
   PrinterSettings printer;
+  PrinterLimits limits;   // --max-job-bytes, --max-page-dots, ...
   int labelRowBytes = 0;  // --label-row-bytes (model 20)
   bool viaStdin = false;  // --stdin: the raster goes through standard input
   int sigtermAfterMs = -1;
@@ -36,5 +38,8 @@ bool parseEmulatorArgs(const std::vector<std::string> &args, EmulatorOptions &op
 std::vector<std::string> standardFilterArgs(const EmulatorOptions &options);
 
 const char *emulatorUsage();
+
+// A size: digits with an optional K, M or G (binary multiples); false unless 1 to 2^62.
+bool parseSize(const std::string &text, uint64_t &out);
 
 }  // namespace emu

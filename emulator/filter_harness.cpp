@@ -183,6 +183,7 @@ void Run::pumpStdout() {
     ssize_t n = read(pipes_.stdoutRead, buf, sizeof buf);
     if (n > 0) {
       printer_.receive(buf, static_cast<size_t>(n), now());
+      if (printer_.stopped()) closeFd(pipes_.stdoutRead);
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
@@ -334,7 +335,7 @@ FilterOutcome Run::go() {
     closeFd(stdinSource_);
     return outcome_;
   }
-  if (!command_.stderrFile.empty()) stderrCopy_ = std::fopen(command_.stderrFile.c_str(), "wb");
+  stderrCopy_ = command_.stderrCopy;
 
   std::vector<std::string> argvStrings = command_.argv;
   std::vector<std::string> envStrings = childEnvironment(command_.env);
@@ -346,7 +347,6 @@ FilterOutcome Run::go() {
   if (pid_ < 0) {
     outcome_.error = std::string("cannot fork: ") + std::strerror(errno);
     closeFd(stdinSource_);
-    if (stderrCopy_) std::fclose(stderrCopy_);
     return outcome_;
   }
   if (pid_ == 0) execFilter(pipes_, command_.path.c_str(), argv.data(), envp.data());
@@ -420,7 +420,7 @@ FilterOutcome Run::go() {
   reap(true);
   pumpStdout();
   pumpStderr();
-  if (stderrCopy_) std::fclose(stderrCopy_);
+  if (stderrCopy_) std::fflush(stderrCopy_);
   closeFd(stdinSource_);
   outcome_.seconds = now();
   return outcome_;
@@ -436,10 +436,11 @@ FilterOutcome runFilterUnderPrinter(const FilterCommand &command, EmulatedPrinte
   return outcome;
 }
 
-int emulatorExitStatus(const FilterOutcome &outcome, bool streamOk) {
+int emulatorExitStatus(const FilterOutcome &outcome, const EmulatedPrinter &printer) {
   if (!outcome.started) return kExitUsage;
   if (outcome.timedOut) return kExitTimeout;
-  if (!streamOk) return kExitStreamError;
+  if (printer.stopped()) return kExitStopped;
+  if (!printer.streamOk()) return kExitStreamError;
   if (outcome.signal) return kExitSignalBase + outcome.signal;
   return outcome.exitStatus;
 }

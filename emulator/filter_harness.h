@@ -4,6 +4,7 @@
 // the other end of standard output and both channels.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,15 +13,15 @@
 namespace emu {
 
 struct FilterCommand {
-  std::string path;               // the filter program
-  std::vector<std::string> argv;  // argv[0] included
-  std::vector<std::string> env;   // NAME=VALUE entries added to (or replacing) the environment
-  std::string stdinFile;          // piped into standard input when not empty
-  std::string stderrFile;         // the filter's standard error is copied here
-  bool echoStderr = false;        // and to the emulator's standard error
-  int sigtermAfterMs = -1;        // SIGTERM this long after the start (-1: never)
-  int sigtermAtPage = 0;          // SIGTERM when this page's bitmap command arrives (0: never)
-  double timeoutSeconds = 0;      // SIGKILL after this long (0: no limit)
+  std::string path;                 // the filter program
+  std::vector<std::string> argv;    // argv[0] included
+  std::vector<std::string> env;     // NAME=VALUE entries added to (or replacing) the environment
+  std::string stdinFile;            // piped into standard input when not empty
+  std::FILE *stderrCopy = nullptr;  // the filter's standard error is copied here (if set)
+  bool echoStderr = false;          // and to the emulator's standard error
+  int sigtermAfterMs = -1;          // SIGTERM this long after the start (-1: never)
+  int sigtermAtPage = 0;            // SIGTERM when this page's bitmap command arrives (0: never)
+  double timeoutSeconds = 0;        // SIGKILL after this long (0: no limit)
 };
 
 struct FilterOutcome {
@@ -34,14 +35,15 @@ struct FilterOutcome {
 };
 
 // Runs the filter to its end and feeds everything it sends to the printer (whose finish() the
-// caller calls afterwards).
+// caller calls afterwards). Once the printer has stopped the job, the filter's output is closed.
 FilterOutcome runFilterUnderPrinter(const FilterCommand &command, EmulatedPrinter &printer);
 
 // Exit status of the emulator.
 inline constexpr int kExitUsage = 2;         // bad command line, or the filter could not run
 inline constexpr int kExitStreamError = 3;   // the printer stream could not be parsed
+inline constexpr int kExitStopped = 4;       // a cap ended the job, or its files failed
 inline constexpr int kExitTimeout = 124;     // the filter exceeded --timeout and was killed
 inline constexpr int kExitSignalBase = 128;  // + signal number when a signal ended the filter
-int emulatorExitStatus(const FilterOutcome &outcome, bool streamOk);
+int emulatorExitStatus(const FilterOutcome &outcome, const EmulatedPrinter &printer);
 
 }  // namespace emu

@@ -8,10 +8,10 @@
 
 namespace emu {
 
-bool writeGrayPng(const std::string &path, const GrayImage &image, std::string &error) {
+bool writeGrayPng(std::FILE *file, const GrayImage &image, std::string &error) {
   if (image.width <= 0 || image.height <= 0 ||
       image.dots.size() != static_cast<size_t>(image.width) * static_cast<size_t>(image.height)) {
-    error = "cannot write an empty or inconsistent image to " + path;
+    error = "cannot write an empty or inconsistent image";
     return false;
   }
   png_image png;
@@ -20,8 +20,8 @@ bool writeGrayPng(const std::string &path, const GrayImage &image, std::string &
   png.width = static_cast<png_uint_32>(image.width);
   png.height = static_cast<png_uint_32>(image.height);
   png.format = PNG_FORMAT_GRAY;
-  if (!png_image_write_to_file(&png, path.c_str(), 0, image.dots.data(), 0, nullptr)) {
-    error = path + ": " + png.message;
+  if (!png_image_write_to_stdio(&png, file, 0, image.dots.data(), 0, nullptr)) {
+    error = png.message;
     png_image_free(&png);
     return false;
   }

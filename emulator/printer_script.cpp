@@ -2,6 +2,8 @@
 // identification reports and the page-triggered reports.
 #include "printer_script.h"
 
+#include "base/models.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -79,12 +81,12 @@ bool parseHardVer(const std::string &text, std::array<unsigned char, 3> &out) {
 
 PrinterScript::PrinterScript(const PrinterSettings &settings, int model)
     : settings_(settings),
-      sheetGap_(settings.sheetGap >= 0 ? settings.sheetGap
-                : model == 831         ? 1
-                                       : 0),
-      idleReportMs_(settings.idleReportMs >= 0 ? settings.idleReportMs
-                    : model == 302             ? 500
-                                               : -1),
+      // A printer whose filter waits for the sheet to leave, or for the idle report after a
+      // page, plays that by default.
+      sheetGap_(settings.sheetGap >= 0                                        ? settings.sheetGap
+                : modelFacts(model).readyWait == ReadyWait::SheetGoneAndReady ? 1
+                                                                              : 0),
+      idleReportMs_(settings.idleReportMs.value_or(modelFacts(model).idleWaitAfterPage ? 500 : -1)),
       paperOutLeft_(settings.paperMissing),
       coverOpenLeft_(settings.coverOpen) {}
 

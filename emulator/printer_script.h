@@ -17,9 +17,9 @@ struct PrinterSettings {
   // After each page's bitmap, the next N paper queries answer "out of paper" (the sheet has
   // left and the next one is being loaded). -1: 1 for model 831, which waits for it, else 0.
   int sheetGap = -1;
-  // Volunteers the idle report this many ms after each page's bitmap (not before idleAfter).
-  // -1: 500 for model 302, which waits for it, else never.
-  int idleReportMs = -1;
+  // Volunteers the idle report this many ms after each page's bitmap (not before idleAfter);
+  // -1 never. Unset: 500 for model 302, which waits for it, else never.
+  std::optional<int> idleReportMs;
   std::optional<std::array<unsigned char, 3>> hardVer;  // version report with the first answer
   std::string serial;      // serial-number report with the first answer (at most 15 characters)
   int cancelAtPage = 0;    // cancel report when this page's bitmap command arrives (0: never)

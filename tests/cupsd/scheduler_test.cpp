@@ -6,6 +6,7 @@
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -237,10 +238,11 @@ class Scheduler : public testing::Test {
   int addPrinterAndPrint(const std::string &printer, const std::string &ppd, const fs::path &pdf,
                          const std::string &query = "") {
     EXPECT_FALSE(pdf.empty()) << "gs made no PDF";
-    // The backend runs as the scheduler's unprivileged user.
+    // The backend runs as the scheduler's unprivileged user and accepts only a folder of its own.
     out_ = dir_ / ("out-" + printer);
     fs::create_directories(out_);
-    chmod(out_.c_str(), 0777);
+    if (const passwd *lp = geteuid() == 0 ? getpwnam("lp") : nullptr)
+      chown(out_.c_str(), lp->pw_uid, lp->pw_gid);
     const std::string uri = "rx5k-emu:/?out=" + out_.string() + (query.empty() ? "" : "&" + query);
     // "-E" after "-p" enables the printer and accepts jobs.
     CommandResult r =
@@ -253,7 +255,9 @@ class Scheduler : public testing::Test {
     const bool queued =
         r.status == 0 && std::regex_search(r.output, id, std::regex("request id is \\S*-([0-9]+)"));
     EXPECT_TRUE(queued) << "lp: " << r.output;
-    return queued ? std::stoi(id[1]) : 0;
+    if (!queued) return 0;
+    out_ /= "job-" + std::string(id[1]);  // each job's files go to a folder of its own
+    return std::stoi(id[1]);
   }
 
   // Polls the job until it ends (cancelled, aborted or completed): its IPP state, 0 if it does
@@ -292,7 +296,7 @@ class Scheduler : public testing::Test {
   fs::path dir_;
   std::string server_;
   pid_t pid_ = -1;
-  fs::path out_;  // the emulator's output folder
+  fs::path out_;  // the emulator's folder of the job printed last
 };
 
 // Model 21 waits for paper before the page; the first two paper queries find none.

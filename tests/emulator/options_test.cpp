@@ -25,7 +25,8 @@ TEST(EmulatorOptions, FullCommandLine) {
       words("--ppd p.ppd --out o --paper-missing 2 --cover-open 3 --idle-after 1.5 --hardver 1.0.4 "
             "--serial ABC --cancel-at-page 2 --overheat-at-page 1 --silent --sigterm-after-ms 250 "
             "--sigterm-at-page 3 --stdin --filter f --sheet-gap 0 --idle-report-ms -1 --timeout 9 "
-            "--env LANG=zh_CN.UTF-8 -- Darkness=1 job.ras"),
+            "--env LANG=zh_CN.UTF-8 --max-job-bytes 10M --max-page-dots 4096 --max-job-dots 2G "
+            "--max-job-files 7 --max-total-bytes 3k -- Darkness=1 job.ras"),
       o, error))
       << error;
   EXPECT_EQ(std::tuple(o.ppd, o.outDir, o.printer.serial, o.filter, o.jobOptions, o.rasterFile),
@@ -34,6 +35,9 @@ TEST(EmulatorOptions, FullCommandLine) {
                        o.printer.overheatAtPage, o.printer.sheetGap, o.printer.idleReportMs,
                        o.sigtermAfterMs, o.sigtermAtPage),
             std::tuple(2, 3, 2, 1, 0, -1, 250, 3));
+  EXPECT_EQ(std::tuple(o.limits.jobBytes, o.limits.pageDots, o.limits.jobDots, o.limits.jobFiles,
+                       o.limits.totalBytes),
+            std::tuple(10u << 20, 4096u, uint64_t{2} << 30, 7u, 3u << 10));
   EXPECT_DOUBLE_EQ(o.printer.idleAfter, 1.5);
   EXPECT_DOUBLE_EQ(o.timeoutSeconds, 9);
   ASSERT_TRUE(o.printer.hardVer.has_value());
@@ -51,7 +55,9 @@ TEST(EmulatorOptions, RefusesBadCommandLines) {
        {"", "--out o", "--ppd", "--ppd p --paper-missing -1", "--ppd p --paper-missing two",
         "--ppd p --cancel-at-page 0", "--ppd p --idle-after soon", "--ppd p --hardver 1.0",
         "--ppd p --serial 0123456789ABCDEF", "--ppd p --env NOVALUE", "--ppd p --bogus",
-        "--ppd p --stdin", "--ppd p -- opts file extra"}) {
+        "--ppd p --stdin", "--ppd p -- opts file extra", "--ppd p --max-job-bytes 0",
+        "--ppd p --max-page-dots 2X", "--ppd p --max-job-files -1", "--ppd p --max-total-bytes 1KB",
+        "--ppd p --max-job-dots 8589934592G"}) {
     emu::EmulatorOptions o;
     std::string error;
     EXPECT_FALSE(emu::parseEmulatorArgs(words(line), o, error)) << line;

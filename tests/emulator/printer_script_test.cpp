@@ -91,6 +91,10 @@ TEST(PrinterScript, Model302GetsAVolunteeredIdleReportAfterEachPage) {
   emu::PrinterScript other(emu::PrinterSettings{}, 22);
   other.bitmapDone(1, 0);
   EXPECT_LT(other.nextDue(), 0);
+  s.idleReportMs = -1;  // never, on model 302 too
+  emu::PrinterScript never(s, 302);
+  never.bitmapDone(1, 0);
+  EXPECT_LT(never.nextDue(), 0);
 }
 
 TEST(PrinterScript, HardwareVersionText) {

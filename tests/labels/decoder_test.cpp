@@ -1,6 +1,6 @@
-// The emulator's label decoders on streams other than clean round trips: the command log,
-// unprinted labels, errors that name their offset and hostile sizes (arbitrary bytes are the
-// label-stream fuzzer's).
+// The emulator's label decoders on streams other than clean round trips: labels leaving the
+// incremental decoder as they end, the command log, unprinted labels, errors that name their
+// offset and hostile sizes (arbitrary bytes, whole and in pieces, are the label-stream fuzzer's).
 #include <gtest/gtest.h>
 
 #include "label_decoders.h"
@@ -30,6 +30,41 @@ emu::LabelDecodeResult decode(int model, const std::string &bytes) {
   options.rowBytes = 3;
   options.maxDots = 1 << 20;
   return emu::decodeLabelStream(model, bytes, options);
+}
+
+// Fed one byte at a time, every language gives out its first label before the second label's
+// bytes have come (at most one byte after its own end), and the same labels as a whole stream.
+TEST(LabelDecoder, EachLabelLeavesOnceItsEndHasArrived) {
+  for (int model : {0, 16, 17, 18, 19, 20, 32}) {
+    const std::string page = sampleStream(model);
+    const std::string stream = page + page;
+    struct Labels : emu::LabelOutput {
+      std::vector<emu::LabelPage> pages;
+      void command(size_t, const std::string &) override {}
+      bool page(emu::LabelPage &label) override {
+        pages.push_back(std::move(label));
+        return true;
+      }
+    } out;
+    emu::LabelDecodeOptions options;
+    options.rowBytes = 3;
+    emu::LabelDecoder decoder(model, options, out);
+    size_t firstOutAt = 0;
+    for (size_t i = 0; i < stream.size(); i++) {
+      ASSERT_TRUE(decoder.feed(reinterpret_cast<const unsigned char *>(stream.data()) + i, 1))
+          << model << ": " << decoder.error();
+      if (!firstOutAt && !out.pages.empty()) firstOutAt = i + 1;
+    }
+    ASSERT_TRUE(decoder.finish()) << model << ": " << decoder.error();
+    EXPECT_GT(firstOutAt, 0u) << model;
+    EXPECT_LE(firstOutAt, page.size() + 1) << model;
+    const emu::LabelDecodeResult whole = decode(model, stream);
+    ASSERT_EQ(out.pages.size(), whole.pages.size()) << model;
+    for (size_t i = 0; i < whole.pages.size(); i++) {
+      EXPECT_EQ(out.pages[i].dots, whole.pages[i].dots) << model;
+      EXPECT_EQ(out.pages[i].width, whole.pages[i].width) << model;
+    }
+  }
 }
 
 TEST(LabelDecoder, LogsTheCommandsAroundTheRows) {
