@@ -21,6 +21,7 @@ class Clock {
   // threadStarting() before it creates it; the new thread calls threadStarted() first and
   // threadEnding() last. A virtual clock only moves on while every thread of the job waits.
   virtual void threadStarting() {}
+  virtual void threadStartFailed() {}  // the thread could not be created after all
   virtual void threadStarted() {}
   virtual void threadEnding() {}
 };

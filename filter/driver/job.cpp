@@ -179,11 +179,11 @@ PageEnd setUpAndSendPage(Job &job, Page &page, const RowReader &read) {
 void closeJob(Job &job) {
   job.prn.flush();
   if (job.ras) cupsRasterClose(job.ras);
-  if (job.fd > 0) close(job.fd);
+  if (job.ownsFd) close(job.fd);
   if (job.ppd) ppdClose(job.ppd);
   cupsFreeOptions(job.num_options, job.options);
   job.ras = nullptr;
-  job.fd = 0;
+  job.ownsFd = false;
   job.ppd = nullptr;
   job.num_options = 0;
   job.options = nullptr;
@@ -278,8 +278,10 @@ int rastertoRX5K(int argc, char *argv[], const FilterEnvironment &environment) {
   job.log.message("DEBUG:mytest：entry main\n");
   if (argc != 6 && argc != 7) return 1;
 
+  job.fd = environment.inputFd;
   if (argc == 7) {
     job.fd = open(argv[6], O_RDONLY | O_CLOEXEC);
+    job.ownsFd = job.fd >= 0;
     if (job.fd < 0) {
       job.log.localisedError("ERROR", "Unable to open raster file");
       job.clock.sleepMs(1000);

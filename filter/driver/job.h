@@ -16,7 +16,7 @@ struct Job : ThermalJob {
   using ThermalJob::ThermalJob;
 
   // The filter's raster stream, PPD and options (unused by other front ends).
-  int fd = 0;
+  int fd = 0;  // the raster's descriptor; closed at the end when the job opened it
   cups_raster_t *ras = nullptr;
   ppd_file_t *ppd = nullptr;
   int num_options = 0;
@@ -30,6 +30,7 @@ struct Job : ThermalJob {
   int sketchPrint = 0;
   int lightOffset = 0;
 
+  bool ownsFd = false;
   bool afterFeedPending = false;
   bool failed = false;  // a page could not be printed: exit status 1
 };
@@ -38,6 +39,7 @@ struct Job : ThermalJob {
 struct FilterEnvironment {
   JobSeams seams;
   const char *ppdPath = nullptr;               // the PPD (the filter: getenv("PPD"))
+  int inputFd = 0;                             // the raster without a file name (standard input)
   const char *language = nullptr;              // the message language (null: cupsLangDefault())
   const std::atomic<int> *canceled = nullptr;  // a flag that cancels the job (SIGTERM)
 };

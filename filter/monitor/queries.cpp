@@ -121,7 +121,7 @@ bool startMonitor(MonitorJob &job, int &error) {
   job.clock.threadStarting();
   error = pthread_create(&job.pid, nullptr, mon, &job);
   if (error != 0) {
-    job.clock.threadEnding();
+    job.clock.threadStartFailed();
     return false;
   }
   job.monitorRunning = true;
@@ -137,6 +137,8 @@ void setMonitorStatus(MonitorJob &job, unsigned char status) {
 void stopMonitor(MonitorJob &job) {
   if (!job.monitorRunning) return;
   setMonitorStatus(job, kStop);
+  // Through the clock, so that a virtual clock lets the thread run to its end.
+  while (!job.mymon.end) job.clock.waitFor(kCancelCheckSeconds, [&job] { return job.mymon.end != 0; });
   pthread_join(job.pid, nullptr);
   job.monitorRunning = false;
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "printer_script.h"
-#include "support/scripted_channel.h"
+#include "support/reports.h"
 
 TEST(PrinterScript, IdleIsAnsweredOnlyAfterTheDelay) {
   emu::PrinterSettings s;

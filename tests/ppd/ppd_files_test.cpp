@@ -18,7 +18,7 @@
 #include <tuple>
 #include <vector>
 
-#include "driver/choices.h"
+#include "base/choices.h"
 
 namespace fs = std::filesystem;
 
@@ -185,7 +185,8 @@ TEST_P(PpdFile, OffersExactlyTheOptionsItsModelReadsInAFormItParses) {
       EXPECT_TRUE(numbers.count(lo) && numbers.count(hi)) << keyword << " lacks an end";
     }
     // The default is what the filter reads when the job says nothing.
-    EXPECT_NE(markedChoice(ppd_.get(), keyword.c_str()), nullptr) << keyword << " has no default";
+    EXPECT_NE(PpdChoices(ppd_.get()).marked(keyword.c_str()), nullptr)
+        << keyword << " has no default";
     for (int i = 0; i < o->num_choices; i++) {
       EXPECT_STRNE(o->choices[i].text, "")
           << keyword << " " << o->choices[i].choice << " has no text";

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "emulator_options.h"
+#include "job_runner.h"
 #include "page_png.h"
 #include "support/raster_file.h"
 #include "support/run_filter.h"
@@ -308,8 +310,8 @@ std::vector<ReferenceJob> printerJobs() {
        "rx5k-64519.ppd",
        "",
        two("text"),
-       {"--hard-ver", "1.0.4", "--serial", "RX5K0123456789A"}},
-      {"new-firmware-64519", "rx5k-64519.ppd", "", two("text"), {"--hard-ver", "1.0.5"}},
+       {"--hardver", "1.0.4", "--serial", "RX5K0123456789A"}},
+      {"new-firmware-64519", "rx5k-64519.ppd", "", two("text"), {"--hardver", "1.0.5"}},
       {"sheet-gap-831", "rx5k-831.ppd", "", two("lines"), {"--sheet-gap", "3"}},
       // Chinese messages.
       {"chinese-21",
@@ -338,12 +340,11 @@ std::map<std::string, std::string> recordedLines() {
   return lines;
 }
 
-class ReferenceJobs : public testing::TestWithParam<ReferenceJob> {};
-
-TEST_P(ReferenceJobs, StreamAndSchedulerLinesAsRecorded) {
-  const ReferenceJob &job = GetParam();
+// The job's raster file, made from its pages.
+std::string rasterOf(const ReferenceJob &job) {
   ppd_file_t *ppd = ppdOpenFile(ppdPath(job.ppd).c_str());
-  ASSERT_TRUE(ppd) << job.ppd;
+  EXPECT_TRUE(ppd) << job.ppd;
+  if (!ppd) return "";
   std::vector<RasterPage> pages;
   for (const PageSpec &spec : job.pages) {
     std::string options = job.options + (spec.options.empty() ? "" : " " + spec.options);
@@ -352,24 +353,17 @@ TEST_P(ReferenceJobs, StreamAndSchedulerLinesAsRecorded) {
   ppdClose(ppd);
   std::string raster = runtest::testFilePath("job.ras");
   writeRaster(raster, pages);
+  return raster;
+}
 
-  runtest::FilterRunOptions o;
-  o.ppd = ppdPath(job.ppd);
-  o.raster = raster;
-  o.viaStdin = job.viaStdin;
-  o.jobOptions = job.options;
-  o.emulatorArgs = job.emulatorArgs;
-  o.env = job.env;
-  o.name = "reference-" + job.id;
-  o.timeoutSeconds = 300;
-  runtest::FilterRun run = runtest::runFilter(o);
-  ASSERT_TRUE(run.error.empty()) << run.error;
-
-  const std::string line = job.id + "\t" + std::to_string(run.exitStatus) + "\t" +
-                           digest(run.printerStream) + "\t" + digest(run.filterStderr);
+// Checks the job's line against the recording, or records it.
+void expectAsRecorded(const ReferenceJob &job, int exitStatus, const std::string &stream,
+                      const std::string &log) {
+  const std::string line =
+      job.id + "\t" + std::to_string(exitStatus) + "\t" + digest(stream) + "\t" + digest(log);
   if (const char *dir = std::getenv("RX5K_REFERENCE_OUT")) {
-    std::ofstream(std::string(dir) + "/" + job.id + ".bin", std::ios::binary) << run.printerStream;
-    std::ofstream(std::string(dir) + "/" + job.id + ".txt", std::ios::binary) << run.filterStderr;
+    std::ofstream(std::string(dir) + "/" + job.id + ".bin", std::ios::binary) << stream;
+    std::ofstream(std::string(dir) + "/" + job.id + ".txt", std::ios::binary) << log;
   }
   if (const char *file = std::getenv("RX5K_RECORD_REFERENCE")) {
     int fd = open(file, O_WRONLY | O_APPEND | O_CREAT, 0644);
@@ -384,7 +378,51 @@ TEST_P(ReferenceJobs, StreamAndSchedulerLinesAsRecorded) {
   ASSERT_NE(found, recorded.end()) << "not recorded: " << line;
   EXPECT_EQ(line, found->second)
       << "(id, exit status, stream and scheduler lines as length:digest)\n"
-      << run.filterStderr.substr(0, 4000);
+      << log.substr(0, 4000);
+}
+
+class ReferenceJobs : public testing::TestWithParam<ReferenceJob> {};
+
+// As the scheduler runs it: the filter program under the emulator.
+TEST_P(ReferenceJobs, AsRecordedWhenRunAsAProcess) {
+  const ReferenceJob &job = GetParam();
+  runtest::FilterRunOptions o;
+  o.ppd = ppdPath(job.ppd);
+  o.raster = rasterOf(job);
+  o.viaStdin = job.viaStdin;
+  o.jobOptions = job.options;
+  o.emulatorArgs = job.emulatorArgs;
+  o.env = job.env;
+  o.name = "reference-" + job.id;
+  o.timeoutSeconds = 300;
+  runtest::FilterRun run = runtest::runFilter(o);
+  ASSERT_TRUE(run.error.empty()) << run.error;
+  expectAsRecorded(job, run.exitStatus, run.printerStream, run.filterStderr);
+}
+
+// The same job in-process, on the virtual clock.
+TEST_P(ReferenceJobs, AsRecordedWhenRunInProcess) {
+  const ReferenceJob &job = GetParam();
+  if (std::getenv("RX5K_RECORD_REFERENCE")) GTEST_SKIP() << "recorded from the process runs";
+  runner::JobSpec spec;
+  spec.ppd = ppdPath(job.ppd);
+  std::ifstream in(rasterOf(job), std::ios::binary);
+  spec.raster.assign(std::istreambuf_iterator<char>(in), {});
+  spec.rasterAsFile = !job.viaStdin;
+  spec.jobOptions = job.options;
+  emu::EmulatorOptions script;
+  std::string error;
+  std::vector<std::string> args = job.emulatorArgs;
+  args.insert(args.begin(), {"--ppd", spec.ppd});
+  ASSERT_TRUE(emu::parseEmulatorArgs(args, script, error)) << error;
+  spec.printer = script.printer;
+  spec.cancelAtPage = script.sigtermAtPage;
+  for (const std::string &e : job.env)
+    if (e.rfind("LANG=zh_CN", 0) == 0) spec.language = "zh_CN";
+  spec.keepImages = false;
+  runner::JobResult run = runner::runJob(spec);
+  EXPECT_TRUE(run.streamOk) << run.streamError;
+  expectAsRecorded(job, run.exitStatus, run.stream, run.log);
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, ReferenceJobs, testing::ValuesIn(allJobs()),

@@ -1,0 +1,188 @@
+// The in-process job: the printer stream into the emulated printer, its reports back through an
+// in-memory back channel, drains answered at once, every wait on the virtual clock.
+#include "job_runner.h"
+
+#include <cups/ppd.h>
+#include <cups/raster.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "driver/job.h"
+#include "virtual_clock.h"
+
+namespace runner {
+
+namespace {
+
+// The printer's side of the job: what the filter writes goes to the emulated printer, and what
+// it reports comes back on the back channel.
+class PrinterLink : public PrinterSink,
+                    public Channel,
+                    public emu::PageSink,
+                    public emu::CommandLog {
+ public:
+  PrinterLink(const emu::PrinterSetup &setup, VirtualClock &clock, const JobSpec &spec)
+      : clock_(clock), spec_(spec), printer_(setup, *this, this) {
+    printer_.sendReport = [this](const std::string &bytes) {
+      std::lock_guard<std::mutex> guard(lock_);
+      reports_ += bytes;
+    };
+  }
+
+  emu::EmulatedPrinter &printer() { return printer_; }
+  JobResult &result() { return result_; }
+
+  // The printer stream.
+  bool write(const void *data, size_t n) override {
+    printer_.receive(static_cast<const unsigned char *>(data), n, clock_.now());
+    return true;
+  }
+  // The back and side channel.
+  ssize_t backRead(unsigned char *buf, size_t n, double timeout, bool interruptible) override {
+    clock_.waitFor(timeout, [this, interruptible] {
+      std::lock_guard<std::mutex> guard(lock_);
+      return !reports_.empty() || (interruptible && interrupted_);
+    });
+    std::lock_guard<std::mutex> guard(lock_);
+    if (interruptible) interrupted_ = false;
+    const size_t got = std::min(n, reports_.size());
+    std::memcpy(buf, reports_.data(), got);
+    reports_.erase(0, got);
+    return static_cast<ssize_t>(got);
+  }
+  void drain(double, const std::function<bool()> &) override { printer_.drain(clock_.now()); }
+  void interruptRead() override {
+    std::lock_guard<std::mutex> guard(lock_);
+    interrupted_ = true;
+  }
+  // What the printer hands on.
+  emu::SinkStatus page(emu::PrintedPage &page, std::string &) override {
+    if (!spec_.keepImages) page.image = emu::GrayImage{page.image.width, page.image.height, {}};
+    result_.pages.push_back(std::move(page));
+    return emu::SinkStatus::Ok;
+  }
+  emu::SinkStatus stream(const unsigned char *data, size_t n, std::string &) override {
+    if (spec_.keepStream) result_.stream.append(reinterpret_cast<const char *>(data), n);
+    return emu::SinkStatus::Ok;
+  }
+  emu::SinkStatus line(std::string_view text, std::string &) override {
+    result_.wire.emplace_back(text);
+    return emu::SinkStatus::Ok;
+  }
+
+ private:
+  VirtualClock &clock_;
+  const JobSpec &spec_;
+  JobResult result_;
+  std::mutex lock_;  // the reports and the interrupt: written by both threads of the job
+  std::string reports_;
+  bool interrupted_ = false;
+  emu::EmulatedPrinter printer_;
+};
+
+bool readModel(const std::string &path, int &model, std::string &modelName) {
+  ppd_file_t *ppd = ppdOpenFile(path.c_str());
+  if (!ppd) return false;
+  model = ppd->model_number;
+  modelName = ppd->modelname ? ppd->modelname : "";
+  ppdClose(ppd);
+  return true;
+}
+
+// The raster as a descriptor the filter reads like standard input (or names as a file).
+int rasterDescriptor(const std::string &raster) {
+  int fd = memfd_create("raster", MFD_CLOEXEC);
+  if (fd < 0) return -1;
+  size_t done = 0;
+  while (done < raster.size()) {
+    ssize_t w = ::write(fd, raster.data() + done, raster.size() - done);
+    if (w <= 0) break;
+    done += static_cast<size_t>(w);
+  }
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+// Model 20's stream does not carry its row length: take it from the raster's first page, as
+// the printer would know it from its loaded labels.
+int rowBytesOfFirstPage(int fd) {
+  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  cups_page_header2_t header;
+  int rowBytes = 0;
+  if (ras && cupsRasterReadHeader2(ras, &header) && header.cupsWidth <= (1u << 24))
+    rowBytes = static_cast<int>((header.cupsWidth + 7) / 8);
+  if (ras) cupsRasterClose(ras);
+  lseek(fd, 0, SEEK_SET);
+  return rowBytes;
+}
+
+}  // namespace
+
+JobResult runJob(const JobSpec &spec) {
+  const int fd = rasterDescriptor(spec.raster);
+  emu::PrinterSetup setup;
+  setup.script = spec.printer;
+  setup.labelRowBytes = spec.labelRowBytes;
+  if (!readModel(spec.ppd, setup.model, setup.modelName)) setup.model = -1;
+  if (modelFacts(setup.model).language == LabelLanguage::PrintRows && setup.labelRowBytes <= 0 &&
+      fd >= 0)
+    setup.labelRowBytes = rowBytesOfFirstPage(fd);
+
+  VirtualClock clock;
+  PrinterLink link(setup, clock, spec);
+  StringLogSink log;
+  std::atomic<int> canceled{0};
+  int bitmapsStarted = 0;
+  link.printer().pageStarted = [&](int page) {
+    bitmapsStarted = page;
+    if (page == spec.cancelAtPage) canceled = 1;
+  };
+  bool timedOut = false;
+  clock.nextEvent = [&] {
+    double next = link.printer().nextWakeup();
+    for (double t : {spec.cancelAfter, spec.timeLimit})
+      if (t >= 0 && !canceled && (next < 0 || t < next)) next = t;
+    return next;
+  };
+  clock.fireEvents = [&](double t) {
+    link.printer().tick(t);
+    if (spec.cancelAfter >= 0 && t >= spec.cancelAfter) canceled = 1;
+    if (t >= spec.timeLimit && !canceled) {
+      canceled = 1;
+      timedOut = true;
+    }
+  };
+
+  FilterEnvironment environment{{link, log, link, clock}};
+  environment.ppdPath = spec.ppd.c_str();
+  environment.language = spec.language;
+  environment.canceled = &canceled;
+  environment.inputFd = fd;
+  std::string path = "/proc/self/fd/" + std::to_string(fd);
+  std::vector<std::string> args = {"rx5k-emu", "1", "user", "title", "1", spec.jobOptions};
+  if (spec.rasterAsFile) args.push_back(path);
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  clock.enter();
+  const int status = rastertoRX5K(static_cast<int>(args.size()), argv.data(), environment);
+  clock.leave();
+  if (fd >= 0) close(fd);
+
+  const bool streamOk = link.printer().finish(clock.now());
+  JobResult result = std::move(link.result());
+  result.streamOk = streamOk;
+  result.streamError = link.printer().streamError();
+  result.exitStatus = status;
+  result.log = log.text();
+  result.timedOut = timedOut;
+  result.seconds = clock.now();
+  return result;
+}
+
+}  // namespace runner

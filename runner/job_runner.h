@@ -1,0 +1,43 @@
+// Whole filter jobs in-process: the filter's job core against the emulated printer, on a virtual
+// clock, with in-memory channels. A job of any model runs in a few milliseconds plus its pages'
+// work, whatever waits its printer asks for, and several run at once in one process.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "emulated_printer.h"
+#include "printer_script.h"
+
+namespace runner {
+
+struct JobSpec {
+  std::string ppd;            // the PPD file
+  std::string jobOptions;     // the filter's options argument
+  std::string raster;         // the CUPS raster stream
+  bool rasterAsFile = false;  // name it as a file argument (7 arguments) instead of standard input
+  emu::PrinterSettings printer;  // the printer script
+  int labelRowBytes = 0;         // model 20: the printer's row length (0: from the raster)
+  const char *language = "C";    // the CUPS default language ("zh_CN": Chinese messages)
+  int cancelAtPage = 0;          // cancels when this page's bitmap command arrives (0: never)
+  double cancelAfter = -1;       // cancels after this many virtual seconds (-1: never)
+  double timeLimit = 3600;       // cancels after this many virtual seconds, as a time-out
+  bool keepImages = true;        // keep the decoded page images
+  bool keepStream = true;        // keep the printer stream's bytes
+};
+
+struct JobResult {
+  int exitStatus = -1;
+  std::string stream;             // the printer stream
+  std::string log;                // the scheduler lines
+  std::vector<std::string> wire;  // the printer's command log, a line per command
+  std::vector<emu::PrintedPage> pages;
+  bool streamOk = false;  // the printer parsed the stream to its end
+  std::string streamError;
+  bool timedOut = false;  // the time limit cancelled the job
+  double seconds = 0;     // virtual time the job took
+};
+
+JobResult runJob(const JobSpec &spec);
+
+}  // namespace runner
