@@ -44,24 +44,24 @@ struct ModelFacts {
   // Page set-up of a thermal model.
   ReadyWait readyWait = {};
   DensityVariant density = {};
-  bool antiwrinkle = false;                // sends the anti-wrinkle level
-  bool mediaTracking = false;              // sends the media-tracking mode
-  bool mediaTrackingFirst = false;         // ... before the density, and for every custom page size
-  bool printMode = false;                  // sends the print mode, and the paper size with each page
-  bool offsetsProductFirst = false;        // offsets converted as (dpi x mm) / 25.4, not logged
-  bool flushAfterSetup = false;            // the set-up ends with a flush
+  bool antiwrinkle = false;          // sends the anti-wrinkle level
+  bool mediaTracking = false;        // sends the media-tracking mode
+  bool mediaTrackingFirst = false;   // ... before the density, and for every custom page size
+  bool printMode = false;            // sends the print mode, and the paper size with each page
+  bool offsetsProductFirst = false;  // offsets converted as (dpi x mm) / 25.4, not logged
+  bool flushAfterSetup = false;      // the set-up ends with a flush
   // The page and its transmission.
   Placement placement = {};
-  int widthLimit = 0;                  // dots kept of a wider page (0: no limit)
-  bool compressed = false;                 // LZO-framed bitmap
-  bool filler = false;                     // 2048 zero bytes before the compression switch
-  bool idleWaitAfterPage = false;          // filler after the bitmap and up to 30 s for the idle report
-  bool paperResetAtPageEnd = false;        // forgets the paper state after each page
-  bool feedAfterCustomPage = false;        // feeds after each page of a custom size on continuous media
+  int widthLimit = 0;                // dots kept of a wider page (0: no limit)
+  bool compressed = false;           // LZO-framed bitmap
+  bool filler = false;               // 2048 zero bytes before the compression switch
+  bool idleWaitAfterPage = false;    // filler after the bitmap and up to 30 s for the idle report
+  bool paperResetAtPageEnd = false;  // forgets the paper state after each page
+  bool feedAfterCustomPage = false;  // feeds after each page of a custom size on continuous media
   // Between pages and at the job's end.
-  bool pauseBetweenPages = false;          // 3 s before every page but the first
-  bool feedAtJobEnd = false;               // 1B 64 02 once the pages are done
-  bool idleWaitAtJobEnd = false;           // waits until the printer is idle
+  bool pauseBetweenPages = false;  // 3 s before every page but the first
+  bool feedAtJobEnd = false;       // 1B 64 02 once the pages are done
+  bool idleWaitAtJobEnd = false;   // waits until the printer is idle
   // Printers reporting an older hardware version are not asked whether they are idle (one cover
   // query stands in); 0: every printer is asked.
   int firstVersionAskedIdle = 0;

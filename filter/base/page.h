@@ -30,12 +30,12 @@ struct Page {
   size_t sendBufSize = 0;
 
   // Label row state.
-  int Feed = 0;              // blank rows counted and not yet sent (Dymo, PCL)
-  DotBuffer CompBuffer;      // coded row (ZPL, PCL): 2n + 1 bytes
-  DotBuffer LastBuffer;      // seed row (ZPL, PCL): n bytes
-  int LastSet = 0;           // LastBuffer holds the printer's previous row
-  DotBuffer packedRow;       // the row as the languages send it, n bytes
-  size_t rowBytes = 0;       // n, when the row buffers could be had (else 0: rows are dropped)
+  int Feed = 0;          // blank rows counted and not yet sent (Dymo, PCL)
+  DotBuffer CompBuffer;  // coded row (ZPL, PCL): 2n + 1 bytes
+  DotBuffer LastBuffer;  // seed row (ZPL, PCL): n bytes
+  int LastSet = 0;       // LastBuffer holds the printer's previous row
+  DotBuffer packedRow;   // the row as the languages send it, n bytes
+  size_t rowBytes = 0;   // n, when the row buffers could be had (else 0: rows are dropped)
 
   // Row y of the finished page.
   const unsigned char *finishedRow(unsigned y) const {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -72,8 +73,7 @@ GeometryParams pageGeometry(const Job &job, const Page &page) {
 // checked before anything of the page reaches the printer, so a hostile size cannot turn
 // pixels into commands.
 bool pageFitsCommands(const Job &job, const Page &page, std::string &reason) {
-  if (isLabelModel(job.ModelNumber))
-    return labelPageFits(job.ModelNumber, page.header, reason);
+  if (isLabelModel(job.ModelNumber)) return labelPageFits(job.ModelNumber, page.header, reason);
   if (!isThermalModel(job.ModelNumber)) return true;
   GeometryParams p = pageGeometry(job, page);
   p.gapMode = gapModeForPage(job, page.header);
@@ -103,8 +103,8 @@ bool runPipeline(Job &job, Page &page, const RowReader &read, std::string &error
   settings.geometry.hOffset = page.hOffset;
   settings.geometry.vOffset = page.vOffset;
   FinishedPage finished;
-  bool ok = runPagePipeline(read, page.header, settings, page.Buffer.get(), job.log, finished,
-                            error);
+  bool ok =
+      runPagePipeline(read, page.header, settings, page.Buffer.get(), job.log, finished, error);
   page.Buffer.reset();
   if (!ok) return false;
   if (finished.paperCode >= 0) job.bCmdPaper[3] = static_cast<unsigned char>(finished.paperCode);
@@ -136,8 +136,8 @@ PageEnd setUpAndSendPage(Job &job, Page &page, const RowReader &read) {
     uint64_t buffersize = 0;
     if (!checkedMul(bytewidth, header.cupsHeight, buffersize) ||
         !(page.sendBuf = allocateDots(buffersize))) {
-      return refusePage(job, "cannot allocate the page bitmap of " + std::to_string(buffersize) +
-                                 " bytes");
+      return refusePage(
+          job, "cannot allocate the page bitmap of " + std::to_string(buffersize) + " bytes");
     }
     std::memset(page.sendBuf.get(), 0, buffersize);
     page.sendBufSize = buffersize;
@@ -174,6 +174,37 @@ PageEnd setUpAndSendPage(Job &job, Page &page, const RowReader &read) {
     job.afterFeedPending = true;
   }
   return job.canceled() ? PageEnd::Stop : PageEnd::Next;
+}
+
+// The raster stream as the library reads it, counted: a job that ends without a page must say
+// whether its stream was empty or its first header was refused.
+ssize_t readRaster(void *ctx, unsigned char *buffer, size_t length) {
+  Job &job = *static_cast<Job *>(ctx);
+  for (;;) {
+    ssize_t got = read(job.fd, buffer, length);
+    if (got < 0 && errno == EINTR) continue;
+    if (got > 0) job.rasterBytes += static_cast<uint64_t>(got);
+    return got;
+  }
+}
+
+// Sync word of a raster stream, the bytes before its first page header.
+constexpr uint64_t kRasterSyncBytes = 4;
+
+// Why a job that read no page printed nothing, for the scheduler's log.
+void explainNoPage(Job &job) {
+  unsigned char more;
+  if (job.canceled()) {
+    job.log.message("ERROR: The job was cancelled before its first page\n");
+  } else if (job.rasterBytes > kRasterSyncBytes || read(job.fd, &more, 1) > 0) {
+    job.log.message(
+        "ERROR: The raster stream's first page header was refused by the raster library (its "
+        "format or sizes are invalid); nothing was printed\n");
+  } else {
+    job.log.message(
+        "ERROR: The document has no pages to print (an empty document, or pages chosen beyond "
+        "its end)\n");
+  }
 }
 
 void closeJob(Job &job) {
@@ -243,9 +274,9 @@ PageEnd printPage(Job &job, Page &page, const RowReader &read) {
 }
 
 void endJob(Job &job) {
+  if (job.Page == 0 && job.ras) explainNoPage(job);
   if (job.prn.failed()) {
-    job.log.message(
-        "ERROR: The printer connection was lost; the job was not printed completely\n");
+    job.log.message("ERROR: The printer connection was lost; the job was not printed completely\n");
     job.failed = true;
   }
   if (job.model->feedAtJobEnd) {
@@ -265,6 +296,7 @@ void endJob(Job &job) {
     waitFree(job);
   }
   stopMonitor(job);
+  clearPrinterReasons(job);
   job.log.message("INFO:\n");
 }
 
@@ -290,7 +322,7 @@ int rastertoRX5K(int argc, char *argv[], const FilterEnvironment &environment) {
   }
   // A backend that goes away ends the job.
   job.prn.onFailure = [&job] { job.cancel(); };
-  job.ras = cupsRasterOpen(job.fd, CUPS_RASTER_READ);
+  job.ras = cupsRasterOpenIO(readRaster, &job, CUPS_RASTER_READ);
 
   readJobOptions(job, argv[5]);
 

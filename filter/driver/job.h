@@ -7,6 +7,7 @@
 #include <cups/raster.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "base/page.h"
 #include "pipeline/pipeline.h"
@@ -16,7 +17,8 @@ struct Job : ThermalJob {
   using ThermalJob::ThermalJob;
 
   // The filter's raster stream, PPD and options (unused by other front ends).
-  int fd = 0;  // the raster's descriptor; closed at the end when the job opened it
+  int fd = 0;                // the raster's descriptor; closed at the end when the job opened it
+  uint64_t rasterBytes = 0;  // bytes the raster library has read
   cups_raster_t *ras = nullptr;
   ppd_file_t *ppd = nullptr;
   int num_options = 0;

@@ -34,7 +34,8 @@ void logPageHeader(Job &job, const cups_page_header2_t *h) {
   log.message("DEBUG: Duplex = %d\n", i(h->Duplex));
   log.message("DEBUG: HWResolution = [ %d %d ]\n", i(h->HWResolution[0]), i(h->HWResolution[1]));
   log.message("DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", i(h->ImagingBoundingBox[0]),
-             i(h->ImagingBoundingBox[1]), i(h->ImagingBoundingBox[2]), i(h->ImagingBoundingBox[3]));
+              i(h->ImagingBoundingBox[1]), i(h->ImagingBoundingBox[2]),
+              i(h->ImagingBoundingBox[3]));
   log.message("DEBUG: InsertSheet = %d\n", i(h->InsertSheet));
   log.message("DEBUG: Jog = %d\n", i(h->Jog));
   log.message("DEBUG: LeadingEdge = %d\n", i(h->LeadingEdge));
@@ -76,7 +77,8 @@ void StartPage(Job &job, Page &page) {
   else if (isLabelModel(job.ModelNumber))
     labelStartPage(job, page);
   const size_t bytesPerLine = page.header.cupsBytesPerLine;
-  page.Buffer = DotBuffer(static_cast<unsigned char *>(std::malloc(bytesPerLine ? bytesPerLine : 1)));
+  page.Buffer =
+      DotBuffer(static_cast<unsigned char *>(std::malloc(bytesPerLine ? bytesPerLine : 1)));
   page.Feed = 0;
 }
 

@@ -26,8 +26,7 @@ bool takeBackChannel(MonitorJob &job) {
   for (;;) {
     if (job.canceled()) return false;
     if (!job.mymon.wait) return true;
-    job.clock.waitFor(kCancelCheckSeconds,
-                      [&job] { return job.canceled() || !job.mymon.wait; });
+    job.clock.waitFor(kCancelCheckSeconds, [&job] { return job.canceled() || !job.mymon.wait; });
   }
 }
 
@@ -83,6 +82,7 @@ void mymonInit(MonitorJob &job) {
   m.sn[0] = 0;
   m.status = kPaused;
   m.hardVer[0] = 0xFF;
+  m.reasons = 0;
 }
 
 void *mon(void *param) {
@@ -138,7 +138,8 @@ void stopMonitor(MonitorJob &job) {
   if (!job.monitorRunning) return;
   setMonitorStatus(job, kStop);
   // Through the clock, so that a virtual clock lets the thread run to its end.
-  while (!job.mymon.end) job.clock.waitFor(kCancelCheckSeconds, [&job] { return job.mymon.end != 0; });
+  while (!job.mymon.end)
+    job.clock.waitFor(kCancelCheckSeconds, [&job] { return job.mymon.end != 0; });
   pthread_join(job.pid, nullptr);
   job.monitorRunning = false;
 }

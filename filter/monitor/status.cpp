@@ -2,6 +2,7 @@
 // temperature, idle, cancel, hardware version, serial number).
 #include "monitor/status.h"
 
+#include <initializer_list>
 
 namespace {
 
@@ -50,6 +51,27 @@ void announceProgress(MonitorJob &job) {
   job.log.message("INFO: %d/%d\n", page, total);
 }
 
+// The keyword of a reason, with the suffix CUPS expects.
+const char *reasonKeyword(PrinterReason reason) {
+  switch (reason) {
+    case kReasonMediaEmpty:
+      return "media-empty-error";
+    case kReasonCoverOpen:
+      return "cover-open-error";
+    case kReasonOverheat:
+      return "fuser-over-temp-warning";
+  }
+  return "other";
+}
+
+// Announces a condition's start or end to the scheduler, once per change.
+void setReason(MonitorJob &job, PrinterReason reason, bool on) {
+  const unsigned char before = job.mymon.reasons.load();
+  if (((before & reason) != 0) == on) return;
+  job.mymon.reasons = static_cast<unsigned char>(on ? before | reason : before & ~reason);
+  job.log.message("STATE: %c%s\n", on ? '+' : '-', reasonKeyword(reason));
+}
+
 // Applies one 3-byte report (code and value).
 void applyShortReport(MonitorJob &job, unsigned char code, unsigned char value) {
   if (code == kTemperature && value == kOverheated) {
@@ -57,19 +79,24 @@ void applyShortReport(MonitorJob &job, unsigned char code, unsigned char value) 
     job.mymon.messagestatus = kToldHeatOrCover;
     announce(job, "INFO: The printer has overheated, please wait a moment.\n",
              "INFO: 打印机过热，请稍等\n");
+    setReason(job, kReasonOverheat, true);
   } else if (code == kTemperature && value == kTemperatureNormal) {
     job.mymon.Tstatus = 0;
     job.mymon.messagestatus = kToldNormal;
     announceProgress(job);
+    setReason(job, kReasonOverheat, false);
   } else if (code == kCover && value == kCoverOpen) {
     job.mymon.Coverstatus = 1;
     job.mymon.messagestatus = kToldHeatOrCover;
+    setReason(job, kReasonCoverOpen, true);
   } else if (code == kCover && value == kCoverClosed) {
     job.mymon.Coverstatus = 0;
+    setReason(job, kReasonCoverOpen, false);
   } else if (code == kPaper && value == kPaperPresent) {
     job.mymon.paperstatus = 1;
     job.mymon.messagestatus = kToldNormal;
     announceProgress(job);
+    setReason(job, kReasonMediaEmpty, false);
   } else if (code == kPaper && value == kPaperOut) {
     job.mymon.paperstatus = 0;
     // Out of paper on an idle printer: the sheet has left it.
@@ -77,6 +104,7 @@ void applyShortReport(MonitorJob &job, unsigned char code, unsigned char value) 
     if (job.mymon.messagestatus != kToldPaperOut)
       announce(job, "INFO: The printer is out of paper.\n", "INFO: 打印机缺纸\n");
     job.mymon.messagestatus = kToldPaperOut;
+    setReason(job, kReasonMediaEmpty, true);
   } else if (code == kJob && value == kJobCanceled) {
     job.cancel();
     job.log.message("INFO: job is canceled\n");
@@ -110,4 +138,9 @@ void pocessRead(MonitorJob &job, const unsigned char *data, ssize_t length) {
     }
     i = reportEnd;
   }
+}
+
+void clearPrinterReasons(MonitorJob &job) {
+  for (PrinterReason reason : {kReasonMediaEmpty, kReasonCoverOpen, kReasonOverheat})
+    setReason(job, reason, false);
 }

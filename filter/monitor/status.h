@@ -26,15 +26,27 @@ struct MON {
   std::atomic<unsigned char> end;         // 1 once the monitor thread has finished
   std::atomic<unsigned char> sn[32];      // serial number, NUL-terminated
   std::atomic<unsigned char> hardVer[3];  // hardware version, hardVer[0] 0xFF: not reported
+  std::atomic<unsigned char> reasons;     // printer-state reasons announced (PrinterReason bits)
+};
+
+// The printer conditions the scheduler is told about as printer-state-reasons ("STATE:" lines).
+enum PrinterReason : unsigned char {
+  kReasonMediaEmpty = 1,  // "media-empty-error": out of paper
+  kReasonCoverOpen = 2,   // "cover-open-error"
+  kReasonOverheat = 4,    // "fuser-over-temp-warning": the print head is too hot
 };
 
 // A job with a printer that reports its status: the status record and the monitor thread.
 struct MonitorJob : JobBase {
   using JobBase::JobBase;
   MON mymon{};
-  pthread_t pid{};        // the monitor thread
+  pthread_t pid{};  // the monitor thread
   bool monitorRunning = false;
 };
 
 // Applies the reports in the first length bytes of data to the job's mymon (and Canceled).
 void pocessRead(MonitorJob &job, const unsigned char *data, ssize_t length);
+
+// Withdraws every printer-state reason the job announced (at the job's end: the condition is
+// the printer's, and the next job's reports will tell it again).
+void clearPrinterReasons(MonitorJob &job);

@@ -284,7 +284,7 @@ bool applyGeometry(DotBuffer &page, int &width, int &height, const GeometryParam
                    int &paperCode, std::string &error) {
   paperCode = -1;
   log.message("process gray end and width is %d and height is %d and rotate is %d\n", width, height,
-             p.rotate);
+              p.rotate);
   uint64_t count = 0;
   if (width < 0 || height < 0 ||
       !checkedMul(static_cast<uint64_t>(width), static_cast<uint64_t>(height), count) ||

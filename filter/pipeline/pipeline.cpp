@@ -3,8 +3,8 @@
 
 #include "pipeline/capture.h"
 
-GeometryParams geometryParams(const cups_page_header2_t &header, int model,
-                              const char *modelName, unsigned char gapMode) {
+GeometryParams geometryParams(const cups_page_header2_t &header, int model, const char *modelName,
+                              unsigned char gapMode) {
   GeometryParams p;
   p.model = model;
   p.modelName = modelName ? modelName : "";
@@ -18,8 +18,8 @@ GeometryParams geometryParams(const cups_page_header2_t &header, int model,
   return p;
 }
 
-bool finishedPageSizeOf(const cups_page_header2_t &header, const GeometryParams &p,
-                        int64_t &width, int64_t &height, std::string &error) {
+bool finishedPageSizeOf(const cups_page_header2_t &header, const GeometryParams &p, int64_t &width,
+                        int64_t &height, std::string &error) {
   return finishedPageSize(p, paddedWidth(static_cast<int>(header.cupsWidth)),
                           static_cast<int>(header.cupsHeight), width, height, error);
 }

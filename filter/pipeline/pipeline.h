@@ -29,8 +29,8 @@ struct FinishedPage {
 
 // The geometry of a page as its header gives it, for model (and the PPD's ModelName) with
 // gapMode the media-tracking byte its set-up leaves; turn and offsets are the set-up's.
-GeometryParams geometryParams(const cups_page_header2_t &header, int model,
-                              const char *modelName, unsigned char gapMode);
+GeometryParams geometryParams(const cups_page_header2_t &header, int model, const char *modelName,
+                              unsigned char gapMode);
 
 // Runs the pipeline on the page whose header was read, reading its rows through read into
 // rowBuffer (cupsBytesPerLine bytes). Returns false, with a reason for the scheduler, when a
@@ -41,5 +41,5 @@ bool runPagePipeline(const RowReader &read, const cups_page_header2_t &header,
 
 // The size runPagePipeline gives the page of header under geometry p; false with a reason when
 // its geometry has no number.
-bool finishedPageSizeOf(const cups_page_header2_t &header, const GeometryParams &p,
-                        int64_t &width, int64_t &height, std::string &error);
+bool finishedPageSizeOf(const cups_page_header2_t &header, const GeometryParams &p, int64_t &width,
+                        int64_t &height, std::string &error);

@@ -73,7 +73,7 @@ bool renderTonedPage(const RowReader &read, const cups_page_header2_t &header,
   if (checkedMul(stride, static_cast<uint64_t>(height), count)) page = allocateDots(count);
   if (!page) return allocationFailed(error, "page", nw, height);
   log.message("nw is %d 1 and cupsBytesPerLine is %d\n", nw,
-             static_cast<int>(header.cupsBytesPerLine));
+              static_cast<int>(header.cupsBytesPerLine));
 
   // Without a sketch the tone conversion joins the capture; its map then replaces the light
   // map, which is sound because the mirror only moves dots.

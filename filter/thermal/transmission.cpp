@@ -25,7 +25,6 @@ constexpr int kPaperCheckFrom = 25;   // pass from which the paper is asked for 
 
 const unsigned char rubbishData[kFillerSize] = {};
 
-
 // The library must be initialised once before the first compression.
 bool lzoReady() {
   static const bool ready = lzo_init() == LZO_E_OK;
@@ -89,8 +88,8 @@ int compressBitmap(const unsigned char *buffer, unsigned char *compress, int siz
   if (!lzoReady()) return -1;
   // Work memory per call: jobs of one process compress at the same time.
   std::unique_ptr<lzo_align_t[]> wrkmem(
-      new (std::nothrow) lzo_align_t[(LZO1X_1_MEM_COMPRESS + sizeof(lzo_align_t) - 1) /
-                                     sizeof(lzo_align_t)]);
+      new (std::nothrow)
+          lzo_align_t[(LZO1X_1_MEM_COMPRESS + sizeof(lzo_align_t) - 1) / sizeof(lzo_align_t)]);
   if (!wrkmem) return -1;
   size_t idx = 0;
   for (size_t done = 0; done < static_cast<size_t>(std::max(size, 0)); done += kBlockSize) {
