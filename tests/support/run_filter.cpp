@@ -19,6 +19,8 @@
 
 #include "emulated_printer.h"
 #include "emulator_job.h"
+#include "emulator_options.h"
+#include "job_runner.h"
 #include "page_png.h"
 
 extern char **environ;
@@ -138,7 +140,59 @@ std::vector<std::string> FilterRun::logLines(const std::string &name) const {
   return lines;
 }
 
+namespace {
+
+// The job in-process: the emulator's printer script from the same arguments, the raster read
+// into memory.
+FilterRun runInProcess(const FilterRunOptions &o) {
+  FilterRun run;
+  runner::JobSpec spec;
+  spec.ppd = o.ppd;
+  spec.jobOptions = o.jobOptions;
+  spec.raster = readFile(o.raster);
+  spec.rasterAsFile = !o.viaStdin && !o.raster.empty();
+  emu::EmulatorOptions script;
+  std::vector<std::string> args = o.emulatorArgs;
+  args.insert(args.begin(), {"--ppd", o.ppd});
+  if (!emu::parseEmulatorArgs(args, script, run.error)) return run;
+  spec.printer = script.printer;
+  spec.labelRowBytes = script.labelRowBytes;
+  spec.cancelAtPage = script.sigtermAtPage;
+  if (script.sigtermAfterMs >= 0) spec.cancelAfter = script.sigtermAfterMs / 1000.0;
+  if (o.timeoutSeconds > 0) spec.timeLimit = o.timeoutSeconds;
+  for (const std::string &e : o.env) {
+    if (e.rfind("LANG=zh_CN", 0) == 0) {
+      spec.language = "zh_CN";
+    } else if (e.rfind("LANG=", 0) != 0) {
+      run.error = "in-process runs take no environment: " + e;
+      return run;
+    }
+  }
+  runner::JobResult job = runner::runJob(spec);
+  run.exitStatus = job.timedOut ? 124 : job.exitStatus;
+  if (job.exitStatus == 0 && !job.streamOk) run.exitStatus = 3;
+  run.filterStderr = job.log;
+  run.printerStream = job.stream;
+  for (const std::string &line : job.wire) run.printerLog += line + "\n";
+  if (!job.streamOk) run.emulatorStderr = "printer stream error: " + job.streamError;
+  run.seconds = job.seconds;
+  for (emu::PrintedPage &p : job.pages) {
+    DecodedPage page;
+    page.number = p.number;
+    page.width = p.image.width;
+    page.height = p.image.height;
+    page.encoding = p.encoding;
+    page.frames = p.frames;
+    page.dots = std::move(p.image.dots);
+    run.pages.push_back(std::move(page));
+  }
+  return run;
+}
+
+}  // namespace
+
 FilterRun runFilter(const FilterRunOptions &o) {
+  if (!o.process) return runInProcess(o);
   FilterRun run;
   run.outDir = outputFolder(o.name);
   std::vector<std::string> args{emulatorPath(),

@@ -1,6 +1,7 @@
-// End-to-end test helper: runs build/bin/rastertoRX5K under build/bin/rx5k-emulator as a
-// subprocess and collects the exit status, the filter's standard error, the emulator's command
-// log, the raw printer stream and the decoded pages.
+// End-to-end test helper: runs a filter job against the emulated printer and collects the exit
+// status, the scheduler lines, the printer's command log, the raw printer stream and the decoded
+// pages. In-process on the virtual clock by default; as processes (build/bin/rastertoRX5K under
+// build/bin/rx5k-emulator) where the process itself is under test.
 #pragma once
 
 #include <string>
@@ -20,6 +21,9 @@ struct FilterRunOptions {
   // Output folder name under the build folder's test-runs/; empty: the current test's name.
   std::string name;
   std::string filter;  // another filter program (default: the built rastertoRX5K)
+  // Run the programs as the scheduler does (real time, signals, descriptors) instead of the job
+  // in-process; needed for env, filter and --silent/--sigterm-after-ms timing in real time.
+  bool process = false;
 };
 
 struct DecodedPage {
@@ -35,7 +39,7 @@ struct DecodedPage {
 };
 
 struct FilterRun {
-  int exitStatus = -1;         // the emulator's: the filter's, or 2, 3, 124, 128 + signal
+  int exitStatus = -1;         // the filter's (a process run: the emulator's, 2, 3, 124, 128 + signal)
   std::string filterStderr;    // the filter's standard error
   std::string printerLog;      // the emulator's log, one line per command received
   std::string printerStream;   // raw bytes the filter sent to the printer
@@ -44,6 +48,7 @@ struct FilterRun {
   std::vector<DecodedPage> pages;
   std::string outDir;
   std::string error;  // set when the run itself failed (emulator missing, hung, unreadable page)
+  double seconds = 0;  // the job's duration (virtual for an in-process run)
 
   // Log lines whose command name (after the offset) is name, e.g. "paper query", "drain".
   std::vector<std::string> logLines(const std::string &name) const;
