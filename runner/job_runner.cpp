@@ -18,72 +18,6 @@ namespace runner {
 
 namespace {
 
-// The printer's side of the job: what the filter writes goes to the emulated printer, and what
-// it reports comes back on the back channel.
-class PrinterLink : public PrinterSink,
-                    public Channel,
-                    public emu::PageSink,
-                    public emu::CommandLog {
- public:
-  PrinterLink(const emu::PrinterSetup &setup, VirtualClock &clock, const JobSpec &spec)
-      : clock_(clock), spec_(spec), printer_(setup, *this, this) {
-    printer_.sendReport = [this](const std::string &bytes) {
-      std::lock_guard<std::mutex> guard(lock_);
-      reports_ += bytes;
-    };
-  }
-
-  emu::EmulatedPrinter &printer() { return printer_; }
-  JobResult &result() { return result_; }
-
-  // The printer stream.
-  bool write(const void *data, size_t n) override {
-    printer_.receive(static_cast<const unsigned char *>(data), n, clock_.now());
-    return true;
-  }
-  // The back and side channel.
-  ssize_t backRead(unsigned char *buf, size_t n, double timeout, bool interruptible) override {
-    clock_.waitFor(timeout, [this, interruptible] {
-      std::lock_guard<std::mutex> guard(lock_);
-      return !reports_.empty() || (interruptible && interrupted_);
-    });
-    std::lock_guard<std::mutex> guard(lock_);
-    if (interruptible) interrupted_ = false;
-    const size_t got = std::min(n, reports_.size());
-    std::memcpy(buf, reports_.data(), got);
-    reports_.erase(0, got);
-    return static_cast<ssize_t>(got);
-  }
-  void drain(double, const std::function<bool()> &) override { printer_.drain(clock_.now()); }
-  void interruptRead() override {
-    std::lock_guard<std::mutex> guard(lock_);
-    interrupted_ = true;
-  }
-  // What the printer hands on.
-  emu::SinkStatus page(emu::PrintedPage &page, std::string &) override {
-    if (!spec_.keepImages) page.image = emu::GrayImage{page.image.width, page.image.height, {}};
-    result_.pages.push_back(std::move(page));
-    return emu::SinkStatus::Ok;
-  }
-  emu::SinkStatus stream(const unsigned char *data, size_t n, std::string &) override {
-    if (spec_.keepStream) result_.stream.append(reinterpret_cast<const char *>(data), n);
-    return emu::SinkStatus::Ok;
-  }
-  emu::SinkStatus line(std::string_view text, std::string &) override {
-    result_.wire.emplace_back(text);
-    return emu::SinkStatus::Ok;
-  }
-
- private:
-  VirtualClock &clock_;
-  const JobSpec &spec_;
-  JobResult result_;
-  std::mutex lock_;  // the reports and the interrupt: written by both threads of the job
-  std::string reports_;
-  bool interrupted_ = false;
-  emu::EmulatedPrinter printer_;
-};
-
 bool readModel(const std::string &path, int &model, std::string &modelName) {
   ppd_file_t *ppd = ppdOpenFile(path.c_str());
   if (!ppd) return false;
@@ -122,6 +56,57 @@ int rowBytesOfFirstPage(int fd) {
 
 }  // namespace
 
+EmulatedSeams::EmulatedSeams(const emu::PrinterSetup &setup, bool keepImages, bool keepStream)
+    : keepImages_(keepImages), keepStream_(keepStream), printer_(setup, *this, this) {
+  printer_.sendReport = [this](const std::string &bytes) {
+    std::lock_guard<std::mutex> guard(lock_);
+    reports_ += bytes;
+  };
+}
+
+bool EmulatedSeams::write(const void *data, size_t n) {
+  printer_.receive(static_cast<const unsigned char *>(data), n, clock.now());
+  return true;
+}
+
+ssize_t EmulatedSeams::backRead(unsigned char *buf, size_t n, double timeout, bool interruptible) {
+  clock.waitFor(timeout, [this, interruptible] {
+    std::lock_guard<std::mutex> guard(lock_);
+    return !reports_.empty() || (interruptible && interrupted_);
+  });
+  std::lock_guard<std::mutex> guard(lock_);
+  if (interruptible) interrupted_ = false;
+  const size_t got = std::min(n, reports_.size());
+  std::memcpy(buf, reports_.data(), got);
+  reports_.erase(0, got);
+  return static_cast<ssize_t>(got);
+}
+
+void EmulatedSeams::drain(double, const std::function<bool()> &) {
+  printer_.drain(clock.now());
+}
+
+void EmulatedSeams::interruptRead() {
+  std::lock_guard<std::mutex> guard(lock_);
+  interrupted_ = true;
+}
+
+emu::SinkStatus EmulatedSeams::page(emu::PrintedPage &page, std::string &) {
+  if (!keepImages_) page.image = emu::GrayImage{page.image.width, page.image.height, {}};
+  pages.push_back(std::move(page));
+  return emu::SinkStatus::Ok;
+}
+
+emu::SinkStatus EmulatedSeams::stream(const unsigned char *data, size_t n, std::string &) {
+  if (keepStream_) bytes.append(reinterpret_cast<const char *>(data), n);
+  return emu::SinkStatus::Ok;
+}
+
+emu::SinkStatus EmulatedSeams::line(std::string_view text, std::string &) {
+  wire.emplace_back(text);
+  return emu::SinkStatus::Ok;
+}
+
 JobResult runJob(const JobSpec &spec) {
   const int fd = rasterDescriptor(spec.raster);
   emu::PrinterSetup setup;
@@ -132,9 +117,8 @@ JobResult runJob(const JobSpec &spec) {
       fd >= 0)
     setup.labelRowBytes = rowBytesOfFirstPage(fd);
 
-  VirtualClock clock;
-  PrinterLink link(setup, clock, spec);
-  StringLogSink log;
+  EmulatedSeams link(setup, spec.keepImages, spec.keepStream);
+  VirtualClock &clock = link.clock;
   std::atomic<int> canceled{0};
   int bitmapsStarted = 0;
   link.printer().pageStarted = [&](int page) {
@@ -157,7 +141,7 @@ JobResult runJob(const JobSpec &spec) {
     }
   };
 
-  FilterEnvironment environment{{link, log, link, clock}};
+  FilterEnvironment environment{link.seams()};
   environment.ppdPath = spec.ppd.c_str();
   environment.language = spec.language;
   environment.canceled = &canceled;
@@ -174,12 +158,14 @@ JobResult runJob(const JobSpec &spec) {
   clock.leave();
   if (fd >= 0) close(fd);
 
-  const bool streamOk = link.printer().finish(clock.now());
-  JobResult result = std::move(link.result());
-  result.streamOk = streamOk;
+  JobResult result;
+  result.streamOk = link.printer().finish(clock.now());
+  result.stream = std::move(link.bytes);
+  result.wire = std::move(link.wire);
+  result.pages = std::move(link.pages);
   result.streamError = link.printer().streamError();
   result.exitStatus = status;
-  result.log = log.text();
+  result.log = link.log.text();
   result.timedOut = timedOut;
   result.seconds = clock.now();
   return result;

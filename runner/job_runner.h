@@ -3,11 +3,14 @@
 // work, whatever waits its printer asks for, and several run at once in one process.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/job.h"
 #include "emulated_printer.h"
 #include "printer_script.h"
+#include "virtual_clock.h"
 
 namespace runner {
 
@@ -39,5 +42,40 @@ struct JobResult {
 };
 
 JobResult runJob(const JobSpec &spec);
+
+// The seams of a job against the emulated printer on a virtual clock: what the job writes goes
+// to the printer, what the printer reports comes back on the back channel, drains are answered
+// at once. runJob uses it for whole jobs; tests use it to run single steps of the core (the
+// calling thread must enter() the clock first).
+class EmulatedSeams : public PrinterSink,
+                      public Channel,
+                      public emu::PageSink,
+                      public emu::CommandLog {
+ public:
+  EmulatedSeams(const emu::PrinterSetup &setup, bool keepImages = true, bool keepStream = true);
+  JobSeams seams() { return {*this, log, *this, clock}; }
+  emu::EmulatedPrinter &printer() { return printer_; }
+
+  VirtualClock clock;
+  StringLogSink log;
+  std::string bytes;              // the printer stream (when kept)
+  std::vector<std::string> wire;  // the printer's command log
+  std::vector<emu::PrintedPage> pages;
+
+  bool write(const void *data, size_t n) override;
+  ssize_t backRead(unsigned char *buf, size_t n, double timeout, bool interruptible) override;
+  void drain(double timeout, const std::function<bool()> &canceled) override;
+  void interruptRead() override;
+  emu::SinkStatus page(emu::PrintedPage &page, std::string &error) override;
+  emu::SinkStatus stream(const unsigned char *data, size_t n, std::string &error) override;
+  emu::SinkStatus line(std::string_view text, std::string &error) override;
+
+ private:
+  bool keepImages_, keepStream_;
+  std::mutex lock_;  // the reports and the interrupt: written by both threads of the job
+  std::string reports_;
+  bool interrupted_ = false;
+  emu::EmulatedPrinter printer_;
+};
 
 }  // namespace runner
