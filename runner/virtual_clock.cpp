@@ -75,6 +75,12 @@ void VirtualClock::wait(std::unique_lock<std::mutex> &lock, double seconds,
   me->ready = nullptr;
 }
 
+void VirtualClock::yield() {
+  std::unique_lock<std::mutex> lock(lock_);
+  // Waiting with no condition of its own, due now: every thread that can run goes first.
+  wait(lock, 0, nullptr);
+}
+
 void VirtualClock::sleepMs(unsigned ms) {
   std::unique_lock<std::mutex> lock(lock_);
   wait(lock, ms / 1000.0, nullptr);

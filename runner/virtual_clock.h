@@ -27,6 +27,9 @@ class VirtualClock : public Clock {
   std::function<double()> nextEvent;
   std::function<void(double t)> fireEvents;
 
+  // Lets the job's other threads run what they can now, as they would while this one blocks
+  // on the backend (a drain); the time stays.
+  void yield();
   void sleepMs(unsigned ms) override;
   bool waitFor(double seconds, const std::function<bool()> &ready) override;
   void notifyAll() override {}  // waits are checked at every hand-over anyway

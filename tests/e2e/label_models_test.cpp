@@ -3,7 +3,7 @@
 // thermal printers' transmission.
 #include <gtest/gtest.h>
 
-#include "e2e_support.h"
+#include "support/e2e_support.h"
 #include "label_decoders.h"
 #include "reference_page.h"
 

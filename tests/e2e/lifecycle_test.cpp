@@ -6,10 +6,9 @@
 #include <chrono>
 #include <fstream>
 
-#include "e2e_support.h"
+#include "support/e2e_support.h"
 #include "support/test_ppd.h"
 
-using e2e::bytes;
 using ppdtest::modelPpd;
 using runtest::FilterRunOptions;
 using runtest::runFilter;

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "e2e_support.h"
+#include "support/e2e_support.h"
 #include "reference_page.h"
 
 using namespace e2e;

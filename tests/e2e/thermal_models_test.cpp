@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "e2e_support.h"
+#include "support/e2e_support.h"
 #include "reference_page.h"
 
 using namespace e2e;

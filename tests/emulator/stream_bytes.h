@@ -8,11 +8,7 @@
 #include <string>
 #include <vector>
 
-inline std::string bytes(std::initializer_list<int> values) {
-  std::string s;
-  for (int v : values) s += static_cast<char>(v);
-  return s;
-}
+#include "support/reports.h"
 
 // LZO1X-1 frames (2-byte length, a zero byte, the packed block) of data cut into blocks of the
 // given size (4096 as the filter does).

@@ -1,97 +1,81 @@
-// The monitor thread against a scripted printer: it reads reports only while watching, marks a
-// cover opened during a page, and finishes when told to stop or when the job is cancelled.
-// Deterministic on the virtual clock; every shared flag is atomic (also run under TSan).
-#include <chrono>
-#include <functional>
-#include <thread>
+// The monitor thread in whole jobs, on the virtual clock: it reads the printer's volunteered
+// reports while a page goes out, hands the back channel to the queries, and ends with the job at
+// once (no polling tail).
+#include <gtest/gtest.h>
 
-#include "monitor_fixture.h"
-#include "support/scripted_channel.h"
+#include <algorithm>
+#include <string>
+
+#include "support/e2e_support.h"
 
 namespace {
 
-// Waits (really) for a condition that another thread will make true; false after a long
-// safety limit, so a broken thread fails the test instead of hanging it.
-bool eventually(const std::function<bool()> &cond) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > limit) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+using runtest::FilterRun;
+using runtest::FilterRunOptions;
+
+FilterRun onePageJob(const char *ppd, std::vector<std::string> printer, int pages = 1) {
+  FilterRunOptions o;
+  o.ppd = e2e::projectPpd(ppd);
+  o.raster = e2e::rasterFile(std::vector(static_cast<size_t>(pages), e2e::testCard(200, 100, "A4")),
+                             "job.ras");
+  o.emulatorArgs = std::move(printer);
+  return runtest::runFilter(o);
+}
+
+int count(const std::vector<std::string> &items, const std::string &item) {
+  return static_cast<int>(std::count(items.begin(), items.end(), item));
+}
+
+// Model 302 waits after each page for the idle report, at most 30 one-second passes, asking for
+// the paper in the last five: paper present ends the wait; a printer that never reports idle
+// and has no paper costs all 30 passes. The queries get the back channel from the watching
+// monitor thread.
+TEST(MonitorThread, Model302WaitAfterThePageIsBounded) {
+  struct Case {
+    std::vector<std::string> printer;
+    int paperQueries;
+    double seconds;
+  } cases[] = {
+      {{"--idle-report-ms", "-1"}, 1, 26},
+      {{"--idle-report-ms", "-1", "--paper-missing", "100"}, 5, 30},
+      // An idle report 3 s after the page ends the wait at the first check after it.
+      {{"--idle-report-ms", "3000"}, 0, 3},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.printer.back());
+    FilterRun run = onePageJob("rx5k-302.ppd", c.printer);
+    EXPECT_EQ(run.exitStatus, 0) << run.filterStderr;
+    EXPECT_EQ(count(e2e::wireTexts(run), e2e::kPaperQuery), c.paperQueries);
+    EXPECT_NEAR(run.seconds, c.seconds, 1e-6);
   }
-  return true;
 }
 
-// Runs mon on its own thread; always stopped and joined, even when an assertion fails.
-class MonitorThread {
- public:
-  MonitorThread() : thread_([] { mon(nullptr); }) {}
-  ~MonitorThread() {
-    mymon.status = 0;
-    thread_.join();
+// A job whose printer asks for no wait ends the moment its last byte is out.
+TEST(MonitorThread, AJobEndsWithoutAPollingTail) {
+  for (const char *ppd : {"rx5k-22.ppd", "rx5k-400.ppd", "rx5k-label-18.ppd"}) {
+    FilterRun run = onePageJob(ppd, {});
+    EXPECT_EQ(run.exitStatus, 0) << ppd;
+    EXPECT_EQ(run.seconds, 0) << ppd;
   }
-
- private:
-  std::thread thread_;
-};
-
-class MonitorThreadTest : public MonitorTest {
- protected:
-  ScriptedChannel printer{io};
-};
-
-TEST_F(MonitorThreadTest, WatchingAppliesReportsAndMarksAnOpenCover) {
-  printer.at(2.0, report::paperOut);
-  printer.at(4.0, report::coverOpen);
-  mymon.status = 2;
-  MonitorThread thread;
-  ASSERT_TRUE(eventually([] { return mymon.Exception == 1; }));
-  EXPECT_EQ(mymon.Coverstatus, 1);
-  EXPECT_EQ(mymon.paperstatus, 0);
-  EXPECT_EQ(io.log(), "INFO: The printer is out of paper.\n");
-  EXPECT_GE(printer.now(), 4.0);
-  mymon.status = 0;
-  ASSERT_TRUE(eventually([] { return mymon.end == 1; }));
-  EXPECT_EQ(mymon.wait, 0);
 }
 
-TEST_F(MonitorThreadTest, ClosedCoverIsNoException) {
-  printer.at(1.0, report::coverClosed + report::idle);
-  mymon.status = 2;
-  MonitorThread thread;
-  ASSERT_TRUE(eventually([] { return mymon.freeStatus == 1; }));
-  EXPECT_EQ(mymon.Exception, 0);
-}
+// Reports volunteered while a page goes out: a cancel ends the job after that page; an overheat
+// is announced, and withdrawn when the temperature is normal again.
+TEST(MonitorThread, VolunteeredReportsAreReadWhileAPageGoesOut) {
+  FilterRun canceled = onePageJob("rx5k-400.ppd", {"--cancel-at-page", "1"}, 3);
+  EXPECT_EQ(canceled.exitStatus, 0);
+  EXPECT_EQ(canceled.pages.size(), 1u);
+  EXPECT_NE(canceled.filterStderr.find("INFO: job is canceled\nINFO: Printed data has been sent\n"),
+            std::string::npos)
+      << canceled.filterStderr;
 
-TEST_F(MonitorThreadTest, PausedThreadLeavesTheBackChannelAlone) {
-  printer.at(0.0, report::paperOut);
-  MonitorThread thread;                                           // status 1 from mymonInit
-  ASSERT_TRUE(eventually([&] { return printer.now() >= 5.0; }));  // slept at least 5 times
-  EXPECT_EQ(mymon.paperstatus, 0);
-  EXPECT_EQ(mymon.messagestatus, 0);
-  EXPECT_EQ(io.log(), "");
-  EXPECT_EQ(mymon.wait, 0);
-  mymon.status = 2;
-  ASSERT_TRUE(eventually([] { return mymon.messagestatus == 2; }));
-  EXPECT_EQ(io.log(), "INFO: The printer is out of paper.\n");
-  mymon.status = 1;  // paused again, then stopped
-  mymon.status = 0;
-  ASSERT_TRUE(eventually([] { return mymon.end == 1; }));
-}
-
-TEST_F(MonitorThreadTest, StopBeforeStartFinishesAtOnce) {
-  mymon.status = 0;
-  mon(nullptr);
-  EXPECT_EQ(mymon.end, 1);
-  EXPECT_EQ(printer.now(), 0.0);
-}
-
-TEST_F(MonitorThreadTest, CancelledJobEndsTheThread) {
-  mymon.status = 2;
-  MonitorThread thread;
-  ASSERT_TRUE(eventually([&] { return printer.now() >= 3.0; }));
-  Canceled = 1;
-  ASSERT_TRUE(eventually([] { return mymon.end == 1; }));
-  EXPECT_EQ(mymon.wait, 0);
+  FilterRun hot = onePageJob("rx5k-22.ppd", {"--overheat-at-page", "1"}, 2);
+  EXPECT_EQ(hot.pages.size(), 2u);
+  EXPECT_NE(hot.filterStderr.find("INFO: The printer has overheated, please wait a moment.\n"
+                                  "STATE: +fuser-over-temp-warning\n"
+                                  "INFO: 1/1\nSTATE: -fuser-over-temp-warning\n"),
+            std::string::npos)
+      << hot.filterStderr;
 }
 
 }  // namespace

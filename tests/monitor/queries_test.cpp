@@ -1,216 +1,144 @@
-// The blocking status queries against a scripted printer on a virtual clock: what they send,
-// when they ask again, how they read the answers, and that cancellation always ends them.
+// The blocking status queries against a scripted printer: what they send, when they ask again,
+// how they read the answers, and that cancellation always ends them.
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "monitor_fixture.h"
-#include "support/scripted_channel.h"
-#include "thermal/commands.h"
+#include "support/test_job.h"
 
 namespace {
 
 using namespace report;
+constexpr unsigned char kPaper = 0x11, kCover = 0x12, kIdle = 0x43;
+using Queries = std::vector<unsigned char>;
 
-constexpr unsigned char kPaperQuery = 0x11, kCoverQuery = 0x12, kIdleQuery = 0x43;
-
-// The scripted printer, also recording how the channel is used and running a hook at each
-// sleep (the main thread's only chance to see the world change while it waits).
-class ObservedChannel : public ScriptedChannel {
- public:
-  using ScriptedChannel::ScriptedChannel;
-  ssize_t backRead(unsigned char *buf, size_t n, double timeout) override {
-    reads.push_back({n, timeout});
-    return ScriptedChannel::backRead(buf, n, timeout);
-  }
-  void drain(double timeout) override {
-    drainTimeouts.push_back(timeout);
-    ScriptedChannel::drain(timeout);
-  }
-  void sleepMs(unsigned ms) override {
-    sleeps.push_back(ms);
-    ScriptedChannel::sleepMs(ms);
-    if (onSleep) onSleep();
-  }
-  std::vector<std::pair<size_t, double>> reads;
-  std::vector<double> drainTimeouts;
-  std::vector<unsigned> sleeps;
-  std::function<void()> onSleep;
-};
-
-std::string queryBytes(const unsigned char (&q)[3], int times) {
-  std::string s;
-  for (int i = 0; i < times; i++) s.append(reinterpret_cast<const char *>(q), 3);
-  return s;
-}
-
-class QueryTest : public MonitorTest {
- protected:
-  ObservedChannel printer{io};
-};
-
-// Each ask: the query, a drain of up to 10 s and one read of up to 63 bytes within 1 s. An answer
-// without a paper report is applied and the paper asked again; a cancel report ends the query.
-TEST_F(QueryTest, PaperAskedUntilAPaperReportComes) {
-  struct {
+// An answer without a paper report is applied and the paper asked again; a cancel report ends
+// the query; the cover query takes any answer, one without a cover report counting as open; only
+// silence makes it go out again.
+TEST(Queries, AskUntilTheAwaitedReportComes) {
+  struct Case {
+    const char *what;
+    unsigned char code;
     std::vector<std::string> replies;
-    int result, paperstatus, asked, tstatus, canceled;
+    int result, asked, status;  // status: paperstatus or Coverstatus afterwards
   } cases[] = {
-      {{paperIn}, 1, 1, 1, 1, 0},
-      {{tempNormal, paperOut}, 0, 0, 2, 0, 0},
-      {{tempNormal, cancel}, 0, -1, 2, 0, 1},  // still pending
+      {"paper in", kPaper, {paperIn}, 1, 1, 1},
+      {"temperature, then paper out", kPaper, {tempNormal, paperOut}, 0, 2, 0},
+      {"cancel", kPaper, {tempNormal, cancel}, 0, 2, -1},
+      {"cover closed", kCover, {coverClosed}, 0, 1, 0},
+      {"cover open", kCover, {coverOpen}, 1, 1, 1},
+      {"no cover report", kCover, {paperIn}, 1, 1, 0xFF},
+      {"silence, then closed", kCover, {"", paperOut + coverClosed}, 0, 2, 0},
   };
-  for (const auto &c : cases) {
-    resetMonitorGlobals();
-    mymon.Tstatus = 1;
-    printer.reads.clear();
-    printer.drainTimeouts.clear();
-    const size_t before = io.printer().size();
-    printer.script(kPaperQuery, c.replies);
-    EXPECT_EQ(GetPaperStatus(), c.result);
-    EXPECT_EQ(mymon.paperstatus, c.paperstatus);
-    EXPECT_EQ(mymon.Tstatus, c.tstatus);
-    EXPECT_EQ(Canceled, c.canceled);
-    EXPECT_EQ(io.printer().substr(before), queryBytes(findpaper, c.asked));
-    EXPECT_EQ(printer.drainTimeouts, std::vector<double>(c.asked, 10.0));
-    EXPECT_EQ(printer.reads, (std::vector<std::pair<size_t, double>>(c.asked, {63, 1.0})));
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    TestJob t(22);
+    t.script(c.code, c.replies);
+    const int result = c.code == kPaper ? GetPaperStatus(t.job) : GetCoverStatus(t.job);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(c.code == kPaper ? t.job.mymon.paperstatus.load() : t.job.mymon.Coverstatus.load(),
+              c.status);
+    EXPECT_EQ(t.queries, Queries(static_cast<size_t>(c.asked), c.code));
+    // Each ask is the query, then its drain; nothing else reaches the printer.
+    std::string sent;
+    for (int i = 0; i < c.asked; i++) sent += bytes({0x1F, 0x11, c.code});
+    EXPECT_EQ(t.stream(), sent);
+    EXPECT_EQ(t.drains, c.asked);
+    EXPECT_EQ(t.job.mymon.handOver, 0) << "the back channel is given back";
   }
 }
 
-// A reply without a cover report counts as open; only silence makes the query go out again.
-TEST_F(QueryTest, CoverStates) {
-  struct {
-    std::vector<std::string> replies;
-    int result, coverstatus, asked;
-  } cases[] = {
-      {{coverClosed}, 0, 0, 1},     {{coverOpen}, 1, 1, 1},
-      {{paperIn}, 1, 0xFF, 1},      {{paperOut + coverClosed}, 0, 0, 1},
-      {{"", coverClosed}, 0, 0, 2},
-  };
-  for (const auto &c : cases) {
-    resetMonitorGlobals();
-    const size_t before = io.printer().size();
-    printer.script(kCoverQuery, c.replies);
-    EXPECT_EQ(GetCoverStatus(), c.result);
-    EXPECT_EQ(mymon.Coverstatus, c.coverstatus);
-    EXPECT_EQ(io.printer().substr(before), queryBytes(askCover, c.asked));
-  }
-}
-
-TEST_F(QueryTest, WaitFreeAsksUntilIdle) {
-  ModelNumber = 831;
-  mymon.freeStatus = 1;  // a stale idle report does not count
-  printer.script(kIdleQuery, {"", tempNormal, idle});
-  waitFree();
-  EXPECT_EQ(io.printer(), queryBytes(freeQuery, 3));
-  EXPECT_EQ(mymon.freeStatus, 1);
-}
-
-// Model 64519 asks for idle from hardware version 1.0.5 on, the version compared as one number
-// (1.0.4, 1.0.5 and the unreported version are shown end to end).
-TEST_F(QueryTest, WaitFreeOn64519ComparesTheWholeHardwareVersion) {
-  const std::vector<unsigned char> idleTwice = {kIdleQuery, kIdleQuery};
-  struct {
+// The idle wait ignores a stale idle report; model 64519 asks for idle only from hardware
+// version 1.0.5 on (the three bytes compared as one number), older ones get one cover query.
+TEST(Queries, WaitFreeAsksUntilIdleOrOnceForTheCoverOnOldHardware) {
+  struct Case {
+    int model;
     std::string version;
-    int number;
-    std::vector<unsigned char> queries;
+    Queries queries;
   } cases[] = {
-      {bytes({0x1A, 0x07, 0x01, 0x80, 0xFF}), 0x0180FF, idleTwice},
-      {bytes({0x1A, 0x07, 0x02, 0x00, 0x00}), 0x020000, idleTwice},
+      {831, "", {kIdle, kIdle, kIdle}},
+      {64519, "", {kIdle, kIdle, kIdle}},  // no version reported
+      {64519, bytes({0x1A, 0x07, 0x01, 0x00, 0x04}), {kCover}},
+      {64519, bytes({0x1A, 0x07, 0x01, 0x00, 0x05}), {kIdle, kIdle, kIdle}},
+      {64519, bytes({0x1A, 0x07, 0x00, 0xFF, 0xFF}), {kCover}},
+      {64519, bytes({0x1A, 0x07, 0x01, 0x80, 0x00}), {kIdle, kIdle, kIdle}},
   };
-  for (const auto &c : cases) {
-    resetMonitorGlobals();
-    ModelNumber = 64519;
-    pocessRead(reinterpret_cast<const unsigned char *>(c.version.data()),
+  for (const Case &c : cases) {
+    TestJob t(c.model);
+    pocessRead(t.job, reinterpret_cast<const unsigned char *>(c.version.data()),
                static_cast<ssize_t>(c.version.size()));
-    const size_t before = printer.queries().size();
-    printer.script(kCoverQuery, {coverOpen});  // the result is ignored
-    printer.script(kIdleQuery, {"", idle});
-    waitFree();
-    const std::vector<unsigned char> sent = printer.queries();
-    EXPECT_EQ(std::vector<unsigned char>(sent.begin() + before, sent.end()), c.queries)
-        << getHardVer();
-    EXPECT_EQ(getHardVer(), c.number);
+    t.job.mymon.freeStatus = 1;
+    t.script(kIdle, {"", tempNormal, idle});
+    t.script(kCover, {coverOpen});  // its answer is ignored
+    waitFree(t.job);
+    EXPECT_EQ(t.queries, c.queries) << c.model << " " << getHardVer(t.job);
   }
 }
 
 struct NamedQuery {
   const char *name;
   unsigned char code;
-  std::function<int()> run;
+  std::function<int(Job &)> run;
 };
 const NamedQuery kQueries[] = {
-    {"GetPaperStatus", kPaperQuery, [] { return GetPaperStatus(); }},
-    {"GetCoverStatus", kCoverQuery, [] { return GetCoverStatus(); }},
-    {"waitFree", kIdleQuery, [] { return waitFree(), 0; }},
+    {"GetPaperStatus", kPaper, [](Job &j) { return GetPaperStatus(j); }},
+    {"GetCoverStatus", kCover, [](Job &j) { return GetCoverStatus(j); }},
+    {"waitFree", kIdle, [](Job &j) { return waitFree(j), 0; }},
 };
 
-TEST_F(QueryTest, CancelledBeforehandSendsNothing) {
-  printer.script(kPaperQuery, {paperIn});
-  printer.script(kCoverQuery, {coverOpen});
-  printer.script(kIdleQuery, {idle});
-  Canceled = 1;
-  for (const auto &q : kQueries) EXPECT_EQ(q.run(), 0) << q.name;
-  EXPECT_TRUE(io.printer().empty());
-  EXPECT_EQ(printer.drains(), 0);
-  EXPECT_TRUE(printer.reads.empty());
-}
+// Cancelled beforehand: nothing is sent. A silent printer is asked once a second (a read's
+// time-out) until the job is cancelled.
+TEST(Queries, CancellationEndsEveryQuery) {
+  for (const NamedQuery &q : kQueries) {
+    SCOPED_TRACE(q.name);
+    TestJob before(831);
+    before.job.Canceled = 1;
+    EXPECT_EQ(q.run(before.job), 0);
+    EXPECT_EQ(before.stream(), "");
 
-TEST_F(QueryTest, SilentPrinterPolledOncePerSecondUntilCancelled) {
-  constexpr int kAttempts = 5;
-  int asked = 0;
-  printer.answerer = [&](unsigned char, double, std::string &) {
-    if (++asked == kAttempts) Canceled = 1;
-    return true;  // silence
-  };
-  for (const auto &q : kQueries) {
-    resetMonitorGlobals();
-    asked = 0;
-    const double start = printer.now();
-    const int sentBefore = printer.count(q.code);
-    EXPECT_EQ(q.run(), 0) << q.name;
-    EXPECT_EQ(printer.count(q.code) - sentBefore, kAttempts) << q.name;
-    EXPECT_DOUBLE_EQ(printer.now() - start, kAttempts * 1.0) << q.name;
-  }
-}
-
-TEST_F(QueryTest, QueriesWaitWhileTheMonitorThreadReads) {
-  for (const auto &q : kQueries) {
-    resetMonitorGlobals();
-    printer.script(kPaperQuery, {paperIn});
-    printer.script(kCoverQuery, {coverClosed});
-    printer.script(kIdleQuery, {idle});
-    const size_t before = io.printer().size();
-    printer.sleeps.clear();
-    mymon.wait = 1;
-    bool wroteWhileWaiting = false;
-    printer.onSleep = [&] {
-      if (io.printer().size() != before) wroteWhileWaiting = true;
-      if (printer.sleeps.size() == 3) mymon.wait = 0;
+    TestJob silent(831);
+    silent.answerer = [&silent](unsigned char, int count, std::string &) {
+      if (count == 5) silent.job.Canceled = 1;
+      return true;
     };
-    q.run();
-    EXPECT_FALSE(wroteWhileWaiting) << q.name;
-    EXPECT_EQ(printer.sleeps, std::vector<unsigned>({500, 500, 500})) << q.name;
-    EXPECT_EQ(io.printer().size() - before, 3u) << q.name;
+    EXPECT_EQ(q.run(silent.job), 0);
+    EXPECT_EQ(silent.queries, Queries(5, q.code));
+    EXPECT_DOUBLE_EQ(silent.now, 5.0);
   }
 }
 
-TEST_F(QueryTest, CancelWhileWaitingForTheMonitorThread) {
-  mymon.wait = 1;
-  printer.onSleep = [&] {
-    if (printer.sleeps.size() == 2) Canceled = 1;
-  };
-  EXPECT_EQ(GetPaperStatus(), 0);
-  EXPECT_EQ(printer.sleeps.size(), 2u);
-  EXPECT_TRUE(io.printer().empty());
+// While the monitor thread reads, a query waits for it and writes nothing; it goes out once the
+// thread is out of its read, and a cancel ends the wait.
+TEST(Queries, AQueryWaitsForTheMonitorThreadsRead) {
+  for (const NamedQuery &q : kQueries) {
+    for (bool cancel : {false, true}) {
+      SCOPED_TRACE(std::string(q.name) + (cancel ? " cancelled" : ""));
+      TestJob t(831);
+      t.job.mymon.wait = 1;
+      int waits = 0;
+      t.onWait = [&] {
+        EXPECT_EQ(t.stream(), "") << "written while the thread reads";
+        if (++waits < 3) return;
+        if (cancel)
+          t.job.Canceled = 1;
+        else
+          t.job.mymon.wait = 0;
+      };
+      q.run(t.job);
+      EXPECT_EQ(waits, 3);
+      EXPECT_EQ(t.queries, cancel ? Queries{} : Queries{q.code});
+    }
+  }
 }
 
-TEST_F(QueryTest, SendNowFlushesAndDrainsBriefly) {
-  prnWrite("abc", 3);
-  SendNow();
-  EXPECT_EQ(io.printer(), "abc");
-  EXPECT_EQ(printer.drainTimeouts, std::vector<double>{0.1});
-  EXPECT_TRUE(printer.reads.empty());
+TEST(Queries, SendNowFlushesAndDrains) {
+  TestJob t(22);
+  t.job.prn.write("abc", 3);
+  SendNow(t.job);
+  EXPECT_EQ(t.stream(), "abc");
+  EXPECT_EQ(t.drains, 1);
 }
 
 }  // namespace

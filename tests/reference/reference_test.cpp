@@ -20,8 +20,10 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator_options.h"
@@ -342,6 +344,8 @@ std::map<std::string, std::string> recordedLines() {
 
 // The job's raster file, made from its pages.
 std::string rasterOf(const ReferenceJob &job) {
+  static std::mutex lock;  // libcups's PPD reading is not for several threads at once
+  std::lock_guard<std::mutex> guard(lock);
   ppd_file_t *ppd = ppdOpenFile(ppdPath(job.ppd).c_str());
   EXPECT_TRUE(ppd) << job.ppd;
   if (!ppd) return "";
@@ -351,7 +355,7 @@ std::string rasterOf(const ReferenceJob &job) {
     pages.push_back(rasterPage(ppd, options, spec));
   }
   ppdClose(ppd);
-  std::string raster = runtest::testFilePath("job.ras");
+  std::string raster = runtest::testFilePath(job.id + ".ras");
   writeRaster(raster, pages);
   return raster;
 }
@@ -423,13 +427,11 @@ TEST_P(ReferenceJobs, AsRecordedWhenRunAsAProcess) {
   expectAsRecorded(job, run.exitStatus, run.printerStream, run.filterStderr);
 }
 
-// The same job in-process, on the virtual clock.
-TEST_P(ReferenceJobs, AsRecordedWhenRunInProcess) {
-  const ReferenceJob &job = GetParam();
-  if (std::getenv("RX5K_RECORD_REFERENCE")) GTEST_SKIP() << "recorded from the process runs";
+// The job in-process, on the virtual clock.
+runner::JobResult runInProcess(const ReferenceJob &job, const std::string &raster) {
   runner::JobSpec spec;
   spec.ppd = ppdPath(job.ppd);
-  std::ifstream in(rasterOf(job), std::ios::binary);
+  std::ifstream in(raster, std::ios::binary);
   spec.raster.assign(std::istreambuf_iterator<char>(in), {});
   spec.rasterAsFile = !job.viaStdin;
   spec.jobOptions = job.options;
@@ -437,15 +439,43 @@ TEST_P(ReferenceJobs, AsRecordedWhenRunInProcess) {
   std::string error;
   std::vector<std::string> args = job.emulatorArgs;
   args.insert(args.begin(), {"--ppd", spec.ppd});
-  ASSERT_TRUE(emu::parseEmulatorArgs(args, script, error)) << error;
+  EXPECT_TRUE(emu::parseEmulatorArgs(args, script, error)) << error;
   spec.printer = script.printer;
   spec.cancelAtPage = script.sigtermAtPage;
   for (const std::string &e : job.env)
     if (e.rfind("LANG=zh_CN", 0) == 0) spec.language = "zh_CN";
   spec.keepImages = false;
-  runner::JobResult run = runner::runJob(spec);
+  return runner::runJob(spec);
+}
+
+TEST_P(ReferenceJobs, AsRecordedWhenRunInProcess) {
+  const ReferenceJob &job = GetParam();
+  if (std::getenv("RX5K_RECORD_REFERENCE")) GTEST_SKIP() << "recorded from the process runs";
+  runner::JobResult run = runInProcess(job, rasterOf(job));
   EXPECT_TRUE(run.streamOk) << run.streamError;
   expectAsRecorded(job, run.exitStatus, run.stream, run.log);
+}
+
+// Jobs of different models at the same time in one process (the printer application's case):
+// each as recorded, as if it had run alone.
+TEST(ReferenceJobsTogether, JobsOfDifferentModelsInOneProcess) {
+  if (std::getenv("RX5K_RECORD_REFERENCE")) GTEST_SKIP() << "recorded from the process runs";
+  const std::vector<std::string> ids = {"rx5k-22-options-1",  "rx5k-302-options-2",
+                                        "rx5k-831-options-3", "rx5k-label-18-options-4",
+                                        "paper-cover-jt64",   "rx5k-label-32-options-1"};
+  std::vector<ReferenceJob> jobs;
+  for (const ReferenceJob &job : allJobs())
+    if (std::find(ids.begin(), ids.end(), job.id) != ids.end()) jobs.push_back(job);
+  ASSERT_EQ(jobs.size(), ids.size());
+  std::vector<std::string> rasters;
+  for (const ReferenceJob &job : jobs) rasters.push_back(rasterOf(job));
+  std::vector<runner::JobResult> runs(jobs.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < jobs.size(); i++)
+    threads.emplace_back([&, i] { runs[i] = runInProcess(jobs[i], rasters[i]); });
+  for (std::thread &t : threads) t.join();
+  for (size_t i = 0; i < jobs.size(); i++)
+    expectAsRecorded(jobs[i], runs[i].exitStatus, runs[i].stream, runs[i].log);
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, ReferenceJobs, testing::ValuesIn(allJobs()),

@@ -1,7 +1,14 @@
-// Status report bytes as the printer sends them, for readable printer scripts.
+// Bytes for binary expectations, and the status reports as the printer sends them.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+
+inline std::string bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s.push_back(static_cast<char>(v));
+  return s;
+}
 
 namespace report {
 inline const std::string paperOut{"\x1A\x06\x88", 3};

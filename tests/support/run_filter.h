@@ -39,7 +39,7 @@ struct DecodedPage {
 };
 
 struct FilterRun {
-  int exitStatus = -1;         // the filter's (a process run: the emulator's, 2, 3, 124, 128 + signal)
+  int exitStatus = -1;  // the filter's (a process run: the emulator's, 2, 3, 124, 128 + signal)
   std::string filterStderr;    // the filter's standard error
   std::string printerLog;      // the emulator's log, one line per command received
   std::string printerStream;   // raw bytes the filter sent to the printer
@@ -47,7 +47,7 @@ struct FilterRun {
   std::string emulatorStderr;  // the emulator's own complaints (stream errors, set-up)
   std::vector<DecodedPage> pages;
   std::string outDir;
-  std::string error;  // set when the run itself failed (emulator missing, hung, unreadable page)
+  std::string error;   // set when the run itself failed (emulator missing, hung, unreadable page)
   double seconds = 0;  // the job's duration (virtual for an in-process run)
 
   // Log lines whose command name (after the offset) is name, e.g. "paper query", "drain".

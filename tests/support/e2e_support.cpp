@@ -1,5 +1,5 @@
 // Raster files, PPDs and the thermal wire for the end-to-end tests.
-#include "e2e_support.h"
+#include "support/e2e_support.h"
 
 #include <map>
 #include <sstream>
@@ -16,12 +16,6 @@ std::string rasterFile(const std::vector<rastertest::RasterPage> &pages, const s
 
 std::string projectPpd(const std::string &name) {
   return std::string(RX5K_BUILD_DIR) + "/ppd/" + name;
-}
-
-std::string bytes(std::initializer_list<int> values) {
-  std::string s;
-  for (int v : values) s.push_back(static_cast<char>(v));
-  return s;
 }
 
 unsigned char testCardDot(unsigned x, unsigned y) {

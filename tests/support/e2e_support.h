@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/raster_file.h"
+#include "support/reports.h"
 #include "support/run_filter.h"
 #include "support/test_ppd.h"
 
@@ -19,8 +20,6 @@ std::string rasterFile(const std::vector<rastertest::RasterPage> &pages,
 // A project PPD compiled by the build (build/ppd/NAME).
 std::string projectPpd(const std::string &name);
 
-// The bytes as a string (for binary needles with NULs).
-std::string bytes(std::initializer_list<int> values);
 
 // A test card of width x height dots at dpi: every luminance occurs, in no symmetric order, so a
 // wrong threshold, turn or shift shows. lengthPoints > 0 sets the page length (cupsPageSize[1]
