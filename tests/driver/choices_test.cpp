@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "driver/choices.h"
+#include "base/choices.h"
 
 TEST(ChoiceInt, AgreesWithAtoiWhereTheValueFits) {
   for (const char *name : {"0", "7", "-2", "+5", "  12", "3mm", "Default", "", "-", "GrayScale",

@@ -20,7 +20,6 @@ std::string rasterFile(const std::vector<rastertest::RasterPage> &pages,
 // A project PPD compiled by the build (build/ppd/NAME).
 std::string projectPpd(const std::string &name);
 
-
 // A test card of width x height dots at dpi: every luminance occurs, in no symmetric order, so a
 // wrong threshold, turn or shift shows. lengthPoints > 0 sets the page length (cupsPageSize[1]
 // and the top of the imaging box) instead of the length of the dots.

@@ -56,7 +56,10 @@ ssize_t TestJob::backRead(unsigned char *buf, size_t n, double timeout, bool) {
 void TestJob::drain(double, const std::function<bool()> &) {
   drains++;
   const size_t end = received_.size();
-  if (end < 3 || received_[end - 3] != '\x1F' || received_[end - 2] != '\x11') return;
+  drainedAt.push_back(end);
+  // A query is the three bytes just before a drain, sent since the drain before.
+  const size_t since = drainedAt.size() > 1 ? drainedAt[drainedAt.size() - 2] : 0;
+  if (end < since + 3 || received_[end - 3] != '\x1F' || received_[end - 2] != '\x11') return;
   const unsigned char code = static_cast<unsigned char>(received_[end - 1]);
   if (code != 0x11 && code != 0x12 && code != 0x43) return;
   queries.push_back(code);

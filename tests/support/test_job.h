@@ -34,6 +34,7 @@ class TestJob : public PrinterSink, public Channel, public Clock {
   std::string stream();
   std::vector<unsigned char> queries;
   int drains = 0;
+  std::vector<size_t> drainedAt;  // the stream's length at each drain
   std::string log() const { return logSink.text(); }
   double now = 0;
 

@@ -1,18 +1,18 @@
-// Bitmap transmission: LZO frames that decompress to their blocks, the bitmap command bytes,
-// drained 1024-byte pieces, the filler, cancellation, and the model-302 paper queries after the
-// page. (Compression, paper commands and the idle-report wait per model are in the end-to-end
-// streams.)
+// Bitmap transmission: LZO frames that decompress to their blocks, the bitmap command bytes and
+// the pages it refuses, drained 1024-byte pieces, the filler, and cancellation. (Compression,
+// paper commands and the waits after a page per model are in the end-to-end streams.)
 #include "thermal/transmission.h"
 
 #include <gtest/gtest.h>
 #include <lzo/lzo1x.h>
 
+#include <algorithm>
 #include <climits>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "thermal_fixture.h"
+#include "support/test_job.h"
 
 namespace {
 
@@ -83,27 +83,24 @@ TEST(CompressBitmap, IncompressibleDataStaysWithinTheCapacity) {
   EXPECT_EQ(compressBitmap(bits.data(), out.data(), 0), 0);
 }
 
-class TransmissionTest : public ThermalTest {
- protected:
-  // Sends a width x height page of pageBits for the model; returns what reached the printer.
-  std::string send(int model, unsigned width, unsigned height, const char *modelName = "RX5K",
-                   TransmitResult expected = TransmitResult::Sent) {
-    ModelNumber = model;
-    Ppd ppd = markedPpd(model, modelName, {});
-    cups_page_header2_t header = rasterHeader(width, height);
-    size_t size = static_cast<size_t>((width + 7) / 8) * height;
-    bits = pageBits(size);
-    EXPECT_EQ(transmitBitmap(ppd.get(), &header, bits.data(), size), expected);
-    return io.printer();
-  }
-  std::vector<unsigned char> bits;
-};
+// Sends a width x height page of pageBits for the model; returns what reached the printer.
+std::string send(TestJob &t, unsigned width, unsigned height,
+                 TransmitResult expected = TransmitResult::Sent) {
+  Page page = t.page(width, height);
+  const size_t size = static_cast<size_t>((width + 7) / 8) * height;
+  std::vector<unsigned char> bits = pageBits(size);
+  page.sendBuf = allocateDots(size);
+  std::copy(bits.begin(), bits.end(), page.sendBuf.get());
+  page.sendBufSize = size;
+  EXPECT_EQ(transmitBitmap(t.job, page), expected);
+  return t.stream();
+}
 
 std::string bitmapCommand(unsigned char xL, unsigned char xH, unsigned char yL, unsigned char yH) {
   return bytes({0x1D, 0x76, 0x30, 0x00, xL, xH, yL, yH});
 }
 
-TEST_F(TransmissionTest, BitmapCommandCarriesWidthInBytesAndRowCount) {
+TEST(Transmission, BitmapCommandCarriesWidthInBytesAndRowCount) {
   struct Case {
     unsigned width, height;
     std::string command;
@@ -111,31 +108,32 @@ TEST_F(TransmissionTest, BitmapCommandCarriesWidthInBytesAndRowCount) {
   const std::vector<Case> cases = {
       {2048, 3, bitmapCommand(0x00, 0x01, 0x03, 0x00)},
       {2040, 1, bitmapCommand(0xFF, 0x00, 0x01, 0x00)},
-      {8, 70000, bitmapCommand(0x01, 0x00, 0x70, 0x11)},  // 70000 rows: cut to 16 bits
+      {8, 65535, bitmapCommand(0x01, 0x00, 0xFF, 0xFF)},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
-    std::string wire = send(831, c.width, c.height);
+    TestJob t(831);
+    std::string wire = send(t, c.width, c.height);
     EXPECT_EQ(wire.substr(kFiller.size() + kOff.size(), 8), c.command);
-    EXPECT_EQ(wire.size(), kFiller.size() + kOff.size() + 8 + bits.size());
-    io.printer().clear();
+    EXPECT_EQ(wire.size(), kFiller.size() + kOff.size() + 8 + (c.width + 7) / 8 * c.height);
   }
 }
 
-TEST_F(TransmissionTest, BitmapGoesInDrainedPiecesOf1024Bytes) {
-  std::string wire = send(590314, 1000, 2000);  // 250000 raw bytes
+TEST(Transmission, BitmapGoesInDrainedPiecesOf1024Bytes) {
+  TestJob t(590314);
+  std::string wire = send(t, 1000, 2000);  // 250000 raw bytes
   size_t dataStart = kFiller.size() + kOff.size() + 8;
   ASSERT_EQ(wire.size(), dataStart + 250000);
   // A drain before the filler, one after it, then one after each of the 245 pieces.
-  ASSERT_EQ(printer.drainedAt.size(), 2u + 245u);
-  EXPECT_EQ(printer.drainedAt[0], 0u);
-  EXPECT_EQ(printer.drainedAt[1], kFiller.size());
+  ASSERT_EQ(t.drainedAt.size(), 2u + 245u);
+  EXPECT_EQ(t.drainedAt[0], 0u);
+  EXPECT_EQ(t.drainedAt[1], kFiller.size());
   for (size_t k = 0; k < 245; k++)
-    EXPECT_EQ(printer.drainedAt[2 + k], dataStart + std::min<size_t>((k + 1) * 1024, 250000));
+    EXPECT_EQ(t.drainedAt[2 + k], dataStart + std::min<size_t>((k + 1) * 1024, 250000));
 }
 
 // (Model 64519 and the other models are shown end to end.)
-TEST_F(TransmissionTest, FillerIsLeftOutForTheHQModels) {
+TEST(Transmission, FillerIsLeftOutForTheHQModels) {
   const struct {
     int model;
     const char *modelName;
@@ -143,68 +141,55 @@ TEST_F(TransmissionTest, FillerIsLeftOutForTheHQModels) {
   } cases[] = {{21, "HQ31", false}, {22, "HQ32", false}, {22, "HQ33", true}, {21, "hq31", true}};
   for (const auto &c : cases) {
     SCOPED_TRACE(std::to_string(c.model) + " " + c.modelName);
-    std::string wire = send(c.model, 16, 2, c.modelName);
+    TestJob t(c.model, {}, c.modelName);
+    std::string wire = send(t, 16, 2);
     EXPECT_EQ(wire.compare(0, kFiller.size(), kFiller) == 0, c.filler);
     EXPECT_EQ(wire.find("\x1F\x11\x35"), c.filler ? kFiller.size() : 0u);
-    io.printer().clear();
   }
 }
 
-TEST_F(TransmissionTest, ACancelBeforeTheBitmapCommandSendsNothingOfTheBitmap) {
+TEST(Transmission, ACancelBeforeTheBitmapCommandSendsNothingOfTheBitmap) {
   for (int model : {21, 22, 302, 64519}) {
     SCOPED_TRACE(model);
-    Canceled = 1;
-    mymon.Exception = 1;
-    std::string wire = send(model, 64, 64, "RX5K", TransmitResult::Canceled);
+    TestJob t(model);
+    t.job.Canceled = 1;
+    t.job.mymon.Exception = 1;
+    std::string wire = send(t, 64, 64, TransmitResult::Canceled);
     EXPECT_EQ(wire.find("\x1D\x76\x30"), std::string::npos);
     EXPECT_EQ(wire.substr(wire.size() - 4), model == 22 || model == 302 ? kOn : kOff);
-    EXPECT_EQ(mymon.Exception, 1);
-    EXPECT_TRUE(printer.queries().empty());
-    io.printer().clear();
+    EXPECT_EQ(t.job.mymon.Exception, 1);
+    EXPECT_TRUE(t.queries.empty());
   }
 }
 
-TEST_F(TransmissionTest, SendingTheBitmapClearsTheCoverException) {
-  mymon.Exception = 1;
-  send(831, 8, 8);
-  EXPECT_EQ(mymon.Exception, 0);
+TEST(Transmission, SendingTheBitmapClearsTheCoverException) {
+  TestJob t(831);
+  t.job.mymon.Exception = 1;
+  send(t, 8, 8);
+  EXPECT_EQ(t.job.mymon.Exception, 0);
 }
 
-TEST_F(TransmissionTest, APageTooLargeToCompressFailsBeforeAnyOutput) {
-  ModelNumber = 22;
-  cups_page_header2_t header = rasterHeader(8, 1);
-  unsigned char one = 0;
-  EXPECT_EQ(transmitBitmap(nullptr, &header, &one, static_cast<size_t>(INT_MAX) + 1),
-            TransmitResult::Failed);
-  EXPECT_EQ(io.printer(), "");
-  EXPECT_NE(io.log().find("ERROR: "), std::string::npos);
+TEST(Transmission, APageTooLargeToCompressFailsBeforeAnyOutput) {
+  TestJob t(22);
+  Page page = t.page();
+  page.sendBuf = allocateDots(1);
+  page.sendBufSize = static_cast<size_t>(INT_MAX) + 1;
+  EXPECT_EQ(transmitBitmap(t.job, page), TransmitResult::Failed);
+  EXPECT_EQ(t.stream(), "");
+  EXPECT_NE(t.log().find("ERROR: "), std::string::npos);
 }
 
-TEST_F(TransmissionTest, Model302AsksForPaperFromThe26thSecond) {
-  printer.script(0x11, {report::paperOut});
-  send(302, 64, 64);
-  EXPECT_EQ(printer.queries(), (Queries(5, 0x11)));
-  EXPECT_NEAR(printer.now(), 30.0, 1e-9);
-
-  io.printer().clear();
-  ThermalPrinter second(io);
-  second.script(0x11, {report::paperIn});
-  send(302, 64, 64);
-  EXPECT_EQ(second.queries(), (Queries{0x11}));
-  EXPECT_NEAR(second.now(), 26.0, 1e-9);
-}
-
-TEST_F(TransmissionTest, Model302WaitEndsOnCancel) {
-  printer.script(0x11, {""});  // silence: a query costs its 1 s read
-  printer.answerer = [](unsigned char, double, std::string &) {
-    Canceled = 1;
-    return false;
-  };
-  EXPECT_EQ(send(302, 64, 64).find("\x1D\x76\x30"), 4u + kFiller.size() + kOn.size());
-  // The first paper query (26 s) cancels and gets no answer (1 s read); the next second's
-  // check ends the wait.
-  EXPECT_EQ(printer.queries(), (Queries{0x11}));
-  EXPECT_NEAR(printer.now(), 28.0, 1e-9);
+// The bitmap command's fields are 16 bits: a finished page that does not fit is refused.
+TEST(Transmission, PagesBeyondTheBitmapCommandsFieldsAreRefused) {
+  const struct {
+    int64_t width, height;
+    bool fits;
+  } cases[] = {{524280, 65535, true}, {524281, 1, false}, {8, 65536, false}, {0, 0, true}};
+  for (const auto &c : cases) {
+    std::string reason;
+    EXPECT_EQ(bitmapCommandFits(c.width, c.height, reason), c.fits) << c.width << "x" << c.height;
+    EXPECT_EQ(reason.empty(), c.fits) << reason;
+  }
 }
 
 }  // namespace
