@@ -1,66 +1,25 @@
-// Fuzzes a whole filter run in-process: the fuzz input chooses the model, the PPD's ModelName,
-// the job options and the page headers, and supplies the raster rows. The printer answers
-// every query at once (paper present, cover closed, idle), so no wait costs time; the printer
-// stream and the scheduler messages are captured and checked after the run.
+// Fuzzes whole filter jobs in-process, on the virtual clock against the emulated printer: the
+// fuzz input chooses the model, the PPD's ModelName, the job options, the printer's behaviour
+// (paper, cover, silence, firmware, reports during a page) and the page headers, and supplies
+// the raster rows. Every job must end in a defined way, write no scheduler line that starts with
+// a prefix the filter did not choose (job text is neutralised), and send a printer stream that
+// parses to exactly the pages the filter sent.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <cups/raster.h>
 
-#include "driver/job.h"
+#include "base/models.h"
 #include "fuzz_support.h"
-#include "io/channel.h"
-#include "io/log.h"
-#include "io/printer_stream.h"
-#include "labels/labels.h"
-#include "monitor/status.h"
-#include "thermal/commands.h"
-#include "thermal/page_setup.h"
-
-#if __has_include("thermal_parser.h")
-#include "thermal_parser.h"
-#define RX5K_FUZZ_HAVE_THERMAL_PARSER 1
-#endif
-#if __has_include("label_decoders.h")
-#include "label_decoders.h"
-#define RX5K_FUZZ_HAVE_LABEL_DECODERS 1
-#endif
+#include "job_runner.h"
 
 namespace {
-
-// A printer that is always ready. The main thread's reads (the page set-up's queries) are
-// answered at once and its sleeps cost nothing; the monitor thread is slowed to a real 0.2 ms
-// per read or sleep, so that its poll loop does not spin on a shared core.
-class ReadyPrinter : public Channel {
- public:
-  std::thread::id mainThread = std::this_thread::get_id();
-
-  ssize_t backRead(unsigned char *buf, size_t n, double) override {
-    static const unsigned char ready[] = {0x1A, 0x06, 0x89, 0x1A, 0x05, 0x98, 0x1A, 0x0F, 0x0C};
-    if (std::this_thread::get_id() != mainThread) pause();
-    const size_t k = n < sizeof ready ? n : sizeof ready;
-    std::memcpy(buf, ready, k);
-    return static_cast<ssize_t>(k);
-  }
-  void drain(double) override {}
-  void sleepMs(unsigned) override {
-    if (std::this_thread::get_id() != mainThread)
-      pause();
-    else
-      std::this_thread::yield();
-  }
-
- private:
-  static void pause() { std::this_thread::sleep_for(std::chrono::microseconds(200)); }
-};
 
 const int kModels[] = {21, 22, 23, 302, 400, 831, 64519, 590314, 613207,  // thermal
                        0,  16, 17, 18,  19,  20,  32,                     // label
@@ -224,91 +183,95 @@ std::string rasterFile(FuzzInput &in, int pages) {
   return file;
 }
 
+// Lines the filter writes start with one of these (or are empty: the geometry's blank line).
+const char *const kLinePrefixes[] = {
+    "DEBUG:",          "ERROR:",
+    "INFO:",           "ATTR:",
+    "PAGE:",           "WARNING:",
+    "STATE:",          "mytest",
+    "PrintMode is ",   "balck",
+    "buffer size is ", "density dis ",
+    "density is ",     "gray and graylevel is ",
+    "nw is ",          "process gray end",
+    "vOffset is ",     "width: ",
+};
+
+void checkLines(const std::string &log) {
+  size_t start = 0;
+  while (start < log.size()) {
+    size_t end = log.find('\n', start);
+    if (end == std::string::npos) end = log.size();
+    const std::string line = log.substr(start, end - start);
+    bool known = line.empty();
+    for (const char *prefix : kLinePrefixes) known = known || line.rfind(prefix, 0) == 0;
+    FUZZ_CHECK(known, "a line the filter did not choose: " + line);
+    start = end + 1;
+  }
+}
+
+// The printer's behaviour.
+emu::PrinterSettings printerScript(FuzzInput &in) {
+  emu::PrinterSettings p;
+  const uint8_t b = in.byte();
+  p.paperMissing = b & 3;
+  p.coverOpen = (b >> 2) & 3;
+  p.silent = (b >> 4) == 15;  // rarely: the time limit ends the waits
+  if (b & 0x40)
+    p.hardVer = std::array<unsigned char, 3>{1, 0, static_cast<unsigned char>(in.byte() % 8)};
+  const uint8_t r = in.byte();
+  p.cancelAtPage = r % 8 == 1 ? 1 + r / 8 % 3 : 0;
+  p.overheatAtPage = r % 8 == 2 ? 1 + r / 8 % 3 : 0;
+  if (r % 8 == 3) p.idleReportMs = -1;
+  return p;
+}
+
+struct Files {
+  int ppd = memfd_create("fuzz.ppd", MFD_CLOEXEC);
+  std::string ppdPath = "/proc/self/fd/" + std::to_string(ppd);
+  Files() {
+    if (ppd < 0) fuzzFail("memfd_create failed");
+    limitPageMemory();
+  }
+};
+
 void rewrite(int fd, const std::string &content) {
   if (ftruncate(fd, 0) != 0 ||
       pwrite(fd, content.data(), content.size(), 0) != static_cast<ssize_t>(content.size()))
     fuzzFail("cannot write an in-memory file");
 }
 
-// Job-wide state that the driver takes as it finds it.
-void resetProcessState() {
-  TotalPage = 1;
-  ModelNumber = 0;
-  blacklevel = 4;
-  graylevel = 7;
-  mirrorPrint = sketchPrint = lightOffset = 0;
-  hOffset = vOffset = Rotate = gray = Feed = 0;
-  resetThermalCommands();
-  labelReleasePageBuffers();
-}
-
-struct Harness {
-  int ppdFd = memfd_create("fuzz.ppd", 0);
-  int rasterFd = memfd_create("fuzz.ras", 0);
-  std::string rasterPath = "/proc/self/fd/" + std::to_string(rasterFd);
-  ReadyPrinter printer;
-  StringSink sink;
-  std::string log;
-
-  Harness() {
-    if (ppdFd < 0 || rasterFd < 0) fuzzFail("memfd_create failed");
-    setenv("PPD", ("/proc/self/fd/" + std::to_string(ppdFd)).c_str(), 1);
-    limitPageMemory();
-    setChannel(&printer);
-    prnSetSink(&sink);
-    logSetCapture([this](std::string_view s) { log.append(s); });
-  }
-};
-
-void checkRun(int status, int model, const Harness &h) {
-  const std::string tail = h.log.size() > 2000 ? h.log.substr(h.log.size() - 2000) : h.log;
-  FUZZ_CHECK(status == 0 || status == 1, tail);
-  FUZZ_CHECK(!Canceled.load(), tail);  // nothing here cancels the job
-  FUZZ_CHECK(mymon.end == 1, tail);    // the monitor thread has finished
-  FUZZ_CHECK(h.log.size() >= 6 && h.log.compare(h.log.size() - 6, 6, "INFO:\n") == 0, tail);
-  if (status != 0) return;
-    // A job that went through is a stream the printer can read.
-#ifdef RX5K_FUZZ_HAVE_THERMAL_PARSER
-  if (isThermalModel(model)) {
-    emu::ThermalStream parsed = emu::parseThermalStream(h.sink.bytes);
-    FUZZ_CHECK(parsed.ok, parsed.error);
-    int bitmaps = 0;
-    for (const auto &e : parsed.events) bitmaps += e.command == emu::ThermalCommand::BitmapData;
-    FUZZ_CHECK(bitmaps == Page, "bitmaps " + std::to_string(bitmaps));
-  }
-#endif
-#ifdef RX5K_FUZZ_HAVE_LABEL_DECODERS
-  if (isLabelModel(model) && model != 20) {  // model 20's rows carry no length
-    emu::LabelDecodeResult decoded = emu::decodeLabelStream(model, h.sink.bytes);
-    FUZZ_CHECK(decoded.ok, decoded.error);
-  }
-#endif
-  (void)model;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static Harness *h = new Harness;
+  static Files *files = new Files;
 
   FuzzInput in(data, size);
   const int model = in.pick(kModels);
   const char *modelName = in.pick(kModelNames);
-  std::string options = jobOptions(in);
+  rewrite(files->ppd, ppdText(model, modelName));
+  runner::JobSpec spec;
+  spec.ppd = files->ppdPath;
+  spec.model = model;
+  spec.jobOptions = jobOptions(in);
+  spec.printer = printerScript(in);
   const int pages = 1 + in.byte() % 3;
-  rewrite(h->ppdFd, ppdText(model, modelName));
-  rewrite(h->rasterFd, rasterFile(in, pages));
+  spec.rasterAsFile = in.byte() & 1;
+  spec.raster = rasterFile(in, pages);
+  spec.timeLimit = 200;  // virtual seconds: a silent printer's waits end here
+  spec.keepImages = false;
+  spec.keepStream = false;
+  const runner::JobResult job = runner::runJob(spec);
 
-  resetProcessState();
-  h->sink.bytes.clear();
-  h->log.clear();
-  char arg0[] = "rastertoRX5K", job[] = "1", user[] = "fuzz", title[] = "fuzz", copies[] = "1";
-  char *argv[] = {arg0, job, user, title, copies, options.data(), h->rasterPath.data(), nullptr};
-  struct sigaction term;
-  sigaction(SIGTERM, nullptr, &term);
-  const int status = rastertoRX5K(7, argv);
-  sigaction(SIGTERM, &term, nullptr);  // the driver installed its own handler
-  prnFlush();
-  checkRun(status, model, *h);
+  const std::string tail = job.log.size() > 2000 ? job.log.substr(job.log.size() - 2000) : job.log;
+  FUZZ_CHECK(job.exitStatus == 0 || job.exitStatus == 1, tail);
+  FUZZ_CHECK(job.log.size() >= 6 && job.log.compare(job.log.size() - 6, 6, "INFO:\n") == 0, tail);
+  checkLines(job.log);
+  // The printer reads what the filter sent, and exactly the pages it sent (model 20's rows carry
+  // no length: its printer knows only the first page's).
+  if (model == 20 && pages > 1) return 0;
+  FUZZ_CHECK(job.streamOk, job.streamError + "\n" + tail);
+  FUZZ_CHECK(static_cast<int>(job.pages.size()) == job.pagesSent,
+             std::to_string(job.pages.size()) + " pages printed, " + std::to_string(job.pagesSent) +
+                 " sent\n" + tail);
   return 0;
 }

@@ -45,5 +45,3 @@ void limitPageMemory();
 // whose ceiling ignores the setting) at most 600 dpi, so that no run takes seconds.
 unsigned hostileResolution(uint32_t raw);
 
-// Sends the filter's scheduler messages nowhere (they would flood the fuzzer's output).
-void discardLog();

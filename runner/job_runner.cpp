@@ -114,7 +114,10 @@ JobResult runJob(const JobSpec &spec) {
   emu::PrinterSetup setup;
   setup.script = spec.printer;
   setup.labelRowBytes = spec.labelRowBytes;
-  if (!readModel(spec.ppd, setup.model, setup.modelName)) setup.model = -1;
+  if (spec.model >= 0)
+    setup.model = spec.model;
+  else if (!readModel(spec.ppd, setup.model, setup.modelName))
+    setup.model = -1;
   if (modelFacts(setup.model).language == LabelLanguage::PrintRows && setup.labelRowBytes <= 0 &&
       fd >= 0)
     setup.labelRowBytes = rowBytesOfFirstPage(fd);
@@ -147,6 +150,8 @@ JobResult runJob(const JobSpec &spec) {
   environment.ppdPath = spec.ppd.c_str();
   environment.language = spec.language;
   environment.canceled = &canceled;
+  int pagesSent = 0;
+  environment.pagesSent = &pagesSent;
   environment.inputFd = fd;
   std::string path = "/proc/self/fd/" + std::to_string(fd);
   std::vector<std::string> args = {"rx5k-emu", "1", "user", "title", "1", spec.jobOptions};
@@ -167,9 +172,11 @@ JobResult runJob(const JobSpec &spec) {
   result.pages = std::move(link.pages);
   result.streamError = link.printer().streamError();
   result.exitStatus = status;
+  result.pagesSent = pagesSent;
   result.log = link.log.text();
   result.timedOut = timedOut;
   result.seconds = clock.now();
+  result.switches = clock.switches();
   return result;
 }
 

@@ -16,6 +16,7 @@ namespace runner {
 
 struct JobSpec {
   std::string ppd;            // the PPD file
+  int model = -1;             // its model number when the caller knows it (saves reading the PPD)
   std::string jobOptions;     // the filter's options argument
   std::string raster;         // the CUPS raster stream
   bool rasterAsFile = false;  // name it as a file argument (7 arguments) instead of standard input
@@ -31,6 +32,7 @@ struct JobSpec {
 
 struct JobResult {
   int exitStatus = -1;
+  int pagesSent = 0;              // pages the filter sent whole
   std::string stream;             // the printer stream
   std::string log;                // the scheduler lines
   std::vector<std::string> wire;  // the printer's command log, a line per command
@@ -39,6 +41,7 @@ struct JobResult {
   std::string streamError;
   bool timedOut = false;  // the time limit cancelled the job
   double seconds = 0;     // virtual time the job took
+  long switches = 0;      // hand-overs between the job's threads
 };
 
 JobResult runJob(const JobSpec &spec);

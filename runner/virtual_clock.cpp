@@ -12,6 +12,19 @@ VirtualClock::Thread *VirtualClock::self() {
   return nullptr;
 }
 
+void VirtualClock::runNext(Thread &t) {
+  running_ = t.id;
+  if (t.id != std::this_thread::get_id()) {
+    switches_++;
+    t.turn->notify_one();
+  }
+}
+
+long VirtualClock::switches() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return switches_;
+}
+
 void VirtualClock::enter() {
   std::lock_guard<std::mutex> guard(lock_);
   threads_.push_back({std::this_thread::get_id()});
@@ -36,8 +49,7 @@ void VirtualClock::handOver() {
     }
     for (Thread &t : threads_) {
       if (t.waiting && t.ready && (*t.ready)()) {
-        running_ = t.id;
-        turn_.notify_all();
+        runNext(t);
         return;
       }
     }
@@ -55,8 +67,7 @@ void VirtualClock::handOver() {
       continue;  // an event may have ended a wait
     }
     now_ = std::max(now_, first->deadline);
-    running_ = first->id;
-    turn_.notify_all();
+    runNext(*first);
     return;
   }
 }
@@ -69,7 +80,8 @@ void VirtualClock::wait(std::unique_lock<std::mutex> &lock, double seconds,
   me->ready = ready;
   handOver();
   const std::thread::id id = std::this_thread::get_id();
-  turn_.wait(lock, [this, id] { return running_ == id; });
+  std::condition_variable &turn = *me->turn;
+  turn.wait(lock, [this, id] { return running_ == id; });
   me = self();
   me->waiting = false;
   me->ready = nullptr;
@@ -117,7 +129,8 @@ void VirtualClock::threadStarted() {
     me->deadline = now_;
     me->ready = &kNow;
     const std::thread::id id = std::this_thread::get_id();
-    turn_.wait(lock, [this, id] { return running_ == id; });
+    std::condition_variable &turn = *me->turn;
+    turn.wait(lock, [this, id] { return running_ == id; });
     me = self();
     me->waiting = false;
     me->ready = nullptr;

@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,6 +21,8 @@ class VirtualClock : public Clock {
   void enter();
   void leave();
   double now() const;
+  // Hand-overs of the run from one thread to another so far.
+  long switches() const;
 
   // Timed events besides the waits (the printer's volunteered reports, a time limit): the time
   // of the next one (negative: none), and their firing at time t. Called with the clock's lock
@@ -44,6 +47,7 @@ class VirtualClock : public Clock {
     bool waiting = false;
     double deadline = 0;
     const std::function<bool()> *ready = nullptr;
+    std::unique_ptr<std::condition_variable> turn = std::make_unique<std::condition_variable>();
   };
   Thread *self();
   void wait(std::unique_lock<std::mutex> &lock, double seconds, const std::function<bool()> *ready);
@@ -51,12 +55,15 @@ class VirtualClock : public Clock {
   // comes first (time moves on to it).
   void handOver();
 
+  // Gives the run to t, waking it only when it is another thread.
+  void runNext(Thread &t);
+
   mutable std::mutex lock_;
-  std::condition_variable turn_;
   std::vector<Thread> threads_;  // in the order they joined
   std::thread::id running_;      // the thread that may run
   int starting_ = 0;             // threads created but not yet joined
   double now_ = 0;
+  long switches_ = 0;
 };
 
 }  // namespace runner

@@ -164,6 +164,7 @@ PageEnd setUpAndSendPage(Job &job, Page &page, const RowReader &read) {
   page.dots.reset();
 
   EndPage(job, page);
+  job.pagesSent++;
 
   if (job.model->feedAfterCustomPage && job.bCmdGap[2] == 0x0B &&
       !headerStringIs(header.cupsPageSizeName, "A4") &&
@@ -357,5 +358,6 @@ int rastertoRX5K(int argc, char *argv[], const FilterEnvironment &environment) {
   }
   endJob(job);
   closeJob(job);
+  if (environment.pagesSent) *environment.pagesSent = job.pagesSent;
   return jobExitStatus(job);
 }

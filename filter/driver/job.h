@@ -35,6 +35,7 @@ struct Job : ThermalJob {
   bool ownsFd = false;
   bool afterFeedPending = false;
   bool failed = false;  // a page could not be printed: exit status 1
+  int pagesSent = 0;    // pages that went out to their page end
 };
 
 // What a filter run needs besides its arguments: the seams, the PPD and the cancel flag.
@@ -44,6 +45,7 @@ struct FilterEnvironment {
   int inputFd = 0;                             // the raster without a file name (standard input)
   const char *language = nullptr;              // the message language (null: cupsLangDefault())
   const std::atomic<int> *canceled = nullptr;  // a flag that cancels the job (SIGTERM)
+  int *pagesSent = nullptr;                    // receives the pages sent whole, if given
 };
 
 // The filter run, from the CUPS filter arguments to the exit status.

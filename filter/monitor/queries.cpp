@@ -13,8 +13,10 @@ constexpr size_t kReportReadMax = 63;       // bytes per back-channel read
 constexpr double kReportReadSeconds = 1.0;  // time-out of a back-channel read
 constexpr double kQueryDrainSeconds = 10.0;
 constexpr double kSendNowDrainSeconds = 0.1;
-// Longest wait between two looks at a cancel that nothing announces (a SIGTERM).
-constexpr double kCancelCheckSeconds = 1.0;
+// A wait for the job's other thread, which announces every change it makes (the monitor ends
+// each read within a second, and the driver changes the run state on its own cancel checks);
+// the bound only guards against a lost wake-up.
+constexpr double kHandOverWaitSeconds = 60.0;
 
 enum MonitorStatus : unsigned char { kStop = 0, kPaused = 1, kWatching = 2 };
 
@@ -26,7 +28,7 @@ bool takeBackChannel(MonitorJob &job) {
   for (;;) {
     if (job.canceled()) return false;
     if (!job.mymon.wait) return true;
-    job.clock.waitFor(kCancelCheckSeconds, [&job] { return job.canceled() || !job.mymon.wait; });
+    job.clock.waitFor(kHandOverWaitSeconds, [&job] { return job.canceled() || !job.mymon.wait; });
   }
 }
 
@@ -92,8 +94,8 @@ void *mon(void *param) {
   for (;;) {
     if (job.canceled() || job.mymon.status == kStop) break;
     if (!mayRead(job)) {
-      // Paused, or a query has the channel: wait for a change, looking at the cancel each second.
-      job.clock.waitFor(kCancelCheckSeconds, [&job] {
+      // Paused, or a query has the channel: wait for the driver or the query to change that.
+      job.clock.waitFor(kHandOverWaitSeconds, [&job] {
         return job.canceled() || job.mymon.status == kStop || mayRead(job);
       });
       continue;
@@ -139,7 +141,7 @@ void stopMonitor(MonitorJob &job) {
   setMonitorStatus(job, kStop);
   // Through the clock, so that a virtual clock lets the thread run to its end.
   while (!job.mymon.end)
-    job.clock.waitFor(kCancelCheckSeconds, [&job] { return job.mymon.end != 0; });
+    job.clock.waitFor(kHandOverWaitSeconds, [&job] { return job.mymon.end != 0; });
   pthread_join(job.pid, nullptr);
   job.monitorRunning = false;
 }
