@@ -18,6 +18,7 @@
 #include "base/models.h"
 #include "fuzz_support.h"
 #include "job_runner.h"
+#include "scheduler_lines.h"
 
 namespace {
 
@@ -183,32 +184,6 @@ std::string rasterFile(FuzzInput &in, int pages) {
   return file;
 }
 
-// Lines the filter writes start with one of these (or are empty: the geometry's blank line).
-const char *const kLinePrefixes[] = {
-    "DEBUG:",          "ERROR:",
-    "INFO:",           "ATTR:",
-    "PAGE:",           "WARNING:",
-    "STATE:",          "mytest",
-    "PrintMode is ",   "balck",
-    "buffer size is ", "density dis ",
-    "density is ",     "gray and graylevel is ",
-    "nw is ",          "process gray end",
-    "vOffset is ",     "width: ",
-};
-
-void checkLines(const std::string &log) {
-  size_t start = 0;
-  while (start < log.size()) {
-    size_t end = log.find('\n', start);
-    if (end == std::string::npos) end = log.size();
-    const std::string line = log.substr(start, end - start);
-    bool known = line.empty();
-    for (const char *prefix : kLinePrefixes) known = known || line.rfind(prefix, 0) == 0;
-    FUZZ_CHECK(known, "a line the filter did not choose: " + line);
-    start = end + 1;
-  }
-}
-
 // The printer's behaviour.
 emu::PrinterSettings printerScript(FuzzInput &in) {
   emu::PrinterSettings p;
@@ -265,7 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string tail = job.log.size() > 2000 ? job.log.substr(job.log.size() - 2000) : job.log;
   FUZZ_CHECK(job.exitStatus == 0 || job.exitStatus == 1, tail);
   FUZZ_CHECK(job.log.size() >= 6 && job.log.compare(job.log.size() - 6, 6, "INFO:\n") == 0, tail);
-  checkLines(job.log);
+  const std::string stray = runner::lineTheFilterDidNotChoose(job.log);
+  FUZZ_CHECK(stray.empty(), "a line the filter did not choose: " + stray);
   // The printer reads what the filter sent, and exactly the pages it sent (model 20's rows carry
   // no length: its printer knows only the first page's).
   if (model == 20 && pages > 1) return 0;

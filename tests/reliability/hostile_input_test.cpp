@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "reliability_support.h"
+#include "scheduler_lines.h"
 #include "support/test_ppd.h"
 
 using rastertest::RasterPage;
@@ -180,6 +181,78 @@ TEST(HostileHeaders, OutOfRangeEnumsAndCountsNeverCrash) {
       "hostile: %zu headers with out-of-range enums and counts (%zu kinds x 8 models): defined "
       "end, no sanitizer report\n",
       runs.size(), cases.size());
+}
+
+// Values a job controls that a field cannot carry: text never starts a scheduler line, and a
+// page whose numbers do not fit its commands is refused before any byte of it; copy counts are
+// limited; the Dymo darkness stays a density letter. Every job's stream still parses to exactly
+// the pages the filter sent.
+TEST(HostileValues, NeverBecomeSchedulerLinesOrPrinterCommands) {
+  auto sized = [](unsigned w, unsigned h, const char *name, unsigned lengthPoints = 0) {
+    RasterPage p = blackPage(w, h);
+    std::strncpy(p.header.cupsPageSizeName, name, sizeof p.header.cupsPageSizeName - 1);
+    if (lengthPoints) p.header.PageSize[1] = lengthPoints;
+    return p;
+  };
+  RasterPage text = blackPage(64, 24);
+  const char *forged = "A4\nPPD: DefaultPageSize=Letter\nSTATE: +media-empty\rATTR: x=1";
+  for (char *field : {text.header.MediaClass, text.header.MediaColor, text.header.MediaType,
+                      text.header.OutputType, text.header.cupsPageSizeName})
+    std::strncpy(field, forged, 63);
+  RasterPage copies = blackPage(64, 24);
+  copies.header.NumCopies = 2147483647u;
+  copies.header.cupsCompression = 200;
+  // A wide page at 20 dpi stays within the memory ceiling.
+  auto lowResolution = [](RasterPage p) {
+    p.header.HWResolution[0] = p.header.HWResolution[1] = 20;
+    return p;
+  };
+  // Page lengths whose rows (length x 203 / 72, truncated) are 65535 and 65536.
+  auto lengthOf = [](RasterPage p, float rows) {
+    p.header.cupsPageSize[1] = p.header.cupsImagingBBox[3] = (rows + 0.5f) * 72.0f / 203;
+    return p;
+  };
+  struct Case {
+    const char *name;
+    int model;
+    std::vector<RasterPage> pages;
+    bool refused;          // "ERROR: Page 1: ..." and nothing of the page on the wire
+    std::string inStream;  // bytes the stream must hold
+  } cases[] = {
+      {"strings-22", 22, {text}, false, ""},
+      {"strings-18", 18, {text}, false, ""},
+      {"rows-65535", 613207, {lengthOf(sized(16, 8, "Custom"), 65535)}, false, ""},
+      {"rows-65536", 613207, {lengthOf(sized(16, 8, "Custom"), 65536)}, true, ""},
+      {"row-bytes-65535", 21, {lowResolution(sized(524280, 1, "Custom"))}, false, ""},
+      {"row-bytes-65536", 21, {lowResolution(sized(524281, 1, "Custom"))}, true, ""},
+      {"dymo-255-bytes", 0, {sized(2040, 4, "w1")}, false, ""},
+      {"dymo-256-bytes", 0, {sized(2041, 4, "w1")}, true, ""},
+      {"dymo-length", 0, {sized(8, 4, "w1", 23245)}, true, ""},
+      {"dymo-darkness",
+       0,
+       {copies},
+       false,
+       "\x1B"
+       "g"},
+      {"copies-18", 18, {copies}, false, "^PQ999, 0, 0, N\n"},
+      {"copies-19", 19, {copies}, false, " 999\r\n"},
+      {"copies-32", 32, {copies}, false, "\x1B&l999X"},
+  };
+  for (Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    FilterRunOptions o = job(modelPpd(c.model), rawRaster(c.name, c.pages), c.name);
+    o.jobOptions = "'evil\nPPD: x=y'='v\rSTATE: +x'";
+    FilterRun run = runtest::runFilter(o);
+    EXPECT_EQ(runner::lineTheFilterDidNotChoose(run.filterStderr), "");
+    EXPECT_EQ(run.filterStderr.find("ERROR: Page 1: ") != std::string::npos, c.refused);
+    EXPECT_EQ(run.exitStatus, c.refused ? 1 : 0) << run.emulatorStderr;
+    EXPECT_EQ(run.pages.size(), c.refused ? 0u : 1u);
+    if (c.refused) {
+      EXPECT_EQ(run.printerStream.find("\x1D\x76\x30"), std::string::npos);
+      EXPECT_EQ(run.printerStream.find("\x1F\x11"), std::string::npos);
+    }
+    EXPECT_NE(run.printerStream.find(c.inStream), std::string::npos);
+  }
 }
 
 // A raster cut off inside a page prints the rows that arrived; the missing rows are white. One
