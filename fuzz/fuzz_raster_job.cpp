@@ -98,7 +98,8 @@ std::string jobOptions(FuzzInput &in) {
 cups_page_header2_t pageHeader(FuzzInput &in, bool hostile) {
   cups_page_header2_t h;
   std::memset(&h, 0, sizeof h);
-  static const unsigned resolutions[] = {203, 203, 203, 300, 200, 96};
+  // Low resolutions keep the placed pages small: each run stays in the milliseconds.
+  static const unsigned resolutions[] = {20, 36, 50, 50, 72, 203};
   h.HWResolution[0] = hostile ? hostileResolution(in.u32()) : in.pick(resolutions);
   h.HWResolution[1] = hostile ? hostileResolution(in.u32()) : in.pick(resolutions);
   h.cupsWidth = hostile ? in.u32() : 1 + in.u16() % 320;
@@ -179,7 +180,7 @@ std::string rasterFile(FuzzInput &in, int pages) {
         static_cast<uint64_t>(headers[p].cupsBytesPerLine) * headers[p].cupsHeight;
     const size_t take = need < in.remaining() ? static_cast<size_t>(need) : in.remaining();
     file += in.bytes(take);
-    if (need > take) file.append(std::min<uint64_t>(need - take, 1u << 20), '\xFF');
+    if (need > take) file.append(std::min<uint64_t>(need - take, 1u << 16), '\xFF');
   }
   return file;
 }

@@ -8,7 +8,7 @@
 #include "base/page_memory.h"
 
 namespace {
-constexpr uint64_t kFuzzPageMemory = uint64_t{4} << 20;
+constexpr uint64_t kFuzzPageMemory = uint64_t{256} << 10;
 }
 
 uint8_t FuzzInput::byte() {
@@ -41,7 +41,7 @@ void fuzzFail(const char *what, const std::string &detail) {
 }
 
 void limitPageMemory() {
-  setenv("RX5K_PAGE_MEMORY_LIMIT", "4M", 1);
+  setenv("RX5K_PAGE_MEMORY_LIMIT", "256K", 1);
 }
 
 unsigned hostileResolution(uint32_t raw) {

@@ -38,10 +38,10 @@ class FuzzInput {
     if (!(cond)) fuzzFail(#cond, detail); \
   } while (0)
 
-// Sets the per-page memory ceiling of the filter to 4 MB, so that no page of a hostile size
-// costs more than a few milliseconds (call before the first run).
+// Sets the per-page memory ceiling of the filter to 256 KiB (the allocator keeps such blocks: no
+// page faults), so that no page of a hostile size costs more than a few milliseconds (call before
+// the first run).
 void limitPageMemory();
 // A resolution from the input: any value while the ceiling is in force; otherwise (a build
 // whose ceiling ignores the setting) at most 600 dpi, so that no run takes seconds.
 unsigned hostileResolution(uint32_t raw);
-
