@@ -79,10 +79,14 @@ void VirtualClock::wait(std::unique_lock<std::mutex> &lock, double seconds,
   me->deadline = now_ + seconds;
   me->ready = ready;
   handOver();
+  awaitTurn(lock);
+}
+
+void VirtualClock::awaitTurn(std::unique_lock<std::mutex> &lock) {
   const std::thread::id id = std::this_thread::get_id();
-  std::condition_variable &turn = *me->turn;
+  std::condition_variable &turn = *self()->turn;
   turn.wait(lock, [this, id] { return running_ == id; });
-  me = self();
+  Thread *me = self();
   me->waiting = false;
   me->ready = nullptr;
 }
@@ -120,21 +124,14 @@ void VirtualClock::threadStarted() {
   starting_--;
   // Joins as a thread whose wait is over: it runs once the others wait.
   static const std::function<bool()> kNow = [] { return true; };
-  threads_.push_back({std::this_thread::get_id()});
-  if (running_ == std::thread::id()) {
-    wait(lock, 0, &kNow);
-  } else {
-    Thread *me = self();
-    me->waiting = true;
-    me->deadline = now_;
-    me->ready = &kNow;
-    const std::thread::id id = std::this_thread::get_id();
-    std::condition_variable &turn = *me->turn;
-    turn.wait(lock, [this, id] { return running_ == id; });
-    me = self();
-    me->waiting = false;
-    me->ready = nullptr;
-  }
+  Thread joined{std::this_thread::get_id()};
+  joined.waiting = true;
+  joined.deadline = now_;
+  joined.ready = &kNow;
+  threads_.push_back(std::move(joined));
+  // Nobody runs when every other thread waited for this one to join.
+  if (running_ == std::thread::id()) handOver();
+  awaitTurn(lock);
 }
 
 void VirtualClock::threadEnding() {

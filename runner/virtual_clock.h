@@ -51,6 +51,8 @@ class VirtualClock : public Clock {
   };
   Thread *self();
   void wait(std::unique_lock<std::mutex> &lock, double seconds, const std::function<bool()> *ready);
+  // Blocks until the run is handed to the calling thread.
+  void awaitTurn(std::unique_lock<std::mutex> &lock);
   // Gives the run to the next thread: one whose wait is over, else the one whose deadline
   // comes first (time moves on to it).
   void handOver();
