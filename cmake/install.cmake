@@ -1,7 +1,8 @@
 # Installation where CUPS looks: the filter into its filter folder, the emulator as a backend,
 # the PPDs into its model folder (found there by `lpinfo -m` of a full CUPS installation).
-# The folders are CUPS's own (cups-config), not under CMAKE_INSTALL_PREFIX; DESTDIR still
-# applies, so a staging install works without root.
+# The folders are CUPS's own (cups-config), not under CMAKE_INSTALL_PREFIX; only the emulator
+# program goes to CMAKE_INSTALL_PREFIX/bin. DESTDIR still applies, so a staging install works
+# without root.
 include_guard(GLOBAL)
 include(${CMAKE_CURRENT_LIST_DIR}/ppd.cmake)
 
@@ -20,7 +21,8 @@ set(RX5K_CUPS_DATADIR ${rx5k_datadir} CACHE PATH "CUPS DataDir (the PPDs go to m
 # since the previews are for everyone to see.
 set(RX5K_BACKEND_ROOT /var/spool/rx5k-emu CACHE PATH "Folder of the emulator backend's job folders")
 set(RX5K_BACKEND_USER lp CACHE STRING "User that the scheduler runs the emulator backend as")
-target_compile_definitions(rx5kemu PUBLIC RX5K_BACKEND_ROOT="${RX5K_BACKEND_ROOT}")
+target_compile_definitions(rx5kemu PUBLIC RX5K_BACKEND_ROOT="${RX5K_BACKEND_ROOT}"
+                                          RX5K_FILTER_DIR="${RX5K_CUPS_SERVERBIN}/filter")
 
 # Filters must not be writable by anyone: cupsd refuses group- or world-writable ones.
 install(TARGETS rastertoRX5K
@@ -35,6 +37,9 @@ install(PROGRAMS $<TARGET_FILE:rx5k-emulator>
         RENAME rx5k-emu
         PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                     WORLD_READ WORLD_EXECUTE)
+
+# On PATH too, for trying a PPD and a raster by hand; it runs the installed filter.
+install(TARGETS rx5k-emulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(RX5K_PPDC)
   install(FILES ${RX5K_PPD_FILES} DESTINATION ${RX5K_CUPS_DATADIR}/model/rx5k

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "emulated_printer.h"
@@ -137,8 +138,18 @@ int runBackend(const std::vector<std::string> &argv) {
     std::fputs(kBackendDeviceLine, stdout);
     return CUPS_BACKEND_OK;
   }
+  if (argv.size() == 2 && (argv[1] == "--help" || argv[1] == "-h")) {
+    std::fputs(backendUsage(), stdout);
+    return CUPS_BACKEND_OK;
+  }
+  if (argv.size() == 2 && argv[1] == "--version") {
+    std::printf("rx5k-emu %s\n", kVersion);
+    return CUPS_BACKEND_OK;
+  }
   if (argv.size() != 6 && argv.size() != 7) {
-    std::fprintf(stderr, "Usage: rx5k-emu job-id user title copies options [file]\n");
+    std::fprintf(stderr,
+                 "Usage: rx5k-emu job-id user title copies options [file]\n"
+                 "rx5k-emu --help lists the device URI's keys.\n");
     return CUPS_BACKEND_FAILED;
   }
   std::vector<std::string> uriArgs;
@@ -158,17 +169,23 @@ int runBackend(const std::vector<std::string> &argv) {
   // Like the scheduler's own backends: once the job is cancelled the filter still writes its
   // trailer, so read the stream to its end rather than die on SIGTERM.
   if (argv.size() == 6) signal(SIGTERM, SIG_IGN);
+  // A report for a filter that has already ended finds the back channel closed: the write
+  // fails, and the job goes on to its end.
+  signal(SIGPIPE, SIG_IGN);
 
   PrinterSetup setup;
   setup.script = o.printer;
   setup.labelRowBytes = o.labelRowBytes;
   setup.limits = o.limits;
   const char *ppd = o.ppd.empty() ? std::getenv("PPD") : o.ppd.c_str();
-  if (!ppd || !readPpdModel(ppd, setup.model, setup.modelName, error)) {
+  if (!ppd || !readPpdSetup(ppd, argv[5], setup, error)) {
     std::fprintf(stderr, "DEBUG: no readable PPD (%s); parsing the stream as thermal\n",
                  ppd ? error.c_str() : "PPD not set");
     setup.model = -1;
   }
+  if (setup.labelRowBytes > 0)
+    std::fprintf(stderr, "DEBUG: rx5k-emu: model %d, rows of %d bytes\n", setup.model,
+                 setup.labelRowBytes);
   std::unique_ptr<OutputFolder> folder = OutputFolder::job(
       o.outDir.empty() ? kBackendRoot : o.outDir, argv[1], o.limits, stderr, error);
   if (!folder) {
@@ -184,7 +201,7 @@ int runBackend(const std::vector<std::string> &argv) {
   if (argv.size() == 7) {
     in = open(argv[6].c_str(), O_RDONLY);
     if (in < 0) {
-      std::fprintf(stderr, "ERROR: cannot open %s\n", argv[6].c_str());
+      std::fprintf(stderr, "ERROR: cannot open %s: %s\n", argv[6].c_str(), std::strerror(errno));
       return CUPS_BACKEND_FAILED;
     }
   }

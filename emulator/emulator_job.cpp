@@ -9,12 +9,52 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "base/models.h"
 #include "emulated_printer.h"
 #include "filter_harness.h"
 
 namespace emu {
 
-bool readPpdModel(const std::string &path, int &model, std::string &modelName, std::string &error) {
+namespace {
+
+// Model 20 prints rows of a fixed length that its stream does not carry.
+bool rowsWithoutLength(int model) {
+  return modelFacts(model).language == LabelLanguage::PrintRows;
+}
+
+// Whole bytes of a row of `width` dots, as the filter packs them; 0 for no width or an absurd one.
+int rowBytesOfWidth(unsigned width) {
+  return width <= (1u << 24) ? static_cast<int>((width + 7) / 8) : 0;
+}
+
+// The row length of the first page of the raster that the job prints, when the emulator has that
+// file: exact, where the PPD only tells what a rasterizer would make.
+int rowBytesFromRaster(const std::string &path) {
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return 0;
+  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  cups_page_header2_t header;
+  int rowBytes = 0;
+  if (ras && cupsRasterReadHeader2(ras, &header)) rowBytes = rowBytesOfWidth(header.cupsWidth);
+  if (ras) cupsRasterClose(ras);
+  close(fd);
+  return rowBytes;
+}
+
+// rastertoRX5K beside the emulator (the build folder), else the installed one.
+std::string defaultFilter(const std::string &programPath) {
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) self = std::filesystem::absolute(programPath, ec);
+  const std::filesystem::path beside = self.parent_path() / "rastertoRX5K";
+  return std::filesystem::exists(beside, ec) ? beside.string()
+                                             : std::string(RX5K_FILTER_DIR "/rastertoRX5K");
+}
+
+}  // namespace
+
+bool readPpdSetup(const std::string &path, const std::string &jobOptions, PrinterSetup &setup,
+                  std::string &error) {
   ppd_file_t *ppd = ppdOpenFile(path.c_str());
   if (!ppd) {
     int line = 0;
@@ -22,37 +62,21 @@ bool readPpdModel(const std::string &path, int &model, std::string &modelName, s
     error = path + ": " + ppdErrorString(status) + " on line " + std::to_string(line);
     return false;
   }
-  model = ppd->model_number;
-  modelName = ppd->modelname ? ppd->modelname : "";
+  setup.model = ppd->model_number;
+  setup.modelName = ppd->modelname ? ppd->modelname : "";
+  if (rowsWithoutLength(setup.model) && setup.labelRowBytes <= 0) {
+    cups_option_t *options = nullptr;
+    const int n = cupsParseOptions(jobOptions.c_str(), 0, &options);
+    ppdMarkDefaults(ppd);
+    cupsMarkOptions(ppd, n, options);
+    cups_page_header2_t header;
+    if (cupsRasterInterpretPPD(&header, ppd, n, options, nullptr) == 0)
+      setup.labelRowBytes = rowBytesOfWidth(header.cupsWidth);
+    cupsFreeOptions(n, options);
+  }
   ppdClose(ppd);
   return true;
 }
-
-namespace {
-
-// A model-20 stream carries no row length: take it from the first page of the raster that the
-// job prints, when the emulator has that file.
-int rowBytesFromRaster(const std::string &path) {
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return 0;
-  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  cups_page_header2_t header;
-  int rowBytes = 0;
-  if (ras && cupsRasterReadHeader2(ras, &header) && header.cupsWidth <= (1u << 24))
-    rowBytes = static_cast<int>((header.cupsWidth + 7) / 8);
-  if (ras) cupsRasterClose(ras);
-  close(fd);
-  return rowBytes;
-}
-
-std::string defaultFilter(const std::string &programPath) {
-  std::error_code ec;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) self = std::filesystem::absolute(programPath, ec);
-  return (self.parent_path() / "rastertoRX5K").string();
-}
-
-}  // namespace
 
 int runEmulatorJob(const EmulatorOptions &o, const std::string &programPath) {
   PrinterSetup setup;
@@ -61,13 +85,14 @@ int runEmulatorJob(const EmulatorOptions &o, const std::string &programPath) {
   setup.labelRowBytes = o.labelRowBytes;
   setup.limits = o.limits;
   std::string error;
-  if (!readPpdModel(o.ppd, setup.model, setup.modelName, error)) {
+  if (!readPpdSetup(o.ppd, o.jobOptions, setup, error)) {
     // The filter still runs: how it handles a bad PPD is part of what is being tested.
     std::fprintf(stderr, "rx5k-emulator: %s; parsing the stream as thermal\n", error.c_str());
     setup.model = -1;
   }
-  if (setup.model == 20 && setup.labelRowBytes <= 0 && !o.rasterFile.empty())
-    setup.labelRowBytes = rowBytesFromRaster(o.rasterFile);
+  if (rowsWithoutLength(setup.model) && o.labelRowBytes <= 0 && !o.rasterFile.empty()) {
+    if (const int rowBytes = rowBytesFromRaster(o.rasterFile)) setup.labelRowBytes = rowBytes;
+  }
   EmulatedPrinter printer(setup, stdout);
   std::FILE *filterStderr = nullptr;
   if (!printer.open(error) ||

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "emulated_printer.h"
 #include "emulator_options.h"
 
 namespace emu {
@@ -11,8 +12,12 @@ namespace emu {
 // The filter's standard error, in the output folder.
 inline constexpr const char *kFilterStderrFile = "filter-stderr.txt";
 
-// Model number and ModelName of a PPD (libcups); false when it cannot be read.
-bool readPpdModel(const std::string &path, int &model, std::string &modelName, std::string &error);
+// Model number and ModelName of a PPD (libcups) into the printer's set-up; false when it cannot
+// be read. Model 20's stream carries no row length: unless the set-up has one, it gets the row
+// length of the page that a rasterizer makes from the PPD's defaults and the job's options
+// (PageSize or media, Resolution), as the printer knows it from its loaded labels.
+bool readPpdSetup(const std::string &path, const std::string &jobOptions, PrinterSetup &setup,
+                  std::string &error);
 
 // programPath: the emulator's own path (the default filter lies beside it).
 int runEmulatorJob(const EmulatorOptions &options, const std::string &programPath);

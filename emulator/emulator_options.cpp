@@ -5,8 +5,6 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "backend_mode.h"
-
 namespace emu {
 
 namespace {
@@ -39,6 +37,69 @@ std::string sizeText(uint64_t size) {
   return std::to_string(size);
 }
 
+// The printer script and the caps: options of the program, keys of the device URI.
+std::string printerOptions() {
+  const PrinterLimits d;
+  return std::string(
+             "Printer options:\n"
+             "  --paper-missing N     the first N paper queries answer \"out of paper\"\n"
+             "  --cover-open N        the first N cover queries answer \"cover open\"\n"
+             "  --idle-after SEC      idle queries are answered only SEC seconds after the start\n"
+             "  --sheet-gap N         after each page the next N paper queries answer \"out of\n"
+             "                        paper\" (default 1 for model 831, 0 otherwise)\n"
+             "  --idle-report-ms MS   volunteer the idle report MS ms after each page; -1 never\n"
+             "                        (default 500 for model 302, never otherwise)\n"
+             "  --hardver A.B.C       send the hardware version report with the first answer\n"
+             "  --serial S            send the serial number report (at most 15 characters) too\n"
+             "  --cancel-at-page N    send the cancel report when page N's bitmap command arrives\n"
+             "  --overheat-at-page N  send the overheat report then (temperature normal after it)\n"
+             "  --silent              answer no query and volunteer nothing\n"
+             "  --label-row-bytes N   model 20: bytes per row, which its stream does not carry\n"
+             "                        (default: from the raster's first page when there is a\n"
+             "                        RASTER-FILE, else from the PPD's page size and\n"
+             "                        resolution and the job's options, as a rasterizer\n"
+             "                        makes the page)\n"
+             "\n"
+             "Caps (each ends the job with an error; N may end in K, M or G):\n"
+             "  --max-job-bytes N     stream bytes of one job (default ") +
+         sizeText(d.jobBytes) +
+         ")\n"
+         "  --max-page-dots N     dots of one page (default " +
+         sizeText(d.pageDots) +
+         "; A4 at 300 dpi: 8.7M)\n"
+         "  --max-job-dots N      dots of all pages of one job (default " +
+         sizeText(d.jobDots) +
+         ")\n"
+         "  --max-job-files N     files in the job's folder (default " +
+         sizeText(d.jobFiles) +
+         ")\n"
+         "  --max-total-bytes N   bytes in the backend's folder, all job folders together;\n"
+         "                        the oldest are removed to make room (default " +
+         sizeText(d.totalBytes) +
+         ");\n"
+         "                        in the program's folder: the bytes that the run writes\n";
+}
+
+// Option lines as device-URI keys: "  --name ARG   text" becomes "  name=ARG     text", in the
+// same columns.
+std::string asUriKeys(const std::string &lines) {
+  std::string out;
+  size_t start = 0;
+  while (start < lines.size()) {
+    const size_t end = lines.find('\n', start) + 1;
+    std::string line = lines.substr(start, end - start);
+    start = end;
+    if (line.compare(0, 4, "  --") == 0) {
+      const size_t gap = line.find(' ', 4);
+      if (gap < line.size() && line[gap + 1] != ' ') line[gap] = '=';
+      line.erase(2, 2);
+      line.insert(line.find("  ", 2), 2, ' ');
+    }
+    out += line;
+  }
+  return out;
+}
+
 }  // namespace
 
 bool parseSize(const std::string &text, uint64_t &out) {
@@ -54,85 +115,65 @@ bool parseSize(const std::string &text, uint64_t &out) {
 }
 
 const char *emulatorUsage() {
-  static const std::string text = [] {
-    const PrinterLimits d;
-    return std::string(
-               "Usage: rx5k-emulator --ppd FILE [--out DIR] [printer options] [run options]\n"
-               "                     -- [JOB-OPTIONS [RASTER-FILE]]\n"
-               "Runs the filter as the CUPS scheduler and backend would and plays the printer:\n"
-               "answers drains and status queries, parses the printer stream, writes "
-               "DIR/printer.log\n"
-               "(one line per command), DIR/printer.bin (raw stream), DIR/filter-stderr.txt,\n"
-               "DIR/pages.tsv and one PNG per page (DIR/page-N.png, DIR/label-N.png), each page "
-               "as\n"
-               "soon as it has ended. Files of an earlier run in DIR are replaced.\n"
-               "\n"
-               "Printer options:\n"
-               "  --paper-missing N     the first N paper queries answer \"out of paper\"\n"
-               "  --cover-open N        the first N cover queries answer \"cover open\"\n"
-               "  --idle-after SEC      idle queries are answered only SEC seconds after the "
-               "start\n"
-               "  --sheet-gap N         after each page the next N paper queries answer \"out "
-               "of\n"
-               "                        paper\" (default 1 for model 831, 0 otherwise)\n"
-               "  --idle-report-ms MS   volunteer the idle report MS ms after each page; -1 "
-               "never\n"
-               "                        (default 500 for model 302, never otherwise)\n"
-               "  --hardver A.B.C       send the hardware version report with the first answer\n"
-               "  --serial S            send the serial number report (at most 15 characters) "
-               "too\n"
-               "  --cancel-at-page N    send the cancel report when page N's bitmap command "
-               "arrives\n"
-               "  --overheat-at-page N  send the overheat report then (temperature normal after "
-               "it)\n"
-               "  --silent              answer no query and volunteer nothing\n"
-               "  --label-row-bytes N   model 20: bytes per row (its stream does not carry it)\n"
-               "\n"
-               "Caps (each ends the job with an error; N may end in K, M or G):\n"
-               "  --max-job-bytes N     stream bytes of one job (default ") +
-           sizeText(d.jobBytes) +
-           ")\n"
-           "  --max-page-dots N     dots of one page (default " +
-           sizeText(d.pageDots) +
-           "; A4 at 300 dpi: 8.7M)\n"
-           "  --max-job-dots N      dots of all pages of one job (default " +
-           sizeText(d.jobDots) +
-           ")\n"
-           "  --max-job-files N     files in the job's folder (default " +
-           sizeText(d.jobFiles) +
-           ")\n"
-           "  --max-total-bytes N   bytes in the backend's folder, all job folders together;\n"
-           "                        the oldest are removed to make room (default " +
-           sizeText(d.totalBytes) +
-           ");\n"
-           "                        with --out: the bytes that the run writes\n"
-           "\n"
-           "Run options:\n"
-           "  --filter PATH         the filter (default: rastertoRX5K beside the emulator)\n"
-           "  --stdin               feed RASTER-FILE on the filter's standard input\n"
-           "  --sigterm-after-ms N  send SIGTERM to the filter N ms after its start\n"
-           "  --sigterm-at-page N   send SIGTERM when page N's bitmap command arrives\n"
-           "  --timeout SEC         kill the filter after SEC seconds (default: no limit)\n"
-           "  --argv ARG            (repeatable) filter arguments after argv[0], replacing\n"
-           "                        job-id user title copies options [file]\n"
-           "  --env NAME=VALUE      (repeatable) extra environment for the filter\n"
-           "  --show-stderr         copy the filter's standard error to the emulator's\n"
-           "  --backend             run as the CUPS backend rx5k-emu (also when invoked under\n"
-           "                        that name); options come from DEVICE_URI\n"
-           "                        rx5k-emu:/?out=DIR&paper-missing=2&max-job-files=100&...\n"
-           "                        Each job's files go to DIR/job-ID, DIR/latest points at\n"
-           "                        the newest. DIR must be a folder of the backend's user\n"
-           "                        that no other user may write to (default DIR:\n"
-           "                        " +
-           kBackendRoot +
-           ")\n"
-           "\n"
-           "Without RASTER-FILE the filter reads the emulator's standard input.\n"
-           "Exit status: the filter's; 2 bad command line or filter not runnable; 3 printer\n"
-           "stream not parseable (the offset is printed); 4 a cap ended the job or its files\n"
-           "could not be written; 124 killed after --timeout; 128+N the filter died by signal "
-           "N.\n";
-  }();
+  static const std::string text =
+      "Usage: rx5k-emulator --ppd FILE [--out DIR] [printer options] [run options]\n"
+      "                     -- [JOB-OPTIONS [RASTER-FILE]]\n"
+      "       rx5k-emulator --help | --version\n"
+      "Runs the filter as the CUPS scheduler and backend would and plays the printer:\n"
+      "answers drains and status queries, parses the printer stream, writes DIR/printer.log\n"
+      "(one line per command), DIR/printer.bin (raw stream), DIR/filter-stderr.txt,\n"
+      "DIR/pages.tsv and one PNG per page (DIR/page-N.png, DIR/label-N.png), each page as\n"
+      "soon as it has ended. Files of an earlier run in DIR are replaced.\n"
+      "\n" +
+      printerOptions() +
+      "\n"
+      "Run options:\n"
+      "  --filter PATH         the filter (default: rastertoRX5K beside the emulator, else\n"
+      "                        " RX5K_FILTER_DIR
+      "/rastertoRX5K)\n"
+      "  --stdin               feed RASTER-FILE on the filter's standard input\n"
+      "  --sigterm-after-ms N  send SIGTERM to the filter N ms after its start\n"
+      "  --sigterm-at-page N   send SIGTERM when page N's bitmap command arrives\n"
+      "  --timeout SEC         kill the filter after SEC seconds (default: no limit)\n"
+      "  --argv ARG            (repeatable) filter arguments after argv[0], replacing\n"
+      "                        job-id user title copies options [file]\n"
+      "  --env NAME=VALUE      (repeatable) extra environment for the filter\n"
+      "  --show-stderr         copy the filter's standard error to the emulator's\n"
+      "  --backend             run as the CUPS backend rx5k-emu (also when invoked under\n"
+      "                        that name); `rx5k-emu --help` lists its device-URI keys\n"
+      "\n"
+      "Without RASTER-FILE the filter reads the emulator's standard input.\n"
+      "Exit status: the filter's; 2 bad command line or filter not runnable; 3 printer\n"
+      "stream not parseable (the offset is printed); 4 a cap ended the job or its files\n"
+      "could not be written; 124 killed after --timeout; 128+N the filter died by signal N.\n";
+  return text.c_str();
+}
+
+const char *backendUsage() {
+  static const std::string text =
+      "Usage: rx5k-emu job-id user title copies options [file]\n"
+      "       rx5k-emu              (prints the device line for lpinfo -v)\n"
+      "       rx5k-emu --help | --version\n"
+      "rx5k-emulator as a CUPS backend: a virtual printer. The scheduler runs it with the\n"
+      "printer's PPD and device URI; it answers the filter's status queries and drains,\n"
+      "decodes the printer stream and writes each job's files to DIR/job-ID: printer.log,\n"
+      "printer.bin, pages.tsv and one PNG per page, readable by every user; DIR/latest\n"
+      "points at the newest job.\n"
+      "\n"
+      "Device URI: rx5k-emu:/?KEY=VALUE&KEY&... (values %-encoded), for example\n"
+      "  lpadmin -p virtual -E -v 'rx5k-emu:/?paper-missing=2' -P rx5k-22.ppd\n"
+      "Keys:\n"
+      "  out=DIR               the folder of the job folders (default:\n"
+      "                        " RX5K_BACKEND_ROOT
+      "); it must belong to the\n"
+      "                        backend's user and be writable by no other user\n"
+      "  ppd=FILE              read this PPD instead of the printer's\n"
+      "\n" +
+      asUriKeys(printerOptions()) +
+      "\n"
+      "Exit status: 0 done; 1 the printer stream could not be decoded or its files could not\n"
+      "be written; 4 the device URI or the folder is unfit (the queue stops); 5 a cap ended\n"
+      "the job (the job is cancelled, the queue goes on).\n";
   return text.c_str();
 }
 
@@ -169,6 +210,8 @@ bool parseEmulatorArgs(const std::vector<std::string> &args, EmulatorOptions &o,
       break;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
     } else if (a == "--ppd") {
       ok = value(a, o.ppd);
     } else if (a == "--out") {
@@ -243,7 +286,7 @@ bool parseEmulatorArgs(const std::vector<std::string> &args, EmulatorOptions &o,
     error = "too many arguments after --";
     return false;
   }
-  if (o.help || o.backend) return true;
+  if (o.help || o.version || o.backend) return true;
   if (o.ppd.empty()) {
     error = "--ppd is required";
     return false;

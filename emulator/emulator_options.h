@@ -28,6 +28,7 @@ struct EmulatorOptions {
   std::string jobOptions;               // first argument after --
   std::string rasterFile;               // second argument after -- (empty: standard input)
   bool help = false;
+  bool version = false;
 };
 
 // Parses the arguments (without the program name). False with a message on a bad command line.
@@ -37,7 +38,12 @@ bool parseEmulatorArgs(const std::vector<std::string> &args, EmulatorOptions &op
 // The arguments the filter gets after argv[0]: job-id user title copies options [file].
 std::vector<std::string> standardFilterArgs(const EmulatorOptions &options);
 
+// The project's version, for --version.
+inline constexpr const char *kVersion = RX5K_VERSION;
+
 const char *emulatorUsage();
+// The backend's --help: its arguments and the device URI's keys.
+const char *backendUsage();
 
 // A size: digits with an optional K, M or G (binary multiples); false unless 1 to 2^62.
 bool parseSize(const std::string &text, uint64_t &out);

@@ -27,5 +27,9 @@ int main(int argc, char *argv[]) {
     std::fputs(emu::emulatorUsage(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::printf("rx5k-emulator %s\n", emu::kVersion);
+    return 0;
+  }
   return emu::runEmulatorJob(options, argv[0]);
 }

@@ -275,10 +275,14 @@ SinkStatus OutputFolder::page(PrintedPage &page, std::string &error) {
   if (image.width > 0 && image.height > 0) {
     std::FILE *png = nullptr;
     if (SinkStatus s = createFile(name, png, error); s != SinkStatus::Ok) return s;
-    const bool written = writeGrayPng(png, image, error);
+    errno = 0;
+    std::string pngError;
+    const bool written = writeGrayPng(png, image, pngError);
     const long bytes = std::ftell(png);
     if (std::fclose(png) != 0 || !written || bytes < 0) {
-      error = "cannot write " + path_ + "/" + name + (error.empty() ? "" : ": " + error);
+      const std::string what = "cannot write " + path_ + "/" + name;
+      error =
+          (errno != 0 ? systemError(what) : what) + (pngError.empty() ? "" : " (" + pngError + ")");
       return SinkStatus::Failed;
     }
     written_ += static_cast<unsigned long long>(bytes);
@@ -301,28 +305,28 @@ SinkStatus OutputFolder::page(PrintedPage &page, std::string &error) {
                             "\t" + std::to_string(image.height) + "\t" + page.encoding + "\t" +
                             std::to_string(page.frames) + "\t" + (shown[0] == '(' ? "" : shown) +
                             "\n";
-  if (SinkStatus s = makeRoom(entry.size(), error); s != SinkStatus::Ok) return s;
-  written_ += entry.size();
-  std::fputs(entry.c_str(), pageList_);
+  const SinkStatus s = append(pageList_, kPageListFile, entry, error);
   std::fflush(pageList_);
-  return SinkStatus::Ok;
+  return s;
 }
 
 SinkStatus OutputFolder::stream(const unsigned char *data, size_t n, std::string &error) {
-  if (SinkStatus s = makeRoom(n, error); s != SinkStatus::Ok) return s;
-  written_ += n;
-  if (std::fwrite(data, 1, n, raw_) != n) {
-    error = systemError("cannot write " + path_ + "/" + kRawStreamFile);
-    return SinkStatus::Failed;
-  }
-  return SinkStatus::Ok;
+  return append(raw_, kRawStreamFile, {reinterpret_cast<const char *>(data), n}, error);
 }
 
 SinkStatus OutputFolder::line(std::string_view text, std::string &error) {
-  if (SinkStatus s = makeRoom(text.size() + 1, error); s != SinkStatus::Ok) return s;
-  written_ += text.size() + 1;
-  std::fwrite(text.data(), 1, text.size(), log_);
-  std::fputc('\n', log_);
+  return append(log_, kCommandLogFile, std::string(text) + '\n', error);
+}
+
+SinkStatus OutputFolder::append(std::FILE *file, const char *name, std::string_view bytes,
+                                std::string &error) {
+  if (SinkStatus s = makeRoom(bytes.size(), error); s != SinkStatus::Ok) return s;
+  written_ += bytes.size();
+  // A failed flush of earlier bytes shows in the file's error flag.
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::ferror(file)) {
+    error = systemError("cannot write " + path_ + "/" + name);
+    return SinkStatus::Failed;
+  }
   return SinkStatus::Ok;
 }
 

@@ -61,6 +61,8 @@ class OutputFolder final : public PageSink, public CommandLog {
                bool replace);
   bool openFiles(std::string &error);
   SinkStatus createFile(const std::string &name, std::FILE *&file, std::string &error);
+  // Writes bytes to one of the job's files, within the caps; the system's reason when it fails.
+  SinkStatus append(std::FILE *file, const char *name, std::string_view bytes, std::string &error);
   // Room for n more bytes within the total cap, removing older job folders if need be.
   SinkStatus makeRoom(unsigned long long n, std::string &error);
 

@@ -180,13 +180,8 @@ ThermalParser::ThermalParser(size_t maxBitmapBytes) : maxBitmapBytes_(maxBitmapB
 }
 
 bool ThermalParser::fail(size_t offset, const std::string &what) {
-  errorOffset_ = offset;
   error_ = "offset " + std::to_string(offset) + ": " + what;
   return false;
-}
-
-bool ThermalParser::needsMore() const {
-  return !failed() && (state_ != State::Command || available() > 0);
 }
 
 void ThermalParser::flushFiller(std::vector<ThermalEvent> &out) {

@@ -69,12 +69,9 @@ class ThermalParser {
   // command or a bitmap.
   bool finish(std::vector<ThermalEvent> &out);
 
-  // True while the bytes seen so far end inside a command or a bitmap.
-  bool needsMore() const;
   bool failed() const { return !error_.empty(); }
   // "offset N: what went wrong"; empty while the stream is well formed.
   const std::string &error() const { return error_; }
-  size_t errorOffset() const { return errorOffset_; }
   // Bytes fed so far.
   size_t offset() const { return fed_; }
   // Bitmap commands seen so far (the page being sent, counted from 1).
@@ -105,7 +102,6 @@ class ThermalParser {
   size_t bitmapOffset_ = 0;  // stream offset of its data
   int bitmaps_ = 0;
   std::string error_;
-  size_t errorOffset_ = 0;
 };
 
 // Decodes a whole stream at once (tests and tools).

@@ -1,8 +1,8 @@
 // End to end under a real scheduler: a private cupsd per test (its own configuration, spool and
 // ServerBin under the build tree, listening on a local socket there), lpadmin with the project's
 // PPDs and the emulator as backend, lp of a PDF through pdftopdf, a rasterizer and rastertoRX5K,
-// the decoded pages, the scheduler's log of the filter's messages, and a job cancelled while the
-// filter waits.
+// the decoded pages, the scheduler's log of the filter's messages, the printer's state reasons,
+// the reason of a job without pages, and a job cancelled while the filter waits.
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -234,9 +234,9 @@ class Scheduler : public testing::Test {
   }
 
   // Adds a printer whose device is the emulator writing to out_ (with its script in `query`)
-  // and prints `pdf` on it with lp; the job id, 0 on failure.
+  // and prints `pdf` on it with lp and its `options`; the job id, 0 on failure.
   int addPrinterAndPrint(const std::string &printer, const std::string &ppd, const fs::path &pdf,
-                         const std::string &query = "") {
+                         const std::string &query = "", const std::string &options = "") {
     EXPECT_FALSE(pdf.empty()) << "gs made no PDF";
     // The backend runs as the scheduler's unprivileged user and accepts only a folder of its own.
     out_ = dir_ / ("out-" + printer);
@@ -249,7 +249,7 @@ class Scheduler : public testing::Test {
         client("lpadmin -p " + shellQuote(printer) + " -E -v " + shellQuote(uri) + " -P " +
                shellQuote((fs::path(RX5K_BUILD_DIR) / "ppd" / ppd).string()));
     EXPECT_EQ(r.status, 0) << "lpadmin: " << r.output;
-    r = client("lp -d " + shellQuote(printer) + " " + shellQuote(pdf.string()));
+    r = client("lp -d " + shellQuote(printer) + " " + options + " " + shellQuote(pdf.string()));
     // "request id is PRINTER-ID (1 file(s))"
     std::smatch id;
     const bool queued =
@@ -305,6 +305,16 @@ TEST_F(Scheduler, ThermalJobWaitsForPaperAndPrintsTheBoxes) {
   const fs::path pdf = makePdf(dir_ / "doc" / "a4.pdf", 595, 842, {top, bottom});
   const int job = addPrinterAndPrint("rx5k21", "rx5k-21.ppd", pdf, "paper-missing=2");
   ASSERT_GT(job, 0);
+  // The printer's alerts (printer-state-reasons) tell that the paper is out while the filter
+  // waits, and no more once the paper is back, while the job still prints.
+  std::string status;
+  auto alerted = [&] {
+    status = client("lpstat -l -p rx5k21").output;
+    return status.find("Alerts: media-empty-error") != std::string::npos;
+  };
+  EXPECT_TRUE(pollUntil(20s, alerted)) << status;
+  EXPECT_TRUE(pollUntil(20s, [&] { return !alerted(); })) << status;
+  EXPECT_NE(status.find("now printing"), std::string::npos) << status;
   ASSERT_EQ(waitForJobEnd(job, 35s), IPP_JSTATE_COMPLETED) << jobLog(job);
 
   // The filter's lines reach the scheduler; the paper message becomes the state message.
@@ -314,6 +324,7 @@ TEST_F(Scheduler, ThermalJobWaitsForPaperAndPrintsTheBoxes) {
       << log;
   EXPECT_NE(log.find("printer-state-message to \"1/1\""), std::string::npos) << log;
   EXPECT_NE(log.find("Printed data has been sent"), std::string::npos) << log;
+  EXPECT_NE(log.find("rx5k-emu: 1 page(s), stream ok"), std::string::npos) << log;
 
   // The page starts 12 mm below the paper's top edge (the printer's first row).
   const emu::GrayImage img = onlyPage(out_);
@@ -324,19 +335,24 @@ TEST_F(Scheduler, ThermalJobWaitsForPaperAndPrintsTheBoxes) {
   EXPECT_LT(blackShare(img, onPage({5, 70, 120, 280})), 0.001);
 }
 
-// A label printer: the page arrives in its language and decodes to the same picture.
-TEST_F(Scheduler, LabelJobPrintsTheBox) {
+// Label printers: the page arrives in their language and decodes to the same picture. Model
+// 20's stream has no row length: the virtual printer takes it from the PPD and the job.
+TEST_F(Scheduler, LabelJobsPrintTheBox) {
   const Box box = {10, 20, 50, 40};
   const fs::path pdf = makePdf(dir_ / "doc" / "label.pdf", 288, 432, {box});
-  const int job = addPrinterAndPrint("label18", "rx5k-label-18.ppd", pdf);
-  ASSERT_GT(job, 0);
-  ASSERT_EQ(waitForJobEnd(job, 25s), IPP_JSTATE_COMPLETED) << jobLog(job);
+  for (const char *model : {"18", "20"}) {
+    SCOPED_TRACE(model);
+    const int job = addPrinterAndPrint(std::string("label") + model,
+                                       std::string("rx5k-label-") + model + ".ppd", pdf);
+    ASSERT_GT(job, 0);
+    ASSERT_EQ(waitForJobEnd(job, 25s), IPP_JSTATE_COMPLETED) << jobLog(job);
 
-  const emu::GrayImage img = onlyPage(out_);
-  EXPECT_GE(img.height, 1218 - 2);
-  EXPECT_GT(blackShare(img, inset(box, 1.5)), 0.98);
-  EXPECT_LT(blackShare(img, {60, 5, 100, 140}), 0.001);
-  EXPECT_LT(blackShare(img, {5, 50, 100, 140}), 0.001);
+    const emu::GrayImage img = onlyPage(out_);
+    EXPECT_GE(img.height, 1218 - 2);
+    EXPECT_GT(blackShare(img, inset(box, 1.5)), 0.98);
+    EXPECT_LT(blackShare(img, {60, 5, 100, 140}), 0.001);
+    EXPECT_LT(blackShare(img, {5, 50, 100, 140}), 0.001);
+  }
 }
 
 // Model 21 waits for paper before each page; after the first page the paper never comes back.
@@ -357,6 +373,18 @@ TEST_F(Scheduler, CancelWhileWaitingForTheNextSheet) {
   EXPECT_GT(blackShare(onlyPage(out_), inset({20, 30 - 12, 80, 60 - 12}, 1.5)), 0.98);
   // The queue stays usable: the printer is not stopped by the cancelled job.
   EXPECT_EQ(client("lpstat -p rx5k21").output.find("disabled"), std::string::npos);
+}
+
+// A page range beyond the document's end leaves no page: the filter's reason becomes the job's
+// state message.
+TEST_F(Scheduler, JobWithoutPagesSaysWhy) {
+  const fs::path pdf = makePdf(dir_ / "doc" / "a4.pdf", 595, 842, {});
+  ASSERT_GT(addPrinterAndPrint("rx5k22", "rx5k-22.ppd", pdf, "", "-P 5"), 0);
+  std::string jobs;
+  EXPECT_TRUE(pollUntil(20s, [&] {
+    jobs = client("lpstat -l -o rx5k22").output;
+    return jobs.find("Status: The document has no pages to print (") != std::string::npos;
+  })) << jobs;
 }
 
 }  // namespace

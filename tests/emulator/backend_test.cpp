@@ -121,6 +121,12 @@ std::string uri(const fs::path &out, const std::string &query = "") {
   return "rx5k-emu:/?out=" + out.string() + (query.empty() ? "" : "&" + query);
 }
 
+// The expected text with its folder: OUT stands for `out`.
+std::string withFolder(std::string text, const fs::path &out) {
+  if (size_t at = text.find("OUT"); at != std::string::npos) text.replace(at, 3, out.string());
+  return text;
+}
+
 // A 16 x 3 graphic and `labels` labels that print it.
 std::string labelStream(int labels) {
   std::string s = "~DGR:A,6,2,\nFFFF0000FFFF\n";
@@ -156,12 +162,45 @@ TEST(BackendMode, DeviceUriOptions) {
   ASSERT_TRUE(emu::backendArgsFromUri("rx5k-emu://", args, error));
   EXPECT_TRUE(args.empty());
   EXPECT_FALSE(emu::backendArgsFromUri("socket://printer:9100", args, error));
-  EXPECT_TRUE(emu::isBackendName("/usr/lib/cups/backend/rx5k-emu"));
-  EXPECT_TRUE(emu::isBackendName("rx5k-emu:/?out=/var/tmp/x"));
-  EXPECT_FALSE(emu::isBackendName("/usr/bin/rx5k-emulator"));
   Outcome line = run({"rx5k-emu"});
   EXPECT_EQ(line.exitStatus, 0);
   EXPECT_EQ(line.output, emu::kBackendDeviceLine);
+  for (const std::string name : {"rx5k-emulator", "rx5k-emu"})
+    EXPECT_EQ(run({name, "--version"}).output, name + " " RX5K_VERSION "\n");
+  // The backend's usage names every printer option and cap as a device URI key.
+  const std::string help = run({"rx5k-emu", "--help"}).output;
+  for (const char *key : {"out=DIR", "ppd=FILE", "paper-missing=N", "silent", "label-row-bytes=N",
+                          "max-total-bytes=N"})
+    EXPECT_NE(help.find(std::string("\n  ") + key + " "), std::string::npos) << key << help;
+}
+
+// Model 20's stream carries no row length: the backend takes it from the page that the PPD and
+// the job's options give the rasterizer (its width in points x dpi / 72, in whole bytes), unless
+// the device URI names it.
+TEST(BackendMode, Model20RowsAsThePpdAndTheJobMakeThem) {
+  struct Case {
+    std::string options, query;
+    int rowBytes;
+  };
+  const Case cases[] = {
+      {"", "", 102},                          // the default 4 x 6 in: 812 dots
+      {"PageSize=w144h72", "", 51},           // 406 dots
+      {"media=w144h72 number-up=1", "", 51},  // as lp -o media=... gives it
+      {"PageSize=Custom.100x50", "", 36},     // 281.9 dots: 282
+      {"PageSize=w144h72", "label-row-bytes=7", 7},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.options + " " + c.query);
+    const fs::path out = scratch("out");
+    const std::string device = uri(out, c.query);
+    const Outcome o = run({device, "8", "user", "title", "1", c.options},
+                          {"DEVICE_URI=" + device, "PPD=" RX5K_BUILD_DIR "/ppd/rx5k-label-20.ppd"},
+                          std::string(3 * c.rowBytes, '\0') + "\nPRINT 1,1\n");
+    EXPECT_EQ(o.exitStatus, 0) << o.output;
+    EXPECT_EQ(readFile(out / "job-8" / "pages.tsv"),
+              "1\t" + std::to_string(8 * c.rowBytes) + "\t3\tlabel\t0\t" +
+                  (out / "job-8" / "label-1.png").string() + "\n");
+  }
 }
 
 // Whatever another user planted where the job's files go, the backend writes nothing through
@@ -181,36 +220,38 @@ TEST(BackendFolder, RefusesWhatItDoesNotOwn) {
     const char *planted;
     bool inFolderOfLp;  // planted in a folder of lp's (else where that folder would be)
     void (*plant)(const fs::path &root, const fs::path &lpFolder);
-    std::string error;  // after the folder's path
+    std::string error;  // OUT: the folder
   };
-  const std::string job = "/job-8";
   const Case cases[] = {
       {"the folder, by another user", false,
        [](const fs::path &root, const fs::path &) { fs::create_directory(root); },
-       " belongs to uid 0 (root), not to the backend's user uid " + std::to_string(lp->pw_uid) +
+       "OUT belongs to uid 0 (root), not to the backend's user uid " + std::to_string(lp->pw_uid) +
            " (lp)"},
       {"the folder, a link to one of lp's", false,
        [](const fs::path &root, const fs::path &lpDir) { fs::create_symlink(lpDir, root); },
-       " is a symbolic link"},
+       "OUT is a symbolic link"},
       {"the folder, a FIFO", false,
        [](const fs::path &root, const fs::path &) { mkfifo(root.c_str(), 0666); },
-       " is not a folder"},
+       "OUT is not a folder"},
       {"the job's folder, by another user, with a file for all to read", true,
        [](const fs::path &root, const fs::path &) {
          fs::create_directory(root / "job-8");
          chmod((root / "job-8").c_str(), 0777);
          close(open((root / "job-8" / "printer.bin").c_str(), O_CREAT | O_WRONLY, 0666));
        },
-       job + " belongs to uid 0 (root), not to the backend's user uid " +
+       "OUT/job-8 belongs to uid 0 (root), not to the backend's user uid " +
            std::to_string(lp->pw_uid) + " (lp); refusing to use it"},
       {"the job's folder, a link to one of lp's", true,
        [](const fs::path &root, const fs::path &lpDir) {
          fs::create_directory_symlink(lpDir, root / "job-8");
        },
-       job + " is a symbolic link; refusing to use it"},
+       "OUT/job-8 is a symbolic link; refusing to use it"},
       {"the job's folder, a FIFO", true,
        [](const fs::path &root, const fs::path &) { mkfifo((root / "job-8").c_str(), 0666); },
-       job + " is not a folder; refusing to use it"},
+       "OUT/job-8 is not a folder; refusing to use it"},
+      {"nothing, but the folder is lp's and read-only", true,
+       [](const fs::path &root, const fs::path &) { chmod(root.c_str(), 0555); },
+       "cannot create OUT/job-8: Permission denied"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.planted);
@@ -219,7 +260,7 @@ TEST(BackendFolder, RefusesWhatItDoesNotOwn) {
     c.plant(root, lpFolder);
     const Outcome o = runBackend(uri(root), labelStream(1), 18, lp);
     EXPECT_EQ(o.exitStatus, 4) << o.output;  // CUPS_BACKEND_STOP
-    EXPECT_NE(o.output.find("ERROR: " + root.string() + c.error + "\n"), std::string::npos)
+    EXPECT_NE(o.output.find("ERROR: " + withFolder(c.error, root) + "\n"), std::string::npos)
         << o.output;
     if (fs::exists(root / "job-8" / "printer.bin")) {
       EXPECT_EQ(fs::file_size(root / "job-8" / "printer.bin"), 0u);
@@ -303,9 +344,8 @@ TEST(BackendCaps, JobsEndWithTheirReason) {
     const fs::path out = scratch("out");
     const Outcome o = runBackend(uri(out, c.query), c.stream, c.model);
     EXPECT_EQ(o.exitStatus, c.exitStatus) << o.output;
-    std::string error = c.error;
-    if (size_t at = error.find("OUT"); at != std::string::npos) error.replace(at, 3, out.string());
-    EXPECT_NE(o.output.find("ERROR: " + error + "\n"), std::string::npos) << o.output;
+    EXPECT_NE(o.output.find("ERROR: " + withFolder(c.error, out) + "\n"), std::string::npos)
+        << o.output;
   }
 }
 
@@ -364,18 +404,4 @@ TEST(ProgramFolder, ReplacesFilesWithoutFollowingThem) {
   EXPECT_EQ(readFile(dir / "precious"), "kept");
   for (const char *file : {"printer.log", "printer.bin", "filter-stderr.txt"})
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / file))) << file;
-}
-
-// The install makes the folder, for the backend's user when installing as root (also into a
-// staging tree).
-TEST(BackendFolder, InstallMakesIt) {
-  const fs::path stage = scratch("stage");
-  const std::string cmd = "DESTDIR='" + stage.string() +
-                          "' cmake --install '" RX5K_BUILD_DIR
-                          "' --component rx5k-backend-folder > '" +
-                          stage.string() + ".log' 2>&1";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << readFile(stage.string() + ".log");
-  const struct stat st = statOf(stage / fs::path(emu::kBackendRoot).relative_path());
-  EXPECT_EQ(st.st_mode, S_IFDIR | 0755);
-  EXPECT_EQ(st.st_uid, lpUser() ? lpUser()->pw_uid : geteuid());
 }

@@ -96,14 +96,3 @@ TEST(PrinterScript, Model302GetsAVolunteeredIdleReportAfterEachPage) {
   never.bitmapDone(1, 0);
   EXPECT_LT(never.nextDue(), 0);
 }
-
-TEST(PrinterScript, HardwareVersionText) {
-  std::array<unsigned char, 3> v{};
-  ASSERT_TRUE(emu::parseHardVer("1.0.4", v));
-  EXPECT_EQ(v, (std::array<unsigned char, 3>{1, 0, 4}));
-  ASSERT_TRUE(emu::parseHardVer("255.10.0", v));
-  EXPECT_EQ(v[0], 255);
-  for (const char *bad : {"", "1.0", "1.0.4.5", "1..4", "256.0.0", "-1.0.0", "a.b.c", "1.0.4x"}) {
-    EXPECT_FALSE(emu::parseHardVer(bad, v)) << bad;
-  }
-}

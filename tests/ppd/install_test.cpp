@@ -1,7 +1,10 @@
 // `cmake --install` into a staging tree: the filter, the emulator backend and every PPD land
 // where CUPS looks for them, with the modes the scheduler accepts, and every installed PPD
-// passes cupstestppd.
+// passes cupstestppd; the emulator program lands on PATH and the virtual printer's folder is
+// made for the backend's user.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -50,6 +53,17 @@ TEST(StagedInstall, ProgramsAndPpdsLandWhereTheSchedulerLooks) {
   ASSERT_TRUE(fs::exists(backend)) << backend;
   EXPECT_EQ(modeOf(backend), 0755u);
   EXPECT_EQ(fs::file_size(backend), fs::file_size(fs::path(RX5K_BIN_DIR) / "rx5k-emulator"));
+  // The emulator on PATH too, runnable as it is installed.
+  const fs::path program = stage / fs::path(RX5K_INSTALL_BINDIR).relative_path() / "rx5k-emulator";
+  EXPECT_EQ(modeOf(program), 0755u);
+  EXPECT_EQ(commandOutput("'" + program.string() + "' --version"), "rx5k-emulator " RX5K_VERSION);
+  // The virtual printer's folder, for the user the scheduler runs the backend as (given away
+  // only when installing as root).
+  struct stat folder {};
+  ASSERT_EQ(stat((stage / fs::path(RX5K_BACKEND_ROOT).relative_path()).c_str(), &folder), 0);
+  EXPECT_EQ(folder.st_mode, S_IFDIR | 0755);
+  const passwd *lp = geteuid() == 0 ? getpwnam("lp") : nullptr;
+  EXPECT_EQ(folder.st_uid, lp ? lp->pw_uid : geteuid());
 
   // Every built PPD, unchanged and readable by all; with the staging tree as root, cupstestppd
   // also finds the filter each one names.

@@ -130,6 +130,16 @@ void writeRaster(const std::string &path, const std::vector<RasterPage> &pages) 
 
 // ---- The jobs. ----
 
+// Choices the PPDs gained after the jobs were recorded (offsets of 7 and 9 mm, brightness in odd
+// tens): left out, so that every job marks the options it was recorded with.
+bool addedAfterRecording(const char *keyword, const char *choice) {
+  const int n = std::abs(std::atoi(choice));
+  if (std::strcmp(keyword, "AdjustLight") == 0) return n > 10 && n % 20 != 0;
+  const bool offset =
+      std::strcmp(keyword, "AdjustHoriaontal") == 0 || std::strcmp(keyword, "AdjustVertical") == 0;
+  return offset && (n == 7 || n == 9);
+}
+
 // The PPD's options (but the page region and the resolution, which follow the page size and
 // stay at the default) with their choices.
 std::vector<std::pair<std::string, std::vector<std::string>>> ppdOptions(ppd_file_t *ppd) {
@@ -141,7 +151,8 @@ std::vector<std::pair<std::string, std::vector<std::string>>> ppdOptions(ppd_fil
       std::vector<std::string> choices;
       // (A custom size needs its dimensions, which no choice name carries.)
       for (int c = 0; c < option.num_choices; c++)
-        if (std::strcmp(option.choices[c].choice, "Custom") != 0)
+        if (std::strcmp(option.choices[c].choice, "Custom") != 0 &&
+            !addedAfterRecording(option.keyword, option.choices[c].choice))
           choices.push_back(option.choices[c].choice);
       out.push_back({option.keyword, choices});
     }
