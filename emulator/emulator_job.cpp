@@ -32,11 +32,7 @@ int rowBytesOfWidth(unsigned width) {
 int rowBytesFromRaster(const std::string &path) {
   int fd = open(path.c_str(), O_RDONLY);
   if (fd < 0) return 0;
-  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  cups_page_header2_t header;
-  int rowBytes = 0;
-  if (ras && cupsRasterReadHeader2(ras, &header)) rowBytes = rowBytesOfWidth(header.cupsWidth);
-  if (ras) cupsRasterClose(ras);
+  const int rowBytes = rowBytesOfFirstPage(fd);
   close(fd);
   return rowBytes;
 }
@@ -52,6 +48,17 @@ std::string defaultFilter(const std::string &programPath) {
 }
 
 }  // namespace
+
+int rowBytesOfFirstPage(int fd) {
+  lseek(fd, 0, SEEK_SET);
+  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  cups_page_header2_t header;
+  int rowBytes = 0;
+  if (ras && cupsRasterReadHeader2(ras, &header)) rowBytes = rowBytesOfWidth(header.cupsWidth);
+  if (ras) cupsRasterClose(ras);
+  lseek(fd, 0, SEEK_SET);
+  return rowBytes;
+}
 
 bool readPpdSetup(const std::string &path, const std::string &jobOptions, PrinterSetup &setup,
                   std::string &error) {

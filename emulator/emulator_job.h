@@ -19,6 +19,10 @@ inline constexpr const char *kFilterStderrFile = "filter-stderr.txt";
 bool readPpdSetup(const std::string &path, const std::string &jobOptions, PrinterSetup &setup,
                   std::string &error);
 
+// The row length in bytes of the first page of the raster on fd, as the filter packs its rows
+// (0 when there is none); fd is read from its start and left there again.
+int rowBytesOfFirstPage(int fd);
+
 // programPath: the emulator's own path (the default filter lies beside it).
 int runEmulatorJob(const EmulatorOptions &options, const std::string &programPath);
 

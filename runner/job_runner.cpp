@@ -12,20 +12,12 @@
 #include <mutex>
 
 #include "driver/job.h"
+#include "emulator_job.h"
 #include "virtual_clock.h"
 
 namespace runner {
 
 namespace {
-
-bool readModel(const std::string &path, int &model, std::string &modelName) {
-  ppd_file_t *ppd = ppdOpenFile(path.c_str());
-  if (!ppd) return false;
-  model = ppd->model_number;
-  modelName = ppd->modelname ? ppd->modelname : "";
-  ppdClose(ppd);
-  return true;
-}
 
 // The raster as a descriptor the filter reads like standard input (or names as a file).
 int rasterDescriptor(const std::string &raster) {
@@ -39,19 +31,6 @@ int rasterDescriptor(const std::string &raster) {
   }
   lseek(fd, 0, SEEK_SET);
   return fd;
-}
-
-// Model 20's stream does not carry its row length: take it from the raster's first page, as
-// the printer would know it from its loaded labels.
-int rowBytesOfFirstPage(int fd) {
-  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  cups_page_header2_t header;
-  int rowBytes = 0;
-  if (ras && cupsRasterReadHeader2(ras, &header) && header.cupsWidth <= (1u << 24))
-    rowBytes = static_cast<int>((header.cupsWidth + 7) / 8);
-  if (ras) cupsRasterClose(ras);
-  lseek(fd, 0, SEEK_SET);
-  return rowBytes;
 }
 
 }  // namespace
@@ -114,13 +93,17 @@ JobResult runJob(const JobSpec &spec) {
   emu::PrinterSetup setup;
   setup.script = spec.printer;
   setup.labelRowBytes = spec.labelRowBytes;
+  std::string error;
   if (spec.model >= 0)
     setup.model = spec.model;
-  else if (!readModel(spec.ppd, setup.model, setup.modelName))
+  else if (!emu::readPpdSetup(spec.ppd, spec.jobOptions, setup, error))
     setup.model = -1;
-  if (modelFacts(setup.model).language == LabelLanguage::PrintRows && setup.labelRowBytes <= 0 &&
-      fd >= 0)
-    setup.labelRowBytes = rowBytesOfFirstPage(fd);
+  // Model 20's stream does not carry its row length: its printer knows it from its labels, here
+  // the raster's first page.
+  if (modelFacts(setup.model).language == LabelLanguage::PrintRows && spec.labelRowBytes <= 0 &&
+      fd >= 0) {
+    if (const int rowBytes = emu::rowBytesOfFirstPage(fd)) setup.labelRowBytes = rowBytes;
+  }
 
   EmulatedSeams link(setup, spec.keepImages, spec.keepStream);
   VirtualClock &clock = link.clock;
