@@ -63,7 +63,20 @@ const PageSize kPageSizes[] = {
     {"RX5_A4", 595, 850},   {"Tattoo-A4", 595, 842},   {"Tattoo-letter", 612, 792},
     {"Tattoo-x", 200, 300}, {"w288h432", 288, 432},    {"", 100, 50}};
 
-std::string ppdText(int model, const char *modelName) {
+// The choices the job marks: a choice, or nothing, for every option.
+using Marked = std::vector<std::pair<const char *, const char *>>;
+Marked markedChoices(FuzzInput &in) {
+  Marked marked;
+  for (const Option &o : kOptions) {
+    const size_t c = in.byte() % (o.choices.size() + 1);  // the last: leave it unmarked
+    if (c < o.choices.size()) marked.push_back({o.keyword, o.choices[c]});
+  }
+  return marked;
+}
+
+// A PPD with just the marked options, each with its choice as the default (an option left out
+// reads as unmarked): small, so that parsing it costs little of a run.
+std::string ppdText(int model, const char *modelName, const Marked &marked) {
   std::string t =
       "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
       "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"FUZZ.PPD\"\n"
@@ -71,28 +84,27 @@ std::string ppdText(int model, const char *modelName) {
   t += modelName;
   t += "\"\n*ShortNickName: \"Fuzz\"\n*NickName: \"Fuzz\"\n*cupsModelNumber: ";
   t += std::to_string(model) + "\n";
-  for (const Option &o : kOptions) {
-    const std::string k = o.keyword;
-    t += "*OpenUI *" + k + "/" + k + ": PickOne\n";
-    t += "*Default" + k + ": Unlisted\n";  // names no choice: unmarked
-    for (const char *c : o.choices) t += "*" + k + " " + c + "/" + c + ": \"\"\n";
-    t += "*CloseUI: *" + k + "\n";
+  for (const auto &[keyword, choice] : marked) {
+    const std::string k = keyword, c = choice;
+    t += "*OpenUI *" + k + "/" + k + ": PickOne\n*Default" + k + ": " + c + "\n";
+    t += "*" + k + " " + c + "/" + c + ": \"\"\n*CloseUI: *" + k + "\n";
   }
   return t;
 }
 
-// Marks a choice, or nothing, for every option; sometimes announces the page count.
+// The job's options: sometimes the page count, sometimes text with control bytes.
 std::string jobOptions(FuzzInput &in) {
-  std::string s;
-  for (const Option &o : kOptions) {
-    const size_t c = in.byte() % (o.choices.size() + 1);  // the last: leave it unmarked
-    if (c < o.choices.size()) s += std::string(o.keyword) + "=" + o.choices[c] + " ";
-  }
-  static const char *const totals[] = {nullptr, "2", "0", "abc", "99999999999"};
-  if (const char *t = in.pick(totals))
-    s += std::string("com.apple.print.PrintSettings.PMTotalSidesImaged..n.=") + t;
-  return s;
+  static const char *const options[] = {
+      "", "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=2",
+      "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=abc",
+      "com.apple.print.PrintSettings.PMTotalSidesImaged..n.=99999999999",
+      "'evil\nPPD: x=y'='v\rSTATE: +x'"};
+  return in.pick(options);
 }
+
+// Rows just past the bitmap command's 16 bits are in reach; rows of more than 64 KiB are not.
+constexpr uint32_t kHostileRows = uint32_t{1} << 17;
+constexpr uint32_t kHostileRowBytes = uint32_t{1} << 16;
 
 // A page header: a 24-bit RGB page of a sane size, or (hostile) fields straight from the input.
 cups_page_header2_t pageHeader(FuzzInput &in, bool hostile) {
@@ -102,8 +114,11 @@ cups_page_header2_t pageHeader(FuzzInput &in, bool hostile) {
   static const unsigned resolutions[] = {20, 36, 50, 50, 72, 203};
   h.HWResolution[0] = hostile ? hostileResolution(in.u32()) : in.pick(resolutions);
   h.HWResolution[1] = hostile ? hostileResolution(in.u32()) : in.pick(resolutions);
-  h.cupsWidth = hostile ? in.u32() : 1 + in.u16() % 320;
-  h.cupsHeight = hostile ? in.u32() : 1 + in.u16() % 320;
+  // Hostile sizes stay small: libcups allocates (and zeroes) a row of cupsBytesPerLine bytes for
+  // every header it reads, which would make each run slow; the absurd sizes beyond are the unit
+  // tests' and the recorded jobs' business.
+  h.cupsWidth = hostile ? in.u32() % (kHostileRowBytes / 3) : 1 + in.u16() % 320;
+  h.cupsHeight = hostile ? in.u32() % kHostileRows : 1 + in.u16() % 320;
   h.cupsBitsPerColor = 8;
   h.cupsBitsPerPixel = 24;
   h.cupsColorSpace = CUPS_CSPACE_RGB;
@@ -117,7 +132,7 @@ cups_page_header2_t pageHeader(FuzzInput &in, bool hostile) {
     h.cupsBitsPerColor = in.pick(bits);
     h.cupsBitsPerPixel = in.pick(pixels);
     h.cupsColorSpace = in.pick(spaces);
-    if (in.byte() & 1) h.cupsBytesPerLine = in.u32();
+    if (in.byte() & 1) h.cupsBytesPerLine = in.u32() % kHostileRowBytes;
   }
   const PageSize &size = in.pick(kPageSizes);
   std::strncpy(h.cupsPageSizeName, size.name, sizeof h.cupsPageSizeName - 1);
@@ -224,7 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzInput in(data, size);
   const int model = in.pick(kModels);
   const char *modelName = in.pick(kModelNames);
-  rewrite(files->ppd, ppdText(model, modelName));
+  rewrite(files->ppd, ppdText(model, modelName, markedChoices(in)));
   runner::JobSpec spec;
   spec.ppd = files->ppdPath;
   spec.model = model;
@@ -236,6 +251,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   spec.timeLimit = 200;  // virtual seconds: a silent printer's waits end here
   spec.keepImages = false;
   spec.keepStream = false;
+  spec.keepWire = false;
   const runner::JobResult job = runner::runJob(spec);
 
   const std::string tail = job.log.size() > 2000 ? job.log.substr(job.log.size() - 2000) : job.log;

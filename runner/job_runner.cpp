@@ -35,8 +35,11 @@ int rasterDescriptor(const std::string &raster) {
 
 }  // namespace
 
-EmulatedSeams::EmulatedSeams(const emu::PrinterSetup &setup, bool keepImages, bool keepStream)
-    : keepImages_(keepImages), keepStream_(keepStream), printer_(setup, *this, this) {
+EmulatedSeams::EmulatedSeams(const emu::PrinterSetup &setup, bool keepImages, bool keepStream,
+                             bool keepWire)
+    : keepImages_(keepImages),
+      keepStream_(keepStream),
+      printer_(setup, *this, keepWire ? this : nullptr) {
   printer_.sendReport = [this](const std::string &bytes) {
     std::lock_guard<std::mutex> guard(lock_);
     reports_ += bytes;
@@ -105,7 +108,7 @@ JobResult runJob(const JobSpec &spec) {
     if (const int rowBytes = emu::rowBytesOfFirstPage(fd)) setup.labelRowBytes = rowBytes;
   }
 
-  EmulatedSeams link(setup, spec.keepImages, spec.keepStream);
+  EmulatedSeams link(setup, spec.keepImages, spec.keepStream, spec.keepWire);
   VirtualClock &clock = link.clock;
   std::atomic<int> canceled{0};
   int bitmapsStarted = 0;

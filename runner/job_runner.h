@@ -28,6 +28,7 @@ struct JobSpec {
   double timeLimit = 3600;       // cancels after this many virtual seconds, as a time-out
   bool keepImages = true;        // keep the decoded page images
   bool keepStream = true;        // keep the printer stream's bytes
+  bool keepWire = true;          // keep the printer's command log
 };
 
 struct JobResult {
@@ -55,7 +56,8 @@ class EmulatedSeams : public PrinterSink,
                       public emu::PageSink,
                       public emu::CommandLog {
  public:
-  EmulatedSeams(const emu::PrinterSetup &setup, bool keepImages = true, bool keepStream = true);
+  EmulatedSeams(const emu::PrinterSetup &setup, bool keepImages = true, bool keepStream = true,
+                bool keepWire = true);
   JobSeams seams() { return {*this, log, *this, clock}; }
   emu::EmulatedPrinter &printer() { return printer_; }
 

@@ -18,6 +18,8 @@ constexpr double kSendNowDrainSeconds = 0.1;
 // the bound only guards against a lost wake-up.
 constexpr double kHandOverWaitSeconds = 60.0;
 
+constexpr size_t kMonitorStackBytes = 256 * 1024;
+
 enum MonitorStatus : unsigned char { kStop = 0, kPaused = 1, kWatching = 2 };
 
 // Takes the back channel for a query: asks the monitor thread to let go of it and waits until
@@ -121,7 +123,13 @@ void *mon(void *param) {
 
 bool startMonitor(MonitorJob &job, int &error) {
   job.clock.threadStarting();
-  error = pthread_create(&job.pid, nullptr, mon, &job);
+  // The thread needs a few kilobytes: a small stack keeps a job cheap to start, also where a
+  // process runs many jobs.
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, kMonitorStackBytes);
+  error = pthread_create(&job.pid, &attr, mon, &job);
+  pthread_attr_destroy(&attr);
   if (error != 0) {
     job.clock.threadStartFailed();
     return false;
