@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -178,7 +180,10 @@ class AppServer {
     return text;
   }
   int jobState(const std::string &printer, int job) {
-    return std::atoi(value(IPP_OP_GET_JOB_ATTRIBUTES, printer, "job-state", job).c_str());
+    ipp_t *response = ask(IPP_OP_GET_JOB_ATTRIBUTES, printer, job);
+    const int state = ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0);
+    ippDelete(response);
+    return state;
   }
   // Waits up to seconds for done().
   static bool waitUntil(double seconds, const std::function<bool()> &done) {
@@ -307,6 +312,111 @@ TEST(App, PwgRasterPrintsTheFilterStream) {
     const std::string filter = filterStream(cases[i].driver, cases[i].ppdOptions, rasters[i]);
     EXPECT_FALSE(app.empty());
     EXPECT_TRUE(app == filter) << difference(app, filter);
+  }
+}
+
+// Sheets of the driver's size in the PPD, at the PPD's default resolution.
+std::string defaultRaster(const char *driver, int pages = 1) {
+  return grayRaster(ppdHeader(driver, ""), CUPS_RASTER_WRITE_PWG, pages);
+}
+
+bool hasReason(AppServer &server, const std::string &printer, const char *reason) {
+  return server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "printer-state-reasons")
+             .find(reason) != std::string::npos;
+}
+
+// The printer reports out of paper for its first paper queries: the state shows it while the job
+// waits, and the job prints once paper comes (the condition withdrawn).
+TEST(App, MediaEmptyWhileThePrinterIsOutOfPaper) {
+  AppServer server;
+  ASSERT_TRUE(server.add("p", "rx5k-21", "&paper-missing=3"));
+  auto job = std::async(std::launch::async, ipptoolPrint, std::ref(server), "p",
+                        defaultRaster("rx5k-21"), "");
+  EXPECT_TRUE(AppServer::waitUntil(10, [&] { return hasReason(server, "p", "media-empty"); }));
+  EXPECT_TRUE(job.get());
+  EXPECT_EQ(server.jobState("p", 1), IPP_JSTATE_COMPLETED);
+  EXPECT_FALSE(hasReason(server, "p", "media-empty"));
+}
+
+// A cancel from the client ends a job waiting for paper; one from the printer ends its job.
+TEST(App, CancelFromClientOrPrinterEndsTheJob) {
+  AppServer server;
+  ASSERT_TRUE(server.add("waiting", "rx5k-21", "&paper-missing=1000"));
+  ASSERT_TRUE(server.add("cancelling", "rx5k-22", "&cancel-at-page=1"));
+  auto waiting = std::async(std::launch::async, ipptoolPrint, std::ref(server), "waiting",
+                            defaultRaster("rx5k-21"), "");
+  EXPECT_TRUE(ipptoolPrint(server, "cancelling", defaultRaster("rx5k-22", 2), ""));
+  EXPECT_EQ(server.jobState("cancelling", 1), IPP_JSTATE_CANCELED);
+  ASSERT_TRUE(AppServer::waitUntil(10, [&] { return hasReason(server, "waiting", "media-empty"); }));
+  ippDelete(server.ask(IPP_OP_CANCEL_JOB, "waiting", 1));
+  EXPECT_TRUE(AppServer::waitUntil(5, [&] { return server.jobState("waiting", 1) > 6; }));
+  EXPECT_EQ(server.jobState("waiting", 1), IPP_JSTATE_CANCELED);
+  EXPECT_TRUE(waiting.get());
+}
+
+// Jobs sent with the app's own submit command to two printers print at the same time (two pages
+// each, 3 s apart on model 22).
+TEST(App, TwoPrintersPrintAtOnce) {
+  AppServer server;
+  std::vector<std::future<int>> submitted;
+  for (const char *printer : {"a", "b"}) {
+    ASSERT_TRUE(server.add(printer, "rx5k-22"));
+    std::ofstream(server.file(printer)) << defaultRaster("rx5k-22", 2);
+    submitted.push_back(std::async(std::launch::async, run,
+                                   std::vector<std::string>{server.kApp, "submit", "-u",
+                                                            server.uri(printer),
+                                                            server.file(printer)}));
+  }
+  for (auto &s : submitted) EXPECT_EQ(s.get(), 0);
+  auto time = [&](const char *printer, const char *attribute) {
+    return std::atoi(server.value(IPP_OP_GET_JOB_ATTRIBUTES, printer, attribute, 1).c_str());
+  };
+  ASSERT_TRUE(AppServer::waitUntil(30, [&] {
+    return server.jobState("a", 1) == IPP_JSTATE_COMPLETED &&
+           server.jobState("b", 1) == IPP_JSTATE_COMPLETED;
+  }));
+  EXPECT_LT(std::max(time("a", "time-at-processing"), time("b", "time-at-processing")),
+            std::min(time("a", "time-at-completed"), time("b", "time-at-completed")));
+  EXPECT_EQ(server.stream("a", 1), server.stream("b", 1));
+}
+
+// Every driver offers its PPD's page sizes (and custom range), default size and resolution.
+TEST(App, MediaAndResolutionAreThePpds) {
+  AppServer server;
+  for (const StreamCase &c : allStreamCases()) {
+    if (*c.ipp) continue;
+    SCOPED_TRACE(c.driver);
+    ASSERT_TRUE(server.add(c.driver, c.driver));
+    ppd_file_t *ppd = ppdOpenFile(ppdPath(c.driver).c_str());
+    ipp_t *attrs = server.ask(IPP_OP_GET_PRINTER_ATTRIBUTES, c.driver);
+    ipp_attribute_t *supported = ippFindAttribute(attrs, "media-supported", IPP_TAG_ZERO);
+    std::string custom;
+    std::vector<pwg_media_t> media;  // copies: libcups parses self-describing names into one buffer
+    for (int i = 0; i < ippGetCount(supported); i++) {
+      const char *name = ippGetString(supported, i, nullptr);
+      if (std::strncmp(name, "custom_", 7) == 0) custom += name;
+      else media.push_back(*pwgMediaForPWG(name));
+    }
+    auto sameSize = [](const pwg_media_t &m, const ppd_size_t *s) {
+      return std::abs(m.width - s->width * 2540 / 72) < 100 &&
+             std::abs(m.length - s->length * 2540 / 72) < 100;
+    };
+    ASSERT_EQ(media.size(), static_cast<size_t>(ppd->num_sizes - (ppd->variable_sizes ? 1 : 0)));
+    for (int i = 0; i < ppd->num_sizes; i++) {
+      if (std::strcmp(ppd->sizes[i].name, "Custom") == 0) continue;
+      EXPECT_TRUE(std::any_of(media.begin(), media.end(),
+                              [&](const pwg_media_t &m) { return sameSize(m, &ppd->sizes[i]); }))
+          << ppd->sizes[i].name;
+    }
+    EXPECT_EQ(custom.find("custom_min_") == 0, ppd->variable_sizes != 0);
+    ppdMarkDefaults(ppd);
+    EXPECT_TRUE(sameSize(*pwgMediaForPWG(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, c.driver,
+                                                      "media-default").c_str()),
+                         ppdPageSize(ppd, nullptr)));
+    EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, c.driver, "printer-resolution-default"),
+              std::string(ppdFindMarkedChoice(ppd, "Resolution")->choice));
+    ippDelete(attrs);
+    ppdClose(ppd);
   }
 }
 
