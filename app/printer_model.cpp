@@ -245,13 +245,8 @@ const OptionChoice &jobChoice(const MappedOption &option, const pappl_pr_options
 std::string pageSizeFor(const PrinterModel &model, const pappl_media_col_t &media) {
   for (const MediaSize &m : model.media)
     if (m.pwg == media.size_name) return m.ppd;
-  for (const MediaSize &m : model.media)
-    if (std::abs(m.width - media.size_width) <= 50 && std::abs(m.length - media.size_length) <= 50)
-      return m.ppd;
-  if (!model.customMin.empty() && media.size_width > 0 && media.size_length > 0)
-    return "Custom." + decimal(media.size_width / kHundredthsPerPoint) + "x" +
-           decimal(media.size_length / kHundredthsPerPoint);
-  return model.media[model.defaultMedia].ppd;
+  const std::string size = pageSizeOfPage(model, media.size_width, media.size_length);
+  return size.empty() ? model.media[model.defaultMedia].ppd : size;
 }
 
 void copyString(char *target, size_t size, const std::string &text) {
@@ -259,6 +254,17 @@ void copyString(char *target, size_t size, const std::string &text) {
 }
 
 }  // namespace
+
+std::string pageSizeOfPage(const PrinterModel &model, int width, int length) {
+  for (const MediaSize &m : model.media)
+    if (std::abs(m.width - width) <= 100 && std::abs(m.length - length) <= 100) return m.ppd;
+  const int *range = model.customRange;
+  if (model.customMin.empty() || width < range[0] || length < range[1] || width > range[2] ||
+      length > range[3])
+    return "";
+  return "Custom." + decimal(width / kHundredthsPerPoint) + "x" +
+         decimal(length / kHundredthsPerPoint);
+}
 
 const MappedOption *PrinterModel::option(IppRole role) const {
   for (const MappedOption &o : options)
@@ -287,6 +293,12 @@ PrinterModel describePpd(ppd_file_t *ppd, const std::string &driver) {
   if (ppd->variable_sizes) {
     model.customMin = customName("min", ppd->custom_min);
     model.customMax = customName("max", ppd->custom_max);
+    for (int i = 0; i < 2; i++) {
+      model.customRange[i] =
+          static_cast<int>(std::lround(ppd->custom_min[i] * kHundredthsPerPoint));
+      model.customRange[i + 2] =
+          static_cast<int>(std::lround(ppd->custom_max[i] * kHundredthsPerPoint));
+    }
   }
   if (const ppd_option_t *resolution = ppdFindOption(ppd, "Resolution")) {
     for (int i = 0; i < resolution->num_choices; i++) {
@@ -318,9 +330,12 @@ void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp
   data.sides_default = PAPPL_SIDES_ONE_SIDED;
   data.orient_default = IPP_ORIENT_NONE;
   data.quality_default = IPP_QUALITY_NORMAL;
-  data.borderless = true;  // the page is the whole sheet or label, as in the PPDs
-  data.left_right = 0;
-  data.bottom_top = 0;
+  // The page is the whole sheet or label, as in the PPDs. A nominal margin of 0.01 mm beside
+  // the borderless sizes gives clients that want margins (CUPS's generated PPDs name only
+  // borderless sizes ".Borderless", and then miss the default) sizes of their own.
+  data.borderless = true;
+  data.left_right = 1;
+  data.bottom_top = 1;
 
   data.color_supported = PAPPL_COLOR_MODE_MONOCHROME;
   data.color_default = PAPPL_COLOR_MODE_MONOCHROME;

@@ -56,6 +56,7 @@ struct PrinterModel {
   std::vector<MediaSize> media;
   size_t defaultMedia = 0;
   std::string customMin, customMax;  // the custom size range as PWG names (empty: none)
+  int customRange[4] = {};           // the same: least width and length, greatest, in 1/100 mm
   std::vector<int> resolutions;      // dots per inch, the same across and down
   int defaultResolution = 0;
   std::vector<MappedOption> options;
@@ -69,6 +70,10 @@ PrinterModel describePpd(ppd_file_t *ppd, const std::string &driver);
 // PAPPL's driver data for model (callbacks aside) and the vendor attributes' "-supported" and
 // "-default" values in attrs. model must outlive the printers using the data.
 void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp_t *&attrs);
+
+// The PPD page size of a page of width x length hundredths of millimetres: a PPD size within
+// 1 mm, else a custom size within the PPD's range, else empty.
+std::string pageSizeOfPage(const PrinterModel &model, int width, int length);
 
 using PpdOptions = std::vector<std::pair<std::string, std::string>>;
 // The PPD options (keyword, choice) of a job with these print options.

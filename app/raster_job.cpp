@@ -170,13 +170,16 @@ struct OptionsDeleter {
 
 // One PAPPL job on the core.
 struct AppJob {
-  AppJob(pappl_job_t *job, pappl_device_t *device, PpdFile ppdFile)
-      : ppd(std::move(ppdFile)),
+  AppJob(pappl_job_t *job, pappl_device_t *device, const PrinterModel &printerModel,
+         PpdFile ppdFile)
+      : model(&printerModel),
+        ppd(std::move(ppdFile)),
         log(job),
         clock(job),
         link(device),
         core({link, log, link, clock}) {}
 
+  const PrinterModel *model;
   PpdFile ppd;
   JobLog log;
   JobClock clock;
@@ -218,7 +221,7 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", text.c_str());
   setEmulatorJob(device, folderName(job), papplJobGetID(job));
 
-  auto *session = new AppJob(job, device, std::move(ppd));
+  auto *session = new AppJob(job, device, model, std::move(ppd));
   papplJobSetData(job, session);
   Job &core = session->core;
   cups_option_t *marked = nullptr;
@@ -286,14 +289,30 @@ cups_page_header2_t coreHeader(ppd_file_t *ppd, const cups_page_header2_t &raste
   return header;
 }
 
+// A client's raster comes at the size and resolution it chose: the PPD's matching choices
+// describe the page, as the rasterizer's header does for a CUPS queue.
+void describePage(AppJob &session, const cups_page_header2_t &raster) {
+  ppd_file_t *ppd = session.ppd.get();
+  const unsigned dpi = raster.HWResolution[0];
+  const std::string resolution = std::to_string(dpi) + "dpi";
+  if (dpi > 0 && dpi == raster.HWResolution[1] &&
+      ppdFindChoice(ppdFindOption(ppd, "Resolution"), resolution.c_str()))
+    ppdMarkOption(ppd, "Resolution", resolution.c_str());
+  const ppd_size_t *marked = ppdPageSize(ppd, nullptr);
+  if (dpi == 0 || raster.HWResolution[1] == 0 || !marked) return;
+  const int width = static_cast<int>(raster.cupsWidth * 2540ULL / dpi);
+  const int length = static_cast<int>(raster.cupsHeight * 2540ULL / raster.HWResolution[1]);
+  if (std::abs(width - marked->width * 2540 / 72) <= 100 &&
+      std::abs(length - marked->length * 2540 / 72) <= 100)
+    return;
+  const std::string size = pageSizeOfPage(*session.model, width, length);
+  if (!size.empty()) ppdMarkOption(ppd, "PageSize", size.c_str());
+}
+
 bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   AppJob &session = *appJob(job);
   if (session.stopped || !session.rows) return false;
-  // A client's raster comes at the resolution it chose: the PPD's matching choice describes it.
-  const std::string dpi = std::to_string(options->header.HWResolution[0]) + "dpi";
-  if (options->header.HWResolution[0] == options->header.HWResolution[1] &&
-      ppdFindChoice(ppdFindOption(session.ppd.get(), "Resolution"), dpi.c_str()))
-    ppdMarkOption(session.ppd.get(), "Resolution", dpi.c_str());
+  describePage(session, options->header);
   Page page;
   page.header = coreHeader(session.ppd.get(), options->header);
   unsigned y = 0;
