@@ -309,20 +309,25 @@ void describePage(AppJob &session, const cups_page_header2_t &raster) {
   if (!size.empty()) ppdMarkOption(ppd, "PageSize", size.c_str());
 }
 
+// PAPPL leaves copies of raster documents to the driver: each page goes copies times in a row,
+// from the one page the app keeps.
 bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   AppJob &session = *appJob(job);
   if (session.stopped || !session.rows) return false;
   describePage(session, options->header);
-  Page page;
-  page.header = coreHeader(session.ppd.get(), options->header);
-  unsigned y = 0;
-  const RowReader read = [&](unsigned char *row, unsigned length) -> unsigned {
-    if (y >= session.rowCount) return 0;
-    std::memcpy(row, session.rows.get() + static_cast<size_t>(y++) * session.rowBytes,
-                std::min<size_t>(length, session.rowBytes));
-    return length;
-  };
-  const PageEnd end = printPage(session.core, page, read);
+  PageEnd end = PageEnd::Next;
+  for (int copy = 0; copy < std::max(1, options->copies) && end == PageEnd::Next; copy++) {
+    Page page;
+    page.header = coreHeader(session.ppd.get(), options->header);
+    unsigned y = 0;
+    const RowReader read = [&](unsigned char *row, unsigned length) -> unsigned {
+      if (y >= session.rowCount) return 0;
+      std::memcpy(row, session.rows.get() + static_cast<size_t>(y++) * session.rowBytes,
+                  std::min<size_t>(length, session.rowBytes));
+      return length;
+    };
+    end = printPage(session.core, page, read);
+  }
   session.rows.reset();
   if (end == PageEnd::Next) return true;
   session.stopped = true;

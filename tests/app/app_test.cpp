@@ -4,6 +4,7 @@
 #include <cups/cups.h>
 #include <cups/ppd.h>
 #include <cups/raster.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -136,6 +137,9 @@ class AppServer {
     port_ = testsupport::freePort();
     pid_ = fork();
     if (pid_ == 0) {
+      // Sanitizer reports of the server land here (its log has a file of its own).
+      const int err = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(err, 2);
       execl(kApp.c_str(), kApp.c_str(), "server", "-o", ("state-directory=" + dir_).c_str(), "-o",
             ("server-port=" + std::to_string(port_)).c_str(), "-o", "log-level=debug",
             static_cast<char *>(nullptr));
@@ -151,6 +155,9 @@ class AppServer {
     if (http_) httpClose(http_);
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
+    const std::string err = readFile(dir_ + "/stderr.txt");
+    EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
+    EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
     if (!HasFailure()) fs::remove_all(dir_);
   }
   static bool HasFailure() { return ::testing::Test::HasFailure(); }
@@ -235,9 +242,10 @@ bool ipptoolPrint(AppServer &server, const std::string &printer, const std::stri
 }
 
 struct StreamCase {
-  const char *driver;
+  std::string driver;
   const char *ipp;         // job attributes as ipptool ATTR lines
   const char *ppdOptions;  // the filter's options for the same settings
+  int copies = 1;          // the filter gets the page this many times
 };
 
 // Every driver's defaults, then the IPP attributes that stand for PPD options.
@@ -262,7 +270,7 @@ const StreamCase kStreamCases[] = {
      "ATTR collection media-col { MEMBER collection media-size { MEMBER integer x-dimension 10000 "
      "MEMBER integer y-dimension 15000 } }\nATTR keyword pencil-sketch 1",
      "PageSize=Custom.283.46x425.2 Sketch=1"},
-    {"rx5k-label-0", "ATTR integer print-darkness 25", "Darkness=Dark"},
+    {"rx5k-label-0", "ATTR integer print-darkness 25\nATTR integer copies 2", "Darkness=Dark", 2},
     {"rx5k-label-16", "ATTR integer print-speed 7620\nATTR integer print-darkness 57",
      "zePrintRate=3 Darkness=4"},
     {"rx5k-label-17", "ATTR keyword label-media-type direct\nATTR keyword media na_index-4x6_4x6in",
@@ -281,7 +289,7 @@ const StreamCase kStreamCases[] = {
 std::vector<StreamCase> allStreamCases() {
   std::vector<StreamCase> cases;
   for (const auto &entry : fs::directory_iterator(std::string(RX5K_BUILD_DIR) + "/ppd"))
-    cases.push_back({strdup(entry.path().stem().c_str()), "", ""});
+    cases.push_back({entry.path().stem().string(), "", ""});
   cases.insert(cases.end(), std::begin(kStreamCases), std::end(kStreamCases));
   return cases;
 }
@@ -299,12 +307,12 @@ TEST(App, PwgRasterPrintsTheFilterStream) {
     ASSERT_TRUE(server.add(printer, cases[i].driver,
                            "&label-row-bytes=" + rowBytes +
                                "&idle-report-ms=" + std::to_string(idleReportMs(cases[i].driver))));
-    rasters.push_back(grayRaster(header, CUPS_RASTER_WRITE));
+    rasters.push_back(grayRaster(header, CUPS_RASTER_WRITE, cases[i].copies));
     printed.push_back(std::async(std::launch::async, ipptoolPrint, std::ref(server), printer,
                                  grayRaster(header, CUPS_RASTER_WRITE_PWG), cases[i].ipp));
   }
   for (size_t i = 0; i < cases.size(); i++) {
-    SCOPED_TRACE(std::string(cases[i].driver) + " " + cases[i].ipp);
+    SCOPED_TRACE(cases[i].driver + " " + cases[i].ipp);
     ASSERT_TRUE(printed[i].get());
     const std::string app = server.stream("p" + std::to_string(i), 1);
     const std::string filter = filterStream(cases[i].driver, cases[i].ppdOptions, rasters[i]);
