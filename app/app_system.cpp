@@ -86,7 +86,6 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
   papplSystemAddListeners(system, listen.empty() ? nullptr : listen.c_str());
   if (const char *group = cupsGetOption("admin-group", count, options))
     papplSystemSetAdminGroup(system, group);
-  papplSystemSetFooterHTML(system, "RX5K printer application");
 
   static std::vector<pappl_pr_driver_t> drivers = driverList();
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),

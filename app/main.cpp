@@ -8,7 +8,8 @@
 
 int main(int argc, char *argv[]) {
   std::vector<pappl_pr_driver_t> drivers = app::driverList();
-  return papplMainloop(argc, argv, "1.0", nullptr, static_cast<int>(drivers.size()), drivers.data(),
-                       app::autoAddDriver, app::driverCallback, nullptr, nullptr, app::createSystem,
-                       app::printUsage, nullptr);
+  return papplMainloop(argc, argv, "1.0", "RX5K printer application",
+                       static_cast<int>(drivers.size()), drivers.data(), app::autoAddDriver,
+                       app::driverCallback, nullptr, nullptr, app::createSystem, app::printUsage,
+                       nullptr);
 }

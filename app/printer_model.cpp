@@ -385,7 +385,9 @@ void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp
 
   for (const MappedOption &o : model.options) {
     const OptionChoice &preset = o.choices[o.defaultChoice];
-    auto range = [&](int(&supported)[2]) {
+    // The option's values as a range, and its default.
+    auto range = [&](int(&supported)[2], int &initial) {
+      initial = preset.value;
       supported[0] = supported[1] = preset.value;
       for (const OptionChoice &c : o.choices) {
         supported[0] = std::min(supported[0], c.value);
@@ -399,16 +401,13 @@ void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp
         data.darkness_default = 0;
         break;
       case IppRole::Speed:
-        range(data.speed_supported);
-        data.speed_default = preset.value;
+        range(data.speed_supported, data.speed_default);
         break;
       case IppRole::TopOffset:
-        range(data.top_offset_supported);
-        media.top_offset = preset.value;
+        range(data.top_offset_supported, media.top_offset);
         break;
       case IppRole::LeftOffset:
-        range(data.left_offset_supported);
-        media.left_offset = preset.value;
+        range(data.left_offset_supported, media.left_offset);
         break;
       case IppRole::Tracking:
         for (const OptionChoice &c : o.choices) data.tracking_supported |= c.bits;
