@@ -105,7 +105,7 @@ std::string grayRaster(cups_page_header2_t header, cups_mode_t mode, int pages =
 // the bitmap by default: a loaded machine may send the filler after the report, and the job then
 // waits 26 s for the next. Later reports keep the order the virtual clock gives.
 int idleReportMs(const std::string &driver) {
-  return driver.find("302") != std::string::npos ? 2000 : -1;
+  return driver.find("302") != std::string::npos ? 5000 : -1;
 }
 
 // The stream the filter writes for the raster and options (in-process, against the emulator).
@@ -132,9 +132,17 @@ std::string difference(const std::string &app, const std::string &filter) {
 class AppServer {
  public:
   AppServer() {
-    // Sanitizer builds: PAPPL's own leaks aside (slow unwinding finds them in its main loop).
-    setenv("LSAN_OPTIONS",
-           "suppressions=" RX5K_SOURCE_DIR "/tests/app/lsan.supp:fast_unwind_on_malloc=0", 1);
+    // Sanitizer builds: PAPPL's own findings aside (slow unwinding finds its leaks in its main
+    // loop), for the server and the commands.
+    for (const auto &[name, file] : {std::pair{"LSAN_OPTIONS", "lsan.supp:fast_unwind_on_malloc=0"},
+                                     std::pair{"TSAN_OPTIONS", "tsan.supp"}}) {
+      const char *before = std::getenv(name);
+      setenv(name,
+             ((before ? std::string(before) + ":" : "") + "suppressions=" RX5K_SOURCE_DIR +
+              "/tests/app/" + file)
+                 .c_str(),
+             1);
+    }
     char pattern[] = "/tmp/rx5k-app-test-XXXXXX";
     dir_ = mkdtemp(pattern);
     port_ = testsupport::freePort();
