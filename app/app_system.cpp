@@ -12,6 +12,7 @@
 
 #include "drivers.h"
 #include "emulator_device.h"
+#include "socket_device.h"
 
 namespace app {
 
@@ -91,6 +92,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),
                                autoAddDriver, nullptr, driverCallback, nullptr);
   registerEmulatorScheme(previews);
+  registerSocketScheme();
 
   stateFile() = state + "/" + kAppName + ".state";
   papplSystemLoadState(system, stateFile().c_str());
@@ -113,7 +115,7 @@ void printUsage(void *) {
       "  -n COPIES        Specify number of copies (submit).\n"
       "  -o NAME=VALUE    Specify option (add,modify,server,submit).\n"
       "  -u URI           Specify ipp: or ipps: printer/server.\n"
-      "  -v DEVICE-URI    Specify usb:, socket: or rx5k-emu: device (add/modify).\n\n"
+      "  -v DEVICE-URI    Specify usb:, rx5k-socket: (socket:) or rx5k-emu: device.\n\n"
       "Server options (-o NAME=VALUE with the server sub-command):\n"
       "  state-directory=DIR    printers and settings (default: as root\n"
       "                         /var/lib/rx5k-printer-app, else ~/.local/state/rx5k-printer-app)\n"
@@ -123,7 +125,9 @@ void printUsage(void *) {
       "(default STATE/rx5k-printer-app.log);\n"
       "  log-level=debug|info|warn|error; admin-group=GROUP; auth-service=PAM-SERVICE\n\n"
       "Device rx5k-emu:/?out=DIR&paper-missing=N&cover-open=N&...: the printer emulator, with\n"
-      "the options of the emulator's backend (rx5k-emulator --help); PNG previews per job.\n",
+      "the options of the emulator's backend (rx5k-emulator --help); PNG previews per job.\n"
+      "Device rx5k-socket://HOST[:PORT]: a network printer on a raw port (9100), whose status\n"
+      "reports the app reads without waiting (PAPPL's socket: waits 10 s per read).\n",
       kAppName, kAppName);
 }
 

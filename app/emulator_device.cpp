@@ -175,6 +175,9 @@ char *deviceId(pappl_device_t *, char *buffer, size_t size) {
 
 void registerEmulatorScheme(const std::string &defaultOut) {
   registry().defaultOut = defaultOut;
+  // PAPPL adds its own schemes (usb, socket, ...) on first use of its scheme list unless a scheme
+  // is already there: a first look makes it add them before ours.
+  papplDeviceIsSupported("socket://localhost");
   papplDeviceAddScheme(kEmulatorScheme, PAPPL_DEVTYPE_CUSTOM_LOCAL, listDevices, openDevice,
                        closeDevice, readDevice, writeDevice, deviceStatus, deviceId);
 }

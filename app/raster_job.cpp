@@ -115,7 +115,9 @@ class JobClock : public Clock {
 };
 
 // The printer stream and the back channel over the job's device. The job's thread writes while
-// its monitor thread reads, so every call on the device holds the one lock.
+// its monitor thread reads, and PAPPL's device read first sends the output PAPPL has buffered:
+// every call on the device holds the one lock, and the reads poll devices whose reads do not
+// wait (the emulator, rx5k-socket; PAPPL's socket device waits up to 10 s per read).
 class DeviceLink : public PrinterSink, public Channel {
  public:
   explicit DeviceLink(pappl_device_t *device) : device_(device) {}
