@@ -17,7 +17,6 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include "job_runner.h"
@@ -120,14 +119,6 @@ std::string filterStream(const std::string &driver, const std::string &options,
   return runner::runJob(spec).stream;
 }
 
-// Where two streams part, for a readable failure.
-std::string difference(const std::string &app, const std::string &filter) {
-  size_t at = 0;
-  while (at < app.size() && at < filter.size() && app[at] == filter[at]) at++;
-  return "app " + std::to_string(app.size()) + " bytes, filter " + std::to_string(filter.size()) +
-         " bytes, first difference at " + std::to_string(at);
-}
-
 // A server in a scratch folder on a free port, stopped and removed at the end.
 class AppServer {
  public:
@@ -169,9 +160,8 @@ class AppServer {
     const std::string err = readFile(dir_ + "/stderr.txt");
     EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
     EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
-    if (!HasFailure()) fs::remove_all(dir_);
+    if (!::testing::Test::HasFailure()) fs::remove_all(dir_);
   }
-  static bool HasFailure() { return ::testing::Test::HasFailure(); }
 
   std::string uri(const std::string &printer) const {
     return "ipp://localhost:" + std::to_string(port_) + "/ipp/" +
@@ -328,7 +318,7 @@ TEST(App, PwgRasterPrintsTheFilterStream) {
     const std::string app = server.stream("p" + std::to_string(i), 1);
     const std::string filter = filterStream(cases[i].driver, cases[i].ppdOptions, rasters[i]);
     EXPECT_FALSE(app.empty());
-    EXPECT_TRUE(app == filter) << difference(app, filter);
+    EXPECT_TRUE(app == filter) << "app " << app.size() << " bytes, filter " << filter.size();
   }
 }
 
