@@ -248,8 +248,8 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
 }
 
 bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+  if (!appJob(job) || appJob(job)->stopped) return false;
   AppJob &session = *appJob(job);
-  if (session.stopped) return false;
   const cups_page_header2_t &header = options->header;
   session.rowBytes = header.cupsBytesPerLine;
   session.rowCount = header.cupsHeight;
@@ -267,10 +267,10 @@ bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
 
 bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,
                      const unsigned char *line) {
-  AppJob &session = *appJob(job);
-  if (session.rows && y < session.rowCount)
-    std::memcpy(session.rows.get() + static_cast<size_t>(y) * session.rowBytes, line,
-                session.rowBytes);
+  AppJob *session = appJob(job);
+  if (session && session->rows && y < session->rowCount)
+    std::memcpy(session->rows.get() + static_cast<size_t>(y) * session->rowBytes, line,
+                session->rowBytes);
   return true;
 }
 
@@ -314,8 +314,8 @@ void describePage(AppJob &session, const cups_page_header2_t &raster) {
 // PAPPL leaves copies of raster documents to the driver: each page goes copies times in a row,
 // from the one page the app keeps.
 bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+  if (!appJob(job) || appJob(job)->stopped || !appJob(job)->rows) return false;
   AppJob &session = *appJob(job);
-  if (session.stopped || !session.rows) return false;
   describePage(session, options->header);
   PageEnd end = PageEnd::Next;
   for (int copy = 0; copy < std::max(1, options->copies) && end == PageEnd::Next; copy++) {
