@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "page_png.h"
+#include "support/free_port.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -78,9 +79,10 @@ void buildServerBin(const fs::path &bin) {
   std::string serverbin = runCommand("cups-config --serverbin").output;
   serverbin = serverbin.substr(0, serverbin.find('\n'));
   std::error_code ec;
-  // The scheduler may choose either rasterizer for a PPD that asks for RGB raster.
+  // The scheduler may choose either rasterizer for a PPD that asks for RGB raster; the ipp
+  // backend serves the queue on the printer application.
   for (const char *f : {"filter/pdftopdf", "filter/pdftoraster", "filter/gstoraster", "cgi-bin",
-                        "daemon", "notifier", "monitor"}) {
+                        "daemon", "notifier", "monitor", "backend/ipp"}) {
     if (fs::exists(fs::path(serverbin) / f))
       fs::create_symlink(fs::path(serverbin) / f, bin / f, ec);
   }
@@ -170,6 +172,36 @@ emu::GrayImage onlyPage(const fs::path &dir) {
   return img;
 }
 
+// CUPS's rastertopwg (Debian package cups, which the tests do without) turns raster into the
+// Apple raster that an IPP Everywhere queue prefers. In its stead: the rasterizer's PWG raster,
+// whose rows Apple raster compresses alike, under Apple raster's headers.
+void addAppleRasterFilter(const fs::path &dir) {
+  std::ofstream(dir / "conf" / "urf.convs") << "application/vnd.cups-pdf image/urf 50 tourf\n";
+  std::ofstream(dir / "bin" / "filter" / "tourf")
+      << "#!/bin/sh\nFINAL_CONTENT_TYPE=image/pwg-raster " << dir.string()
+      << "/bin/filter/gstoraster \"$@\" | python3 -c '\n"
+         "import struct, sys\n"
+         "d = sys.stdin.buffer.read(); pos = 4; pages = []\n"
+         "while pos + 1796 <= len(d):\n"
+         "  h = d[pos:pos + 1796]; pos += 1796; start = pos; y = 0\n"
+         "  dpi, = struct.unpack(\">I\", h[276:280]); w, rows = struct.unpack(\">II\", "
+         "h[372:380])\n"
+         "  bits, = struct.unpack(\">I\", h[388:392]); space, = struct.unpack(\">I\", "
+         "h[400:404]); n = bits // 8\n"
+         "  while y < rows:\n"
+         "    y += d[pos] + 1; pos += 1; x = 0\n"
+         "    while x < w:\n"
+         "      c = d[pos]; pos += 1\n"
+         "      if c < 128: pos += n; x += c + 1\n"
+         "      else: pos += (257 - c) * n; x += 257 - c\n"
+         "  pages.append(struct.pack(\">BBBB8xIII8x\", bits, 0 if space == 18 else 1, 1, 4, w, "
+         "rows, "
+         "dpi) + d[start:pos])\n"
+         "sys.stdout.buffer.write(b\"UNIRAST\\0\" + struct.pack(\">I\", len(pages)) + "
+         "b\"\".join(pages))'\n";
+  chmod((dir / "bin" / "filter" / "tourf").c_str(), 0755);
+}
+
 class Scheduler : public testing::Test {
  protected:
   // Prepares the scheduler's folder (under the build tree, or under /tmp when running as root)
@@ -190,6 +222,7 @@ class Scheduler : public testing::Test {
     server_ = (dir_ / "cupsd.sock").string();
     buildServerBin(dir_ / "bin");
     writeConfiguration(dir_, server_);
+    addAppleRasterFilter(dir_);
 
     pid_ = fork();
     ASSERT_GE(pid_, 0) << "fork failed";
@@ -385,6 +418,44 @@ TEST_F(Scheduler, JobWithoutPagesSaysWhy) {
     jobs = client("lpstat -l -o rx5k22").output;
     return jobs.find("Status: The document has no pages to print (") != std::string::npos;
   })) << jobs;
+}
+
+// An IPP Everywhere queue (lpadmin -m everywhere) on the printer application: the scheduler
+// sends the PDF as raster, and the app prints it on its emulated label printer.
+TEST_F(Scheduler, EverywhereQueuePrintsThroughThePrinterApp) {
+  const std::string app = std::string(RX5K_BIN_DIR) + "/rx5k-printer-app";
+  const std::string port = std::to_string(testsupport::freePort());
+  const pid_t server = fork();
+  ASSERT_GE(server, 0);
+  if (server == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    execl(app.c_str(), app.c_str(), "server", "-o",
+          ("state-directory=" + dir_.string() + "/app").c_str(), "-o",
+          ("server-port=" + port).c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  const std::string printer = "ipp://localhost:" + port + "/ipp/print/label";
+  EXPECT_TRUE(pollUntil(10s, [&] {
+    return runCommand(app + " add -u ipp://localhost:" + port +
+                      "/ipp/system -d label -m rx5k-label-18 -v " +
+                      shellQuote("rx5k-emu:/?out=" + (dir_ / "app-out").string()))
+               .status == 0;
+  }));
+  CommandResult r = client("lpadmin -p Q -E -v " + printer + " -m everywhere");
+  EXPECT_EQ(r.status, 0) << r.output;
+  const Box box = {10, 20, 50, 40};
+  r = client("lp -d Q " +
+             shellQuote(makePdf(dir_ / "doc" / "label.pdf", 288, 432, {box}).string()));
+  EXPECT_EQ(r.status, 0) << r.output;
+  const fs::path page = dir_ / "app-out" / "job-1" / "label-1.png";
+  EXPECT_TRUE(pollUntil(40s, [&] {
+    return fs::exists(page) && client("lpstat -o").output.empty();
+  })) << readFile(dir_ / "log" / "error_log").substr(0, 20000);
+  kill(server, SIGTERM);
+  waitpid(server, nullptr, 0);
+  const emu::GrayImage img = onlyPage(page.parent_path());
+  EXPECT_GT(blackShare(img, inset(box, 1.5)), 0.98);
+  EXPECT_LT(blackShare(img, {60, 5, 100, 140}), 0.001);
 }
 
 }  // namespace

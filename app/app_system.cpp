@@ -1,0 +1,135 @@
+// The system: folders a user can choose, PAPPL's web interface and the state file.
+#include "app_system.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "drivers.h"
+#include "emulator_device.h"
+#include "socket_device.h"
+
+namespace app {
+
+namespace {
+
+std::string option(const char *name, int count, cups_option_t *options, std::string fallback) {
+  const char *value = cupsGetOption(name, count, options);
+  return value && *value ? value : fallback;
+}
+
+std::string defaultStateDirectory() {
+  if (getuid() == 0) return std::string("/var/lib/") + kAppName;
+  if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state)
+    return std::string(state) + "/" + kAppName;
+  const char *home = std::getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/.local/state/" + kAppName;
+}
+
+// Creates dir and its parents, for the user alone.
+bool makeFolders(const std::string &dir) {
+  for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+    const std::string part = dir.substr(0, slash);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) return true;
+  }
+}
+
+pappl_loglevel_t logLevel(const std::string &name) {
+  static const std::pair<const char *, pappl_loglevel_t> kLevels[] = {
+      {"debug", PAPPL_LOGLEVEL_DEBUG}, {"info", PAPPL_LOGLEVEL_INFO},
+      {"warn", PAPPL_LOGLEVEL_WARN},   {"error", PAPPL_LOGLEVEL_ERROR},
+      {"fatal", PAPPL_LOGLEVEL_FATAL},
+  };
+  for (const auto &[text, level] : kLevels)
+    if (name == text) return level;
+  return PAPPL_LOGLEVEL_INFO;
+}
+
+// The state file's name, for the save callback (one system per process).
+std::string &stateFile() {
+  static std::string file;
+  return file;
+}
+
+bool saveState(pappl_system_t *system, void *) {
+  return papplSystemSaveState(system, stateFile().c_str());
+}
+
+}  // namespace
+
+pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
+  const std::string state = option("state-directory", count, options, defaultStateDirectory());
+  const std::string spool = option("spool-directory", count, options, state + "/spool");
+  const std::string previews = option("preview-directory", count, options, state + "/previews");
+  for (const std::string &dir : {state, spool, previews}) {
+    if (!makeFolders(dir)) {
+      std::fprintf(stderr, "%s: cannot create %s: %s\n", kAppName, dir.c_str(),
+                   std::strerror(errno));
+      return nullptr;
+    }
+  }
+  const std::string logFile = option("log-file", count, options, state + "/" + kAppName + ".log");
+  const int port = std::atoi(option("server-port", count, options, "0").c_str());
+  const char *auth = cupsGetOption("auth-service", count, options);
+  pappl_system_t *system = papplSystemCreate(
+      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
+          PAPPL_SOPTIONS_WEB_SECURITY,
+      "RX5K Printer Application", port, "_print,_universal", spool.c_str(), logFile.c_str(),
+      logLevel(option("log-level", count, options, "info")), auth, false);
+  if (!system) return nullptr;
+  const std::string listen = option("listen-hostname", count, options, "");
+  papplSystemAddListeners(system, listen.empty() ? nullptr : listen.c_str());
+  if (const char *group = cupsGetOption("admin-group", count, options))
+    papplSystemSetAdminGroup(system, group);
+
+  static std::vector<pappl_pr_driver_t> drivers = driverList();
+  papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),
+                               autoAddDriver, nullptr, driverCallback, nullptr);
+  registerEmulatorScheme(previews);
+  registerSocketScheme();
+
+  stateFile() = state + "/" + kAppName + ".state";
+  papplSystemLoadState(system, stateFile().c_str());
+  papplSystemSetSaveCallback(system, saveState, nullptr);
+  return system;
+}
+
+void printUsage(void *) {
+  std::printf(
+      "Usage: %s SUB-COMMAND [OPTIONS] [FILENAME]\n"
+      "       %s [OPTIONS] [FILENAME]\n"
+      "IPP Everywhere printer application for the RX5K thermal and label printers.\n\n"
+      "Sub-commands: add, cancel, default, delete, devices, drivers, jobs, modify, options,\n"
+      "pause, printers, resume, server, shutdown, status, submit.\n\n"
+      "Options:\n"
+      "  -a               Cancel all jobs (cancel).\n"
+      "  -d PRINTER       Specify printer.\n"
+      "  -j JOB-ID        Specify job ID (cancel).\n"
+      "  -m DRIVER-NAME   Specify driver (add/modify).\n"
+      "  -n COPIES        Specify number of copies (submit).\n"
+      "  -o NAME=VALUE    Specify option (add,modify,server,submit).\n"
+      "  -u URI           Specify ipp: or ipps: printer/server.\n"
+      "  -v DEVICE-URI    Specify usb:, rx5k-socket: (socket:) or rx5k-emu: device.\n\n"
+      "Server options (-o NAME=VALUE with the server sub-command):\n"
+      "  state-directory=DIR    printers and settings (default: as root\n"
+      "                         /var/lib/rx5k-printer-app, else ~/.local/state/rx5k-printer-app)\n"
+      "  spool-directory=DIR    job files (default: STATE/spool)\n"
+      "  preview-directory=DIR  folders of the emulated printers' jobs (default: STATE/previews)\n"
+      "  server-port=PORT       IPP and web port; listen-hostname=NAME; log-file=FILE or - "
+      "(default STATE/rx5k-printer-app.log);\n"
+      "  log-level=debug|info|warn|error; admin-group=GROUP; auth-service=PAM-SERVICE\n\n"
+      "Device rx5k-emu:/?out=DIR&paper-missing=N&cover-open=N&...: the printer emulator, with\n"
+      "the options of the emulator's backend (rx5k-emulator --help); PNG previews per job.\n"
+      "Device rx5k-socket://HOST[:PORT]: a network printer on a raw port (9100), whose status\n"
+      "reports the app reads without waiting (PAPPL's socket: waits 10 s per read).\n",
+      kAppName, kAppName);
+}
+
+}  // namespace app

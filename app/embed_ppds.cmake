@@ -1,0 +1,12 @@
+# Writes OUTPUT: a C++ table of the PPD files in PPDS, each under its file name without ".ppd".
+set(text "// Generated from the compiled PPD files by app/embed_ppds.cmake.\n#include \"ppd_catalog.h\"\n\nnamespace app {\n\nconst EmbeddedPpd kEmbeddedPpds[] = {\n")
+set(count 0)
+foreach(ppd ${PPDS})
+  get_filename_component(name ${ppd} NAME_WE)
+  file(READ ${ppd} content)
+  string(APPEND text "    {\"${name}\", R\"rx5kppd(${content})rx5kppd\"},\n")
+  math(EXPR count "${count} + 1")
+endforeach()
+string(APPEND text "};\nconst size_t kEmbeddedPpdCount = ${count};\n\n}  // namespace app\n")
+file(WRITE ${OUTPUT}.tmp "${text}")
+file(COPY_FILE ${OUTPUT}.tmp ${OUTPUT} ONLY_IF_DIFFERENT)

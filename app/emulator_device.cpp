@@ -1,0 +1,199 @@
+// The emulated printer behind a PAPPL device: one session per opened device, its printer and job
+// folder made at the first byte, so that a device opened only for status leaves no folder.
+#include "emulator_device.h"
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "backend_mode.h"
+#include "emulated_printer.h"
+#include "emulator_options.h"
+
+namespace app {
+
+namespace {
+
+class Session {
+ public:
+  // out: the URI's folder, or empty for the app's preview folder.
+  Session(const emu::PrinterSetup &setup, std::string out, std::string previews)
+      : setup_(setup), out_(std::move(out)), previews_(std::move(previews)) {}
+
+  void setJob(const std::string &printer, int jobId) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (out_.empty()) out_ = previews_ + "/" + printer;
+    jobId_ = jobId;
+  }
+  ssize_t write(pappl_device_t *device, const void *data, size_t n) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!start(device)) return -1;
+    printer_->receive(static_cast<const unsigned char *>(data), n, now());
+    return printer_->stopped() ? -1 : static_cast<ssize_t>(n);
+  }
+  // Never waits: the job's back channel polls.
+  ssize_t read(void *data, size_t n) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (printer_) printer_->tick(now());
+    const size_t got = std::min(n, reports_.size());
+    std::memcpy(data, reports_.data(), got);
+    reports_.erase(0, got);
+    return static_cast<ssize_t>(got);
+  }
+  void drain() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (printer_) printer_->drain(now());
+  }
+  void close(pappl_device_t *device) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (printer_ && !printer_->finish(now()))
+      papplDeviceError(device, "%s", printer_->streamError().c_str());
+  }
+
+ private:
+  double now() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+  bool start(pappl_device_t *device) {
+    if (printer_) return true;
+    if (failed_) return false;
+    std::string error;
+    if (out_.empty()) out_ = previews_ + "/unknown";
+    folder_ = emu::OutputFolder::job(out_, std::to_string(jobId_), setup_.limits, nullptr, error);
+    if (!folder_) {
+      papplDeviceError(device, "%s", error.c_str());
+      failed_ = true;
+      return false;
+    }
+    printer_ = std::make_unique<emu::EmulatedPrinter>(setup_, *folder_, folder_.get());
+    printer_->sendReport = [this](const std::string &bytes) { reports_ += bytes; };
+    return true;
+  }
+
+  emu::PrinterSetup setup_;
+  std::string out_;
+  std::string previews_;
+  std::mutex lock_;  // the job's thread writes, its monitor thread reads
+  int jobId_ = 0;
+  std::string reports_;
+  std::unique_ptr<emu::OutputFolder> folder_;
+  std::unique_ptr<emu::EmulatedPrinter> printer_;
+  bool failed_ = false;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+struct Registry {
+  std::mutex lock;
+  std::string defaultOut;
+  std::map<std::string, std::pair<int, std::string>> models;  // by device URI
+  std::set<Session *> sessions;
+};
+
+Registry &registry() {
+  static Registry r;
+  return r;
+}
+
+Session *sessionOf(pappl_device_t *device) {
+  Registry &r = registry();
+  void *data = papplDeviceGetData(device);
+  std::lock_guard<std::mutex> guard(r.lock);
+  auto found = r.sessions.find(static_cast<Session *>(data));
+  return found == r.sessions.end() ? nullptr : *found;
+}
+
+bool listDevices(pappl_device_cb_t cb, void *data, pappl_deverror_cb_t, void *) {
+  std::string uri = std::string(kEmulatorScheme) + ":/";
+  return cb("RX5K printer emulator", uri.c_str(), "MFG:RX5K;MDL:Emulator;CMD:RX5K;", data);
+}
+
+bool openDevice(pappl_device_t *device, const char *uri, const char *) {
+  std::vector<std::string> args;
+  std::string error;
+  emu::EmulatorOptions options;
+  options.outDir.clear();
+  if (!emu::backendArgsFromUri(uri, args, error)) {
+    papplDeviceError(device, "%s", error.c_str());
+    return false;
+  }
+  args.push_back("--backend");
+  if (!emu::parseEmulatorArgs(args, options, error)) {
+    papplDeviceError(device, "device URI: %s", error.c_str());
+    return false;
+  }
+  Registry &r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  emu::PrinterSetup setup;
+  setup.script = options.printer;
+  setup.labelRowBytes = options.labelRowBytes;
+  setup.limits = options.limits;
+  auto model = r.models.find(uri);
+  setup.model = model == r.models.end() ? -1 : model->second.first;
+  if (model != r.models.end()) setup.modelName = model->second.second;
+  auto *session = new Session(setup, options.outDir, r.defaultOut);
+  r.sessions.insert(session);
+  papplDeviceSetData(device, session);
+  return true;
+}
+
+void closeDevice(pappl_device_t *device) {
+  Session *session = sessionOf(device);
+  if (!session) return;
+  session->close(device);
+  Registry &r = registry();
+  {
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.sessions.erase(session);
+  }
+  delete session;
+}
+
+ssize_t readDevice(pappl_device_t *device, void *buffer, size_t n) {
+  Session *session = sessionOf(device);
+  return session ? session->read(buffer, n) : -1;
+}
+
+ssize_t writeDevice(pappl_device_t *device, const void *buffer, size_t n) {
+  Session *session = sessionOf(device);
+  return session ? session->write(device, buffer, n) : -1;
+}
+
+pappl_preason_t deviceStatus(pappl_device_t *) {
+  return PAPPL_PREASON_NONE;
+}
+
+char *deviceId(pappl_device_t *, char *buffer, size_t size) {
+  std::snprintf(buffer, size, "MFG:RX5K;MDL:Emulator;CMD:RX5K;");
+  return buffer;
+}
+
+}  // namespace
+
+void registerEmulatorScheme(const std::string &defaultOut) {
+  registry().defaultOut = defaultOut;
+  // PAPPL adds its own schemes (usb, socket, ...) on first use of its scheme list unless a scheme
+  // is already there: a first look makes it add them before ours.
+  papplDeviceIsSupported("socket://localhost");
+  papplDeviceAddScheme(kEmulatorScheme, PAPPL_DEVTYPE_CUSTOM_LOCAL, listDevices, openDevice,
+                       closeDevice, readDevice, writeDevice, deviceStatus, deviceId);
+}
+
+void setEmulatorModel(const std::string &uri, int model, const std::string &modelName) {
+  Registry &r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  r.models[uri] = {model, modelName};
+}
+
+void setEmulatorJob(pappl_device_t *device, const std::string &printer, int jobId) {
+  if (Session *session = sessionOf(device)) session->setJob(printer, jobId);
+}
+
+void drainEmulator(pappl_device_t *device) {
+  if (Session *session = sessionOf(device)) session->drain();
+}
+
+}  // namespace app

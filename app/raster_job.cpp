@@ -1,0 +1,361 @@
+// A PAPPL job on the filter's core: its seams over the job's device, log and cancel state.
+#include "raster_job.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "driver/job.h"
+#include "emulator_device.h"
+#include "ppd_catalog.h"
+#include "printer_model.h"
+
+namespace app {
+
+namespace {
+
+// Longest time between two looks at a cancel from the client.
+constexpr double kCancelPollSeconds = 0.2;
+// Time between two reads of a device while a back-channel read waits (device reads do not wait).
+constexpr double kReadPollSeconds = 0.02;
+
+// The printer-state reasons the core's "STATE:" keywords stand for.
+pappl_preason_t reasonOf(std::string_view keyword) {
+  if (keyword == "media-empty-error") return PAPPL_PREASON_MEDIA_EMPTY;
+  if (keyword == "cover-open-error") return PAPPL_PREASON_COVER_OPEN;
+  return PAPPL_PREASON_OTHER;
+}
+
+// The core's scheduler lines, turned into the job's log and message and the printer's state
+// reasons. The core's Log hands over one message at a time.
+class JobLog : public LogSink {
+ public:
+  explicit JobLog(pappl_job_t *job) : job_(job) {}
+  void write(std::string_view text) override {
+    pending_.append(text);
+    for (size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+      line(std::string_view(pending_).substr(0, end));
+      pending_.erase(0, end + 1);
+    }
+  }
+
+ private:
+  void line(std::string_view text) {
+    auto after = [&](std::string_view prefix) {
+      if (text.substr(0, prefix.size()) != prefix) return false;
+      text.remove_prefix(prefix.size());
+      while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+      return true;
+    };
+    // PAPPL's log formats no precisions: every text goes as a whole string.
+    const std::string whole(text);
+    if (after("STATE:")) {
+      state(text);
+    } else if (after("ERROR:")) {
+      const std::string message(text);
+      papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
+      papplJobSetMessage(job_, "%s", message.c_str());
+    } else if (after("WARNING:")) {
+      papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "%s", std::string(text).c_str());
+    } else if (after("INFO:")) {
+      const std::string message(text);
+      papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "%s", message.c_str());
+      if (!message.empty()) papplJobSetMessage(job_, "%s", message.c_str());
+    } else {
+      papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%s", whole.c_str());
+    }
+  }
+  // "+reason -reason ...".
+  void state(std::string_view text) {
+    pappl_preason_t add = PAPPL_PREASON_NONE, remove = PAPPL_PREASON_NONE;
+    while (!text.empty()) {
+      const size_t end = std::min(text.find(' '), text.size());
+      const std::string_view word = text.substr(0, end);
+      if (word.size() > 1 && word[0] == '+') add |= reasonOf(word.substr(1));
+      if (word.size() > 1 && word[0] == '-') remove |= reasonOf(word.substr(1));
+      text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    papplPrinterSetReasons(papplJobGetPrinter(job_), add, remove);
+  }
+
+  pappl_job_t *job_;
+  std::string pending_;
+};
+
+// The real clock, whose waits also end when the client cancels the job.
+class JobClock : public Clock {
+ public:
+  explicit JobClock(pappl_job_t *job) : job_(job) {}
+  void watch(JobBase &core) { core_ = &core; }
+  void sleepMs(unsigned ms) override {
+    waitFor(ms / 1000.0, [this] { return core_ && core_->canceled(); });
+  }
+  bool waitFor(double seconds, const std::function<bool()> &ready) override {
+    const double deadline = monotonicSeconds() + seconds;
+    for (;;) {
+      checkCancel();
+      if (ready()) return true;
+      const double left = deadline - monotonicSeconds();
+      if (left <= 0) return false;
+      if (inner_.waitFor(std::min(left, kCancelPollSeconds), ready)) return true;
+    }
+  }
+  void notifyAll() override { inner_.notifyAll(); }
+  void checkCancel() {
+    if (core_ && !core_->canceled() && papplJobIsCanceled(job_)) core_->cancel();
+  }
+
+ private:
+  pappl_job_t *job_;
+  JobBase *core_ = nullptr;
+  RealClock inner_;
+};
+
+// The printer stream and the back channel over the job's device. The job's thread writes while
+// its monitor thread reads, and PAPPL's device read first sends the output PAPPL has buffered:
+// every call on the device holds the one lock, and the reads poll devices whose reads do not
+// wait (the emulator, rx5k-socket; PAPPL's socket device waits up to 10 s per read).
+class DeviceLink : public PrinterSink, public Channel {
+ public:
+  explicit DeviceLink(pappl_device_t *device) : device_(device) {}
+  bool write(const void *data, size_t n) override {
+    std::lock_guard<std::mutex> guard(deviceLock_);
+    return papplDeviceWrite(device_, data, n) >= 0;
+  }
+  ssize_t backRead(unsigned char *buf, size_t n, double timeout, bool interruptible) override {
+    const double deadline = monotonicSeconds() + timeout;
+    for (;;) {
+      ssize_t got;
+      {
+        std::lock_guard<std::mutex> guard(deviceLock_);
+        got = papplDeviceRead(device_, buf, n);
+      }
+      std::unique_lock<std::mutex> wait(waitLock_);
+      const bool interrupted = interruptible && interrupted_;
+      if (interruptible) interrupted_ = false;
+      const double left = deadline - monotonicSeconds();
+      if (got > 0 || interrupted || left <= 0) return std::max<ssize_t>(got, 0);
+      woken_.wait_for(wait, std::chrono::duration<double>(std::min(left, kReadPollSeconds)),
+                      [&] { return interruptible && interrupted_; });
+    }
+  }
+  void drain(double, const std::function<bool()> &) override {
+    {
+      std::lock_guard<std::mutex> guard(deviceLock_);
+      papplDeviceFlush(device_);
+    }
+    drainEmulator(device_);
+  }
+  void interruptRead() override {
+    {
+      std::lock_guard<std::mutex> guard(waitLock_);
+      interrupted_ = true;
+    }
+    woken_.notify_all();
+  }
+
+ private:
+  pappl_device_t *device_;
+  std::mutex deviceLock_;
+  std::mutex waitLock_;
+  std::condition_variable woken_;
+  bool interrupted_ = false;
+};
+
+struct OptionsDeleter {
+  int count;
+  void operator()(cups_option_t *options) const { cupsFreeOptions(count, options); }
+};
+
+// One PAPPL job on the core.
+struct AppJob {
+  AppJob(pappl_job_t *job, pappl_device_t *device, const PrinterModel &printerModel,
+         PpdFile ppdFile)
+      : model(&printerModel),
+        ppd(std::move(ppdFile)),
+        log(job),
+        clock(job),
+        link(device),
+        core({link, log, link, clock}) {}
+
+  const PrinterModel *model;
+  PpdFile ppd;
+  JobLog log;
+  JobClock clock;
+  DeviceLink link;
+  Job core;
+  DotBuffer rows;  // the page being received
+  size_t rowBytes = 0;
+  unsigned rowCount = 0;
+  bool stopped = false;  // no more pages: cancelled or failed
+};
+
+AppJob *appJob(pappl_job_t *job) {
+  return static_cast<AppJob *>(papplJobGetData(job));
+}
+
+const PrinterModel &modelOf(pappl_job_t *job) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+  return *static_cast<const PrinterModel *>(data.extension);
+}
+
+// The printer's name as a folder name.
+std::string folderName(pappl_job_t *job) {
+  std::string name = papplPrinterGetName(papplJobGetPrinter(job));
+  for (char &c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
+  return name;
+}
+
+bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+  const PrinterModel &model = modelOf(job);
+  PpdFile ppd = openEmbeddedPpd(model.driver);
+  if (!ppd) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The PPD of driver %s cannot be read.",
+                model.driver.c_str());
+    return false;
+  }
+  const std::string text = optionText(ppdOptionsFor(model, *options));
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", text.c_str());
+  setEmulatorJob(device, folderName(job), papplJobGetID(job));
+
+  auto *session = new AppJob(job, device, model, std::move(ppd));
+  papplJobSetData(job, session);
+  Job &core = session->core;
+  cups_option_t *marked = nullptr;
+  const int count = cupsParseOptions(text.c_str(), 0, &marked);
+  std::unique_ptr<cups_option_t, OptionsDeleter> owned(marked, OptionsDeleter{count});
+  ppd_file_t *file = session->ppd.get();
+  ppdMarkDefaults(file);
+  cupsMarkOptions(file, count, marked);
+  core.ppdChoices = PpdChoices(file);
+  core.choices = &core.ppdChoices;
+  core.modelName = file->modelname ? file->modelname : "";
+  if (options->num_pages > 0) core.TotalPage = static_cast<int>(options->num_pages);
+  core.prn.onFailure = [&core] { core.cancel(); };
+  session->clock.watch(core);
+  Setup(core, file);
+  if (!startJob(core, nullptr)) {
+    papplJobSetData(job, nullptr);
+    delete session;
+    return false;
+  }
+  return true;
+}
+
+bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+  if (!appJob(job) || appJob(job)->stopped) return false;
+  AppJob &session = *appJob(job);
+  const cups_page_header2_t &header = options->header;
+  session.rowBytes = header.cupsBytesPerLine;
+  session.rowCount = header.cupsHeight;
+  uint64_t size = 0;
+  if (!checkedMul(session.rowBytes, session.rowCount, size) ||
+      !(session.rows = allocateDots(size))) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The page's %u rows of %u bytes do not fit in memory.",
+                header.cupsHeight, header.cupsBytesPerLine);
+    session.stopped = true;
+    return false;
+  }
+  std::memset(session.rows.get(), 0xFF, size);
+  return true;
+}
+
+bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,
+                     const unsigned char *line) {
+  AppJob *session = appJob(job);
+  if (session && session->rows && y < session->rowCount)
+    std::memcpy(session->rows.get() + static_cast<size_t>(y) * session->rowBytes, line,
+                session->rowBytes);
+  return true;
+}
+
+// The page header the filter would read: the PPD's page set-up for the marked choices (as the
+// rasterizer of a CUPS queue writes it) with the size and colour layout of PAPPL's raster.
+cups_page_header2_t coreHeader(ppd_file_t *ppd, const cups_page_header2_t &raster) {
+  cups_page_header2_t header;
+  std::memset(&header, 0, sizeof header);
+  cupsRasterInterpretPPD(&header, ppd, 0, nullptr, nullptr);
+  header.cupsWidth = raster.cupsWidth;
+  header.cupsHeight = raster.cupsHeight;
+  header.cupsBitsPerColor = raster.cupsBitsPerColor;
+  header.cupsBitsPerPixel = raster.cupsBitsPerPixel;
+  header.cupsBytesPerLine = raster.cupsBytesPerLine;
+  header.cupsColorOrder = raster.cupsColorOrder;
+  header.cupsColorSpace = raster.cupsColorSpace;
+  header.cupsNumColors = raster.cupsNumColors;
+  return header;
+}
+
+// A client's raster comes at the size and resolution it chose: the PPD's matching choices
+// describe the page, as the rasterizer's header does for a CUPS queue.
+void describePage(AppJob &session, const cups_page_header2_t &raster) {
+  ppd_file_t *ppd = session.ppd.get();
+  const unsigned dpi = raster.HWResolution[0];
+  const std::string resolution = std::to_string(dpi) + "dpi";
+  if (dpi > 0 && dpi == raster.HWResolution[1] &&
+      ppdFindChoice(ppdFindOption(ppd, "Resolution"), resolution.c_str()))
+    ppdMarkOption(ppd, "Resolution", resolution.c_str());
+  const ppd_size_t *marked = ppdPageSize(ppd, nullptr);
+  if (dpi == 0 || raster.HWResolution[1] == 0 || !marked) return;
+  const int width = static_cast<int>(raster.cupsWidth * 2540ULL / dpi);
+  const int length = static_cast<int>(raster.cupsHeight * 2540ULL / raster.HWResolution[1]);
+  if (std::abs(width - marked->width * 2540 / 72) <= 100 &&
+      std::abs(length - marked->length * 2540 / 72) <= 100)
+    return;
+  const std::string size = pageSizeOfPage(*session.model, width, length);
+  if (!size.empty()) ppdMarkOption(ppd, "PageSize", size.c_str());
+}
+
+// PAPPL leaves copies of raster documents to the driver: each page goes copies times in a row,
+// from the one page the app keeps.
+bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+  if (!appJob(job) || appJob(job)->stopped || !appJob(job)->rows) return false;
+  AppJob &session = *appJob(job);
+  describePage(session, options->header);
+  PageEnd end = PageEnd::Next;
+  for (int copy = 0; copy < std::max(1, options->copies) && end == PageEnd::Next; copy++) {
+    Page page;
+    page.header = coreHeader(session.ppd.get(), options->header);
+    unsigned y = 0;
+    const RowReader read = [&](unsigned char *row, unsigned length) -> unsigned {
+      if (y >= session.rowCount) return 0;
+      std::memcpy(row, session.rows.get() + static_cast<size_t>(y++) * session.rowBytes,
+                  std::min<size_t>(length, session.rowBytes));
+      return length;
+    };
+    end = printPage(session.core, page, read);
+  }
+  session.rows.reset();
+  if (end == PageEnd::Next) return true;
+  session.stopped = true;
+  // A cancel from the printer (or a lost connection) ends the PAPPL job as cancelled too.
+  if (session.core.canceled() && !papplJobIsCanceled(job)) papplJobCancel(job);
+  return !session.core.failed;
+}
+
+bool endRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
+  AppJob *session = appJob(job);
+  if (!session) return false;
+  endJob(session->core);
+  const bool ok = jobExitStatus(session->core) == 0;
+  papplJobSetData(job, nullptr);
+  delete session;
+  return ok;
+}
+
+}  // namespace
+
+void setRasterCallbacks(pappl_pr_driver_data_t &data) {
+  data.rstartjob_cb = startRasterJob;
+  data.rstartpage_cb = startRasterPage;
+  data.rwriteline_cb = writeRasterLine;
+  data.rendpage_cb = endRasterPage;
+  data.rendjob_cb = endRasterJob;
+}
+
+}  // namespace app

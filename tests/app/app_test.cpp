@@ -1,0 +1,434 @@
+// The printer application end to end: a server in a scratch folder with emulated printers, jobs
+// from ipptool and from the app's own submit command, each printer stream compared with the
+// stream the filter writes for the same page raster and PPD options.
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include "job_runner.h"
+#include "support/free_port.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ppdPath(const std::string &driver) {
+  return std::string(RX5K_BUILD_DIR) + "/ppd/" + driver + ".ppd";
+}
+
+std::string readFile(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs a program and returns its exit status.
+int run(std::vector<std::string> args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+// The page header a CUPS queue's rasterizer writes for the PPD marked with options.
+cups_page_header2_t ppdHeader(const std::string &driver, const std::string &options) {
+  ppd_file_t *ppd = ppdOpenFile(ppdPath(driver).c_str());
+  cups_option_t *marked = nullptr;
+  const int count = cupsParseOptions(options.c_str(), 0, &marked);
+  ppdMarkDefaults(ppd);
+  cupsMarkOptions(ppd, count, marked);
+  cups_page_header2_t header{};
+  cupsRasterInterpretPPD(&header, ppd, 0, nullptr, nullptr);
+  cupsFreeOptions(count, marked);
+  ppdClose(ppd);
+  return header;
+}
+
+ssize_t appendTo(void *text, unsigned char *data, size_t n) {
+  static_cast<std::string *>(text)->append(reinterpret_cast<char *>(data), n);
+  return static_cast<ssize_t>(n);
+}
+
+// pages pages of the header's size as an 8-bit gray raster stream (PWG from a client, CUPS for
+// the filter): a gradient under a chequer board and a frame, so that the thresholds, the
+// dithering and the geometry all show in the printer stream.
+std::string grayRaster(cups_page_header2_t header, cups_mode_t mode, int pages = 1) {
+  const unsigned dpi = header.HWResolution[0];
+  header.cupsWidth = static_cast<unsigned>(header.PageSize[0] * dpi / 72);
+  header.cupsHeight = static_cast<unsigned>(header.PageSize[1] * dpi / 72);
+  header.cupsBitsPerColor = header.cupsBitsPerPixel = 8;
+  header.cupsBytesPerLine = header.cupsWidth;
+  header.cupsColorSpace = CUPS_CSPACE_SW;
+  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  header.cupsNumColors = 1;
+  std::string out;
+  cups_raster_t *raster = cupsRasterOpenIO(appendTo, &out, mode);
+  std::vector<unsigned char> row(header.cupsWidth);
+  for (int p = 0; p < pages; p++) {
+    cupsRasterWriteHeader2(raster, &header);
+    for (unsigned y = 0; y < header.cupsHeight; y++) {
+      for (unsigned x = 0; x < header.cupsWidth; x++) {
+        const bool frame =
+            x < 8 || y < 8 || x + 8 >= header.cupsWidth || y + 8 >= header.cupsHeight;
+        const bool square = (x / 64 + y / 64) % 3 == 0;
+        row[x] = frame || square ? 0 : static_cast<unsigned char>(x * 255 / header.cupsWidth);
+      }
+      cupsRasterWritePixels(raster, row.data(), header.cupsWidth);
+    }
+  }
+  cupsRasterClose(raster);
+  return out;
+}
+
+// Model 302 waits after each page for the idle report, which its printer volunteers 500 ms after
+// the bitmap by default: a loaded machine may send the filler after the report, and the job then
+// waits 26 s for the next. Later reports keep the order the virtual clock gives.
+int idleReportMs(const std::string &driver) {
+  return driver.find("302") != std::string::npos ? 5000 : -1;
+}
+
+// The stream the filter writes for the raster and options (in-process, against the emulator).
+std::string filterStream(const std::string &driver, const std::string &options,
+                         const std::string &raster) {
+  runner::JobSpec spec;
+  spec.printer.idleReportMs = idleReportMs(driver);
+  spec.ppd = ppdPath(driver);
+  spec.jobOptions = options;
+  spec.raster = raster;
+  spec.keepImages = false;
+  return runner::runJob(spec).stream;
+}
+
+// A server in a scratch folder on a free port, stopped and removed at the end.
+class AppServer {
+ public:
+  AppServer() {
+    // Sanitizer builds: PAPPL's own findings aside (slow unwinding finds its leaks in its main
+    // loop), for the server and the commands.
+    for (const auto &[name, file] : {std::pair{"LSAN_OPTIONS", "lsan.supp:fast_unwind_on_malloc=0"},
+                                     std::pair{"TSAN_OPTIONS", "tsan.supp"}}) {
+      const char *before = std::getenv(name);
+      setenv(name,
+             ((before ? std::string(before) + ":" : "") + "suppressions=" RX5K_SOURCE_DIR +
+              "/tests/app/" + file)
+                 .c_str(),
+             1);
+    }
+    char pattern[] = "/tmp/rx5k-app-test-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    port_ = testsupport::freePort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      // Sanitizer reports of the server land here (its log has a file of its own).
+      const int err = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(err, 2);
+      execl(kApp.c_str(), kApp.c_str(), "server", "-o", ("state-directory=" + dir_).c_str(), "-o",
+            ("server-port=" + std::to_string(port_)).c_str(), "-o", "log-level=debug",
+            static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 100 && !http_; i++) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      http_ = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
+                           1000, nullptr);
+    }
+  }
+  ~AppServer() {
+    if (http_) httpClose(http_);
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    const std::string err = readFile(dir_ + "/stderr.txt");
+    EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
+    EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
+    if (!::testing::Test::HasFailure()) fs::remove_all(dir_);
+  }
+
+  std::string uri(const std::string &printer) const {
+    return "ipp://localhost:" + std::to_string(port_) + "/ipp/" +
+           (printer.empty() ? "system" : "print/" + printer);
+  }
+  // A printer of driver on an emulated device with the printer script in query ("&k=v...").
+  bool add(const std::string &printer, const std::string &driver, const std::string &query = "") {
+    return run({kApp, "add", "-u", uri(""), "-d", printer, "-m", driver, "-v",
+                "rx5k-emu:/?out=" + dir_ + "/" + printer + query}) == 0;
+  }
+  std::string stream(const std::string &printer, int job) const {
+    return readFile(fs::path(dir_) / printer / ("job-" + std::to_string(job)) / "printer.bin");
+  }
+  std::string file(const std::string &name) const { return (fs::path(dir_) / name).string(); }
+  // An IPP request on printer (job: 0 for a printer operation); the response, or null.
+  ipp_t *ask(ipp_op_t op, const std::string &printer, int job = 0) {
+    ipp_t *request = ippNewRequest(op);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 uri(printer).c_str());
+    if (job) ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
+    return cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
+  }
+  // The values of attribute in the response to op, one string.
+  std::string value(ipp_op_t op, const std::string &printer, const char *attribute, int job = 0) {
+    ipp_t *response = ask(op, printer, job);
+    char text[8192] = "";
+    if (ipp_attribute_t *a = ippFindAttribute(response, attribute, IPP_TAG_ZERO))
+      ippAttributeString(a, text, sizeof text);
+    ippDelete(response);
+    return text;
+  }
+  int jobState(const std::string &printer, int job) {
+    ipp_t *response = ask(IPP_OP_GET_JOB_ATTRIBUTES, printer, job);
+    const int state = ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0);
+    ippDelete(response);
+    return state;
+  }
+  // Waits up to seconds for done().
+  static bool waitUntil(double seconds, const std::function<bool()> &done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+  }
+
+  const std::string kApp = std::string(RX5K_BIN_DIR) + "/rx5k-printer-app";
+
+ private:
+  std::string dir_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+  http_t *http_ = nullptr;
+};
+
+// Prints raster on printer with ipptool and the job attributes (ipptool ATTR lines), waiting
+// for the job's end; false when ipptool reports a failure.
+bool ipptoolPrint(AppServer &server, const std::string &printer, const std::string &raster,
+                  const std::string &attributes) {
+  const std::string rasterFile = server.file(printer + ".pwg");
+  const std::string testFile = server.file(printer + ".test");
+  std::ofstream(rasterFile, std::ios::binary) << raster;
+  std::ofstream(testFile)
+      << "{\nOPERATION Print-Job\nGROUP operation-attributes-tag\n"
+         "ATTR charset attributes-charset utf-8\n"
+         "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n"
+         "ATTR name requesting-user-name test\n"
+         "ATTR mimeMediaType document-format image/pwg-raster\nGROUP job-attributes-tag\n"
+      << attributes << "\nFILE " << rasterFile
+      << "\nSTATUS successful-ok\nEXPECT job-id OF-TYPE integer\n}\n"
+         "{\nOPERATION Get-Job-Attributes\nGROUP operation-attributes-tag\n"
+         "ATTR charset attributes-charset utf-8\n"
+         "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n"
+         "ATTR integer job-id $job-id\nSTATUS successful-ok\n"
+         "EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600\nDELAY 0.1\n}\n";
+  return run({"/usr/bin/ipptool", "-q", "-T", "60", server.uri(printer), testFile}) == 0;
+}
+
+struct StreamCase {
+  std::string driver;
+  const char *ipp;         // job attributes as ipptool ATTR lines
+  const char *ppdOptions;  // the filter's options for the same settings
+  int copies = 1;          // the filter gets the page this many times
+};
+
+// Every driver's defaults, then the IPP attributes that stand for PPD options.
+const StreamCase kStreamCases[] = {
+    {"rx5k-22",
+     "ATTR integer print-darkness 40\nATTR keyword print-color-mode process-monochrome"
+     "\nATTR keyword brightness 20\nATTR keyword media iso_a5_148x210mm",
+     "Darkness=0 ColorOption=GrayScale AdjustLight=20 PageSize=A5"},
+    {"rx5k-23",
+     "ATTR collection media-col { MEMBER collection media-size { MEMBER integer x-dimension 21000 "
+     "MEMBER integer y-dimension 29700 } MEMBER keyword media-tracking mark "
+     "MEMBER integer media-top-offset 300 MEMBER integer media-left-offset -200 }\n"
+     "ATTR keyword print-mode 3",
+     "zeMediaTracking=BLine AdjustVertical=3 AdjustHoriaontal=-2 PrintMode=3"},
+    {"rx5k-21",
+     "ATTR keyword media om_rx5-a4_209.9x299.86mm\nATTR keyword mirror-image 1\n"
+     "ATTR keyword anti-wrinkle 2",
+     "PageSize=RX5_A4 OemMirror=1 Antiwrinkling=2"},
+    {"rx5k-302-jt64", "ATTR resolution printer-resolution 300x300dpi\nATTR keyword rotate-page 1",
+     "Resolution=300dpi Rotate=1"},
+    {"rx5k-64519",
+     "ATTR collection media-col { MEMBER collection media-size { MEMBER integer x-dimension 10000 "
+     "MEMBER integer y-dimension 15000 } }\nATTR keyword pencil-sketch 1",
+     "PageSize=Custom.283.46x425.2 Sketch=1"},
+    {"rx5k-label-0", "ATTR integer print-darkness 25\nATTR integer copies 2", "Darkness=Dark", 2},
+    {"rx5k-label-16", "ATTR integer print-speed 7620\nATTR integer print-darkness 57",
+     "zePrintRate=3 Darkness=4"},
+    {"rx5k-label-17", "ATTR keyword label-media-type direct\nATTR keyword media na_index-4x6_4x6in",
+     "MediaType=Direct PageSize=w288h432"},
+    {"rx5k-label-18",
+     "ATTR integer print-speed 15240\nATTR keyword label-top 40\nATTR keyword tear-off-position -30"
+     "\nATTR keyword label-print-mode peel\nATTR collection media-col { MEMBER keyword "
+     "media-tracking web }",
+     "zePrintRate=6 zeLabelTop=40 zeTearOffset=-30 zePrintMode=Peel zeMediaTracking=Web"},
+    {"rx5k-label-19", "ATTR keyword cut-labels 4\nATTR integer print-darkness 75",
+     "CutMedia=4 Darkness=150"},
+    {"rx5k-label-32", "ATTR keyword print-mode cut\nATTR keyword media na_letter_8.5x11in",
+     "inPrintMode=Cut PageSize=Letter"},
+};
+
+std::vector<StreamCase> allStreamCases() {
+  std::vector<StreamCase> cases;
+  for (const auto &entry : fs::directory_iterator(std::string(RX5K_BUILD_DIR) + "/ppd"))
+    cases.push_back({entry.path().stem().string(), "", ""});
+  cases.insert(cases.end(), std::begin(kStreamCases), std::end(kStreamCases));
+  return cases;
+}
+
+TEST(App, PwgRasterPrintsTheFilterStream) {
+  AppServer server;
+  const std::vector<StreamCase> cases = allStreamCases();
+  std::vector<std::future<bool>> printed;
+  std::vector<std::string> rasters;
+  for (size_t i = 0; i < cases.size(); i++) {
+    const std::string printer = "p" + std::to_string(i);
+    const cups_page_header2_t header = ppdHeader(cases[i].driver, cases[i].ppdOptions);
+    // Model 20's stream does not say its row length: the printer knows it from its labels.
+    const std::string rowBytes = std::to_string((header.PageSize[0] * 203 / 72 + 7) / 8);
+    ASSERT_TRUE(server.add(printer, cases[i].driver,
+                           "&label-row-bytes=" + rowBytes +
+                               "&idle-report-ms=" + std::to_string(idleReportMs(cases[i].driver))));
+    rasters.push_back(grayRaster(header, CUPS_RASTER_WRITE, cases[i].copies));
+    printed.push_back(std::async(std::launch::async, ipptoolPrint, std::ref(server), printer,
+                                 grayRaster(header, CUPS_RASTER_WRITE_PWG), cases[i].ipp));
+  }
+  for (size_t i = 0; i < cases.size(); i++) {
+    SCOPED_TRACE(cases[i].driver + " " + cases[i].ipp);
+    ASSERT_TRUE(printed[i].get());
+    const std::string app = server.stream("p" + std::to_string(i), 1);
+    const std::string filter = filterStream(cases[i].driver, cases[i].ppdOptions, rasters[i]);
+    EXPECT_FALSE(app.empty());
+    EXPECT_TRUE(app == filter) << "app " << app.size() << " bytes, filter " << filter.size();
+  }
+}
+
+// Sheets of the driver's size in the PPD, at the PPD's default resolution.
+std::string defaultRaster(const char *driver, int pages = 1) {
+  return grayRaster(ppdHeader(driver, ""), CUPS_RASTER_WRITE_PWG, pages);
+}
+
+bool hasReason(AppServer &server, const std::string &printer, const char *reason) {
+  return server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "printer-state-reasons")
+             .find(reason) != std::string::npos;
+}
+
+// The printer reports out of paper for its first paper queries: the state shows it while the job
+// waits, and the job prints once paper comes (the condition withdrawn).
+TEST(App, MediaEmptyWhileThePrinterIsOutOfPaper) {
+  AppServer server;
+  ASSERT_TRUE(server.add("p", "rx5k-21", "&paper-missing=3"));
+  auto job = std::async(std::launch::async, ipptoolPrint, std::ref(server), "p",
+                        defaultRaster("rx5k-21"), "");
+  EXPECT_TRUE(AppServer::waitUntil(10, [&] { return hasReason(server, "p", "media-empty"); }));
+  EXPECT_TRUE(job.get());
+  EXPECT_EQ(server.jobState("p", 1), IPP_JSTATE_COMPLETED);
+  EXPECT_FALSE(hasReason(server, "p", "media-empty"));
+}
+
+// A cancel from the client ends a job waiting for paper; one from the printer ends its job.
+TEST(App, CancelFromClientOrPrinterEndsTheJob) {
+  AppServer server;
+  ASSERT_TRUE(server.add("waiting", "rx5k-21", "&paper-missing=1000"));
+  ASSERT_TRUE(server.add("cancelling", "rx5k-22", "&cancel-at-page=1"));
+  auto waiting = std::async(std::launch::async, ipptoolPrint, std::ref(server), "waiting",
+                            defaultRaster("rx5k-21"), "");
+  EXPECT_TRUE(ipptoolPrint(server, "cancelling", defaultRaster("rx5k-22", 2), ""));
+  EXPECT_EQ(server.jobState("cancelling", 1), IPP_JSTATE_CANCELED);
+  ASSERT_TRUE(
+      AppServer::waitUntil(10, [&] { return hasReason(server, "waiting", "media-empty"); }));
+  ippDelete(server.ask(IPP_OP_CANCEL_JOB, "waiting", 1));
+  EXPECT_TRUE(AppServer::waitUntil(5, [&] { return server.jobState("waiting", 1) > 6; }));
+  EXPECT_EQ(server.jobState("waiting", 1), IPP_JSTATE_CANCELED);
+  EXPECT_TRUE(waiting.get());
+}
+
+// Jobs sent with the app's own submit command to two printers print at the same time (two pages
+// each, 3 s apart on model 22).
+TEST(App, TwoPrintersPrintAtOnce) {
+  AppServer server;
+  std::vector<std::future<int>> submitted;
+  for (const char *printer : {"a", "b"}) {
+    ASSERT_TRUE(server.add(printer, "rx5k-22"));
+    std::ofstream(server.file(printer)) << defaultRaster("rx5k-22", 2);
+    submitted.push_back(
+        std::async(std::launch::async, run,
+                   std::vector<std::string>{server.kApp, "submit", "-u", server.uri(printer),
+                                            server.file(printer)}));
+  }
+  for (auto &s : submitted) EXPECT_EQ(s.get(), 0);
+  auto time = [&](const char *printer, const char *attribute) {
+    return std::atoi(server.value(IPP_OP_GET_JOB_ATTRIBUTES, printer, attribute, 1).c_str());
+  };
+  ASSERT_TRUE(AppServer::waitUntil(30, [&] {
+    return server.jobState("a", 1) == IPP_JSTATE_COMPLETED &&
+           server.jobState("b", 1) == IPP_JSTATE_COMPLETED;
+  }));
+  EXPECT_LT(std::max(time("a", "time-at-processing"), time("b", "time-at-processing")),
+            std::min(time("a", "time-at-completed"), time("b", "time-at-completed")));
+  EXPECT_EQ(server.stream("a", 1), server.stream("b", 1));
+}
+
+// Every driver offers its PPD's page sizes (and custom range), default size and resolution.
+TEST(App, MediaAndResolutionAreThePpds) {
+  AppServer server;
+  for (const StreamCase &c : allStreamCases()) {
+    if (*c.ipp) continue;
+    SCOPED_TRACE(c.driver);
+    ASSERT_TRUE(server.add(c.driver, c.driver));
+    ppd_file_t *ppd = ppdOpenFile(ppdPath(c.driver).c_str());
+    ipp_t *attrs = server.ask(IPP_OP_GET_PRINTER_ATTRIBUTES, c.driver);
+    ipp_attribute_t *supported = ippFindAttribute(attrs, "media-supported", IPP_TAG_ZERO);
+    std::string custom;
+    std::vector<pwg_media_t> media;  // copies: libcups parses self-describing names into one buffer
+    for (int i = 0; i < ippGetCount(supported); i++) {
+      const char *name = ippGetString(supported, i, nullptr);
+      if (std::strncmp(name, "custom_", 7) == 0)
+        custom += name;
+      else
+        media.push_back(*pwgMediaForPWG(name));
+    }
+    auto sameSize = [](const pwg_media_t &m, const ppd_size_t *s) {
+      return std::abs(m.width - s->width * 2540 / 72) < 100 &&
+             std::abs(m.length - s->length * 2540 / 72) < 100;
+    };
+    ASSERT_EQ(media.size(), static_cast<size_t>(ppd->num_sizes - (ppd->variable_sizes ? 1 : 0)));
+    for (int i = 0; i < ppd->num_sizes; i++) {
+      if (std::strcmp(ppd->sizes[i].name, "Custom") == 0) continue;
+      EXPECT_TRUE(std::any_of(media.begin(), media.end(), [&](const pwg_media_t &m) {
+        return sameSize(m, &ppd->sizes[i]);
+      })) << ppd->sizes[i].name;
+    }
+    EXPECT_EQ(custom.find("custom_min_") == 0, ppd->variable_sizes != 0);
+    ppdMarkDefaults(ppd);
+    EXPECT_TRUE(sameSize(
+        *pwgMediaForPWG(
+            server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, c.driver, "media-default").c_str()),
+        ppdPageSize(ppd, nullptr)));
+    EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, c.driver, "printer-resolution-default"),
+              std::string(ppdFindMarkedChoice(ppd, "Resolution")->choice));
+    ippDelete(attrs);
+    ppdClose(ppd);
+  }
+}
+
+}  // namespace
