@@ -45,21 +45,17 @@ struct LabelRun {
 };
 
 // One page as the driver runs it: the prologue with the raster's header, every row of the
-// finished page (dots: header.cupsWidth x header.cupsHeight, 0 black, 255 white; the pipeline
-// pads the rows to whole bytes with white), the page end.
+// finished page (dots: header.cupsWidth x header.cupsHeight, 0 black, 255 white), the page end.
+// The rows keep the raster's width rather than the pipeline's pad to whole bytes, so that the
+// packing of a last, partial byte is part of what the rows show.
 inline LabelRun runLabel(LabelJob &lj, const cups_page_header2_t &header,
                          const std::vector<unsigned char> &dots) {
   const size_t before = lj.stream().size();
   Page page;
   page.header = header;
   labelStartPage(lj.job, page);
-  const size_t width = header.cupsWidth, padded = (width + 7) & ~size_t{7};
-  page.header.cupsWidth = static_cast<unsigned>(padded);
-  page.dots = allocateDots(padded * header.cupsHeight + 1);
-  for (size_t y = 0; y < header.cupsHeight; y++) {
-    std::memset(page.dots.get() + y * padded, 255, padded);
-    std::memcpy(page.dots.get() + y * padded, dots.data() + y * width, width);
-  }
+  page.dots = allocateDots(dots.size() + 1);
+  std::memcpy(page.dots.get(), dots.data(), dots.size());
   const size_t prologueEnd = lj.stream().size();
   for (unsigned y = 0; y < header.cupsHeight; y++)
     labelOutputLine(lj.job, page, static_cast<int>(y));
