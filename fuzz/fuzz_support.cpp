@@ -5,8 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "io/log.h"
-#include "pipeline/page_check.h"
+#include "base/page_memory.h"
 
 namespace {
 constexpr uint64_t kFuzzPageMemory = uint64_t{4} << 20;
@@ -39,10 +38,6 @@ std::string FuzzInput::bytes(size_t n) {
 void fuzzFail(const char *what, const std::string &detail) {
   std::fprintf(stderr, "fuzz invariant broken: %s\n%s\n", what, detail.c_str());
   std::abort();
-}
-
-void discardLog() {
-  logSetCapture([](std::string_view) {});
 }
 
 void limitPageMemory() {
