@@ -343,6 +343,7 @@ void BM_LabelPage(benchmark::State &state) {
     page.Feed = 0;
     for (int y = 0; y < size.height; y++) labelOutputLine(bench.job, page, y);
     labelEndPage(bench.job, page);
+    bench.job.prn.flush();  // as the driver's page end does
   }
   const size_t pages = std::max<size_t>(state.iterations(), 1);
   static const char *const kLanguages[] = {"Dymo", "EPL line", "EPL page", "ZPL",

@@ -33,7 +33,7 @@ bool applied(const Dots &input, int w, int h, const GeometryParams &p, Placed &o
   StringLogSink sink;
   Log log(sink);
   DotBuffer page = allocateDots(input.size() + 1);
-  std::memcpy(page.get(), input.data(), input.size());
+  std::copy(input.begin(), input.end(), page.get());
   if (!applyGeometry(page, w, h, p, log, out.paperCode, error)) return false;
   out.dots.assign(page.get(), page.get() + size_t(w) * size_t(h));
   out.w = w;

@@ -2,6 +2,7 @@
 // with its choices as a map, and one page run as the driver runs it.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -55,7 +56,7 @@ inline LabelRun runLabel(LabelJob &lj, const cups_page_header2_t &header,
   page.header = header;
   labelStartPage(lj.job, page);
   page.dots = allocateDots(dots.size() + 1);
-  std::memcpy(page.dots.get(), dots.data(), dots.size());
+  std::copy(dots.begin(), dots.end(), page.dots.get());
   const size_t prologueEnd = lj.stream().size();
   for (unsigned y = 0; y < header.cupsHeight; y++)
     labelOutputLine(lj.job, page, static_cast<int>(y));
