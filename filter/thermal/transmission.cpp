@@ -25,7 +25,6 @@ constexpr int kPaperCheckFrom = 25;   // pass from which the paper is asked for 
 
 const unsigned char rubbishData[kFillerSize] = {};
 
-
 // The library must be initialised once before the first compression.
 bool lzoReady() {
   static const bool ready = lzo_init() == LZO_E_OK;
@@ -87,10 +86,14 @@ size_t compressedCapacity(size_t size) {
 
 int compressBitmap(const unsigned char *buffer, unsigned char *compress, int size) {
   if (!lzoReady()) return -1;
-  // Work memory per call: jobs of one process compress at the same time.
-  std::unique_ptr<lzo_align_t[]> wrkmem(
-      new (std::nothrow) lzo_align_t[(LZO1X_1_MEM_COMPRESS + sizeof(lzo_align_t) - 1) /
-                                     sizeof(lzo_align_t)]);
+  // Work memory per thread, kept for the thread's next page: jobs of one process compress at the
+  // same time, and fresh memory for every page would cost its page faults again (the compressor
+  // clears what it uses, so the bytes out do not depend on what it holds).
+  thread_local std::unique_ptr<lzo_align_t[]> wrkmem;
+  if (!wrkmem)
+    wrkmem.reset(
+        new (std::nothrow)
+            lzo_align_t[(LZO1X_1_MEM_COMPRESS + sizeof(lzo_align_t) - 1) / sizeof(lzo_align_t)]);
   if (!wrkmem) return -1;
   size_t idx = 0;
   for (size_t done = 0; done < static_cast<size_t>(std::max(size, 0)); done += kBlockSize) {
