@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "io/log.h"
+#include "base/log.h"
 #include "pipeline/capture.h"
 #include "pipeline/effects.h"
 #include "pipeline/packing.h"
@@ -90,12 +90,6 @@ Dots luminancePage(int sizeIndex, int kind) {
   return page;
 }
 
-void silenceLog() {
-  static bool done = false;
-  if (!done) logSetCapture([](std::string_view) {});
-  done = true;
-}
-
 ImageSettings settingsOf(int mode) {  // 0 black and white, 1 gray, 2 gray and sketch
   ImageSettings s;
   s.gray = mode >= 1;
@@ -156,13 +150,13 @@ void BM_Stucki(benchmark::State &state) {
 
 void BM_StuckiReference(benchmark::State &state) {
   int si = static_cast<int>(state.range(0)), kind = static_cast<int>(state.range(1));
-  Dots source = luminancePage(si, kind), tmp, rs;
+  Dots source = luminancePage(si, kind), page;
   int nw = paddedWidth(kSizes[si].width);
   for (auto _ : state) {
     state.PauseTiming();
-    tmp = rs = source;
+    page = source;
     state.ResumeTiming();
-    referenceTone(tmp, rs, nw, kSizes[si].height, settingsOf(1));
+    referenceTone(page, nw, kSizes[si].height, settingsOf(1));
   }
   label(state, si, kind);
 }
@@ -205,7 +199,8 @@ void BM_Packing(benchmark::State &state) {
 
 // The whole toned page as the filter makes it: capture through the tone conversion.
 void BM_TonedPage(benchmark::State &state) {
-  silenceLog();
+  StringLogSink lines;
+  Log log(lines);
   int si = static_cast<int>(state.range(0)), kind = static_cast<int>(state.range(1));
   ImageSettings s = settingsOf(static_cast<int>(state.range(2)));
   cups_page_header2_t h = header(si);
@@ -213,7 +208,7 @@ void BM_TonedPage(benchmark::State &state) {
   for (auto _ : state) {
     DotBuffer page;
     std::string error;
-    renderTonedPage(cyclingReader(si, kind), h, s, row.data(), page, error);
+    renderTonedPage(cyclingReader(si, kind), h, s, row.data(), log, page, error);
     benchmark::DoNotOptimize(page.get());
   }
   label(state, si, kind);

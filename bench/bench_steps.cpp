@@ -11,15 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/job.h"
-#include "io/channel.h"
-#include "io/log.h"
-#include "io/printer_stream.h"
+#include "base/page_memory.h"
 #include "labels/labels.h"
 #include "pipeline/geometry.h"
 #include "pipeline/packing.h"
-#include "pipeline/page_memory.h"
-#include "thermal/page_setup.h"
 #include "thermal/transmission.h"
 
 namespace {
@@ -144,26 +139,33 @@ class CountingSink : public PrinterSink {
 // A backend that answers every drain at once and never reports anything.
 class InstantChannel : public Channel {
  public:
-  ssize_t backRead(unsigned char *, size_t, double) override { return -1; }
-  void drain(double) override {}
-  void sleepMs(unsigned) override {}
+  ssize_t backRead(unsigned char *, size_t, double, bool) override { return -1; }
+  void drain(double, const std::function<bool()> &) override {}
+  void interruptRead() override {}
 };
 
-// Log lines, printer stream and channel of the filter, swapped for the benchmark's run.
-class QuietFilter {
+// Waits that cost nothing.
+class NoWaitClock : public Clock {
  public:
-  QuietFilter() {
-    logSetCapture([](std::string_view) {});
-    prnSetSink(&sink);
-    setChannel(&channelStub);
-  }
-  ~QuietFilter() {
-    prnSetSink(nullptr);
-    setChannel(nullptr);
-    logSetCapture(nullptr);
+  void sleepMs(unsigned) override {}
+  bool waitFor(double, const std::function<bool()> &ready) override { return ready(); }
+  void notifyAll() override {}
+};
+
+// A job of one model on its first page, with no option marked; its stream goes to a counting
+// sink (a string would grow with every page the benchmark sends).
+struct BenchJob {
+  explicit BenchJob(int model) {
+    job.choices = &choices;
+    job.setModel(model);
+    job.Page = 1;
   }
   CountingSink sink;
-  InstantChannel channelStub;
+  StringLogSink log;
+  InstantChannel channel;
+  NoWaitClock clock;
+  ChoiceMap choices;
+  ThermalJob job{JobSeams{sink, log, channel, clock}};
 };
 
 void describePage(benchmark::State &state, int sizeIndex, const std::string &what) {
@@ -205,7 +207,8 @@ void BM_Geometry(benchmark::State &state) {
   const Placement &pl = kPlacements[state.range(1)];
   const A4 &size = kSizes[si];
   const std::vector<unsigned char> &source = cachedPage(si, kDocument);
-  QuietFilter quiet;
+  StringLogSink lines;
+  Log log(lines);
   GeometryParams p;
   p.model = pl.model;
   p.modelName = pl.modelName;
@@ -225,10 +228,10 @@ void BM_Geometry(benchmark::State &state) {
     page.reset();  // the previous page is released outside the timing
     page = allocateDots(source.size());
     std::memcpy(page.get(), source.data(), source.size());
-    int width = size.width, height = size.height;
+    int width = size.width, height = size.height, paperCode = -1;
     std::string error;
     state.ResumeTiming();
-    if (!applyGeometry(page, width, height, p, error)) {
+    if (!applyGeometry(page, width, height, p, log, paperCode, error)) {
       state.SkipWithError(error.c_str());
       break;
     }
@@ -275,25 +278,29 @@ void BM_TransmitBitmap(benchmark::State &state) {
   const PageKind kind = static_cast<PageKind>(state.range(1));
   const A4 &size = kSizes[si];
   const std::vector<unsigned char> &bitmap = cachedBitmap(si, kind);
-  QuietFilter quiet;
-  ModelNumber = static_cast<int>(state.range(2));
-  Canceled = 0;
-  cups_page_header2_t header;
-  std::memset(&header, 0, sizeof header);
-  header.cupsWidth = static_cast<unsigned>(size.width);
-  header.cupsHeight = static_cast<unsigned>(size.height);
+  const int model = static_cast<int>(state.range(2));
+  BenchJob bench(model);
+  Page page;
+  page.header.cupsWidth = static_cast<unsigned>(size.width);
+  page.header.cupsHeight = static_cast<unsigned>(size.height);
   for (auto _ : state) {
-    if (transmitBitmap(nullptr, &header, bitmap.data(), bitmap.size()) != TransmitResult::Sent) {
+    // The transmission takes the bitmap and releases it, as the page's own.
+    state.PauseTiming();
+    page.sendBuf = allocateDots(bitmap.size());
+    std::memcpy(page.sendBuf.get(), bitmap.data(), bitmap.size());
+    page.sendBufSize = bitmap.size();
+    state.ResumeTiming();
+    if (transmitBitmap(bench.job, page) != TransmitResult::Sent) {
       state.SkipWithError("the bitmap was not sent");
       break;
     }
   }
   const size_t pages = std::max<size_t>(state.iterations(), 1);
   describePage(state, si,
-               std::string("model ") + std::to_string(ModelNumber) +
+               std::string("model ") + std::to_string(model) +
                    (kind == kText ? " text" : " text and photo"));
-  state.counters["bytes_out"] = static_cast<double>(quiet.sink.bytes / pages);
-  state.counters["writes"] = static_cast<double>(quiet.sink.writes / pages);
+  state.counters["bytes_out"] = static_cast<double>(bench.sink.bytes / pages);
+  state.counters["writes"] = static_cast<double>(bench.sink.writes / pages);
 }
 
 void transmitArgs(benchmark::internal::Benchmark *b) {
@@ -310,11 +317,9 @@ void transmitArgs(benchmark::internal::Benchmark *b) {
 void BM_LabelPage(benchmark::State &state) {
   const int si = static_cast<int>(state.range(0));
   const A4 &size = kSizes[si];
-  std::vector<unsigned char> page = cachedPage(si, kDocument);
-  QuietFilter quiet;
-  ModelNumber = static_cast<int>(state.range(1));
-  Canceled = 0;
-  Page = 1;
+  const std::vector<unsigned char> &source = cachedPage(si, kDocument);
+  const int model = static_cast<int>(state.range(1));
+  BenchJob bench(model);
   cups_page_header2_t header;
   std::memset(&header, 0, sizeof header);
   header.cupsWidth = static_cast<unsigned>(size.width);
@@ -327,26 +332,27 @@ void BM_LabelPage(benchmark::State &state) {
   header.cupsCompression = 50;
   header.cupsRowStep = 200;
   header.AdvanceDistance = 1000;
+  // The finished page; model 20 and EPL page mode invert the packed row in place, never the
+  // page itself.
+  Page page;
+  page.dots = allocateDots(source.size());
+  std::memcpy(page.dots.get(), source.data(), source.size());
   for (auto _ : state) {
-    // Model 20 and EPL page mode invert the packed row in place, never the page itself.
-    labelStartPage(nullptr, &header);
-    Feed = 0;
-    for (int y = 0; y < size.height; y++) {
-      Buffer = page.data() + static_cast<size_t>(y) * size.width;
-      labelOutputLine(nullptr, &header, y);
-    }
-    Buffer = nullptr;
-    labelEndPage(nullptr, &header);
+    page.header = header;
+    labelStartPage(bench.job, page);
+    page.Feed = 0;
+    for (int y = 0; y < size.height; y++) labelOutputLine(bench.job, page, y);
+    labelEndPage(bench.job, page);
+    bench.job.prn.flush();  // as the driver's page end does
   }
   const size_t pages = std::max<size_t>(state.iterations(), 1);
   static const char *const kLanguages[] = {"Dymo", "EPL line", "EPL page", "ZPL",
                                            "CPCL", "model 20", "PCL"};
-  const int languageIndex = ModelNumber == 32 ? 6 : ModelNumber == 0 ? 0 : ModelNumber - 15;
-  describePage(
-      state, si,
-      std::string("model ") + std::to_string(ModelNumber) + " " + kLanguages[languageIndex]);
-  state.counters["bytes_out"] = static_cast<double>(quiet.sink.bytes / pages);
-  state.counters["writes"] = static_cast<double>(quiet.sink.writes / pages);
+  const int languageIndex = model == 32 ? 6 : model == 0 ? 0 : model - 15;
+  describePage(state, si,
+               std::string("model ") + std::to_string(model) + " " + kLanguages[languageIndex]);
+  state.counters["bytes_out"] = static_cast<double>(bench.sink.bytes / pages);
+  state.counters["writes"] = static_cast<double>(bench.sink.writes / pages);
 }
 
 void labelArgs(benchmark::internal::Benchmark *b) {

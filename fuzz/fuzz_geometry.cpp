@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/models.h"
 #include "fuzz_support.h"
 #include "pipeline/geometry.h"
-#include "pipeline/page_memory.h"
 
 namespace {
 
@@ -44,10 +44,11 @@ __attribute__((noinline, no_sanitize("coverage"))) size_t countDots(const unsign
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static bool once = [] {
     limitPageMemory();
-    discardLog();
     return true;
   }();
   (void)once;
+  StringLogSink lines;  // the scheduler lines of one run
+  Log log(lines);
 
   FuzzInput in(data, size);
   GeometryParams p;
@@ -94,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int widthBefore = width, heightBefore = height;
 
   std::string error;
-  if (!applyGeometry(page, width, height, p, error)) {
+  int paperCode = 0;
+  if (!applyGeometry(page, width, height, p, log, paperCode, error)) {
     FUZZ_CHECK(!error.empty(), "");
     return 0;
   }
@@ -108,10 +110,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const size_t blackAfter = countDots(page.get(), after, 0);
   FUZZ_CHECK(blackAfter + countDots(page.get(), after, 255) == after, detail);
   FUZZ_CHECK(blackAfter <= blackBefore, detail);
+  // The size known before the page is made is the size it gets.
+  int64_t finishedWidth = 0, finishedHeight = 0;
+  FUZZ_CHECK(finishedPageSize(p, widthBefore, heightBefore, finishedWidth, finishedHeight, error),
+             detail + ": " + error);
+  FUZZ_CHECK(finishedWidth == width && finishedHeight == height, detail);
+  // Only the models that size the page to a paper name its paper.
+  const ModelFacts &facts = modelFacts(p.model);
+  const bool sizesToPaper =
+      facts.placement == Placement::WidenToPaper || facts.placement == Placement::FitToPaper;
+  FUZZ_CHECK(paperCode == -1 || (sizesToPaper && paperCode >= 0 && paperCode <= 4), detail);
   // Without a turn, offsets or a placement, the page comes back as it was.
-  const bool placing = p.model == 22 || p.model == 23 || p.model == 302 || p.model == 831 ||
-                       p.model == 21 || p.model == 64519 || p.model == 590314 ||
-                       p.model == 613207 || (p.model == 400 && widthBefore > 1280);
+  const bool placing = facts.placement != Placement::None ||
+                       (facts.widthLimit > 0 && widthBefore > facts.widthLimit);
   if (p.rotate != 1 && p.hOffset == 0 && p.vOffset == 0 && !placing) {
     FUZZ_CHECK(width == widthBefore && height == heightBefore, detail);
     FUZZ_CHECK(std::memcmp(page.get(), original.data(), dots) == 0, detail);

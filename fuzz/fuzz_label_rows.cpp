@@ -1,7 +1,7 @@
 // Fuzzes the label row coders through the filter's own page steps: random pages of random rows
 // (blank, repeated, nearly repeated, black, arbitrary) go through labelStartPage,
-// labelOutputLine and labelEndPage for every label model; the emulator's decoder must give back
-// exactly those dots.
+// labelOutputLine and labelEndPage of a job of every label model; the emulator's decoder must
+// give back exactly those dots.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -10,10 +10,8 @@
 
 #include "driver/job.h"
 #include "fuzz_support.h"
-#include "io/printer_stream.h"
 #include "label_decoders.h"
 #include "labels/labels.h"
-#include "thermal/page_setup.h"
 
 namespace {
 
@@ -118,43 +116,42 @@ void compare(int model, int width, size_t index, const SentPage &sent, const emu
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static StringSink *sink = [] {
-    discardLog();
-    auto *s = new StringSink;
-    prnSetSink(s);
-    return s;
-  }();
-
   FuzzInput in(data, size);
   const int model = in.pick(kModels);
   const int width = 1 + in.u16() % 320;
   cups_page_header2_t header = pageHeader(width, 1, in);
   const std::vector<SentPage> pages = readPages(in, width);
 
-  sink->bytes.clear();
-  ModelNumber = model;
-  Setup(nullptr);
-  for (const SentPage &page : pages) {
-    header.cupsHeight = static_cast<unsigned>(page.rows.size());
-    header.PageSize[1] = (header.cupsHeight * 72 + kResolution - 1) / kResolution;
-    header.cupsPageSize[1] = header.PageSize[1];
-    labelStartPage(nullptr, &header);
-    Feed = 0;  // the driver's part of the page set-up
-    for (size_t y = 0; y < page.rows.size(); y++) {
-      // An exact copy of the row: a coder that reads past it is caught.
-      std::unique_ptr<unsigned char[]> row(new unsigned char[width]);
-      std::memcpy(row.get(), page.rows[y].data(), width);
-      Buffer = row.get();
-      labelOutputLine(nullptr, &header, static_cast<int>(y));
-    }
-    Buffer = nullptr;
-    labelEndPage(nullptr, &header);
+  StringSink printer;
+  StringLogSink log;
+  SilentChannel channel;
+  RealClock clock;
+  ChoiceMap choices;
+  Job job(JobSeams{printer, log, channel, clock});
+  job.choices = &choices;
+  job.setModel(model);
+  Setup(job, nullptr);
+  for (const SentPage &sent : pages) {
+    job.Page++;
+    Page page;
+    page.header = header;
+    page.header.cupsHeight = static_cast<unsigned>(sent.rows.size());
+    page.header.PageSize[1] = (page.header.cupsHeight * 72 + kResolution - 1) / kResolution;
+    page.header.cupsPageSize[1] = page.header.PageSize[1];
+    labelStartPage(job, page);
+    // The finished page as the pipeline leaves it, in a buffer of exactly its size: a coder that
+    // reads past it is caught.
+    page.dots = allocateDots(static_cast<uint64_t>(width) * sent.rows.size());
+    for (size_t y = 0; y < sent.rows.size(); y++)
+      std::memcpy(page.dots.get() + y * width, sent.rows[y].data(), width);
+    for (size_t y = 0; y < sent.rows.size(); y++) labelOutputLine(job, page, static_cast<int>(y));
+    labelEndPage(job, page);
   }
-  prnFlush();
+  job.prn.flush();
 
   emu::LabelDecodeOptions options;
   options.rowBytes = (width + 7) / 8;
-  const emu::LabelDecodeResult decoded = emu::decodeLabelStream(model, sink->bytes, options);
+  const emu::LabelDecodeResult decoded = emu::decodeLabelStream(model, printer.bytes, options);
   FUZZ_CHECK(decoded.ok, "model " + std::to_string(model) + ": " + decoded.error);
   FUZZ_CHECK(decoded.pages.size() == pages.size(),
              "model " + std::to_string(model) + ": " + std::to_string(decoded.pages.size()) +

@@ -5,14 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "driver/job.h"
 #include "fuzz_support.h"
-#include "io/log.h"
 #include "monitor/status.h"
 
 namespace {
 
-std::string logged;
+// The messages of one read.
+class Messages : public LogSink {
+ public:
+  void write(std::string_view text) override { logged.append(text); }
+  std::string logged;
+};
 
 // A snapshot of the record, comparable field by field.
 struct Record {
@@ -22,7 +25,7 @@ struct Record {
   unsigned char sn[32], hardVer[3];
 };
 
-Record snapshot() {
+Record snapshot(const MON &mymon) {
   Record r;
   r.status = mymon.status;
   r.paperstatus = mymon.paperstatus;
@@ -49,7 +52,7 @@ bool operator==(const Record &a, const Record &b) {
          std::memcmp(a.hardVer, b.hardVer, sizeof a.hardVer) == 0;
 }
 
-void setRecord(FuzzInput &in) {
+void setRecord(MON &mymon, FuzzInput &in) {
   mymon.status = in.byte() % 3;
   mymon.paperstatus = static_cast<int>(in.byte() % 3) - 1;
   mymon.Tstatus = in.byte() & 1;
@@ -88,8 +91,8 @@ size_t countLines(const std::string &log, const std::string &line) {
   return n;
 }
 
-void checkRead(const std::string &b, const Record &before, const Record &after,
-               bool canceledBefore) {
+void checkRead(const MonitorJob &job, const std::string &logged, const std::string &b,
+               const Record &before, const Record &after, bool canceledBefore) {
   const std::string detail = "read of " + std::to_string(b.size()) + " bytes";
   // Fields that belong to the threads and the driver, never to the parser.
   FUZZ_CHECK(after.status == before.status && after.Exception == before.Exception &&
@@ -98,7 +101,7 @@ void checkRead(const std::string &b, const Record &before, const Record &after,
              detail);
   if (!b.empty() && b[0] == 0) {
     FUZZ_CHECK(after == before && logged.empty(), detail);
-    FUZZ_CHECK(Canceled.load() == canceledBefore, detail);
+    FUZZ_CHECK(job.canceled() == canceledBefore, detail);
   }
 
   // The hardware version changes only through a complete version report.
@@ -133,12 +136,12 @@ void checkRead(const std::string &b, const Record &before, const Record &after,
     FUZZ_CHECK(after.nonePaper == 1 && after.freeStatus == 1 && occurrences(b, paperOut) > 0,
                detail);
   FUZZ_CHECK(after.messagestatus <= 3, detail);
-  if (!canceledBefore && Canceled.load()) FUZZ_CHECK(occurrences(b, cancel) > 0, detail);
+  if (!canceledBefore && job.canceled()) FUZZ_CHECK(occurrences(b, cancel) > 0, detail);
 
   // Every message stems from its report, in the record's language.
   const bool zh = after.language == 1;
   const std::string progress =
-      "INFO: " + std::to_string(Page) + "/" + std::to_string(TotalPage) + "\n";
+      "INFO: " + std::to_string(job.Page) + "/" + std::to_string(job.TotalPage) + "\n";
   const std::string hotText = zh ? "INFO: 打印机过热，请稍等\n"
                                  : "INFO: The printer has overheated, please wait a moment.\n";
   const std::string paperText = zh ? "INFO: 打印机缺纸\n" : "INFO: The printer is out of paper.\n";
@@ -159,28 +162,27 @@ void checkRead(const std::string &b, const Record &before, const Record &after,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static bool once = [] {
-    logSetCapture([](std::string_view s) { logged.append(s); });
-    return true;
-  }();
-  (void)once;
+  StringSink printer;
+  Messages messages;
+  SilentChannel channel;
+  RealClock clock;
+  MonitorJob job(JobSeams{printer, messages, channel, clock});
 
   FuzzInput in(data, size);
-  setRecord(in);
-  Page = in.byte();
-  TotalPage = in.byte();
-  Canceled.store(0);
+  setRecord(job.mymon, in);
+  job.Page = in.byte();
+  job.TotalPage = in.byte();
   // Reads as the monitor thread makes them: at most 63 bytes each, sometimes empty.
   while (in.remaining() > 0) {
     const std::string b = in.bytes(in.byte() % 64);
     // An exact-size copy, so that a read past the given length is caught.
     std::unique_ptr<unsigned char[]> exact(new unsigned char[b.size() ? b.size() : 1]);
     std::memcpy(exact.get(), b.data(), b.size());
-    const Record before = snapshot();
-    const bool canceledBefore = Canceled.load();
-    logged.clear();
-    pocessRead(exact.get(), static_cast<ssize_t>(b.size()));
-    checkRead(b, before, snapshot(), canceledBefore);
+    const Record before = snapshot(job.mymon);
+    const bool canceledBefore = job.canceled();
+    messages.logged.clear();
+    pocessRead(job, exact.get(), static_cast<ssize_t>(b.size()));
+    checkRead(job, messages.logged, b, before, snapshot(job.mymon), canceledBefore);
   }
   return 0;
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/channel.h"
+
 // Takes values from the front of the fuzz input; once it is used up every value is 0, so any
 // input decodes to something.
 class FuzzInput {
@@ -45,3 +47,11 @@ void limitPageMemory();
 // A resolution from the input: any value while the ceiling is in force; otherwise (a build
 // whose ceiling ignores the setting) at most 600 dpi, so that no run takes seconds.
 unsigned hostileResolution(uint32_t raw);
+
+// A back channel with no printer behind it: nothing to read, drains done at once.
+class SilentChannel : public Channel {
+ public:
+  ssize_t backRead(unsigned char *, size_t, double, bool) override { return -1; }
+  void drain(double, const std::function<bool()> &) override {}
+  void interruptRead() override {}
+};

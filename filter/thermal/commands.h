@@ -2,6 +2,7 @@
 // its value for the rest of the job, and every job starts from the initial bytes.
 #pragma once
 
+#include "base/page_memory.h"
 #include "monitor/status.h"
 
 struct ThermalCommands {
@@ -18,7 +19,9 @@ struct ThermalCommands {
   unsigned char bCmdAfter[3] = {0x1B, 0x64, 0x02};
 };
 
-// A job that may drive a thermal printer: the status record and the command bytes.
+// A job that may drive a thermal printer: the status record, the command bytes and the
+// compressor's scratch, kept from page to page.
 struct ThermalJob : MonitorJob, ThermalCommands {
   using MonitorJob::MonitorJob;
+  DotBuffer compressWork;
 };

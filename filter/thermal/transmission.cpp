@@ -84,12 +84,18 @@ size_t compressedCapacity(size_t size) {
   return std::max(size + size / 16 + 1024, worst);
 }
 
-int compressBitmap(const unsigned char *buffer, unsigned char *compress, int size) {
+static_assert(kCompressWorkBytes >= LZO1X_1_MEM_COMPRESS, "the compressor's scratch");
+
+int compressBitmap(const unsigned char *buffer, unsigned char *compress, int size,
+                   void *workMemory) {
   if (!lzoReady()) return -1;
-  // Work memory per call: jobs of one process compress at the same time.
-  std::unique_ptr<lzo_align_t[]> wrkmem(
-      new (std::nothrow)
-          lzo_align_t[(LZO1X_1_MEM_COMPRESS + sizeof(lzo_align_t) - 1) / sizeof(lzo_align_t)]);
+  // Work memory of the caller's job, or of this call.
+  std::unique_ptr<unsigned char[]> own;
+  if (!workMemory) {
+    own.reset(new (std::nothrow) unsigned char[kCompressWorkBytes]);
+    workMemory = own.get();
+  }
+  lzo_voidp wrkmem = workMemory;
   if (!wrkmem) return -1;
   size_t idx = 0;
   for (size_t done = 0; done < static_cast<size_t>(std::max(size, 0)); done += kBlockSize) {
@@ -98,7 +104,7 @@ int compressBitmap(const unsigned char *buffer, unsigned char *compress, int siz
     // The capacity covers the worst case of every frame, so each block goes straight to its
     // place behind its header.
     lzo1x_1_compress(const_cast<unsigned char *>(buffer + done), n, compress + idx + kFrameHeader,
-                     &length, wrkmem.get());
+                     &length, wrkmem);
     compress[idx] = static_cast<unsigned char>(length & 0xFF);
     compress[idx + 1] = static_cast<unsigned char>((length >> 8) & 0xFF);
     compress[idx + 2] = 0x00;
@@ -152,8 +158,11 @@ TransmitResult transmitBitmap(ThermalJob &job, Page &page) {
   size_t size = buffersize;
   if (compressed) {
     job.prn.write(job.bCmdCompressionOn, sizeof job.bCmdCompressionOn);
-    const int packed =
-        compressBitmap(page.sendBuf.get(), combuff.get(), static_cast<int>(buffersize));
+    // The job keeps its work memory from page to page: fresh memory for every page would cost
+    // its page faults again (the compressor clears what it uses, so the bytes out are the same).
+    if (!job.compressWork) job.compressWork = allocateDots(kCompressWorkBytes);
+    const int packed = compressBitmap(page.sendBuf.get(), combuff.get(),
+                                      static_cast<int>(buffersize), job.compressWork.get());
     if (packed < 0) {
       job.log.message("ERROR: The page bitmap could not be compressed\n");
       return TransmitResult::Failed;

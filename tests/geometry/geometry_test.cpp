@@ -1,190 +1,211 @@
-// Page geometry on worked examples: the placement of each model on its paper sizes, the paper
-// code across pages, the log lines and hostile parameters. (The turn, the offsets and the width
-// limit are compared with the plain reference steps and checked end to end.)
+// Page geometry: the filter's steps against a plain two-buffer version of them, dot by dot, on
+// random small pages for every model, page size, model name, turn and offset (worked examples
+// of the placements are the pipeline's, the log lines the reference jobs'); hostile parameters
+// that fail with a reason or drop the picture.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "pipeline/geometry.h"
-#include "support/capture.h"
-#include "thermal/commands.h"
 
 namespace {
 
-struct Page {
-  DotBuffer dots;
-  int width = 0, height = 0;
-  unsigned char at(int x, int y) const { return dots[static_cast<size_t>(y) * width + x]; }
+using Dots = std::vector<unsigned char>;
+
+struct Placed {
+  Dots dots;
+  int64_t w = 0, h = 0;
+  int paperCode = -1;
 };
 
-Page whitePage(int width, int height) {
-  size_t count = static_cast<size_t>(width) * height;
-  Page page{DotBuffer(static_cast<unsigned char *>(std::malloc(count + 1))), width, height};
-  std::memset(page.dots.get(), 255, count);
+// The filter's geometry of a page of w x h dots; false with the reason when it fails.
+bool applied(const Dots &input, int w, int h, const GeometryParams &p, Placed &out,
+             std::string &error) {
+  StringLogSink sink;
+  Log log(sink);
+  DotBuffer page = allocateDots(input.size() + 1);
+  std::copy(input.begin(), input.end(), page.get());
+  if (!applyGeometry(page, w, h, p, log, out.paperCode, error)) return false;
+  out.dots.assign(page.get(), page.get() + size_t(w) * size_t(h));
+  out.w = w;
+  out.h = h;
+  return true;
+}
+
+// ---- The plain steps: each one writes a new page, dot by dot ----
+
+// A white page of w x h with the old page's dot (0, 0) at (col, row); dots outside are dropped.
+Placed refPlace(const Placed &old, int64_t w, int64_t h, int64_t row, int64_t col) {
+  Placed out{Dots(static_cast<size_t>(w * h), 255), w, h, old.paperCode};
+  for (int64_t i = 0; i < old.h; i++)
+    for (int64_t j = 0; j < old.w; j++) {
+      int64_t y = row + i, x = col + j;
+      if (y >= 0 && y < h && x >= 0 && x < w) out.dots[y * w + x] = old.dots[i * old.w + j];
+    }
+  return out;
+}
+
+// Paper widths of models 22 and 23 (and 302), lengths of model 302, and the paper code.
+struct RefPaper {
+  const char *name;
+  double across22, across, along302;
+  int code;
+};
+const RefPaper kRefPapers[] = {{"A4", 210, 210, 295, 0},
+                               {"Letter", 216, 216, 279.4, 4},
+                               {"EnvISOB5", 174, 176, 250, 2},
+                               {"A5", 148, 148, 210, 3},
+                               {"A5_Lanspace", 210, 210, 0, 1}};
+
+Placed referenceGeometry(const Dots &input, int64_t W, int64_t H, const GeometryParams &p) {
+  Placed rs{input, W, H};
+  if (p.rotate == 1)
+    for (int64_t i = 0; i < W * H; i++) rs.dots[i] = input[W * H - 1 - i];
+  if (p.model == 400 && W > 1280) rs = refPlace(rs, 1280, H, 0, 0), W = 1280;
+  Placed page = refPlace(rs, W, H, p.vOffset, p.hOffset);
+  const unsigned Rx = p.resX, Ry = p.resY;
+  const std::string_view size = p.pageSizeName, name = p.modelName;
+  const float L = p.pageLength, T = p.imagingTop;
+  if (p.model == 22 || p.model == 23 || p.model == 302) {
+    int64_t tmpw = W, tmph = H;
+    for (const RefPaper &paper : kRefPapers) {
+      if (size != paper.name || (p.model == 302 && paper.along302 == 0)) continue;
+      tmpw = (int)(Rx * (p.model == 22 ? paper.across22 : paper.across) / 25.4);
+      if (p.model == 302) tmph = std::max<int64_t>((int)(Ry * paper.along302 / 25.4), H);
+      page.paperCode = paper.code;
+    }
+    if (tmpw > W || tmph > H) page = refPlace(page, tmpw, tmph, 0, p.tofill + (tmpw - W) / 2);
+  } else if (p.model == 831 || p.model == 21) {
+    const std::pair<const char *, double> sheets[] = {
+        {"A4", 297}, {"A5", 210}, {"B5JIS", 257}, {"EnvISOB5", 250}, {"RX5_A4", 300}};
+    int topoffset = size == "RX5_A4" ? 160 : (int)(Ry * 12 / 25.4);
+    int64_t tmph = size == "Letter" ? int64_t{Ry} * 11 : -1;
+    for (const auto &[sheet, mm] : sheets)
+      if (size == sheet) tmph = (int)(Ry * mm / 25.4);
+    if (tmph < 0 && size.find("Tattoo") != size.npos)
+      tmph = (int)(Ry * 297 / 25.4), topoffset = (int)((L - T) * Ry / 72);
+    if (tmph < 0) {
+      page = refPlace(page, W, H, -topoffset, 0);
+    } else if (tmph > H) {
+      int topspank = (int)(topoffset - Ry * 12 / 25.4);
+      page = refPlace(page, W, tmph, topspank < 0 ? 0 : topspank, 0);
+    }
+  } else if (p.model == 64519 && p.gapMode == 0x0B) {
+    int64_t tmph = size == "A4" ? (int)(Ry * 297 / 25.4) : size == "Letter" ? Ry * 11 : H;
+    if (tmph > H) page = refPlace(page, W, tmph, 0, 0);
+  } else if (p.model == 590314) {
+    int topspank = (int)(Ry * 9 / 25.4);
+    if (name == "HQ31" || name == "HQ32")
+      topspank = (int)(Ry * 8 / 25.4);
+    else if (name == "VN2W" && size != "Tattoo-A4" && size != "Tattoo-letter")
+      topspank = (int)((L - T) * Ry / 72);
+    page = refPlace(page, W, (int)(L * Ry / 72), topspank, 0);
+  } else if (p.model == 613207) {
+    page = refPlace(page, W, (int)(Ry * L / 72), 0, 0);
+  }
   return page;
 }
 
-bool runGeometry(Page &page, const GeometryParams &p, std::string &error) {
-  CapturedIO io;  // keeps the log lines off standard error
-  return applyGeometry(page.dots, page.width, page.height, p, error);
-}
+const int kModels[] = {21, 22, 23, 302, 400, 831, 64519, 590314, 613207, 0, 18};
+const char *const kSizes[] = {
+    "A4",     "Letter",    "EnvISOB5",      "A5",       "A5_Lanspace", "B5JIS",
+    "RX5_A4", "Tattoo-A4", "Tattoo-letter", "MyTattoo", "a4",          "Custom.60x40mm"};
+const char *const kModelNames[] = {"HQ31", "HQ32", "VN2W", "JT64", "hq31", ""};
+const int kRotates[] = {0, 1, 2, 90};
+const unsigned char kGaps[] = {0x0A, 0x0B, 0x26};
 
-// Where the only black dot of the page is, {-1, -1} when there is none; fails on a second one.
-std::pair<int, int> blackDot(const Page &page) {
-  std::pair<int, int> found{-1, -1};
-  for (int y = 0; y < page.height; y++)
-    for (int x = 0; x < page.width; x++)
-      if (page.at(x, y) != 255) {
-        EXPECT_EQ(found.first, -1) << "second black dot at " << x << "," << y;
-        found = {x, y};
+// The finished size without the dots agrees with the page the steps make.
+TEST(GeometryReference, RandomSmallPagesMatchThePlainSteps) {
+  std::mt19937 rng(20240611);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int model : kModels)
+    for (const char *size : kSizes)
+      for (int round = 0; round < 24; round++) {
+        int W = pick(0, 9) == 0 ? pick(1, 7) : 8 * pick(1, 16), H = pick(0, 240);
+        if (model == 400 && round % 4 == 0) W = 1272 + 8 * pick(0, 3), H = pick(0, 4);
+        auto offset = [&] {
+          return pick(0, 7) == 0 ? (pick(0, 1) ? INT_MIN : INT_MAX) : pick(-W - H, W + H);
+        };
+        // Resolutions so low that the paper sizes stay small pages.
+        auto res = [&] { return static_cast<unsigned>(pick(3, 20)); };
+        const float length = static_cast<float>(pick(0, 12000)) / 13.0f;
+        const float top = length - static_cast<float>(pick(-50, 400)) / 7.0f;
+        const GeometryParams p{
+            model, kModelNames[pick(0, 5)], size,     res(),    res(),      length,
+            top,   kRotates[pick(0, 3)],    offset(), offset(), pick(0, 7), kGaps[pick(0, 2)]};
+        Dots input(static_cast<size_t>(W) * H);
+        for (auto &dot : input) dot = pick(0, 2) ? 255 : 0;
+
+        SCOPED_TRACE(testing::Message() << "model " << model << " " << size << " " << p.modelName
+                                        << " round " << round);
+        const Placed want = referenceGeometry(input, W, H, p);
+        Placed got;
+        std::string error;
+        ASSERT_TRUE(applied(input, W, H, p, got, error)) << error;
+        ASSERT_EQ(std::tie(got.w, got.h, got.paperCode), std::tie(want.w, want.h, want.paperCode));
+        ASSERT_TRUE(got.dots == want.dots);
+        int64_t finishedW = 0, finishedH = 0;
+        ASSERT_TRUE(finishedPageSize(p, W, H, finishedW, finishedH, error)) << error;
+        ASSERT_EQ(std::tie(finishedW, finishedH), std::tie(want.w, want.h));
       }
-  return found;
 }
 
 // Parameters of a placement: page length L and imaging top T in points.
 GeometryParams at(int model, const char *size, unsigned res, float L = 0, float T = 0,
-                  const char *modelName = "", unsigned char gap = 0x26, int tofill = 0) {
-  GeometryParams p;
-  p.model = model;
-  p.pageSizeName = size;
-  p.resX = p.resY = res;
-  p.pageLength = L;
-  p.imagingTop = T;
-  p.modelName = modelName;
-  p.gapMode = gap;
-  p.tofill = tofill;
-  return p;
+                  const char *modelName = "") {
+  return {model, modelName, size, res, res, L, T};
 }
-
-// A page of W × H dots with one black dot at (dotX, dotY), placed; the finished size, where the
-// dot lands ({-1, -1}: dropped) and bCmdPaper byte 3 (kKeep: unchanged).
-constexpr int kKeep = -1;
-
-struct PlacementCase {
-  const char *what;
-  GeometryParams p;
-  int W, H, dotX, dotY, wantW, wantH, wantX, wantY;
-  int wantCode = kKeep;
-};
-
-const PlacementCase kPlacements[] = {
-    {"23 EnvISOB5 widened", at(23, "EnvISOB5", 203), 1400, 4, 0, 0, 1406, 4, 3, 0, 2},
-    {"22 EnvISOB5 narrower paper", at(22, "EnvISOB5", 203), 1400, 4, 0, 0, 1400, 4, 0, 0, 2},
-    {"23 EnvISOB5 300 dpi", at(23, "EnvISOB5", 300, 0, 0, "", 0x26, 5), 1400, 2, 0, 1, 2078, 2, 344,
-     1, 2},
-    {"22 A5_Lanspace", at(22, "A5_Lanspace", 203), 1600, 2, 0, 0, 1678, 2, 39, 0, 1},
-    {"23 unlisted size keeps code", at(23, "a4", 203), 16, 2, 1, 1, 16, 2, 1, 1},
-    {"302 Letter tall page", at(302, "Letter", 203), 1600, 2400, 0, 2399, 1726, 2400, 63, 2399, 4},
-    {"831 A4 taller page", at(831, "A4", 203), 16, 2400, 3, 7, 16, 2400, 3, 7},
-    {"831 RX5_A4 300 dpi", at(831, "RX5_A4", 300), 16, 3000, 0, 0, 16, 3543, 0, 18},
-    {"831 unlisted moves up", at(831, "Custom", 203), 16, 200, 2, 95, 16, 200, 2, 0},
-    {"831 unlisted top lost", at(831, "Custom", 203), 16, 200, 2, 94, 16, 200, -1, -1},
-    {"831 Tattoo small margin", at(831, "MyTattooSheet", 203, 841.89f, 830), 16, 2000, 0, 0, 16,
-     2373, 0, 0},
-    {"590314 VN2W Tattoo-A4", at(590314, "Tattoo-A4", 203, 841.89f, 820, "VN2W"), 16, 100, 0, 0, 16,
-     2373, 0, 71},
-    {"590314 VN2W other Tattoo", at(590314, "Tattoo-A5", 203, 595, 560, "VN2W"), 16, 100, 0, 0, 16,
-     1677, 0, 98},
-    {"590314 VN2W negative margin", at(590314, "A4", 203, 100, 110, "VN2W"), 16, 100, 0, 30, 16,
-     281, 0, 2},
-    {"590314 shorter page drops", at(590314, "A4", 203, 100, 90), 16, 300, 0, 250, 16, 281, -1, -1},
-    {"613207 taller, single precision", at(613207, "A4", 203, 100.374382f), 16, 100, 0, 99, 16, 283,
-     0, 99},
-    {"613207 shorter drops", at(613207, "A4", 300, 100), 16, 500, 0, 416, 16, 416, -1, -1},
-    {"400 has no placement", at(400, "A4", 203, 1000, 0, "", 0x0B), 16, 5, 3, 4, 16, 5, 3, 4}};
-
-TEST(Geometry, PlacementByModelAndPageSize) {
-  for (const PlacementCase &c : kPlacements) {
-    SCOPED_TRACE(c.what);
-    Page page = whitePage(c.W, c.H);
-    page.dots[static_cast<size_t>(c.dotY) * c.W + c.dotX] = 0;
-    bCmdPaper[3] = 9;
-    std::string error;
-    ASSERT_TRUE(runGeometry(page, c.p, error)) << error;
-    EXPECT_EQ(page.width, c.wantW);
-    EXPECT_EQ(page.height, c.wantH);
-    EXPECT_EQ(blackDot(page), std::make_pair(c.wantX, c.wantY));
-    EXPECT_EQ(bCmdPaper[3], c.wantCode == kKeep ? 9 : c.wantCode);
-  }
-  resetThermalCommands();
-}
-
-TEST(Geometry, LogLines) {
-  Page page = whitePage(1288, 2);
-  GeometryParams p;
-  p.model = 400;
-  p.rotate = 1;
-  CapturedIO io;
-  std::string error;
-  ASSERT_TRUE(applyGeometry(page.dots, page.width, page.height, p, error));
-  EXPECT_EQ(io.log(),
-            "process gray end and width is 1288 and height is 2 and rotate is 1\n"
-            "\nprocess rotate end\n"
-            "width: 1280, height: 2\n");
-}
-
-struct HostileCase {
-  const char *what;
-  GeometryParams p;
-  int W, H;
-  const char *reason;  // nullptr: succeeds with a white page of W × wantH
-  int wantH;
-};
-
-const float kInf = INFINITY;
-const float kNaN = NAN;
-
-const HostileCase kHostile[] = {
-    {"590314 absurd length", at(590314, "A4", 203, 1e30f), 8, 4, "cannot place the page on", 0},
-    {"613207 infinite length", at(613207, "A4", 203, kInf), 8, 4, "not finite", 0},
-    {"590314 NaN length", at(590314, "A4", 203, kNaN), 8, 4, "not finite", 0},
-    {"613207 negative length", at(613207, "A4", 203, -100), 8, 4, "cannot place the page on", 0},
-    {"613207 zero length", at(613207, "A4", 203), 8, 4, nullptr, 0},
-    {"613207 past the ceiling", at(613207, "A4", 72, 2e6f), 1000, 4,
-     "cannot allocate 2000000000 bytes for the placed page", 0},
-    {"831 huge resolution", at(831, "A4", UINT_MAX), 8, 4, "cannot place the page on", 0},
-    {"302 huge resolution", at(302, "Letter", UINT_MAX), 8, 4, "cannot place the page on", 0},
-    {"831 Tattoo NaN margin", at(831, "Tattoo-A4", 10, 100, kNaN), 8, 4, "not finite", 0},
-    {"831 Tattoo margin below the sheet", at(831, "Tattoo-A4", 10, 100, -1e30f), 8, 4, nullptr,
-     116},
-    {"590314 VN2W margin above the sheet", at(590314, "A4", 10, 100, 1e30f, "VN2W"), 8, 4, nullptr,
-     13}};
 
 TEST(Geometry, HostileParametersFailWithAReasonOrDropThePicture) {
-  for (const HostileCase &c : kHostile) {
-    SCOPED_TRACE(c.what);
-    Page page = whitePage(c.W, c.H);
-    std::memset(page.dots.get(), 0, static_cast<size_t>(c.W) * c.H);
+  const float inf = INFINITY, nan = NAN;
+  const struct {
+    GeometryParams p;
+    int W;
+    const char *reason;  // nullptr: succeeds with a white page of W x wantH
+    int wantH = 0;
+  } cases[] = {
+      {at(590314, "A4", 203, 1e30f), 8, "cannot place the page on 8 x 1099511627776 dots"},
+      {at(613207, "A4", 203, inf), 8, "cannot place the page: its length is not finite"},
+      {at(590314, "A4", 203, nan), 8, "cannot place the page: its length is not finite"},
+      {at(613207, "A4", 203, -100), 8, "cannot place the page on 8 x -281 dots"},
+      {at(613207, "A4", 203), 8, nullptr, 0},
+      {at(613207, "A4", 72, 2e6f), 1000, "cannot allocate 2000000000 bytes for the placed page"},
+      {at(831, "A4", UINT_MAX), 8, "cannot place the page on 8 x 50220680575 dots"},
+      {at(302, "Letter", UINT_MAX), 8, "cannot place the page on 36524131327 x 47244640245 dots"},
+      {at(831, "Tattoo-A4", 10, 100, nan), 8,
+       "cannot place the page: its top margin is not finite"},
+      {at(831, "Tattoo-A4", 10, 100, -1e30f), 8, nullptr, 116},
+      {at(590314, "A4", 10, 100, 1e30f, "VN2W"), 8, nullptr, 13}};
+  for (const auto &c : cases) {
+    Placed page;
     std::string error;
-    bool ok = runGeometry(page, c.p, error);
+    const bool ok = applied(Dots(size_t(c.W) * 4, 0), c.W, 4, c.p, page, error);
     if (c.reason) {
-      EXPECT_FALSE(ok);
-      EXPECT_NE(error.find(c.reason), std::string::npos) << error;
-    } else {
-      ASSERT_TRUE(ok) << error;
-      EXPECT_EQ(page.width, c.W);
-      EXPECT_EQ(page.height, c.wantH);
-      EXPECT_EQ(blackDot(page), std::make_pair(-1, -1));
+      EXPECT_FALSE(ok) << c.reason;
+      EXPECT_EQ(error.rfind(c.reason, 0), 0u) << error;
+      continue;
     }
+    ASSERT_TRUE(ok) << &c - cases << ": " << error;
+    EXPECT_EQ(page.w, c.W);
+    EXPECT_EQ(page.h, c.wantH);
+    EXPECT_EQ(std::count(page.dots.begin(), page.dots.end(), 0), 0);
   }
-  resetThermalCommands();
-}
-
-TEST(Geometry, RefusesAPageWithoutDots) {
-  DotBuffer none;
-  int width = 8, height = 4;
+  StringLogSink sink;
+  Log log(sink);
+  int width = 8, height = 4, code = 0;
   std::string error;
-  CapturedIO io;
-  EXPECT_FALSE(applyGeometry(none, width, height, GeometryParams{}, error));
-  EXPECT_FALSE(error.empty());
-  width = -8;
-  DotBuffer some(static_cast<unsigned char *>(std::malloc(1)));
-  EXPECT_FALSE(applyGeometry(some, width, height, GeometryParams{}, error));
+  DotBuffer none;
+  EXPECT_FALSE(applyGeometry(none, width, height, GeometryParams{}, log, code, error));
+  EXPECT_EQ(error, "cannot place a page without dots");
 }
 
 }  // namespace

@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "pipeline/pipeline.h"
-#include "pipeline/toned_page.h"
 #include "reference.h"
-#include "support/capture.h"
 #include "support/raster_file.h"
 
 // A header for width × height dots of 8-bit chunky RGB at 203 dpi, A4 paper.
@@ -26,32 +24,30 @@ inline cups_page_header2_t rgbHeader(int width, int height) {
 
 // A reader handing out rows one by one, then 0.
 inline RowReader rowsReader(const std::vector<Dots> &rows) {
-  auto next = std::make_shared<size_t>(0);
-  return [&rows, next](unsigned char *row, unsigned length) -> unsigned {
-    if (*next >= rows.size()) return 0;
-    const Dots &r = rows[(*next)++];
-    std::memcpy(row, r.data(), std::min<size_t>(length, r.size()));
+  return [&rows, next = size_t{0}](unsigned char *row, unsigned length) mutable -> unsigned {
+    if (next >= rows.size()) return 0;
+    std::memcpy(row, rows[next].data(), std::min<size_t>(length, rows[next].size()));
+    next++;
     return length;
   };
 }
 
 // Rows of width RGB dots all of one colour.
-inline std::vector<Dots> uniformRows(int width, int height, unsigned char r, unsigned char g,
-                                     unsigned char b) {
-  Dots row;
-  for (int x = 0; x < width; x++) row.insert(row.end(), {r, g, b});
-  return std::vector<Dots>(static_cast<size_t>(height), row);
+inline std::vector<Dots> uniformRows(int width, int height, unsigned char v) {
+  return std::vector<Dots>(static_cast<size_t>(height), Dots(3 * static_cast<size_t>(width), v));
 }
 
-// The filter's toned page (nw × height dots) of a header and its rows; log collects the lines.
+// The filter's toned page (nw × height dots) of a header and its rows; log receives the lines.
 inline Dots tonedPage(const cups_page_header2_t &header, const std::vector<Dots> &rows,
                       const ImageSettings &settings, std::string *log = nullptr) {
-  CapturedIO io;
+  StringLogSink sink;
+  Log lines(sink);
   Dots row(header.cupsBytesPerLine ? header.cupsBytesPerLine : 1);
   DotBuffer page;
   std::string error;
-  if (!renderTonedPage(rowsReader(rows), header, settings, row.data(), page, error)) return {};
-  if (log) *log = io.log();
+  if (!renderTonedPage(rowsReader(rows), header, settings, row.data(), lines, page, error))
+    return {};
+  if (log) *log = sink.text();
   size_t n = static_cast<size_t>((header.cupsWidth + 7) & ~7u) * header.cupsHeight;
   return Dots(page.get(), page.get() + n);
 }

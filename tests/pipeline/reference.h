@@ -1,5 +1,5 @@
-// The plain forms of the page steps, written as directly as possible: two page buffers that
-// every step writes, a full page of diffusion errors, box passes with their own intermediate
+// The plain forms of the page steps, written as directly as possible: every step writes a page
+// of its own, the diffusion keeps a full page of errors, box passes have their own intermediate
 // pages and a column-by-column vertical pass. The byte-identity tests hold the filter's fast
 // steps to them, and the benchmarks measure against them.
 #pragma once
@@ -19,8 +19,9 @@ void referenceMirror(const unsigned char *gray, unsigned char *des, int width, i
 void referenceSketch(const unsigned char *gray, unsigned char *des, int width, int height);
 void referenceBoxBlurH(const unsigned char *scl, unsigned char *tcl, int w, int h, int r);
 void referenceBoxBlurT(const unsigned char *scl, unsigned char *tcl, int w, int h, int r);
+void referenceBoxBlur(const unsigned char *scl, unsigned char *tcl, int w, int h, int r);
 void referenceGaussBlur(const unsigned char *scl, unsigned char *tcl, int w, int h, int r);
 // Row y of the Stucki diffusion over the page rs with the full page of errors flo.
 void referenceDiffuseRow(Dots &rs, std::vector<double> &flo, int nw, int height, int y);
-// Threshold (gray 0) or forced black and Stucki diffusion, in both page buffers.
-void referenceTone(Dots &tmp, Dots &rs, int nw, int height, const ImageSettings &settings);
+// Threshold (gray 0) or forced black and Stucki diffusion of the page, in place.
+void referenceTone(Dots &page, int nw, int height, const ImageSettings &settings);
