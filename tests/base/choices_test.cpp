@@ -1,4 +1,4 @@
-// Numbers from PPD choice names: atoi's results wherever they fit an int, no overflow beyond.
+// Numbers from choice names: atoi's results wherever they fit an int, no overflow beyond.
 #include <gtest/gtest.h>
 
 #include <climits>
