@@ -20,7 +20,7 @@ class Messages : public LogSink {
 // A snapshot of the record, comparable field by field.
 struct Record {
   unsigned char status, Tstatus, Coverstatus, messagestatus, freeStatus, nonePaper, Exception,
-      language, wait, end;
+      language, wait, end, reasons;
   int paperstatus;
   unsigned char sn[32], hardVer[3];
 };
@@ -38,6 +38,7 @@ Record snapshot(const MON &mymon) {
   r.language = mymon.language;
   r.wait = mymon.wait;
   r.end = mymon.end;
+  r.reasons = mymon.reasons;
   for (int i = 0; i < 32; i++) r.sn[i] = mymon.sn[i];
   for (int i = 0; i < 3; i++) r.hardVer[i] = mymon.hardVer[i];
   return r;
@@ -47,8 +48,8 @@ bool operator==(const Record &a, const Record &b) {
   return a.status == b.status && a.Tstatus == b.Tstatus && a.Coverstatus == b.Coverstatus &&
          a.messagestatus == b.messagestatus && a.freeStatus == b.freeStatus &&
          a.nonePaper == b.nonePaper && a.Exception == b.Exception && a.language == b.language &&
-         a.wait == b.wait && a.end == b.end && a.paperstatus == b.paperstatus &&
-         std::memcmp(a.sn, b.sn, sizeof a.sn) == 0 &&
+         a.wait == b.wait && a.end == b.end && a.reasons == b.reasons &&
+         a.paperstatus == b.paperstatus && std::memcmp(a.sn, b.sn, sizeof a.sn) == 0 &&
          std::memcmp(a.hardVer, b.hardVer, sizeof a.hardVer) == 0;
 }
 
@@ -153,8 +154,28 @@ void checkRead(const MonitorJob &job, const std::string &logged, const std::stri
   FUZZ_CHECK(paperLines <= occurrences(b, paperOut), detail);
   FUZZ_CHECK(progressLines <= occurrences(b, cool) + occurrences(b, paperIn), detail);
   FUZZ_CHECK(cancelLines <= occurrences(b, cancel), detail);
+  // A printer-state line for each change of the announced reasons, from its report: the lines
+  // of one reason alternate, so their balance is the change of its bit.
+  struct Reason {
+    PrinterReason bit;
+    const char *keyword, *on, *off;
+  };
+  size_t stateBytes = 0;
+  for (const Reason &r : {Reason{kReasonMediaEmpty, "media-empty-error", paperOut, paperIn},
+                          Reason{kReasonCoverOpen, "cover-open-error", open, closed},
+                          Reason{kReasonOverheat, "fuser-over-temp-warning", hot, cool}}) {
+    const std::string plus = std::string("STATE: +") + r.keyword + "\n",
+                      minus = std::string("STATE: -") + r.keyword + "\n";
+    const size_t ups = countLines(logged, plus), downs = countLines(logged, minus);
+    FUZZ_CHECK(ups <= occurrences(b, r.on) && downs <= occurrences(b, r.off), detail);
+    FUZZ_CHECK(static_cast<int>(ups) - static_cast<int>(downs) ==
+                   ((after.reasons & r.bit) != 0) - ((before.reasons & r.bit) != 0),
+               detail);
+    stateBytes += ups * plus.size() + downs * minus.size();
+  }
   FUZZ_CHECK(hotLines * hotText.size() + paperLines * paperText.size() +
-                     progressLines * progress.size() + cancelLines * cancelText.size() ==
+                     progressLines * progress.size() + cancelLines * cancelText.size() +
+                     stateBytes ==
                  logged.size(),
              "unexpected message: " + logged);
 }

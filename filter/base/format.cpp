@@ -3,24 +3,19 @@
 
 #include <cstdio>
 
-std::string_view formatText(char *buf, size_t size, std::string &spill, const char *fmt,
-                            va_list ap) {
+FormattedText::FormattedText(const char *fmt, va_list ap) {
   va_list again;
   va_copy(again, ap);
-  int n = vsnprintf(buf, size, fmt, ap);
-  if (n < 0) {
-    va_end(again);
-    return {};
+  const int n = vsnprintf(line_, sizeof line_, fmt, ap);
+  if (n >= 0 && static_cast<size_t>(n) < sizeof line_) {
+    text_ = std::string_view(line_, static_cast<size_t>(n));
+  } else if (n >= 0) {
+    spill_.assign(static_cast<size_t>(n) + 1, '\0');
+    vsnprintf(spill_.data(), spill_.size(), fmt, again);
+    spill_.resize(static_cast<size_t>(n));
+    text_ = spill_;
   }
-  if (static_cast<size_t>(n) < size) {
-    va_end(again);
-    return std::string_view(buf, static_cast<size_t>(n));
-  }
-  spill.assign(static_cast<size_t>(n) + 1, '\0');
-  vsnprintf(spill.data(), spill.size(), fmt, again);
   va_end(again);
-  spill.resize(static_cast<size_t>(n));
-  return spill;
 }
 
 std::string neutralised(std::string_view text) {

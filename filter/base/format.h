@@ -6,9 +6,20 @@
 #include <string>
 #include <string_view>
 
-// Formats into buf (size bytes) when the text fits, else into spill. Empty on a format error.
-std::string_view formatText(char *buf, size_t size, std::string &spill, const char *fmt,
-                            va_list ap);
+// printf-style text, formatted on the stack when it fits (nearly always) and on the heap when
+// not; empty on a format error.
+class FormattedText {
+ public:
+  FormattedText(const char *fmt, va_list ap);
+  FormattedText(const FormattedText &) = delete;
+  FormattedText &operator=(const FormattedText &) = delete;
+  std::string_view view() const { return text_; }
+
+ private:
+  char line_[2048];
+  std::string spill_;
+  std::string_view text_;
+};
 
 // Job-supplied text made safe for one scheduler line: every control byte (below 0x20, and 0x7F)
 // becomes '?', so no job can end the line and start one of its own. Other bytes stay as they are.

@@ -44,12 +44,10 @@ void Log::localisedError(const char *prefix, const char *message) {
 }
 
 void Log::message(const char *fmt, ...) {
-  char line[2048];
-  std::string spill;
   va_list ap;
   va_start(ap, fmt);
-  std::string_view text = formatText(line, sizeof line, spill, fmt, ap);
+  const FormattedText text(fmt, ap);
   va_end(ap);
   std::lock_guard<std::mutex> guard(lock_);
-  sink_.write(text);
+  sink_.write(text.view());
 }

@@ -56,11 +56,9 @@ void PrinterStream::write(const void *data, size_t n) {
 }
 
 void PrinterStream::printf(const char *fmt, ...) {
-  char line[1024];
-  std::string spill;
   va_list ap;
   va_start(ap, fmt);
-  std::string_view text = formatText(line, sizeof line, spill, fmt, ap);
+  const FormattedText text(fmt, ap);
   va_end(ap);
-  write(text.data(), text.size());
+  write(text.view().data(), text.view().size());
 }
