@@ -1,7 +1,7 @@
 // The emulator as a CUPS backend: options from the device URI, the device line, the job folders
-// it writes and the ones it refuses, and the caps that end a job. The folder tests run the backend
-// as the unprivileged lp user, as the scheduler does, against entries that another user (the test,
-// as root) planted.
+// it writes and the ones it refuses, the caps that end a job, and the program's own folder. The
+// folder tests run the backend as the unprivileged lp user, as the scheduler does, against
+// entries that another user (the test, as root) planted.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -332,4 +332,20 @@ TEST(BackendCaps, JobsEndWithTheirReasonWithinMemory) {
     const fs::path out = scratch("out");
     expectError(runBackend(uri(out, c.query), c.stream, c.model), c.exitStatus, c.error, out);
   }
+}
+
+// The emulator program replaces what its folder holds: a link is not written through, and a FIFO
+// does not block it.
+TEST(ProgramFolder, ReplacesFilesWithoutFollowingThem) {
+  const fs::path dir = scratch("out");
+  std::ofstream(dir / "precious") << "kept";
+  fs::create_symlink(dir / "precious", dir / "printer.log");
+  mkfifo((dir / "printer.bin").c_str(), 0644);
+  EXPECT_EQ(run({"rx5k-emulator", "--ppd", ppdtest::modelPpd(22), "--out", dir.string(), "--filter",
+                 "/bin/true", "--", ""})
+                .exitStatus,
+            0);
+  EXPECT_EQ(readFile(dir / "precious"), "kept");
+  for (const char *file : {"printer.log", "printer.bin"})
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / file))) << file;
 }

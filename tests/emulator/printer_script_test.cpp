@@ -1,6 +1,7 @@
-// The scripted printer's answers: the idle delay, identification reports, silence and the
-// defaults that keep models 302 and 831 moving. (The paper and cover counters are pinned by the
-// harness's test; the page reports reach the filter in the monitor's and the reference jobs.)
+// The scripted printer's answers: the idle delay, identification reports, silence and the idle
+// report that keeps model 302 moving. (The paper and cover counters are pinned by the harness's
+// test; the sheet gap that model 831 waits out and the page reports reach the filter in the
+// reference, end-to-end and monitor jobs.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,25 +30,6 @@ TEST(PrinterScript, IdleDelayIdentificationAndSilence) {
   for (unsigned char q : {0x11, 0x12, 0x43}) EXPECT_EQ(silent.answer(q, 100), "");
   EXPECT_EQ(silent.bitmapStarted(1, 0) + silent.bitmapDone(1, 0), "");
   EXPECT_LT(silent.nextDue(), 0);
-}
-
-TEST(PrinterScript, SheetGapDefaultsLetModel831SeeTheSheetLeave) {
-  for (int model : {831, 21}) {
-    emu::PrinterScript printer(emu::PrinterSettings{}, model);
-    EXPECT_EQ(printer.answer(0x11, 0), report::paperIn);
-    printer.bitmapDone(1, 1);
-    if (model == 831) {
-      EXPECT_EQ(printer.answer(0x11, 2), report::paperOut);
-    }
-    EXPECT_EQ(printer.answer(0x11, 2), report::paperIn) << model;
-  }
-  emu::PrinterSettings s;
-  s.sheetGap = 2;
-  s.paperMissing = 1;
-  emu::PrinterScript printer(s, 22);
-  printer.bitmapDone(1, 0);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(printer.answer(0x11, 0), report::paperOut) << i;
-  EXPECT_EQ(printer.answer(0x11, 0), report::paperIn);
 }
 
 // Model 302 volunteers the idle report 500 ms after each page, but not before the printer is
