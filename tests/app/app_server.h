@@ -64,11 +64,9 @@ class AppServer {
     for (const auto &[name, file] : {std::pair{"LSAN_OPTIONS", "lsan.supp:fast_unwind_on_malloc=0"},
                                      std::pair{"TSAN_OPTIONS", "tsan.supp"}}) {
       const char *before = std::getenv(name);
-      setenv(name,
-             ((before ? std::string(before) + ":" : "") + "suppressions=" RX5K_SOURCE_DIR +
-              "/tests/app/" + file)
-                 .c_str(),
-             1);
+      const std::string value = (before ? std::string(before) + ":" : "") +
+                                "suppressions=" RX5K_SOURCE_DIR "/tests/app/" + file;
+      setenv(name, value.c_str(), 1);
     }
     char pattern[] = "/tmp/rx5k-app-test-XXXXXX";
     dir_ = mkdtemp(pattern);

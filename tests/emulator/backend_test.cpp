@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -234,6 +233,7 @@ TEST(BackendFolder, RefusesWhatItDoesNotOwn) {
     const fs::path root = scratch("case") / "out";
     if (c.inFolderOfLp) {
       fs::create_directories(root);
+      chmod(root.c_str(), 0755);
       chown(root.c_str(), lp->pw_uid, lp->pw_gid);
     }
     c.plant(root);

@@ -95,7 +95,9 @@ runtest::FilterRunOptions options(const std::string &scenario, std::vector<std::
   return o;
 }
 
-// The raster on standard input, which the reference jobs do not feed there but for one.
+// What a filter gets from the harness: the scheduler's arguments, the PPD, the raster on standard
+// input, descriptors 3 and 4 non-blocking and none beyond them, and each answer ready when the
+// drain after its query returns.
 TEST(Harness, FilterGetsSchedulerArgumentsChannelsAndAnswers) {
   const std::string raster = runtest::testFilePath("harness.ras");
   ASSERT_TRUE(rastertest::writeRasterFile(
