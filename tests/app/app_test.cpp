@@ -4,50 +4,25 @@
 #include <cups/cups.h>
 #include <cups/ppd.h>
 #include <cups/raster.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <future>
-#include <thread>
+#include <sstream>
 
+#include "app/app_server.h"
 #include "job_runner.h"
-#include "support/free_port.h"
 
 namespace fs = std::filesystem;
+using apptest::AppServer;
 
 namespace {
 
 std::string ppdPath(const std::string &driver) {
   return std::string(RX5K_BUILD_DIR) + "/ppd/" + driver + ".ppd";
-}
-
-std::string readFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs a program and returns its exit status.
-int run(std::vector<std::string> args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
 // The page header a CUPS queue's rasterizer writes for the PPD marked with options.
@@ -100,6 +75,11 @@ std::string grayRaster(cups_page_header2_t header, cups_mode_t mode, int pages =
   return out;
 }
 
+// Sheets of the driver's size in the PPD, at the PPD's default resolution.
+std::string defaultRaster(const char *driver, int pages = 1) {
+  return grayRaster(ppdHeader(driver, ""), CUPS_RASTER_WRITE_PWG, pages);
+}
+
 // Model 302 waits after each page for the idle report, which its printer volunteers 500 ms after
 // the bitmap by default: a loaded machine may send the filler after the report, and the job then
 // waits 26 s for the next. Later reports keep the order the virtual clock gives.
@@ -119,106 +99,6 @@ std::string filterStream(const std::string &driver, const std::string &options,
   return runner::runJob(spec).stream;
 }
 
-// A server in a scratch folder on a free port, stopped and removed at the end.
-class AppServer {
- public:
-  AppServer() {
-    // Sanitizer builds: PAPPL's own findings aside (slow unwinding finds its leaks in its main
-    // loop), for the server and the commands.
-    for (const auto &[name, file] : {std::pair{"LSAN_OPTIONS", "lsan.supp:fast_unwind_on_malloc=0"},
-                                     std::pair{"TSAN_OPTIONS", "tsan.supp"}}) {
-      const char *before = std::getenv(name);
-      setenv(name,
-             ((before ? std::string(before) + ":" : "") + "suppressions=" RX5K_SOURCE_DIR +
-              "/tests/app/" + file)
-                 .c_str(),
-             1);
-    }
-    char pattern[] = "/tmp/rx5k-app-test-XXXXXX";
-    dir_ = mkdtemp(pattern);
-    port_ = testsupport::freePort();
-    pid_ = fork();
-    if (pid_ == 0) {
-      // Sanitizer reports of the server land here (its log has a file of its own).
-      const int err = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(err, 2);
-      execl(kApp.c_str(), kApp.c_str(), "server", "-o", ("state-directory=" + dir_).c_str(), "-o",
-            ("server-port=" + std::to_string(port_)).c_str(), "-o", "log-level=debug",
-            static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    for (int i = 0; i < 100 && !http_; i++) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      http_ = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
-                           1000, nullptr);
-    }
-  }
-  ~AppServer() {
-    if (http_) httpClose(http_);
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    const std::string err = readFile(dir_ + "/stderr.txt");
-    EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
-    EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
-    if (!::testing::Test::HasFailure()) fs::remove_all(dir_);
-  }
-
-  std::string uri(const std::string &printer) const {
-    return "ipp://localhost:" + std::to_string(port_) + "/ipp/" +
-           (printer.empty() ? "system" : "print/" + printer);
-  }
-  // A printer of driver on an emulated device with the printer script in query ("&k=v...").
-  bool add(const std::string &printer, const std::string &driver, const std::string &query = "") {
-    return run({kApp, "add", "-u", uri(""), "-d", printer, "-m", driver, "-v",
-                "rx5k-emu:/?out=" + dir_ + "/" + printer + query}) == 0;
-  }
-  std::string stream(const std::string &printer, int job) const {
-    return readFile(fs::path(dir_) / printer / ("job-" + std::to_string(job)) / "printer.bin");
-  }
-  std::string file(const std::string &name) const { return (fs::path(dir_) / name).string(); }
-  // An IPP request on printer (job: 0 for a printer operation); the response, or null.
-  ipp_t *ask(ipp_op_t op, const std::string &printer, int job = 0) {
-    ipp_t *request = ippNewRequest(op);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 uri(printer).c_str());
-    if (job) ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
-    return cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
-  }
-  // The values of attribute in the response to op, one string.
-  std::string value(ipp_op_t op, const std::string &printer, const char *attribute, int job = 0) {
-    ipp_t *response = ask(op, printer, job);
-    char text[8192] = "";
-    if (ipp_attribute_t *a = ippFindAttribute(response, attribute, IPP_TAG_ZERO))
-      ippAttributeString(a, text, sizeof text);
-    ippDelete(response);
-    return text;
-  }
-  int jobState(const std::string &printer, int job) {
-    ipp_t *response = ask(IPP_OP_GET_JOB_ATTRIBUTES, printer, job);
-    const int state = ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0);
-    ippDelete(response);
-    return state;
-  }
-  // Waits up to seconds for done().
-  static bool waitUntil(double seconds, const std::function<bool()> &done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-  }
-
-  const std::string kApp = std::string(RX5K_BIN_DIR) + "/rx5k-printer-app";
-
- private:
-  std::string dir_;
-  int port_ = 0;
-  pid_t pid_ = -1;
-  http_t *http_ = nullptr;
-};
-
 // Prints raster on printer with ipptool and the job attributes (ipptool ATTR lines), waiting
 // for the job's end; false when ipptool reports a failure.
 bool ipptoolPrint(AppServer &server, const std::string &printer, const std::string &raster,
@@ -226,20 +106,22 @@ bool ipptoolPrint(AppServer &server, const std::string &printer, const std::stri
   const std::string rasterFile = server.file(printer + ".pwg");
   const std::string testFile = server.file(printer + ".test");
   std::ofstream(rasterFile, std::ios::binary) << raster;
-  std::ofstream(testFile)
-      << "{\nOPERATION Print-Job\nGROUP operation-attributes-tag\n"
-         "ATTR charset attributes-charset utf-8\n"
-         "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n"
-         "ATTR name requesting-user-name test\n"
-         "ATTR mimeMediaType document-format image/pwg-raster\nGROUP job-attributes-tag\n"
-      << attributes << "\nFILE " << rasterFile
-      << "\nSTATUS successful-ok\nEXPECT job-id OF-TYPE integer\n}\n"
-         "{\nOPERATION Get-Job-Attributes\nGROUP operation-attributes-tag\n"
-         "ATTR charset attributes-charset utf-8\n"
-         "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n"
-         "ATTR integer job-id $job-id\nSTATUS successful-ok\n"
-         "EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600\nDELAY 0.1\n}\n";
-  return run({"/usr/bin/ipptool", "-q", "-T", "60", server.uri(printer), testFile}) == 0;
+  const std::string operation =
+      "GROUP operation-attributes-tag\nATTR charset attributes-charset utf-8\n"
+      "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n";
+  std::ofstream(testFile) << "{\nOPERATION Print-Job\n"
+                          << operation
+                          << "ATTR name requesting-user-name test\n"
+                             "ATTR mimeMediaType document-format image/pwg-raster\n"
+                             "GROUP job-attributes-tag\n"
+                          << attributes << "\nFILE " << rasterFile
+                          << "\nSTATUS successful-ok\nEXPECT job-id OF-TYPE integer\n}\n"
+                             "{\nOPERATION Get-Job-Attributes\n"
+                          << operation
+                          << "ATTR integer job-id $job-id\nSTATUS successful-ok\n"
+                             "EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600\n"
+                             "DELAY 0.1\n}\n";
+  return apptest::run({"/usr/bin/ipptool", "-q", "-T", "60", server.uri(printer), testFile}) == 0;
 }
 
 struct StreamCase {
@@ -249,7 +131,6 @@ struct StreamCase {
   int copies = 1;          // the filter gets the page this many times
 };
 
-// Every driver's defaults, then the IPP attributes that stand for PPD options.
 const StreamCase kStreamCases[] = {
     {"rx5k-22",
      "ATTR integer print-darkness 40\nATTR keyword print-color-mode process-monochrome"
@@ -287,17 +168,47 @@ const StreamCase kStreamCases[] = {
      "inPrintMode=Cut PageSize=Letter"},
 };
 
-std::vector<StreamCase> allStreamCases() {
+// The printer offers its PPD's page sizes (and custom range), default size and resolution.
+void expectPpdMedia(AppServer &server, const std::string &printer, const std::string &driver) {
+  auto sameSize = [](const pwg_media_t &m, const ppd_size_t &s) {
+    return std::abs(m.width - s.width * 2540 / 72) < 100 &&
+           std::abs(m.length - s.length * 2540 / 72) < 100;
+  };
+  ppd_file_t *ppd = ppdOpenFile(ppdPath(driver).c_str());
+  ppdMarkDefaults(ppd);
+  std::istringstream supported(
+      server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "media-supported"));
+  std::string custom;
+  std::vector<pwg_media_t> media;  // copies: libcups parses self-describing names into one buffer
+  for (std::string name; std::getline(supported, name, ',');) {
+    if (name.rfind("custom_", 0) == 0)
+      custom += name;
+    else
+      media.push_back(*pwgMediaForPWG(name.c_str()));
+  }
+  EXPECT_EQ(media.size(), static_cast<size_t>(ppd->num_sizes - (ppd->variable_sizes ? 1 : 0)));
+  for (int i = 0; i < ppd->num_sizes; i++)
+    EXPECT_TRUE(std::strcmp(ppd->sizes[i].name, "Custom") == 0 ||
+                std::any_of(media.begin(), media.end(),
+                            [&](const pwg_media_t &m) { return sameSize(m, ppd->sizes[i]); }))
+        << ppd->sizes[i].name;
+  EXPECT_EQ(custom.find("custom_min_") == 0, ppd->variable_sizes != 0);
+  const std::string byDefault =
+      server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "media-default");
+  EXPECT_TRUE(sameSize(*pwgMediaForPWG(byDefault.c_str()), *ppdPageSize(ppd, nullptr)));
+  EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "printer-resolution-default"),
+            std::string(ppdFindMarkedChoice(ppd, "Resolution")->choice));
+  ppdClose(ppd);
+}
+
+// Every driver prints with its defaults and offers its PPD's media; then the IPP attributes that
+// stand for PPD options print as those options.
+TEST(App, PwgRasterPrintsTheFilterStream) {
+  AppServer server;
   std::vector<StreamCase> cases;
   for (const auto &entry : fs::directory_iterator(std::string(RX5K_BUILD_DIR) + "/ppd"))
     cases.push_back({entry.path().stem().string(), "", ""});
   cases.insert(cases.end(), std::begin(kStreamCases), std::end(kStreamCases));
-  return cases;
-}
-
-TEST(App, PwgRasterPrintsTheFilterStream) {
-  AppServer server;
-  const std::vector<StreamCase> cases = allStreamCases();
   std::vector<std::future<bool>> printed;
   std::vector<std::string> rasters;
   for (size_t i = 0; i < cases.size(); i++) {
@@ -319,12 +230,8 @@ TEST(App, PwgRasterPrintsTheFilterStream) {
     const std::string filter = filterStream(cases[i].driver, cases[i].ppdOptions, rasters[i]);
     EXPECT_FALSE(app.empty());
     EXPECT_TRUE(app == filter) << "app " << app.size() << " bytes, filter " << filter.size();
+    if (!*cases[i].ipp) expectPpdMedia(server, "p" + std::to_string(i), cases[i].driver);
   }
-}
-
-// Sheets of the driver's size in the PPD, at the PPD's default resolution.
-std::string defaultRaster(const char *driver, int pages = 1) {
-  return grayRaster(ppdHeader(driver, ""), CUPS_RASTER_WRITE_PWG, pages);
 }
 
 bool hasReason(AppServer &server, const std::string &printer, const char *reason) {
@@ -333,32 +240,27 @@ bool hasReason(AppServer &server, const std::string &printer, const char *reason
 }
 
 // The printer reports out of paper for its first paper queries: the state shows it while the job
-// waits, and the job prints once paper comes (the condition withdrawn).
-TEST(App, MediaEmptyWhileThePrinterIsOutOfPaper) {
+// waits, and the job prints once paper comes (the condition withdrawn). A cancel from the client
+// ends a job waiting for paper; one from the printer ends its job.
+TEST(App, MediaEmptyWhileThePrinterIsOutOfPaperAndCancels) {
   AppServer server;
   ASSERT_TRUE(server.add("p", "rx5k-21", "&paper-missing=3"));
-  auto job = std::async(std::launch::async, ipptoolPrint, std::ref(server), "p",
-                        defaultRaster("rx5k-21"), "");
-  EXPECT_TRUE(AppServer::waitUntil(10, [&] { return hasReason(server, "p", "media-empty"); }));
-  EXPECT_TRUE(job.get());
-  EXPECT_EQ(server.jobState("p", 1), IPP_JSTATE_COMPLETED);
-  EXPECT_FALSE(hasReason(server, "p", "media-empty"));
-}
-
-// A cancel from the client ends a job waiting for paper; one from the printer ends its job.
-TEST(App, CancelFromClientOrPrinterEndsTheJob) {
-  AppServer server;
   ASSERT_TRUE(server.add("waiting", "rx5k-21", "&paper-missing=1000"));
   ASSERT_TRUE(server.add("cancelling", "rx5k-22", "&cancel-at-page=1"));
+  auto job = std::async(std::launch::async, ipptoolPrint, std::ref(server), "p",
+                        defaultRaster("rx5k-21"), "");
   auto waiting = std::async(std::launch::async, ipptoolPrint, std::ref(server), "waiting",
                             defaultRaster("rx5k-21"), "");
+  EXPECT_TRUE(apptest::waitUntil(10, [&] { return hasReason(server, "p", "media-empty"); }));
+  EXPECT_TRUE(job.get());
+  EXPECT_EQ(server.jobState("p", 1), "completed");
+  EXPECT_FALSE(hasReason(server, "p", "media-empty"));
+
   EXPECT_TRUE(ipptoolPrint(server, "cancelling", defaultRaster("rx5k-22", 2), ""));
-  EXPECT_EQ(server.jobState("cancelling", 1), IPP_JSTATE_CANCELED);
-  ASSERT_TRUE(
-      AppServer::waitUntil(10, [&] { return hasReason(server, "waiting", "media-empty"); }));
-  ippDelete(server.ask(IPP_OP_CANCEL_JOB, "waiting", 1));
-  EXPECT_TRUE(AppServer::waitUntil(5, [&] { return server.jobState("waiting", 1) > 6; }));
-  EXPECT_EQ(server.jobState("waiting", 1), IPP_JSTATE_CANCELED);
+  EXPECT_EQ(server.jobState("cancelling", 1), "canceled");
+  ASSERT_TRUE(apptest::waitUntil(10, [&] { return hasReason(server, "waiting", "media-empty"); }));
+  server.value(IPP_OP_CANCEL_JOB, "waiting", "job-state", 1);
+  EXPECT_TRUE(apptest::waitUntil(5, [&] { return server.jobState("waiting", 1) == "canceled"; }));
   EXPECT_TRUE(waiting.get());
 }
 
@@ -367,68 +269,24 @@ TEST(App, CancelFromClientOrPrinterEndsTheJob) {
 TEST(App, TwoPrintersPrintAtOnce) {
   AppServer server;
   std::vector<std::future<int>> submitted;
-  for (const char *printer : {"a", "b"}) {
+  for (const std::string printer : {"a", "b"}) {
     ASSERT_TRUE(server.add(printer, "rx5k-22"));
-    std::ofstream(server.file(printer)) << defaultRaster("rx5k-22", 2);
+    std::ofstream(server.file(printer + ".pwg")) << defaultRaster("rx5k-22", 2);
     submitted.push_back(
-        std::async(std::launch::async, run,
+        std::async(std::launch::async, apptest::run,
                    std::vector<std::string>{server.kApp, "submit", "-u", server.uri(printer),
-                                            server.file(printer)}));
+                                            server.file(printer + ".pwg")}));
   }
   for (auto &s : submitted) EXPECT_EQ(s.get(), 0);
   auto time = [&](const char *printer, const char *attribute) {
     return std::atoi(server.value(IPP_OP_GET_JOB_ATTRIBUTES, printer, attribute, 1).c_str());
   };
-  ASSERT_TRUE(AppServer::waitUntil(30, [&] {
-    return server.jobState("a", 1) == IPP_JSTATE_COMPLETED &&
-           server.jobState("b", 1) == IPP_JSTATE_COMPLETED;
+  ASSERT_TRUE(apptest::waitUntil(30, [&] {
+    return server.jobState("a", 1) == "completed" && server.jobState("b", 1) == "completed";
   }));
   EXPECT_LT(std::max(time("a", "time-at-processing"), time("b", "time-at-processing")),
             std::min(time("a", "time-at-completed"), time("b", "time-at-completed")));
   EXPECT_EQ(server.stream("a", 1), server.stream("b", 1));
-}
-
-// Every driver offers its PPD's page sizes (and custom range), default size and resolution.
-TEST(App, MediaAndResolutionAreThePpds) {
-  AppServer server;
-  for (const StreamCase &c : allStreamCases()) {
-    if (*c.ipp) continue;
-    SCOPED_TRACE(c.driver);
-    ASSERT_TRUE(server.add(c.driver, c.driver));
-    ppd_file_t *ppd = ppdOpenFile(ppdPath(c.driver).c_str());
-    ipp_t *attrs = server.ask(IPP_OP_GET_PRINTER_ATTRIBUTES, c.driver);
-    ipp_attribute_t *supported = ippFindAttribute(attrs, "media-supported", IPP_TAG_ZERO);
-    std::string custom;
-    std::vector<pwg_media_t> media;  // copies: libcups parses self-describing names into one buffer
-    for (int i = 0; i < ippGetCount(supported); i++) {
-      const char *name = ippGetString(supported, i, nullptr);
-      if (std::strncmp(name, "custom_", 7) == 0)
-        custom += name;
-      else
-        media.push_back(*pwgMediaForPWG(name));
-    }
-    auto sameSize = [](const pwg_media_t &m, const ppd_size_t *s) {
-      return std::abs(m.width - s->width * 2540 / 72) < 100 &&
-             std::abs(m.length - s->length * 2540 / 72) < 100;
-    };
-    ASSERT_EQ(media.size(), static_cast<size_t>(ppd->num_sizes - (ppd->variable_sizes ? 1 : 0)));
-    for (int i = 0; i < ppd->num_sizes; i++) {
-      if (std::strcmp(ppd->sizes[i].name, "Custom") == 0) continue;
-      EXPECT_TRUE(std::any_of(media.begin(), media.end(), [&](const pwg_media_t &m) {
-        return sameSize(m, &ppd->sizes[i]);
-      })) << ppd->sizes[i].name;
-    }
-    EXPECT_EQ(custom.find("custom_min_") == 0, ppd->variable_sizes != 0);
-    ppdMarkDefaults(ppd);
-    EXPECT_TRUE(sameSize(
-        *pwgMediaForPWG(
-            server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, c.driver, "media-default").c_str()),
-        ppdPageSize(ppd, nullptr)));
-    EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, c.driver, "printer-resolution-default"),
-              std::string(ppdFindMarkedChoice(ppd, "Resolution")->choice));
-    ippDelete(attrs);
-    ppdClose(ppd);
-  }
 }
 
 }  // namespace

@@ -47,11 +47,9 @@ TEST(StagedInstall, ProgramsAndPpdsLandWhereTheSchedulerLooks) {
       stage / fs::path(commandOutput("cups-config --datadir")).relative_path() / "model" / "rx5k";
 
   const fs::path filter = serverbin / "filter" / "rastertoRX5K";
-  ASSERT_TRUE(fs::exists(filter)) << filter;
-  EXPECT_EQ(modeOf(filter), 0555u);
+  EXPECT_EQ(modeOf(filter), 0555u) << filter;
   const fs::path backend = serverbin / "backend" / "rx5k-emu";
-  ASSERT_TRUE(fs::exists(backend)) << backend;
-  EXPECT_EQ(modeOf(backend), 0755u);
+  EXPECT_EQ(modeOf(backend), 0755u) << backend;
   EXPECT_EQ(fs::file_size(backend), fs::file_size(fs::path(RX5K_BIN_DIR) / "rx5k-emulator"));
   // The emulator on PATH too, runnable as it is installed.
   const fs::path program = stage / fs::path(RX5K_INSTALL_BINDIR).relative_path() / "rx5k-emulator";

@@ -1,0 +1,142 @@
+// The printer application as the tests start it: a server in a scratch folder on a free port,
+// printers on emulated devices that write their jobs there, and IPP requests to it. Shared by
+// the tests of the application and those of a scheduler that prints through it.
+#pragma once
+
+#include <cups/cups.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/free_port.h"
+
+namespace apptest {
+
+inline std::string readFile(const std::filesystem::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Runs a program (args[0] a path) and returns its exit status.
+inline int run(std::vector<std::string> args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+// Waits up to seconds for done(), asking every 100 ms.
+inline bool waitUntil(double seconds, const std::function<bool()> &done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+// A server in a scratch folder on a free port, stopped at the end (the folder is removed unless
+// the test failed).
+class AppServer {
+ public:
+  AppServer() {
+    // Sanitizer builds: PAPPL's own findings aside (slow unwinding finds its leaks in its main
+    // loop), for the server and the commands.
+    for (const auto &[name, file] : {std::pair{"LSAN_OPTIONS", "lsan.supp:fast_unwind_on_malloc=0"},
+                                     std::pair{"TSAN_OPTIONS", "tsan.supp"}}) {
+      const char *before = std::getenv(name);
+      const std::string value = (before ? std::string(before) + ":" : "") +
+                                "suppressions=" RX5K_SOURCE_DIR "/tests/app/" + file;
+      setenv(name, value.c_str(), 1);
+    }
+    char pattern[] = "/tmp/rx5k-app-test-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    port_ = testsupport::freePort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      // Sanitizer reports of the server land here (its log has a file of its own).
+      const int err = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(err, 2);
+      execl(kApp.c_str(), kApp.c_str(), "server", "-o", ("state-directory=" + dir_).c_str(), "-o",
+            ("server-port=" + std::to_string(port_)).c_str(), "-o", "log-level=debug",
+            static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    waitUntil(10, [&] {
+      http_ = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
+                           1000, nullptr);
+      return http_ != nullptr;
+    });
+  }
+  ~AppServer() {
+    if (http_) httpClose(http_);
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    const std::string err = readFile(dir_ + "/stderr.txt");
+    EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
+    EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
+    if (!::testing::Test::HasFailure()) std::filesystem::remove_all(dir_);
+  }
+
+  std::string uri(const std::string &printer) const {
+    return "ipp://localhost:" + std::to_string(port_) + "/ipp/" +
+           (printer.empty() ? "system" : "print/" + printer);
+  }
+  // A printer of driver on an emulated device with the printer script in query ("&k=v..."),
+  // writing its jobs to file(printer).
+  bool add(const std::string &printer, const std::string &driver, const std::string &query = "") {
+    return run({kApp, "add", "-u", uri(""), "-d", printer, "-m", driver, "-v",
+                "rx5k-emu:/?out=" + file(printer) + query}) == 0;
+  }
+  std::string stream(const std::string &printer, int job) const {
+    return readFile(file(printer + "/job-" + std::to_string(job) + "/printer.bin"));
+  }
+  std::string file(const std::string &name) const { return dir_ + "/" + name; }
+  // The values of attribute in the response to op on printer (job: 0 for a printer operation).
+  std::string value(ipp_op_t op, const std::string &printer, const char *attribute, int job = 0) {
+    ipp_t *request = ippNewRequest(op);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 uri(printer).c_str());
+    if (job) ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
+    ipp_t *response = cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
+    char text[8192] = "";
+    if (ipp_attribute_t *a = ippFindAttribute(response, attribute, IPP_TAG_ZERO))
+      ippAttributeString(a, text, sizeof text);
+    ippDelete(response);
+    return text;
+  }
+  // "processing", "completed", "canceled", ...
+  std::string jobState(const std::string &printer, int job) {
+    return value(IPP_OP_GET_JOB_ATTRIBUTES, printer, "job-state", job);
+  }
+
+  const std::string kApp = std::string(RX5K_BIN_DIR) + "/rx5k-printer-app";
+
+ private:
+  std::string dir_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+  http_t *http_ = nullptr;
+};
+
+}  // namespace apptest
