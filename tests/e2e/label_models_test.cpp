@@ -3,9 +3,9 @@
 // thermal printers' transmission.
 #include <gtest/gtest.h>
 
-#include "support/e2e_support.h"
 #include "label_decoders.h"
 #include "reference_page.h"
+#include "support/e2e_support.h"
 
 using namespace e2e;
 using refpage::DotImage;

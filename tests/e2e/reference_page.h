@@ -1,6 +1,6 @@
-// Plain, slow reference versions of the page steps, written from their definitions without any
-// of the filter's code: what a page should look like after capture, tone conversion, effects and
-// simple geometry. The end-to-end tests compare the printer's decoded pages against them.
+// Plain reference versions of the page steps a black-and-white page takes, written from their
+// definitions without any of the filter's code: capture, threshold and placement. The end-to-end
+// tests compare the printer's decoded pages against them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -32,20 +32,6 @@ DotImage capture(const rastertest::RasterPage &page, int lightOffset = 0);
 
 // Black where the dot is threshold or darker, white elsewhere.
 DotImage threshold(const DotImage &in, int threshold);
-
-// Dots darker than forceBelow become black, then Stucki error diffusion, left to right on every
-// row, over the whole padded page.
-DotImage stucki(const DotImage &in, int forceBelow);
-
-// Left-right mirror of every row.
-DotImage mirror(const DotImage &in);
-
-// Pencil sketch: colour-dodge blend of the page with its negative blurred by three box blurs of
-// radii 9, 9 and 10 (edge dots repeated).
-DotImage sketch(const DotImage &in);
-
-// Turned by 180 degrees.
-DotImage halfTurn(const DotImage &in);
 
 // A white page of width x height with the picture's dot (x, y) at (x + left, y + top), clipped.
 DotImage placed(const DotImage &in, int width, int height, int left, int top);

@@ -1,5 +1,5 @@
-// Reliability test helpers: job files, parallel runs, and the filter run directly with hand-made
-// channels.
+// Reliability test helpers: the filter run directly with hand-made channels, and the checks of a
+// job's end.
 #include "reliability_support.h"
 
 #include <fcntl.h>
@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -24,30 +23,6 @@
 #include "support/test_ppd.h"
 
 namespace reliability {
-
-std::string rasterFile(const std::string &name, const std::vector<rastertest::RasterPage> &pages) {
-  std::string path = runtest::testFilePath(name);
-  EXPECT_TRUE(rastertest::writeRasterFile(path, pages)) << path;
-  return path;
-}
-
-rastertest::RasterPage blackPage(unsigned width, unsigned height) {
-  return rastertest::pageFromGenerator(rastertest::rasterHeader(width, height),
-                                       [](unsigned, unsigned) { return 0; });
-}
-
-std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterRunOptions> &jobs) {
-  std::vector<runtest::FilterRun> runs(jobs.size());
-  std::atomic<size_t> next{0};
-  std::vector<std::thread> workers;
-  for (int w = 0; w < 4; w++) {
-    workers.emplace_back([&] {
-      for (size_t i = next++; i < jobs.size(); i = next++) runs[i] = runtest::runFilter(jobs[i]);
-    });
-  }
-  for (std::thread &t : workers) t.join();
-  return runs;
-}
 
 namespace {
 
@@ -209,6 +184,12 @@ std::string sanitizerReport(const std::string &err) {
     if (at != std::string::npos) return err.substr(at > 200 ? at - 200 : 0, 2000);
   }
   return "";
+}
+
+std::string endProblem(const std::string &err) {
+  if (std::string report = sanitizerReport(err); !report.empty()) return report;
+  if (err.find("INFO: Printed data has been sent\n") == std::string::npos) return "no trailer";
+  return err.find("INFO:\n") == std::string::npos ? "no closing INFO: line" : "";
 }
 
 }  // namespace reliability

@@ -64,35 +64,20 @@ std::string outputFolder(const std::string &name) {
   return dir;
 }
 
-std::vector<std::string> splitTabs(const std::string &line) {
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  std::string f;
-  while (std::getline(in, f, '\t')) fields.push_back(f);
-  return fields;
-}
-
+// The emulator's page list: number, width, height, encoding, frames and image file per line.
 void readPages(FilterRun &run) {
   std::istringstream list(readFile(run.outDir + "/" + emu::kPageListFile));
   std::string line;
   while (std::getline(list, line)) {
-    std::vector<std::string> f = splitTabs(line);
-    if (f.size() < 5) continue;
     DecodedPage page;
-    page.number = std::stoi(f[0]);
-    page.width = std::stoi(f[1]);
-    page.height = std::stoi(f[2]);
-    page.encoding = f[3];
-    page.frames = std::stoi(f[4]);
-    if (f.size() > 5 && !f[5].empty()) {
-      page.png = f[5];
-      emu::GrayImage image;
-      std::string error;
-      if (emu::readGrayPng(page.png, image, error)) {
-        page.dots = std::move(image.dots);
-      } else if (run.error.empty()) {
-        run.error = error;
-      }
+    std::istringstream f(line);
+    if (!(f >> page.number >> page.width >> page.height >> page.encoding >> page.frames)) continue;
+    emu::GrayImage image;
+    std::string error;
+    if (f >> page.png && emu::readGrayPng(page.png, image, error)) {
+      page.dots = std::move(image.dots);
+    } else if (!page.png.empty() && run.error.empty()) {
+      run.error = error;
     }
     run.pages.push_back(std::move(page));
   }
