@@ -36,16 +36,15 @@ using HeaderChange = std::function<void(cups_page_header2_t &)>;
 
 struct PageSpec {
   std::string image;           // a demo page under pages/
-  std::string options;         // marked on the PPD for this page's header, after the job's
-  HeaderChange change = {};    // then applied to the header (hostile values)
+  HeaderChange change = {};    // applied to the header the PPD gives (hostile values)
   unsigned rowsToWrite = ~0u;  // rows of pixels written (fewer: a truncated raster)
 };
 
 struct ReferenceJob {
   std::string id;
-  std::string ppd;      // file name under build/ppd
-  std::string options;  // the filter's job options
-  std::vector<PageSpec> pages;
+  std::string ppd;           // file name under build/ppd
+  std::string options = {};  // the filter's job options
+  std::vector<PageSpec> pages = {};
   std::vector<std::string> emulatorArgs = {};
   std::vector<std::string> env = {};
   bool viaStdin = false;
@@ -158,11 +157,9 @@ std::vector<ReferenceJob> optionJobs() {
     for (int j = 0; j < kOptionJobsPerPpd; j++) {
       ReferenceJob job{
           std::string(name).substr(0, std::strlen(name) - 4) + "-options-" + std::to_string(j),
-          name,
-          "",
-          {}};
+          name};
       if (j == 0) {
-        for (const char *image : kImages) job.pages.push_back({image, ""});
+        for (const char *image : kImages) job.pages.push_back({image});
       } else {
         for (size_t k = 0; k < options.size(); k++) {
           const auto &[keyword, choices] = options[k];
@@ -170,7 +167,7 @@ std::vector<ReferenceJob> optionJobs() {
           const std::string &choice = choices[(j * (k + 1) + k) % choices.size()];
           job.options += (job.options.empty() ? "" : " ") + keyword + "=" + choice;
         }
-        job.pages.push_back({kImages[j % 4], ""});
+        job.pages.push_back({kImages[j % 4]});
       }
       jobs.push_back(job);
     }
@@ -227,44 +224,38 @@ std::vector<ReferenceJob> hostileJobs() {
   };
   std::vector<ReferenceJob> jobs = {
       // Text a job controls never starts a scheduler line.
-      {"hostile-strings-22", "rx5k-22.ppd", forgedOptions, {{"text", "", lineBreaks}}},
-      {"hostile-strings-18", "rx5k-label-18.ppd", forgedOptions, {{"label", "", lineBreaks}}},
+      {"hostile-strings-22", "rx5k-22.ppd", forgedOptions, {{"text", lineBreaks}}},
+      {"hostile-strings-18", "rx5k-label-18.ppd", forgedOptions, {{"label", lineBreaks}}},
       // Bitmap command fields: just inside and just past 16 bits of rows and of row bytes.
-      {"rows-65535-613207", "rx5k-613207.ppd", "", {{"lines", "", pageOfDots(16, 65535)}}},
-      {"rows-65536-613207",
-       "rx5k-613207.ppd",
-       "",
-       {{"lines", ""}, {"lines", "", pageOfDots(16, 65536)}}},
-      {"rows-65536-22", "rx5k-22.ppd", "", {{"lines", "", pageOfDots(64, 65536)}}},
-      {"bytes-65536-21", "rx5k-21.ppd", "", {{"lines", "", pageOfDots(524288, 2, "Custom")}}},
-      {"bytes-65535-21", "rx5k-21.ppd", "", {{"lines", "", pageOfDots(524280, 2, "Custom")}}},
+      {"rows-65535-613207", "rx5k-613207.ppd", "", {{"lines", pageOfDots(16, 65535)}}},
+      {"rows-65536-613207", "rx5k-613207.ppd", "", {{"lines"}, {"lines", pageOfDots(16, 65536)}}},
+      {"rows-65536-22", "rx5k-22.ppd", "", {{"lines", pageOfDots(64, 65536)}}},
+      {"bytes-65536-21", "rx5k-21.ppd", "", {{"lines", pageOfDots(524288, 2, "Custom")}}},
+      {"bytes-65535-21", "rx5k-21.ppd", "", {{"lines", pageOfDots(524280, 2, "Custom")}}},
       // Dymo: one-byte row length, two-byte label length, darkness letters.
-      {"dymo-255-bytes", "rx5k-label-0.ppd", "", {{"label", "", pageOfDots(2040, 16)}}},
-      {"dymo-256-bytes",
-       "rx5k-label-0.ppd",
-       "",
-       {{"label", ""}, {"label", "", pageOfDots(2041, 16)}}},
+      {"dymo-255-bytes", "rx5k-label-0.ppd", "", {{"label", pageOfDots(2040, 16)}}},
+      {"dymo-256-bytes", "rx5k-label-0.ppd", "", {{"label"}, {"label", pageOfDots(2041, 16)}}},
       {"dymo-length-65536",
        "rx5k-label-0.ppd",
        "",
-       {{"label", "", [](cups_page_header2_t &h) { h.PageSize[1] = 15729; }}}},
-      {"dymo-darkness-200", "rx5k-label-0.ppd", "", {{"label", "", dark}}},
+       {{"label", [](cups_page_header2_t &h) { h.PageSize[1] = 15729; }}}},
+      {"dymo-darkness-200", "rx5k-label-0.ppd", "", {{"label", dark}}},
       // Copy counts.
-      {"copies-18", "rx5k-label-18.ppd", "", {{"label", "", copies}}},
-      {"copies-19", "rx5k-label-19.ppd", "", {{"label", "", copies}}},
-      {"copies-32", "rx5k-label-32.ppd", "", {{"label", "", copies}}},
+      {"copies-18", "rx5k-label-18.ppd", "", {{"label", copies}}},
+      {"copies-19", "rx5k-label-19.ppd", "", {{"label", copies}}},
+      {"copies-32", "rx5k-label-32.ppd", "", {{"label", copies}}},
       // Fields no raster producer writes.
-      {"enums-22", "rx5k-22.ppd", "", {{"text", "", enums}}},
-      {"enums-17", "rx5k-label-17.ppd", "", {{"label", "", enums}}},
-      {"enums-19", "rx5k-label-19.ppd", "", {{"label", "", enums}}},
-      {"enums-32", "rx5k-label-32.ppd", "", {{"label", "", enums}}},
-      {"nan-length-613207", "rx5k-613207.ppd", "", {{"text", ""}, {"text", "", nanSizes}}},
-      {"cmyk-400", "rx5k-400.ppd", "", {{"text", ""}, {"text", "", cmyk}}},
-      {"truncated-400", "rx5k-400.ppd", "", {{"text", "", {}, 700}}},
+      {"enums-22", "rx5k-22.ppd", "", {{"text", enums}}},
+      {"enums-17", "rx5k-label-17.ppd", "", {{"label", enums}}},
+      {"enums-19", "rx5k-label-19.ppd", "", {{"label", enums}}},
+      {"enums-32", "rx5k-label-32.ppd", "", {{"label", enums}}},
+      {"nan-length-613207", "rx5k-613207.ppd", "", {{"text"}, {"text", nanSizes}}},
+      {"cmyk-400", "rx5k-400.ppd", "", {{"text"}, {"text", cmyk}}},
+      {"truncated-400", "rx5k-400.ppd", "", {{"text", {}, 700}}},
       {"empty-22", "rx5k-22.ppd", "", {}},
       {"empty-831", "rx5k-831.ppd", "", {}},
       {"empty-label-0", "rx5k-label-0.ppd", "", {}},
-      {"stdin-18", "rx5k-label-18.ppd", "", {{"label", ""}}, {}, {}, true},
+      {"stdin-18", "rx5k-label-18.ppd", "", {{"label"}}, {}, {}, true},
   };
   return jobs;
 }
@@ -272,43 +263,32 @@ std::vector<ReferenceJob> hostileJobs() {
 // (Reports the printer volunteers while a page goes out are left out: when the monitor thread
 // read them depended on its timing, so their lines and pages were not the same from run to run.)
 std::vector<ReferenceJob> printerJobs() {
-  auto two = [](const char *image) { return std::vector<PageSpec>{{image, ""}, {image, ""}}; };
+  // A job of two pages of the image on rx5k-PPD.ppd under the printer script.
+  auto two = [](const char *id, const std::string &ppd, const char *image,
+                std::vector<std::string> script, std::vector<std::string> env = {}) {
+    return ReferenceJob{id, "rx5k-" + ppd + ".ppd", "", {{image}, {image}}, script, env};
+  };
+  const std::vector<std::string> chinese = {"LANG=zh_CN.UTF-8"};
   return {
       // Cancelled: by the scheduler while a page goes out, and by the printer.
-      {"sigterm-22", "rx5k-22.ppd", "", two("text"), {"--sigterm-at-page", "2"}},
-      {"sigterm-21", "rx5k-21.ppd", "", two("lines"), {"--sigterm-at-page", "1"}},
-      {"sigterm-64519", "rx5k-64519.ppd", "", two("lines"), {"--sigterm-at-page", "1"}},
-      {"cancel-report-302", "rx5k-302.ppd", "", two("lines"), {"--cancel-at-page", "2"}},
+      two("sigterm-22", "22", "text", {"--sigterm-at-page", "2"}),
+      two("sigterm-21", "21", "lines", {"--sigterm-at-page", "1"}),
+      two("sigterm-64519", "64519", "lines", {"--sigterm-at-page", "1"}),
+      two("cancel-report-302", "302", "lines", {"--cancel-at-page", "2"}),
       // Printer faults: paper, cover, old firmware, a slow sheet.
-      {"paper-missing-21", "rx5k-21.ppd", "", two("text"), {"--paper-missing", "3"}},
-      {"paper-missing-613207", "rx5k-613207.ppd", "", two("text"), {"--paper-missing", "2"}},
-      {"paper-missing-590314", "rx5k-590314.ppd", "", two("photo"), {"--paper-missing", "2"}},
-      {"paper-cover-831",
-       "rx5k-831.ppd",
-       "",
-       two("text"),
-       {"--paper-missing", "2", "--cover-open", "2"}},
-      {"paper-cover-jt64",
-       "rx5k-302-jt64.ppd",
-       "",
-       two("text"),
-       {"--paper-missing", "2", "--cover-open", "1"}},
-      {"cover-64519", "rx5k-64519.ppd", "", two("text"), {"--cover-open", "3"}},
-      {"old-firmware-64519",
-       "rx5k-64519.ppd",
-       "",
-       two("text"),
-       {"--hardver", "1.0.4", "--serial", "RX5K0123456789A"}},
-      {"new-firmware-64519", "rx5k-64519.ppd", "", two("text"), {"--hardver", "1.0.5"}},
-      {"sheet-gap-831", "rx5k-831.ppd", "", two("lines"), {"--sheet-gap", "3"}},
+      two("paper-missing-21", "21", "text", {"--paper-missing", "3"}),
+      two("paper-missing-613207", "613207", "text", {"--paper-missing", "2"}),
+      two("paper-missing-590314", "590314", "photo", {"--paper-missing", "2"}),
+      two("paper-cover-831", "831", "text", {"--paper-missing", "2", "--cover-open", "2"}),
+      two("paper-cover-jt64", "302-jt64", "text", {"--paper-missing", "2", "--cover-open", "1"}),
+      two("cover-64519", "64519", "text", {"--cover-open", "3"}),
+      two("old-firmware-64519", "64519", "text",
+          {"--hardver", "1.0.4", "--serial", "RX5K0123456789A"}),
+      two("new-firmware-64519", "64519", "text", {"--hardver", "1.0.5"}),
+      two("sheet-gap-831", "831", "lines", {"--sheet-gap", "3"}),
       // Chinese messages.
-      {"chinese-21",
-       "rx5k-21.ppd",
-       "",
-       two("text"),
-       {"--paper-missing", "2"},
-       {"LANG=zh_CN.UTF-8"}},
-      {"chinese-label-18", "rx5k-label-18.ppd", "", {{"label", ""}}, {}, {"LANG=zh_CN.UTF-8"}},
+      two("chinese-21", "21", "text", {"--paper-missing", "2"}, chinese),
+      {"chinese-label-18", "rx5k-label-18.ppd", "", {{"label"}}, {}, chinese},
   };
 }
 
@@ -336,10 +316,7 @@ std::string rasterOf(const ReferenceJob &job) {
   EXPECT_TRUE(ppd) << job.ppd;
   if (!ppd) return "";
   std::vector<RasterPage> pages;
-  for (const PageSpec &spec : job.pages) {
-    std::string options = job.options + (spec.options.empty() ? "" : " " + spec.options);
-    pages.push_back(rasterPage(ppd, options, spec));
-  }
+  for (const PageSpec &spec : job.pages) pages.push_back(rasterPage(ppd, job.options, spec));
   ppdClose(ppd);
   return e2e::rasterFile(pages, job.id + ".ras", true);
 }
@@ -367,8 +344,6 @@ std::string withoutLaterLines(const std::string &log) {
   return kept;
 }
 
-// Runs the job as the scheduler does (the filter program under the emulator) or in-process on
-// the virtual clock, and checks its line against the recording, or records it.
 // Besides its recording, what a hostile job must show: the page refused with "ERROR: Page N:"
 // and nothing of it printed (pages just past the 16-bit fields of the bitmap command, the Dymo
 // row and label lengths), or bytes its stream must hold (copy counts capped, the Dymo darkness a
@@ -387,6 +362,7 @@ const std::map<std::string, std::pair<size_t, std::string>> kHostileOutcomes = {
     {"copies-32", {0, "\x1B&l999X"}},
 };
 
+// Checks the job's run against its recording, or records it.
 void expectAsRecorded(const ReferenceJob &job, const runtest::FilterRun &run) {
   ASSERT_EQ(run.error, "");
   // Text from the job (forged header strings and option names and values) never starts a line.

@@ -1,6 +1,6 @@
 // Shared pieces of the reliability tests: how every job must end, and what the emulator runner
 // cannot do: a direct run of the filter program with hand-made channels (none, silent, at end of
-// file, scripted, a backend that goes away) and an address space limit, measuring the run's CPU
+// file, a backend that goes away) and an address space limit, measuring the run's CPU
 // time and peak memory.
 #pragma once
 
@@ -19,13 +19,8 @@ using ppdtest::modelPpd;
 // The back channel the filter finds on descriptor 3.
 enum class BackChannel {
   None,    // descriptor 3 closed
-  Silent,  // open, nothing arrives but the `reports`
+  Silent,  // open, nothing arrives
   AtEnd,   // open, at end of file (the printer side closed)
-};
-
-struct TimedBytes {
-  int atMs;  // after the filter's start
-  std::string bytes;
 };
 
 struct DirectRunOptions {
@@ -34,8 +29,7 @@ struct DirectRunOptions {
   std::string jobOptions;
   std::vector<std::string> env;  // NAME=VALUE
   BackChannel back = BackChannel::None;
-  std::vector<TimedBytes> reports;  // for BackChannel::Silent
-  bool sideChannel = false;         // descriptor 4: a socket that never answers
+  bool sideChannel = false;  // descriptor 4: a socket that never answers
   // Standard output: collected, or closed by the backend after this many bytes (-1: never).
   long closeOutputAfter = -1;
   int sigtermAfterMs = -1;              // -1: never
