@@ -162,14 +162,8 @@ FilterRun runInProcess(const FilterRunOptions &o) {
   if (!job.streamOk) run.emulatorStderr = "printer stream error: " + job.streamError;
   run.seconds = job.seconds;
   for (emu::PrintedPage &p : job.pages) {
-    DecodedPage page;
-    page.number = p.number;
-    page.width = p.image.width;
-    page.height = p.image.height;
-    page.encoding = p.encoding;
-    page.frames = p.frames;
-    page.dots = std::move(p.image.dots);
-    run.pages.push_back(std::move(page));
+    run.pages.push_back(DecodedPage{p.number, p.image.width, p.image.height, p.encoding, p.frames,
+                                    "", std::move(p.image.dots)});
   }
   return run;
 }
@@ -180,25 +174,14 @@ FilterRun runFilter(const FilterRunOptions &o) {
   if (!o.process) return runInProcess(o);
   FilterRun run;
   run.outDir = outputFolder(o.name);
-  std::vector<std::string> args{emulatorPath(),
-                                "--ppd",
-                                o.ppd,
-                                "--out",
-                                run.outDir,
-                                "--filter",
-                                o.filter.empty() ? filterPath() : o.filter};
-  if (o.timeoutSeconds > 0) {
-    args.push_back("--timeout");
-    args.push_back(std::to_string(o.timeoutSeconds));
-  }
+  std::vector<std::string> args = {emulatorPath(), "--ppd", o.ppd, "--out", run.outDir};
+  args.insert(args.end(), {"--filter", o.filter.empty() ? filterPath() : o.filter});
+  if (o.timeoutSeconds > 0)
+    args.insert(args.end(), {"--timeout", std::to_string(o.timeoutSeconds)});
   if (o.viaStdin) args.push_back("--stdin");
-  for (const std::string &e : o.env) {
-    args.push_back("--env");
-    args.push_back(e);
-  }
+  for (const std::string &e : o.env) args.insert(args.end(), {"--env", e});
   args.insert(args.end(), o.emulatorArgs.begin(), o.emulatorArgs.end());
-  args.push_back("--");
-  args.push_back(o.jobOptions);
+  args.insert(args.end(), {"--", o.jobOptions});
   if (!o.raster.empty()) args.push_back(o.raster);
 
   std::vector<char *> argv;
