@@ -111,10 +111,12 @@ TEST(HostileHeaders, PagesThatCannotBeReadAreRefusedWithOneErrorLine) {
   };
   std::vector<FilterRunOptions> jobs;
   std::vector<std::pair<std::string, size_t>> expected;  // the error line, the pages printed
+  // The bad page has a few rows of data; one the library refuses has none, so that nothing but
+  // its header tells the job that the stream was not empty.
   auto add = [&](const std::string &name, int model, Mutation mutate, bool second,
                  const std::string &error) {
     RasterPage bad = blackPage(64, 24);
-    if (mutate) mutate(bad.header), bad.rowsToWrite = 4;
+    if (mutate) mutate(bad.header), bad.rowsToWrite = error.rfind("ERROR: Page", 0) == 0 ? 4 : 0;
     std::vector<RasterPage> pages{bad};
     if (second) pages.insert(pages.begin(), blackPage(64, 24));
     if (!mutate) pages.clear();
