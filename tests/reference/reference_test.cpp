@@ -23,14 +23,11 @@
 #include <mutex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "emulator_options.h"
-#include "job_runner.h"
 #include "page_png.h"
-#include "support/raster_file.h"
-#include "support/run_filter.h"
+#include "scheduler_lines.h"
+#include "support/e2e_support.h"
 
 namespace {
 
@@ -39,16 +36,15 @@ using HeaderChange = std::function<void(cups_page_header2_t &)>;
 
 struct PageSpec {
   std::string image;           // a demo page under pages/
-  std::string options;         // marked on the PPD for this page's header, after the job's
-  HeaderChange change = {};    // then applied to the header (hostile values)
+  HeaderChange change = {};    // applied to the header the PPD gives (hostile values)
   unsigned rowsToWrite = ~0u;  // rows of pixels written (fewer: a truncated raster)
 };
 
 struct ReferenceJob {
   std::string id;
-  std::string ppd;      // file name under build/ppd
-  std::string options;  // the filter's job options
-  std::vector<PageSpec> pages;
+  std::string ppd;           // file name under build/ppd
+  std::string options = {};  // the filter's job options
+  std::vector<PageSpec> pages = {};
   std::vector<std::string> emulatorArgs = {};
   std::vector<std::string> env = {};
   bool viaStdin = false;
@@ -56,10 +52,6 @@ struct ReferenceJob {
 
 std::string sourceDir() {
   return std::string(RX5K_SOURCE_DIR) + "/tests/reference/";
-}
-
-std::string ppdPath(const std::string &name) {
-  return std::string(RX5K_BUILD_DIR) + "/ppd/" + name;
 }
 
 // 64-bit FNV-1a: a regression digest, not a cryptographic one.
@@ -110,24 +102,6 @@ RasterPage rasterPage(ppd_file_t *ppd, const std::string &options, const PageSpe
   return page;
 }
 
-// Headers go out byte for byte (libcups's writer would recompute hostile fields); the pixels
-// as far as the header's rows reach.
-void writeRaster(const std::string &path, const std::vector<RasterPage> &pages) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  ASSERT_TRUE(f) << path;
-  const unsigned sync = CUPS_RASTER_SYNC;
-  std::fwrite(&sync, sizeof sync, 1, f);
-  for (const RasterPage &page : pages) {
-    std::fwrite(&page.header, sizeof page.header, 1, f);
-    size_t bytes =
-        std::min(page.pixels.size(), size_t{page.header.cupsBytesPerLine} * page.header.cupsHeight);
-    if (page.rowsToWrite >= 0)
-      bytes = std::min(bytes, size_t{page.header.cupsBytesPerLine} * size_t(page.rowsToWrite));
-    std::fwrite(page.pixels.data(), 1, bytes, f);
-  }
-  ASSERT_EQ(std::fclose(f), 0);
-}
-
 // ---- The jobs. ----
 
 // Choices the PPDs gained after the jobs were recorded (offsets of 7 and 9 mm, brightness in odd
@@ -176,18 +150,16 @@ constexpr int kOptionJobsPerPpd = 6;
 std::vector<ReferenceJob> optionJobs() {
   std::vector<ReferenceJob> jobs;
   for (const char *name : kPpds) {
-    ppd_file_t *ppd = ppdOpenFile(ppdPath(name).c_str());
+    ppd_file_t *ppd = ppdOpenFile(e2e::projectPpd(name).c_str());
     if (!ppd) continue;  // reported by the test of the job
     auto options = ppdOptions(ppd);
     ppdClose(ppd);
     for (int j = 0; j < kOptionJobsPerPpd; j++) {
       ReferenceJob job{
           std::string(name).substr(0, std::strlen(name) - 4) + "-options-" + std::to_string(j),
-          name,
-          "",
-          {}};
+          name};
       if (j == 0) {
-        for (const char *image : kImages) job.pages.push_back({image, ""});
+        for (const char *image : kImages) job.pages.push_back({image});
       } else {
         for (size_t k = 0; k < options.size(); k++) {
           const auto &[keyword, choices] = options[k];
@@ -195,7 +167,7 @@ std::vector<ReferenceJob> optionJobs() {
           const std::string &choice = choices[(j * (k + 1) + k) % choices.size()];
           job.options += (job.options.empty() ? "" : " ") + keyword + "=" + choice;
         }
-        job.pages.push_back({kImages[j % 4], ""});
+        job.pages.push_back({kImages[j % 4]});
       }
       jobs.push_back(job);
     }
@@ -252,44 +224,38 @@ std::vector<ReferenceJob> hostileJobs() {
   };
   std::vector<ReferenceJob> jobs = {
       // Text a job controls never starts a scheduler line.
-      {"hostile-strings-22", "rx5k-22.ppd", forgedOptions, {{"text", "", lineBreaks}}},
-      {"hostile-strings-18", "rx5k-label-18.ppd", forgedOptions, {{"label", "", lineBreaks}}},
+      {"hostile-strings-22", "rx5k-22.ppd", forgedOptions, {{"text", lineBreaks}}},
+      {"hostile-strings-18", "rx5k-label-18.ppd", forgedOptions, {{"label", lineBreaks}}},
       // Bitmap command fields: just inside and just past 16 bits of rows and of row bytes.
-      {"rows-65535-613207", "rx5k-613207.ppd", "", {{"lines", "", pageOfDots(16, 65535)}}},
-      {"rows-65536-613207",
-       "rx5k-613207.ppd",
-       "",
-       {{"lines", ""}, {"lines", "", pageOfDots(16, 65536)}}},
-      {"rows-65536-22", "rx5k-22.ppd", "", {{"lines", "", pageOfDots(64, 65536)}}},
-      {"bytes-65536-21", "rx5k-21.ppd", "", {{"lines", "", pageOfDots(524288, 2, "Custom")}}},
-      {"bytes-65535-21", "rx5k-21.ppd", "", {{"lines", "", pageOfDots(524280, 2, "Custom")}}},
+      {"rows-65535-613207", "rx5k-613207.ppd", "", {{"lines", pageOfDots(16, 65535)}}},
+      {"rows-65536-613207", "rx5k-613207.ppd", "", {{"lines"}, {"lines", pageOfDots(16, 65536)}}},
+      {"rows-65536-22", "rx5k-22.ppd", "", {{"lines", pageOfDots(64, 65536)}}},
+      {"bytes-65536-21", "rx5k-21.ppd", "", {{"lines", pageOfDots(524288, 2, "Custom")}}},
+      {"bytes-65535-21", "rx5k-21.ppd", "", {{"lines", pageOfDots(524280, 2, "Custom")}}},
       // Dymo: one-byte row length, two-byte label length, darkness letters.
-      {"dymo-255-bytes", "rx5k-label-0.ppd", "", {{"label", "", pageOfDots(2040, 16)}}},
-      {"dymo-256-bytes",
-       "rx5k-label-0.ppd",
-       "",
-       {{"label", ""}, {"label", "", pageOfDots(2041, 16)}}},
+      {"dymo-255-bytes", "rx5k-label-0.ppd", "", {{"label", pageOfDots(2040, 16)}}},
+      {"dymo-256-bytes", "rx5k-label-0.ppd", "", {{"label"}, {"label", pageOfDots(2041, 16)}}},
       {"dymo-length-65536",
        "rx5k-label-0.ppd",
        "",
-       {{"label", "", [](cups_page_header2_t &h) { h.PageSize[1] = 15729; }}}},
-      {"dymo-darkness-200", "rx5k-label-0.ppd", "", {{"label", "", dark}}},
+       {{"label", [](cups_page_header2_t &h) { h.PageSize[1] = 15729; }}}},
+      {"dymo-darkness-200", "rx5k-label-0.ppd", "", {{"label", dark}}},
       // Copy counts.
-      {"copies-18", "rx5k-label-18.ppd", "", {{"label", "", copies}}},
-      {"copies-19", "rx5k-label-19.ppd", "", {{"label", "", copies}}},
-      {"copies-32", "rx5k-label-32.ppd", "", {{"label", "", copies}}},
+      {"copies-18", "rx5k-label-18.ppd", "", {{"label", copies}}},
+      {"copies-19", "rx5k-label-19.ppd", "", {{"label", copies}}},
+      {"copies-32", "rx5k-label-32.ppd", "", {{"label", copies}}},
       // Fields no raster producer writes.
-      {"enums-22", "rx5k-22.ppd", "", {{"text", "", enums}}},
-      {"enums-17", "rx5k-label-17.ppd", "", {{"label", "", enums}}},
-      {"enums-19", "rx5k-label-19.ppd", "", {{"label", "", enums}}},
-      {"enums-32", "rx5k-label-32.ppd", "", {{"label", "", enums}}},
-      {"nan-length-613207", "rx5k-613207.ppd", "", {{"text", ""}, {"text", "", nanSizes}}},
-      {"cmyk-400", "rx5k-400.ppd", "", {{"text", ""}, {"text", "", cmyk}}},
-      {"truncated-400", "rx5k-400.ppd", "", {{"text", "", {}, 700}}},
+      {"enums-22", "rx5k-22.ppd", "", {{"text", enums}}},
+      {"enums-17", "rx5k-label-17.ppd", "", {{"label", enums}}},
+      {"enums-19", "rx5k-label-19.ppd", "", {{"label", enums}}},
+      {"enums-32", "rx5k-label-32.ppd", "", {{"label", enums}}},
+      {"nan-length-613207", "rx5k-613207.ppd", "", {{"text"}, {"text", nanSizes}}},
+      {"cmyk-400", "rx5k-400.ppd", "", {{"text"}, {"text", cmyk}}},
+      {"truncated-400", "rx5k-400.ppd", "", {{"text", {}, 700}}},
       {"empty-22", "rx5k-22.ppd", "", {}},
       {"empty-831", "rx5k-831.ppd", "", {}},
       {"empty-label-0", "rx5k-label-0.ppd", "", {}},
-      {"stdin-18", "rx5k-label-18.ppd", "", {{"label", ""}}, {}, {}, true},
+      {"stdin-18", "rx5k-label-18.ppd", "", {{"label"}}, {}, {}, true},
   };
   return jobs;
 }
@@ -297,43 +263,32 @@ std::vector<ReferenceJob> hostileJobs() {
 // (Reports the printer volunteers while a page goes out are left out: when the monitor thread
 // read them depended on its timing, so their lines and pages were not the same from run to run.)
 std::vector<ReferenceJob> printerJobs() {
-  auto two = [](const char *image) { return std::vector<PageSpec>{{image, ""}, {image, ""}}; };
+  // A job of two pages of the image on rx5k-PPD.ppd under the printer script.
+  auto two = [](const char *id, const std::string &ppd, const char *image,
+                std::vector<std::string> script, std::vector<std::string> env = {}) {
+    return ReferenceJob{id, "rx5k-" + ppd + ".ppd", "", {{image}, {image}}, script, env};
+  };
+  const std::vector<std::string> chinese = {"LANG=zh_CN.UTF-8"};
   return {
       // Cancelled: by the scheduler while a page goes out, and by the printer.
-      {"sigterm-22", "rx5k-22.ppd", "", two("text"), {"--sigterm-at-page", "2"}},
-      {"sigterm-21", "rx5k-21.ppd", "", two("lines"), {"--sigterm-at-page", "1"}},
-      {"sigterm-64519", "rx5k-64519.ppd", "", two("lines"), {"--sigterm-at-page", "1"}},
-      {"cancel-report-302", "rx5k-302.ppd", "", two("lines"), {"--cancel-at-page", "2"}},
+      two("sigterm-22", "22", "text", {"--sigterm-at-page", "2"}),
+      two("sigterm-21", "21", "lines", {"--sigterm-at-page", "1"}),
+      two("sigterm-64519", "64519", "lines", {"--sigterm-at-page", "1"}),
+      two("cancel-report-302", "302", "lines", {"--cancel-at-page", "2"}),
       // Printer faults: paper, cover, old firmware, a slow sheet.
-      {"paper-missing-21", "rx5k-21.ppd", "", two("text"), {"--paper-missing", "3"}},
-      {"paper-missing-613207", "rx5k-613207.ppd", "", two("text"), {"--paper-missing", "2"}},
-      {"paper-missing-590314", "rx5k-590314.ppd", "", two("photo"), {"--paper-missing", "2"}},
-      {"paper-cover-831",
-       "rx5k-831.ppd",
-       "",
-       two("text"),
-       {"--paper-missing", "2", "--cover-open", "2"}},
-      {"paper-cover-jt64",
-       "rx5k-302-jt64.ppd",
-       "",
-       two("text"),
-       {"--paper-missing", "2", "--cover-open", "1"}},
-      {"cover-64519", "rx5k-64519.ppd", "", two("text"), {"--cover-open", "3"}},
-      {"old-firmware-64519",
-       "rx5k-64519.ppd",
-       "",
-       two("text"),
-       {"--hardver", "1.0.4", "--serial", "RX5K0123456789A"}},
-      {"new-firmware-64519", "rx5k-64519.ppd", "", two("text"), {"--hardver", "1.0.5"}},
-      {"sheet-gap-831", "rx5k-831.ppd", "", two("lines"), {"--sheet-gap", "3"}},
+      two("paper-missing-21", "21", "text", {"--paper-missing", "3"}),
+      two("paper-missing-613207", "613207", "text", {"--paper-missing", "2"}),
+      two("paper-missing-590314", "590314", "photo", {"--paper-missing", "2"}),
+      two("paper-cover-831", "831", "text", {"--paper-missing", "2", "--cover-open", "2"}),
+      two("paper-cover-jt64", "302-jt64", "text", {"--paper-missing", "2", "--cover-open", "1"}),
+      two("cover-64519", "64519", "text", {"--cover-open", "3"}),
+      two("old-firmware-64519", "64519", "text",
+          {"--hardver", "1.0.4", "--serial", "RX5K0123456789A"}),
+      two("new-firmware-64519", "64519", "text", {"--hardver", "1.0.5"}),
+      two("sheet-gap-831", "831", "lines", {"--sheet-gap", "3"}),
       // Chinese messages.
-      {"chinese-21",
-       "rx5k-21.ppd",
-       "",
-       two("text"),
-       {"--paper-missing", "2"},
-       {"LANG=zh_CN.UTF-8"}},
-      {"chinese-label-18", "rx5k-label-18.ppd", "", {{"label", ""}}, {}, {"LANG=zh_CN.UTF-8"}},
+      two("chinese-21", "21", "text", {"--paper-missing", "2"}, chinese),
+      {"chinese-label-18", "rx5k-label-18.ppd", "", {{"label"}}, {}, chinese},
   };
 }
 
@@ -357,18 +312,13 @@ std::map<std::string, std::string> recordedLines() {
 std::string rasterOf(const ReferenceJob &job) {
   static std::mutex lock;  // libcups's PPD reading is not for several threads at once
   std::lock_guard<std::mutex> guard(lock);
-  ppd_file_t *ppd = ppdOpenFile(ppdPath(job.ppd).c_str());
+  ppd_file_t *ppd = ppdOpenFile(e2e::projectPpd(job.ppd).c_str());
   EXPECT_TRUE(ppd) << job.ppd;
   if (!ppd) return "";
   std::vector<RasterPage> pages;
-  for (const PageSpec &spec : job.pages) {
-    std::string options = job.options + (spec.options.empty() ? "" : " " + spec.options);
-    pages.push_back(rasterPage(ppd, options, spec));
-  }
+  for (const PageSpec &spec : job.pages) pages.push_back(rasterPage(ppd, job.options, spec));
   ppdClose(ppd);
-  std::string raster = runtest::testFilePath(job.id + ".ras");
-  writeRaster(raster, pages);
-  return raster;
+  return e2e::rasterFile(pages, job.id + ".ras", true);
 }
 
 // The scheduler lines the recording predates: the printer-state reasons and the reason a job
@@ -394,14 +344,43 @@ std::string withoutLaterLines(const std::string &log) {
   return kept;
 }
 
-// Checks the job's line against the recording, or records it.
-void expectAsRecorded(const ReferenceJob &job, int exitStatus, const std::string &stream,
-                      const std::string &log) {
-  const std::string line = job.id + "\t" + std::to_string(exitStatus) + "\t" + digest(stream) +
-                           "\t" + digest(withoutLaterLines(log));
+// Besides its recording, what a hostile job must show: the page refused with "ERROR: Page N:"
+// and nothing of it printed (pages just past the 16-bit fields of the bitmap command, the Dymo
+// row and label lengths), or bytes its stream must hold (copy counts capped, the Dymo darkness a
+// density letter).
+const std::map<std::string, std::pair<size_t, std::string>> kHostileOutcomes = {
+    {"rows-65535-613207", {0, ""}},
+    {"rows-65536-613207", {2, ""}},
+    {"rows-65536-22", {1, ""}},
+    {"bytes-65536-21", {1, ""}},
+    {"dymo-255-bytes", {0, ""}},
+    {"dymo-256-bytes", {2, ""}},
+    {"dymo-length-65536", {1, ""}},
+    {"dymo-darkness-200", {0, "\x1Bg"}},
+    {"copies-18", {0, "^PQ999, 0, 0, N\n"}},
+    {"copies-19", {0, " 999\r\n"}},
+    {"copies-32", {0, "\x1B&l999X"}},
+};
+
+// Checks the job's run against its recording, or records it.
+void expectAsRecorded(const ReferenceJob &job, const runtest::FilterRun &run) {
+  ASSERT_EQ(run.error, "");
+  // Text from the job (forged header strings and option names and values) never starts a line.
+  EXPECT_EQ(runner::lineTheFilterDidNotChoose(run.filterStderr), "");
+  if (auto found = kHostileOutcomes.find(job.id); found != kHostileOutcomes.end()) {
+    const auto &[refused, inStream] = found->second;
+    EXPECT_EQ(
+        run.filterStderr.find("ERROR: Page " + std::to_string(refused) + ": ") != std::string::npos,
+        refused > 0);
+    EXPECT_EQ(run.pages.size(), refused > 0 ? refused - 1 : job.pages.size());
+    EXPECT_NE(run.printerStream.find(inStream), std::string::npos);
+  }
+  const std::string line = job.id + "\t" + std::to_string(run.exitStatus) + "\t" +
+                           digest(run.printerStream) + "\t" +
+                           digest(withoutLaterLines(run.filterStderr));
   if (const char *dir = std::getenv("RX5K_REFERENCE_OUT")) {
-    std::ofstream(std::string(dir) + "/" + job.id + ".bin", std::ios::binary) << stream;
-    std::ofstream(std::string(dir) + "/" + job.id + ".txt", std::ios::binary) << log;
+    std::ofstream(std::string(dir) + "/" + job.id + ".bin", std::ios::binary) << run.printerStream;
+    std::ofstream(std::string(dir) + "/" + job.id + ".txt", std::ios::binary) << run.filterStderr;
   }
   if (const char *file = std::getenv("RX5K_RECORD_REFERENCE")) {
     int fd = open(file, O_WRONLY | O_APPEND | O_CREAT, 0644);
@@ -416,16 +395,12 @@ void expectAsRecorded(const ReferenceJob &job, int exitStatus, const std::string
   ASSERT_NE(found, recorded.end()) << "not recorded: " << line;
   EXPECT_EQ(line, found->second)
       << "(id, exit status, stream and scheduler lines as length:digest)\n"
-      << log.substr(0, 4000);
+      << run.emulatorStderr << run.filterStderr.substr(0, 4000);
 }
 
-class ReferenceJobs : public testing::TestWithParam<ReferenceJob> {};
-
-// As the scheduler runs it: the filter program under the emulator.
-TEST_P(ReferenceJobs, AsRecordedWhenRunAsAProcess) {
-  const ReferenceJob &job = GetParam();
+runtest::FilterRunOptions options(const ReferenceJob &job, bool process) {
   runtest::FilterRunOptions o;
-  o.ppd = ppdPath(job.ppd);
+  o.ppd = e2e::projectPpd(job.ppd);
   o.raster = rasterOf(job);
   o.viaStdin = job.viaStdin;
   o.jobOptions = job.options;
@@ -433,38 +408,23 @@ TEST_P(ReferenceJobs, AsRecordedWhenRunAsAProcess) {
   o.env = job.env;
   o.name = "reference-" + job.id;
   o.timeoutSeconds = 300;
-  runtest::FilterRun run = runtest::runFilter(o);
-  ASSERT_TRUE(run.error.empty()) << run.error;
-  expectAsRecorded(job, run.exitStatus, run.printerStream, run.filterStderr);
+  o.process = process;
+  return o;
 }
 
-// The job in-process, on the virtual clock.
-runner::JobResult runInProcess(const ReferenceJob &job, const std::string &raster) {
-  runner::JobSpec spec;
-  spec.ppd = ppdPath(job.ppd);
-  std::ifstream in(raster, std::ios::binary);
-  spec.raster.assign(std::istreambuf_iterator<char>(in), {});
-  spec.rasterAsFile = !job.viaStdin;
-  spec.jobOptions = job.options;
-  emu::EmulatorOptions script;
-  std::string error;
-  std::vector<std::string> args = job.emulatorArgs;
-  args.insert(args.begin(), {"--ppd", spec.ppd});
-  EXPECT_TRUE(emu::parseEmulatorArgs(args, script, error)) << error;
-  spec.printer = script.printer;
-  spec.cancelAtPage = script.sigtermAtPage;
-  for (const std::string &e : job.env)
-    if (e.rfind("LANG=zh_CN", 0) == 0) spec.language = "zh_CN";
-  spec.keepImages = false;
-  return runner::runJob(spec);
+class ReferenceJobs : public testing::TestWithParam<ReferenceJob> {};
+
+TEST_P(ReferenceJobs, AsRecordedWhenRunAsAProcess) {
+  expectAsRecorded(GetParam(), runtest::runFilter(options(GetParam(), true)));
 }
 
+// In-process the printer must also parse the stream to its end (a process run's exit status
+// says so).
 TEST_P(ReferenceJobs, AsRecordedWhenRunInProcess) {
-  const ReferenceJob &job = GetParam();
   if (std::getenv("RX5K_RECORD_REFERENCE")) GTEST_SKIP() << "recorded from the process runs";
-  runner::JobResult run = runInProcess(job, rasterOf(job));
-  EXPECT_TRUE(run.streamOk) << run.streamError;
-  expectAsRecorded(job, run.exitStatus, run.stream, run.log);
+  runtest::FilterRun run = runtest::runFilter(options(GetParam(), false));
+  EXPECT_EQ(run.emulatorStderr, "");
+  expectAsRecorded(GetParam(), run);
 }
 
 // Jobs of different models at the same time in one process (the printer application's case):
@@ -475,18 +435,15 @@ TEST(ReferenceJobsTogether, JobsOfDifferentModelsInOneProcess) {
                                         "rx5k-831-options-3", "rx5k-label-18-options-4",
                                         "paper-cover-jt64",   "rx5k-label-32-options-1"};
   std::vector<ReferenceJob> jobs;
-  for (const ReferenceJob &job : allJobs())
-    if (std::find(ids.begin(), ids.end(), job.id) != ids.end()) jobs.push_back(job);
+  std::vector<runtest::FilterRunOptions> runs;
+  for (const ReferenceJob &job : allJobs()) {
+    if (std::find(ids.begin(), ids.end(), job.id) == ids.end()) continue;
+    jobs.push_back(job);
+    runs.push_back(options(job, false));
+  }
   ASSERT_EQ(jobs.size(), ids.size());
-  std::vector<std::string> rasters;
-  for (const ReferenceJob &job : jobs) rasters.push_back(rasterOf(job));
-  std::vector<runner::JobResult> runs(jobs.size());
-  std::vector<std::thread> threads;
-  for (size_t i = 0; i < jobs.size(); i++)
-    threads.emplace_back([&, i] { runs[i] = runInProcess(jobs[i], rasters[i]); });
-  for (std::thread &t : threads) t.join();
-  for (size_t i = 0; i < jobs.size(); i++)
-    expectAsRecorded(jobs[i], runs[i].exitStatus, runs[i].stream, runs[i].log);
+  std::vector<runtest::FilterRun> results = e2e::runInParallel(runs, runs.size());
+  for (size_t i = 0; i < jobs.size(); i++) expectAsRecorded(jobs[i], results[i]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, ReferenceJobs, testing::ValuesIn(allJobs()),

@@ -13,9 +13,9 @@ namespace {
 reliability::DirectRunResult runPages(const std::string &ppd, int pages) {
   reliability::DirectRunOptions o;
   o.ppd = ppd;
-  o.raster = reliability::rasterFile(
-      "pages-" + std::to_string(pages) + ".ras",
-      std::vector(static_cast<size_t>(pages), reliability::blackPage(96, 32)));
+  o.raster =
+      reliability::rasterFile(std::vector(static_cast<size_t>(pages), e2e::blackPage(96, 32)),
+                              "pages-" + std::to_string(pages) + ".ras");
   o.timeoutSeconds = 120;
   return reliability::runDirect(o);
 }
@@ -27,10 +27,9 @@ TEST(LongJob, PeakMemoryDoesNotGrowWithPages) {
   reliability::DirectRunResult longJob = runPages(ppd, 500);
   for (const auto *r : {&shortJob, &longJob}) {
     EXPECT_EQ(r->exitStatus, 0) << r->err.substr(0, 2000);
-    EXPECT_EQ(reliability::sanitizerReport(r->err), "");
+    EXPECT_EQ(reliability::endProblem(r->err), "");
   }
   EXPECT_NE(longJob.err.find("PAGE: 500 1"), std::string::npos);
-  EXPECT_NE(longJob.err.find("INFO: Printed data has been sent\n"), std::string::npos);
   EXPECT_EQ(reliability::streamProblem(400, longJob.out), "");
   const std::string bitmap("\x1D\x76\x30\x00\x0C\x00\x20\x00", 8);  // of a 96 x 32 page
   size_t bitmaps = 0;

@@ -1,5 +1,5 @@
-// Reliability test helpers: job files, parallel runs, and the filter run directly with hand-made
-// channels.
+// Reliability test helpers: the filter run directly with hand-made channels, and the checks of a
+// job's end.
 #include "reliability_support.h"
 
 #include <fcntl.h>
@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -24,30 +23,6 @@
 #include "support/test_ppd.h"
 
 namespace reliability {
-
-std::string rasterFile(const std::string &name, const std::vector<rastertest::RasterPage> &pages) {
-  std::string path = runtest::testFilePath(name);
-  EXPECT_TRUE(rastertest::writeRasterFile(path, pages)) << path;
-  return path;
-}
-
-rastertest::RasterPage blackPage(unsigned width, unsigned height) {
-  return rastertest::pageFromGenerator(rastertest::rasterHeader(width, height),
-                                       [](unsigned, unsigned) { return 0; });
-}
-
-std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterRunOptions> &jobs) {
-  std::vector<runtest::FilterRun> runs(jobs.size());
-  std::atomic<size_t> next{0};
-  std::vector<std::thread> workers;
-  for (int w = 0; w < 4; w++) {
-    workers.emplace_back([&] {
-      for (size_t i = next++; i < jobs.size(); i = next++) runs[i] = runtest::runFilter(jobs[i]);
-    });
-  }
-  for (std::thread &t : workers) t.join();
-  return runs;
-}
 
 namespace {
 
@@ -120,8 +95,6 @@ long peakResidentKb(pid_t pid) {
 }  // namespace
 
 DirectRunResult runDirect(const DirectRunOptions &o) {
-  // Reports keep coming after the filter has gone: a write must fail, not kill the test.
-  signal(SIGPIPE, SIG_IGN);
   DirectRunResult r;
   int outPipe[2], errPipe[2], backPipe[2] = {-1, -1}, side[2] = {-1, -1};
   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return r;
@@ -138,7 +111,6 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
   fcntl(out, F_SETFL, O_NONBLOCK);
   fcntl(err, F_SETFL, O_NONBLOCK);
 
-  size_t nextReport = 0;
   bool sigtermSent = false, killed = false;
   double cueAt = -1;
   int status = 0;
@@ -161,10 +133,6 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
     }
     if (err >= 0 && !pump(err, r.err)) closeFd(err);
     double t = secondsSince(start);
-    while (nextReport < o.reports.size() && o.reports[nextReport].atMs <= t * 1000) {
-      const std::string &b = o.reports[nextReport++].bytes;
-      if (backPipe[1] >= 0 && write(backPipe[1], b.data(), b.size()) < 0) closeFd(backPipe[1]);
-    }
     if (o.sigtermAfterMs >= 0 && !sigtermSent && t * 1000 >= o.sigtermAfterMs) {
       kill(pid, SIGTERM);
       sigtermSent = true;
@@ -209,6 +177,12 @@ std::string sanitizerReport(const std::string &err) {
     if (at != std::string::npos) return err.substr(at > 200 ? at - 200 : 0, 2000);
   }
   return "";
+}
+
+std::string endProblem(const std::string &err) {
+  if (std::string report = sanitizerReport(err); !report.empty()) return report;
+  if (err.find("INFO: Printed data has been sent\n") == std::string::npos) return "no trailer";
+  return err.find("INFO:\n") == std::string::npos ? "no closing INFO: line" : "";
 }
 
 }  // namespace reliability

@@ -1,37 +1,26 @@
-// Shared pieces of the reliability tests: the files of a job, parallel runs under the emulator,
-// and what the emulator runner cannot do: a direct run of the filter program with hand-made
-// channels (none, silent, at end of file, scripted, a backend that goes away) and an address
-// space limit, measuring the run's CPU time and peak memory.
+// Shared pieces of the reliability tests: how every job must end, and what the emulator runner
+// cannot do: a direct run of the filter program with hand-made channels (none, silent, at end of
+// file, a backend that goes away) and an address space limit, measuring the run's CPU
+// time and peak memory.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "support/raster_file.h"
-#include "support/run_filter.h"
-#include "support/test_ppd.h"
+#include "support/e2e_support.h"
 
 namespace reliability {
 
+using e2e::blackPage;
+using e2e::rasterFile;
+using e2e::runInParallel;
 using ppdtest::modelPpd;
-// Writes the pages to the current test's file name; its path.
-std::string rasterFile(const std::string &name, const std::vector<rastertest::RasterPage> &pages);
-// An all-black page of width x height dots, 24-bit RGB at 203 dpi.
-rastertest::RasterPage blackPage(unsigned width, unsigned height);
-
-// Runs the jobs under the emulator, four at a time; results in the order of the jobs.
-std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterRunOptions> &jobs);
 
 // The back channel the filter finds on descriptor 3.
 enum class BackChannel {
   None,    // descriptor 3 closed
-  Silent,  // open, nothing arrives but the `reports`
+  Silent,  // open, nothing arrives
   AtEnd,   // open, at end of file (the printer side closed)
-};
-
-struct TimedBytes {
-  int atMs;  // after the filter's start
-  std::string bytes;
 };
 
 struct DirectRunOptions {
@@ -40,8 +29,7 @@ struct DirectRunOptions {
   std::string jobOptions;
   std::vector<std::string> env;  // NAME=VALUE
   BackChannel back = BackChannel::None;
-  std::vector<TimedBytes> reports;  // for BackChannel::Silent
-  bool sideChannel = false;         // descriptor 4: a socket that never answers
+  bool sideChannel = false;  // descriptor 4: a socket that never answers
   // Standard output: collected, or closed by the backend after this many bytes (-1: never).
   long closeOutputAfter = -1;
   int sigtermAfterMs = -1;              // -1: never
@@ -68,5 +56,8 @@ std::string streamProblem(int model, const std::string &stream);
 
 // Sanitizer reports or crashes in a filter's standard error ("" when there are none).
 std::string sanitizerReport(const std::string &err);
+// What the filter's standard error lacks of an orderly end: a sanitizer report, or the missing
+// trailer and closing "INFO:" line ("" when the end is orderly).
+std::string endProblem(const std::string &err);
 
 }  // namespace reliability

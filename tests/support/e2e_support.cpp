@@ -1,17 +1,41 @@
 // Raster files, PPDs and the thermal wire for the end-to-end tests.
 #include "support/e2e_support.h"
 
+#include <atomic>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "thermal_parser.h"
 
 namespace e2e {
 
-std::string rasterFile(const std::vector<rastertest::RasterPage> &pages, const std::string &name) {
+std::string rasterFile(const std::vector<rastertest::RasterPage> &pages, const std::string &name,
+                       bool raw) {
   std::string path = runtest::testFilePath(name);
-  EXPECT_TRUE(rastertest::writeRasterFile(path, pages)) << path;
+  EXPECT_TRUE(raw ? rastertest::writeRawRaster(path, pages)
+                  : rastertest::writeRasterFile(path, pages))
+      << path;
   return path;
+}
+
+rastertest::RasterPage blackPage(unsigned width, unsigned height) {
+  return rastertest::pageFromGenerator(rastertest::rasterHeader(width, height),
+                                       [](unsigned, unsigned) { return 0; });
+}
+
+std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterRunOptions> &jobs,
+                                              size_t workers) {
+  std::vector<runtest::FilterRun> runs(jobs.size());
+  std::atomic<size_t> next{0};
+  std::vector<std::thread> threads;
+  for (size_t w = 0; w < workers; w++) {
+    threads.emplace_back([&] {
+      for (size_t i = next++; i < jobs.size(); i = next++) runs[i] = runtest::runFilter(jobs[i]);
+    });
+  }
+  for (std::thread &t : threads) t.join();
+  return runs;
 }
 
 std::string projectPpd(const std::string &name) {

@@ -14,9 +14,15 @@
 
 namespace e2e {
 
-// Writes pages to a raster file of the current test (runtest::testFilePath) and returns its path.
+// Writes pages to a raster file of the current test (runtest::testFilePath) and returns its path;
+// raw: the headers byte for byte (rastertest::writeRawRaster).
 std::string rasterFile(const std::vector<rastertest::RasterPage> &pages,
-                       const std::string &name = "job.ras");
+                       const std::string &name = "job.ras", bool raw = false);
+// An all-black page of width x height dots, RGB at 203 dpi.
+rastertest::RasterPage blackPage(unsigned width, unsigned height);
+// Runs the jobs, `workers` at a time; the results in the order of the jobs.
+std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterRunOptions> &jobs,
+                                              size_t workers = 4);
 // A project PPD compiled by the build (build/ppd/NAME).
 std::string projectPpd(const std::string &name);
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace rastertest {
@@ -16,19 +17,15 @@ unsigned bytesPerDot(const cups_page_header2_t &h) {
   return h.cupsBitsPerPixel / 8;
 }
 
+// The page and its imaging box, in points, as integers and as floats.
 void setPageSize(cups_page_header2_t &h, unsigned widthPts, unsigned heightPts) {
-  h.PageSize[0] = widthPts;
-  h.PageSize[1] = heightPts;
-  h.cupsPageSize[0] = static_cast<float>(widthPts);
-  h.cupsPageSize[1] = static_cast<float>(heightPts);
-  h.ImagingBoundingBox[0] = 0;
-  h.ImagingBoundingBox[1] = 0;
-  h.ImagingBoundingBox[2] = widthPts;
-  h.ImagingBoundingBox[3] = heightPts;
-  h.cupsImagingBBox[0] = 0;
-  h.cupsImagingBBox[1] = 0;
-  h.cupsImagingBBox[2] = static_cast<float>(widthPts);
-  h.cupsImagingBBox[3] = static_cast<float>(heightPts);
+  const unsigned size[2] = {widthPts, heightPts};
+  for (int i = 0; i < 2; i++) {
+    h.PageSize[i] = h.ImagingBoundingBox[i + 2] = size[i];
+    h.cupsPageSize[i] = h.cupsImagingBBox[i + 2] = static_cast<float>(size[i]);
+    h.ImagingBoundingBox[i] = 0;
+    h.cupsImagingBBox[i] = 0;
+  }
 }
 
 }  // namespace
@@ -85,10 +82,7 @@ RasterPage pageFromGenerator(const cups_page_header2_t &header, const DotGenerat
 }
 
 RasterPage whitePage(const cups_page_header2_t &header) {
-  RasterPage page;
-  page.header = header;
-  page.pixels.assign(static_cast<size_t>(header.cupsBytesPerLine) * header.cupsHeight, 255);
-  return page;
+  return pageFromGenerator(header, [](unsigned, unsigned) { return 255; });
 }
 
 bool writeRasterFile(const std::string &path, const std::vector<RasterPage> &pages) {
@@ -113,6 +107,20 @@ bool writeRasterFile(const std::string &path, const std::vector<RasterPage> &pag
   }
   if (ras) cupsRasterClose(ras);
   return close(fd) == 0 && ok;
+}
+
+bool writeRawRaster(const std::string &path, const std::vector<RasterPage> &pages) {
+  FILE *f = std::fopen(path.c_str(), "wb");
+  const unsigned sync = CUPS_RASTER_SYNC;  // native byte order
+  bool ok = f && std::fwrite(&sync, sizeof sync, 1, f) == 1;
+  for (const RasterPage &page : pages) {
+    const cups_page_header2_t &h = page.header;
+    const size_t rows = page.rowsToWrite < 0 ? h.cupsHeight : size_t(page.rowsToWrite);
+    const size_t bytes = std::min(page.pixels.size(), size_t{h.cupsBytesPerLine} * rows);
+    ok = ok && std::fwrite(&h, sizeof h, 1, f) == 1 &&
+         (bytes == 0 || std::fwrite(page.pixels.data(), 1, bytes, f) == bytes);
+  }
+  return f && std::fclose(f) == 0 && ok;
 }
 
 bool truncateFile(const std::string &path, size_t size) {

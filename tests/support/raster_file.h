@@ -38,6 +38,9 @@ RasterPage whitePage(const cups_page_header2_t &header);
 
 // Writes the pages to path (CUPS raster version 3, uncompressed); false on failure.
 bool writeRasterFile(const std::string &path, const std::vector<RasterPage> &pages);
+// Writes the pages with their headers byte for byte (libcups's writer would recompute fields of
+// hostile headers), each with its pixels as far as its rows (rowsToWrite, else cupsHeight) reach.
+bool writeRawRaster(const std::string &path, const std::vector<RasterPage> &pages);
 // Shortens an existing file to size bytes (a raster cut off mid-header or mid-row).
 bool truncateFile(const std::string &path, size_t size);
 

@@ -64,35 +64,20 @@ std::string outputFolder(const std::string &name) {
   return dir;
 }
 
-std::vector<std::string> splitTabs(const std::string &line) {
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  std::string f;
-  while (std::getline(in, f, '\t')) fields.push_back(f);
-  return fields;
-}
-
+// The emulator's page list: number, width, height, encoding, frames and image file per line.
 void readPages(FilterRun &run) {
   std::istringstream list(readFile(run.outDir + "/" + emu::kPageListFile));
   std::string line;
   while (std::getline(list, line)) {
-    std::vector<std::string> f = splitTabs(line);
-    if (f.size() < 5) continue;
     DecodedPage page;
-    page.number = std::stoi(f[0]);
-    page.width = std::stoi(f[1]);
-    page.height = std::stoi(f[2]);
-    page.encoding = f[3];
-    page.frames = std::stoi(f[4]);
-    if (f.size() > 5 && !f[5].empty()) {
-      page.png = f[5];
-      emu::GrayImage image;
-      std::string error;
-      if (emu::readGrayPng(page.png, image, error)) {
-        page.dots = std::move(image.dots);
-      } else if (run.error.empty()) {
-        run.error = error;
-      }
+    std::istringstream f(line);
+    if (!(f >> page.number >> page.width >> page.height >> page.encoding >> page.frames)) continue;
+    emu::GrayImage image;
+    std::string error;
+    if (f >> page.png && emu::readGrayPng(page.png, image, error)) {
+      page.dots = std::move(image.dots);
+    } else if (!page.png.empty() && run.error.empty()) {
+      run.error = error;
     }
     run.pages.push_back(std::move(page));
   }
@@ -177,14 +162,8 @@ FilterRun runInProcess(const FilterRunOptions &o) {
   if (!job.streamOk) run.emulatorStderr = "printer stream error: " + job.streamError;
   run.seconds = job.seconds;
   for (emu::PrintedPage &p : job.pages) {
-    DecodedPage page;
-    page.number = p.number;
-    page.width = p.image.width;
-    page.height = p.image.height;
-    page.encoding = p.encoding;
-    page.frames = p.frames;
-    page.dots = std::move(p.image.dots);
-    run.pages.push_back(std::move(page));
+    run.pages.push_back(DecodedPage{p.number, p.image.width, p.image.height, p.encoding, p.frames,
+                                    "", std::move(p.image.dots)});
   }
   return run;
 }
@@ -195,25 +174,14 @@ FilterRun runFilter(const FilterRunOptions &o) {
   if (!o.process) return runInProcess(o);
   FilterRun run;
   run.outDir = outputFolder(o.name);
-  std::vector<std::string> args{emulatorPath(),
-                                "--ppd",
-                                o.ppd,
-                                "--out",
-                                run.outDir,
-                                "--filter",
-                                o.filter.empty() ? filterPath() : o.filter};
-  if (o.timeoutSeconds > 0) {
-    args.push_back("--timeout");
-    args.push_back(std::to_string(o.timeoutSeconds));
-  }
+  std::vector<std::string> args = {emulatorPath(), "--ppd", o.ppd, "--out", run.outDir};
+  args.insert(args.end(), {"--filter", o.filter.empty() ? filterPath() : o.filter});
+  if (o.timeoutSeconds > 0)
+    args.insert(args.end(), {"--timeout", std::to_string(o.timeoutSeconds)});
   if (o.viaStdin) args.push_back("--stdin");
-  for (const std::string &e : o.env) {
-    args.push_back("--env");
-    args.push_back(e);
-  }
+  for (const std::string &e : o.env) args.insert(args.end(), {"--env", e});
   args.insert(args.end(), o.emulatorArgs.begin(), o.emulatorArgs.end());
-  args.push_back("--");
-  args.push_back(o.jobOptions);
+  args.insert(args.end(), {"--", o.jobOptions});
   if (!o.raster.empty()) args.push_back(o.raster);
 
   std::vector<char *> argv;

@@ -27,86 +27,57 @@ std::vector<PageSizeDef> standardPageSizes() {
 
 std::string ppdText(const TestPpd &p) {
   std::vector<PageSizeDef> sizes = p.pageSizes.empty() ? standardPageSizes() : p.pageSizes;
-  std::string dpi = std::to_string(p.dpi);
-  std::string t;
-  t += "*PPD-Adobe: \"4.3\"\n";
-  t += "*FormatVersion: \"4.3\"\n";
-  t += "*FileVersion: \"1.0\"\n";
-  t += "*LanguageVersion: English\n";
-  t += "*LanguageEncoding: ISOLatin1\n";
-  t += "*PCFileName: \"RX5KTEST.PPD\"\n";
-  t += "*Manufacturer: \"RX5K\"\n";
-  t += "*Product: \"(" + p.modelName + ")\"\n";
-  t += "*ModelName: \"" + p.modelName + "\"\n";
-  t += "*ShortNickName: \"" + p.modelName + "\"\n";
-  t += "*NickName: \"" + p.modelName + " test\"\n";
-  t += "*PSVersion: \"(3010.000) 0\"\n";
-  t += "*LanguageLevel: \"3\"\n";
-  t += "*ColorDevice: False\n";
-  t += "*DefaultColorSpace: Gray\n";
-  t += "*FileSystem: False\n";
-  t += "*Throughput: \"1\"\n";
-  t += "*LandscapeOrientation: Plus90\n";
-  t += "*TTRasterizer: Type42\n";
-  t += "*cupsVersion: 2.4\n";
-  t += "*cupsModelNumber: " + std::to_string(p.modelNumber) + "\n";
-  t += "*cupsManualCopies: True\n";
-  t += "*cupsFilter: \"application/vnd.cups-raster 0 rastertoRX5K\"\n";
-
-  t += "*OpenUI *PageSize/Media Size: PickOne\n";
-  t += "*OrderDependency: 10 AnySetup *PageSize\n";
-  t += "*DefaultPageSize: " + p.defaultPageSize + "\n";
+  const std::string dpi = std::to_string(p.dpi), name = p.modelName;
+  std::string t =
+      "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
+      "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n"
+      "*PCFileName: \"RX5KTEST.PPD\"\n*Manufacturer: \"RX5K\"\n*Product: \"(" +
+      name + ")\"\n*ModelName: \"" + name + "\"\n*ShortNickName: \"" + name + "\"\n*NickName: \"" +
+      name + " test\"\n";
+  t += "*PSVersion: \"(3010.000) 0\"\n*LanguageLevel: \"3\"\n*ColorDevice: False\n"
+       "*DefaultColorSpace: Gray\n*FileSystem: False\n*Throughput: \"1\"\n"
+       "*LandscapeOrientation: Plus90\n*TTRasterizer: Type42\n*cupsVersion: 2.4\n"
+       "*cupsModelNumber: " +
+       std::to_string(p.modelNumber) +
+       "\n*cupsManualCopies: True\n"
+       "*cupsFilter: \"application/vnd.cups-raster 0 rastertoRX5K\"\n";
+  // A PickOne option: "Keyword/Text", its order, its default and its choice lines.
+  auto option = [&t](const std::string &ui, const std::string &order,
+                     const std::string &defaultChoice, const std::string &choices) {
+    const std::string keyword = ui.substr(0, ui.find('/'));
+    t += "*OpenUI *" + ui + ": PickOne\n*OrderDependency: " + order + " AnySetup *" + keyword +
+         "\n*Default" + keyword + ": " + defaultChoice + "\n" + choices + "*CloseUI: *" + keyword +
+         "\n";
+  };
+  std::string pageSizes, regions, areas, dimensions;
   for (const PageSizeDef &s : sizes) {
-    t += "*PageSize " + s.name + ": \"<</PageSize[" + number(s.width) + " " + number(s.height) +
-         "]/ImagingBBox null>>setpagedevice\"\n";
+    const std::string w = number(s.width), h = number(s.height);
+    const std::string code =
+        s.name + ": \"<</PageSize[" + w + " " + h + "]/ImagingBBox null>>setpagedevice\"\n";
+    pageSizes += "*PageSize " + code;
+    regions += "*PageRegion " + code;
+    areas += "*ImageableArea " + s.name + ": \"0 0 " + w + " " + h + "\"\n";
+    dimensions += "*PaperDimension " + s.name + ": \"" + w + " " + h + "\"\n";
   }
-  t += "*CloseUI: *PageSize\n";
-  t += "*OpenUI *PageRegion: PickOne\n";
-  t += "*OrderDependency: 10 AnySetup *PageRegion\n";
-  t += "*DefaultPageRegion: " + p.defaultPageSize + "\n";
-  for (const PageSizeDef &s : sizes) {
-    t += "*PageRegion " + s.name + ": \"<</PageSize[" + number(s.width) + " " + number(s.height) +
-         "]/ImagingBBox null>>setpagedevice\"\n";
-  }
-  t += "*CloseUI: *PageRegion\n";
-  t += "*DefaultImageableArea: " + p.defaultPageSize + "\n";
-  for (const PageSizeDef &s : sizes) {
-    t +=
-        "*ImageableArea " + s.name + ": \"0 0 " + number(s.width) + " " + number(s.height) + "\"\n";
-  }
-  t += "*DefaultPaperDimension: " + p.defaultPageSize + "\n";
-  for (const PageSizeDef &s : sizes) {
-    t += "*PaperDimension " + s.name + ": \"" + number(s.width) + " " + number(s.height) + "\"\n";
-  }
-
-  t += "*OpenUI *Resolution/Resolution: PickOne\n";
-  t += "*OrderDependency: 10 AnySetup *Resolution\n";
-  t += "*DefaultResolution: " + dpi + "dpi\n";
-  t += "*Resolution " + dpi + "dpi: \"<</HWResolution[" + dpi + " " + dpi + "]>>setpagedevice\"\n";
-  t += "*CloseUI: *Resolution\n";
-
-  t += "*OpenUI *ColorModel/Color Mode: PickOne\n";
-  t += "*OrderDependency: 10 AnySetup *ColorModel\n";
-  t += "*DefaultColorModel: " + p.defaultColorModel + "\n";
-  t += "*ColorModel RGB/Color: \"<</cupsColorOrder 0/cupsColorSpace 1/cupsBitsPerColor "
-       "8>>setpagedevice\"\n";
-  t += "*ColorModel Gray/Grayscale: \"<</cupsColorOrder 0/cupsColorSpace 18/cupsBitsPerColor "
-       "8>>setpagedevice\"\n";
-  t += "*CloseUI: *ColorModel\n";
-
+  option("PageSize/Media Size", "10", p.defaultPageSize, pageSizes);
+  option("PageRegion", "10", p.defaultPageSize, regions);
+  t += "*DefaultImageableArea: " + p.defaultPageSize + "\n" + areas +
+       "*DefaultPaperDimension: " + p.defaultPageSize + "\n" + dimensions;
+  option(
+      "Resolution/Resolution", "10", dpi + "dpi",
+      "*Resolution " + dpi + "dpi: \"<</HWResolution[" + dpi + " " + dpi + "]>>setpagedevice\"\n");
+  option("ColorModel/Color Mode", "10", p.defaultColorModel,
+         "*ColorModel RGB/Color: \"<</cupsColorOrder 0/cupsColorSpace 1/cupsBitsPerColor "
+         "8>>setpagedevice\"\n*ColorModel Gray/Grayscale: \"<</cupsColorOrder 0/cupsColorSpace "
+         "18/cupsBitsPerColor 8>>setpagedevice\"\n");
   for (const PpdOption &o : p.options) {
-    t += "*OpenUI *" + o.keyword + "/" + o.keyword + ": PickOne\n";
-    t += "*OrderDependency: 20 AnySetup *" + o.keyword + "\n";
-    t += "*Default" + o.keyword + ": " + o.defaultChoice + "\n";
-    for (const std::string &c : o.choices) {
-      t += "*" + o.keyword + " " + c + "/" + c + ": \"\"\n";
-    }
-    t += "*CloseUI: *" + o.keyword + "\n";
+    std::string choices;
+    for (const std::string &c : o.choices)
+      choices += "*" + o.keyword + " " + c + "/" + c + ": \"\"\n";
+    option(o.keyword + "/" + o.keyword, "20", o.defaultChoice, choices);
   }
-  t += p.extraLines;
-  t += "*DefaultFont: Courier\n";
-  t += "*Font Courier: Standard \"(002.004S)\" Standard ROM\n";
-  return t;
+  return t + p.extraLines +
+         "*DefaultFont: Courier\n*Font Courier: Standard \"(002.004S)\" Standard ROM\n";
 }
 
 bool writeTestPpd(const std::string &path, const TestPpd &ppd) {
