@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -75,26 +76,22 @@ void referenceTone(Dots &page, int nw, int height, const ImageSettings &s) {
   }
   const int g = kGrayLevels[(s.graylevel >= 1 && s.graylevel <= 7 ? s.graylevel : 7) - 1];
   for (unsigned char &d : page) d = d < g ? 0 : d;
-  std::vector<double> flo(page.size(), 0.0);
-  for (int y = 0; y < height; y++) referenceDiffuseRow(page, flo, nw, height, y);
-}
-
-void referenceDiffuseRow(Dots &rs, std::vector<double> &flo, int nw, int height, int y) {
+  // Stucki diffusion, row by row, with a full page of errors.
   static const int kWeights[3][5] = {{0, 0, 0, 8, 4}, {2, 4, 8, 4, 2}, {1, 2, 4, 2, 1}};
-  for (int x = 0; x < nw; x++) {
-    size_t at = static_cast<size_t>(y) * nw + x;
-    double oldPixel = static_cast<double>(rs[at]) + flo[at];
-    double newPixel = oldPixel > 127.0 ? 255.0 : 0.0;
-    double error = oldPixel - newPixel;
-    rs[at] = static_cast<unsigned char>(newPixel);
-    for (int dy = 0; dy < 3; dy++)
-      for (int dx = -2; dx <= 2; dx++) {
-        int w = kWeights[dy][dx + 2];
-        int nx = x + dx, ny = y + dy;
-        if (w == 0 || nx < 0 || nx >= nw || ny >= height) continue;
-        flo[static_cast<size_t>(ny) * nw + nx] += error * w / 42.0;
-      }
-  }
+  std::vector<double> flo(page.size(), 0.0);
+  for (int y = 0; y < height; y++)
+    for (int x = 0; x < nw; x++) {
+      const size_t at = static_cast<size_t>(y) * nw + x;
+      const double oldPixel = static_cast<double>(page[at]) + flo[at];
+      const double newPixel = oldPixel > 127.0 ? 255.0 : 0.0;
+      page[at] = static_cast<unsigned char>(newPixel);
+      for (int dy = 0; dy < 3; dy++)
+        for (int dx = -2; dx <= 2; dx++) {
+          const int w = kWeights[dy][dx + 2], nx = x + dx, ny = y + dy;
+          if (w != 0 && nx >= 0 && nx < nw && ny < height)
+            flo[static_cast<size_t>(ny) * nw + nx] += (oldPixel - newPixel) * w / 42.0;
+        }
+    }
 }
 
 Dots referenceTonedPage(const std::vector<Dots> &rgbRows, int width, int height,
@@ -104,8 +101,9 @@ Dots referenceTonedPage(const std::vector<Dots> &rgbRows, int width, int height,
   for (int y = 0; y < height && y < static_cast<int>(rgbRows.size()); y++)
     for (int x = 0; x < width; x++) {
       const unsigned char *p = &rgbRows[y][3 * x];
-      const int v = (p[0] * 299 + p[1] * 587 + p[2] * 114) / 1000 + s.lightOffset;
-      page[static_cast<size_t>(y) * nw + x] = static_cast<unsigned char>(std::clamp(v, 0, 255));
+      const int64_t v = (p[0] * 299 + p[1] * 587 + p[2] * 114) / 1000 + int64_t{s.lightOffset};
+      page[static_cast<size_t>(y) * nw + x] =
+          static_cast<unsigned char>(std::clamp<int64_t>(v, 0, 255));
     }
   if (s.mirrorPrint) referenceMirror(page.data(), out.data(), nw, height), page = out;
   if (s.sketchPrint) referenceSketch(page.data(), out.data(), nw, height), page = out;

@@ -21,7 +21,5 @@ void referenceBoxBlurH(const unsigned char *scl, unsigned char *tcl, int w, int 
 void referenceBoxBlurT(const unsigned char *scl, unsigned char *tcl, int w, int h, int r);
 void referenceBoxBlur(const unsigned char *scl, unsigned char *tcl, int w, int h, int r);
 void referenceGaussBlur(const unsigned char *scl, unsigned char *tcl, int w, int h, int r);
-// Row y of the Stucki diffusion over the page rs with the full page of errors flo.
-void referenceDiffuseRow(Dots &rs, std::vector<double> &flo, int nw, int height, int y);
 // Threshold (gray 0) or forced black and Stucki diffusion of the page, in place.
 void referenceTone(Dots &page, int nw, int height, const ImageSettings &settings);
