@@ -74,8 +74,9 @@ TEST(ChannelFaults, BackendGoneEndsTheJobQuickly) {
     SCOPED_TRACE(m.name);
     DirectRunOptions o;
     o.ppd = modelPpd(m.model);
-    // Pages large enough that the job outlasts the moment the output is closed.
-    o.raster = rasterOf(20, 600, 400);
+    // Pages of dots that hardly compress: the job's stream, far beyond the pipe's buffer, is
+    // still being written when the output is closed.
+    o.raster = rasterFile(std::vector(20, e2e::testCard(600, 400, "A4")), "cards.ras");
     o.back = BackChannel::Silent;
     o.closeOutputAfter = m.closeAfter;
     o.timeoutSeconds = 30;

@@ -13,9 +13,9 @@ namespace {
 reliability::DirectRunResult runPages(const std::string &ppd, int pages) {
   reliability::DirectRunOptions o;
   o.ppd = ppd;
-  o.raster =
-      reliability::rasterFile(std::vector(static_cast<size_t>(pages), e2e::blackPage(96, 32)),
-                              "pages-" + std::to_string(pages) + ".ras");
+  o.raster = reliability::rasterFile(
+      std::vector(static_cast<size_t>(pages), reliability::blackPage(96, 32)),
+      "pages-" + std::to_string(pages) + ".ras");
   o.timeoutSeconds = 120;
   return reliability::runDirect(o);
 }
