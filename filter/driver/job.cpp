@@ -197,7 +197,8 @@ void explainNoPage(Job &job) {
   unsigned char more;
   if (job.canceled()) {
     job.log.message("ERROR: The job was cancelled before its first page\n");
-  } else if (job.rasterBytes > kRasterSyncBytes || read(job.fd, &more, 1) > 0) {
+  } else if (job.rasterBytes > kRasterSyncBytes || (!job.ras && job.rasterBytes > 0) ||
+             read(job.fd, &more, 1) > 0) {
     job.log.message(
         "ERROR: The raster stream's first page header was refused by the raster library (its "
         "format or sizes are invalid); nothing was printed\n");
@@ -356,6 +357,8 @@ int rastertoRX5K(int argc, char *argv[], const FilterEnvironment &environment) {
     page.header = header;
     if (printPage(job, page, read) == PageEnd::Stop) break;
   }
+  // A stream too short or wrong for a sync word opens no raster; it still gets its reason.
+  if (!job.ras) explainNoPage(job);
   endJob(job);
   closeJob(job);
   if (environment.pagesSent) *environment.pagesSent = job.pagesSent;

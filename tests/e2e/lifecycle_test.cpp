@@ -79,6 +79,8 @@ TEST(Lifecycle, EmptyRasterEndsWithTheTrailerAndStatusOne) {
     auto run = runFilter(o);
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_NE(run.filterStderr.find(std::string(kTrailer) + "INFO:\n"), std::string::npos);
+    EXPECT_NE(run.filterStderr.find("ERROR: The document has no pages to print"),
+              std::string::npos);
     if (printerBytes == idleQuery) {
       EXPECT_NE(run.printerStream.find(idleQuery), std::string::npos);
     } else {
