@@ -84,6 +84,7 @@ TEST(Geometry, PlacementsMoveTheDotAndSizeThePage) {
       {590314, "Tattoo-letter", "VN2W", 100, 100, 80, 0, 0, 0, 0, 0x26, 8, 4, 0, 0, 8, 138, -1, 0, 35},
       {613207, "A4", "", 10, 100, 0, 0, 0, 0, 0, 0x26, 8, 4, 1, 1, 8, 13, -1, 1, 1},
       {613207, "A4", "", 10, 100, 0, 0, 0, 1, 0, 0x26, 1, 4, 0, 1, 1, 13, -1, 0, 2},
+      {613207, "A4", "", 10, 100, 0, 0, 0, 0, 0, 0x26, 8, 0, 0, 0, 8, 13, -1, -1, -1},  // no rows
       // clang-format on
   };
   for (const auto &c : cases) {
@@ -91,7 +92,7 @@ TEST(Geometry, PlacementsMoveTheDotAndSizeThePage) {
     const GeometryParams p{c.model, c.name,   c.size, c.res,  c.res,    c.length,
                            c.top,   c.rotate, c.hOff, c.vOff, c.tofill, c.gap};
     Dots input(static_cast<size_t>(c.W) * c.H, 255);
-    input[static_cast<size_t>(c.y) * c.W + c.x] = 0;
+    if (!input.empty()) input[static_cast<size_t>(c.y) * c.W + c.x] = 0;
     Placed got;
     std::string error;
     ASSERT_TRUE(applied(input, c.W, c.H, p, got, error)) << error;
