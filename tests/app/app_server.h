@@ -113,12 +113,19 @@ class AppServer {
   std::string file(const std::string &name) const { return dir_ + "/" + name; }
   // The values of attribute in the response to op on printer (job: 0 for a printer operation).
   std::string value(ipp_op_t op, const std::string &printer, const char *attribute, int job = 0) {
-    ipp_t *request = ippNewRequest(op);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 uri(printer).c_str());
-    if (job) ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
-    ipp_t *response = cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
+    ipp_t *response = nullptr;
+    // A busy server may answer "Service Unavailable" or drop the kept-alive connection: ask
+    // again a little later.
+    for (int attempt = 0; attempt < 4 && !response; attempt++) {
+      if (attempt) usleep(250000);
+      ipp_t *request = ippNewRequest(op);
+      ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                   uri(printer).c_str());
+      if (job) ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
+      ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
+      response = cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
+    }
+    EXPECT_NE(response, nullptr) << attribute << ": " << cupsLastErrorString();
     char text[8192] = "";
     if (ipp_attribute_t *a = ippFindAttribute(response, attribute, IPP_TAG_ZERO))
       ippAttributeString(a, text, sizeof text);

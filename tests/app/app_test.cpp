@@ -183,8 +183,10 @@ void expectPpdMedia(AppServer &server, const std::string &printer, const std::st
   for (std::string name; std::getline(supported, name, ',');) {
     if (name.rfind("custom_", 0) == 0)
       custom += name;
+    else if (const pwg_media_t *m = pwgMediaForPWG(name.c_str()))
+      media.push_back(*m);
     else
-      media.push_back(*pwgMediaForPWG(name.c_str()));
+      ADD_FAILURE() << "media " << name;
   }
   EXPECT_EQ(media.size(), static_cast<size_t>(ppd->num_sizes - (ppd->variable_sizes ? 1 : 0)));
   for (int i = 0; i < ppd->num_sizes; i++)
@@ -195,7 +197,9 @@ void expectPpdMedia(AppServer &server, const std::string &printer, const std::st
   EXPECT_EQ(custom.find("custom_min_") == 0, ppd->variable_sizes != 0);
   const std::string byDefault =
       server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "media-default");
-  EXPECT_TRUE(sameSize(*pwgMediaForPWG(byDefault.c_str()), *ppdPageSize(ppd, nullptr)));
+  const pwg_media_t *defaultMedia = pwgMediaForPWG(byDefault.c_str());
+  ASSERT_NE(defaultMedia, nullptr) << "media-default " << byDefault;
+  EXPECT_TRUE(sameSize(*defaultMedia, *ppdPageSize(ppd, nullptr)));
   EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "printer-resolution-default"),
             std::string(ppdFindMarkedChoice(ppd, "Resolution")->choice));
   ppdClose(ppd);
@@ -219,9 +223,16 @@ TEST(App, PwgRasterPrintsTheFilterStream) {
     ASSERT_TRUE(server.add(printer, cases[i].driver,
                            "&label-row-bytes=" + rowBytes +
                                "&idle-report-ms=" + std::to_string(idleReportMs(cases[i].driver))));
+    // Asked before the jobs start: a server slowed by a sanitizer and busy with them all may
+    // answer "Service Unavailable".
+    if (!*cases[i].ipp) expectPpdMedia(server, printer, cases[i].driver);
     rasters.push_back(grayRaster(header, CUPS_RASTER_WRITE, cases[i].copies));
-    printed.push_back(std::async(std::launch::async, ipptoolPrint, std::ref(server), printer,
-                                 grayRaster(header, CUPS_RASTER_WRITE_PWG), cases[i].ipp));
+  }
+  for (size_t i = 0; i < cases.size(); i++) {
+    const cups_page_header2_t header = ppdHeader(cases[i].driver, cases[i].ppdOptions);
+    printed.push_back(std::async(std::launch::async, ipptoolPrint, std::ref(server),
+                                 "p" + std::to_string(i), grayRaster(header, CUPS_RASTER_WRITE_PWG),
+                                 cases[i].ipp));
   }
   for (size_t i = 0; i < cases.size(); i++) {
     SCOPED_TRACE(cases[i].driver + " " + cases[i].ipp);
@@ -230,7 +241,6 @@ TEST(App, PwgRasterPrintsTheFilterStream) {
     const std::string filter = filterStream(cases[i].driver, cases[i].ppdOptions, rasters[i]);
     EXPECT_FALSE(app.empty());
     EXPECT_TRUE(app == filter) << "app " << app.size() << " bytes, filter " << filter.size();
-    if (!*cases[i].ipp) expectPpdMedia(server, "p" + std::to_string(i), cases[i].driver);
   }
 }
 
