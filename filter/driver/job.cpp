@@ -192,7 +192,8 @@ ssize_t readRaster(void *ctx, unsigned char *buffer, size_t length) {
 // Sync word of a raster stream, the bytes before its first page header.
 constexpr uint64_t kRasterSyncBytes = 4;
 
-// Why a job that read no page printed nothing, for the scheduler's log.
+// Why a job that read no page printed nothing, for the scheduler's log. A stream too short or
+// wrong for a sync word opened no raster at all.
 void explainNoPage(Job &job) {
   unsigned char more;
   if (job.canceled()) {
@@ -276,7 +277,6 @@ PageEnd printPage(Job &job, Page &page, const RowReader &read) {
 }
 
 void endJob(Job &job) {
-  if (job.Page == 0 && job.ras) explainNoPage(job);
   if (job.prn.failed()) {
     job.log.message("ERROR: The printer connection was lost; the job was not printed completely\n");
     job.failed = true;
@@ -357,8 +357,7 @@ int rastertoRX5K(int argc, char *argv[], const FilterEnvironment &environment) {
     page.header = header;
     if (printPage(job, page, read) == PageEnd::Stop) break;
   }
-  // A stream too short or wrong for a sync word opens no raster; it still gets its reason.
-  if (!job.ras) explainNoPage(job);
+  if (job.Page == 0) explainNoPage(job);
   endJob(job);
   closeJob(job);
   if (environment.pagesSent) *environment.pagesSent = job.pagesSent;
