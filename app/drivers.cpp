@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "emulator_device.h"
 #include "ppd_catalog.h"
 #include "raster_job.h"
 
@@ -39,15 +38,13 @@ std::vector<pappl_pr_driver_t> driverList() {
   return drivers;
 }
 
-bool driverCallback(pappl_system_t *, const char *driverName, const char *deviceUri, const char *,
+bool driverCallback(pappl_system_t *, const char *driverName, const char *, const char *,
                     pappl_pr_driver_data_t *data, ipp_t **attrs, void *) {
   const PrinterModel *model = findModel(driverName);
   if (!model) return false;
   fillDriverData(*model, *data, *attrs);
   setRasterCallbacks(*data);
   data->extension = const_cast<PrinterModel *>(model);  // read only
-  if (deviceUri && std::strncmp(deviceUri, kEmulatorScheme, std::strlen(kEmulatorScheme)) == 0)
-    setEmulatorModel(deviceUri, model->modelNumber, model->modelName);
   return true;
 }
 

@@ -16,12 +16,19 @@ inline constexpr const char *kEmulatorScheme = "rx5k-emu";
 // Registers the scheme. Job folders go under defaultOut when the URI names no folder.
 void registerEmulatorScheme(const std::string &defaultOut);
 
-// The model of the printer whose device URI is uri (the emulated printer decodes its stream).
-void setEmulatorModel(const std::string &uri, int model, const std::string &modelName);
-
 // Session calls on a device; each does nothing when device is not an emulated printer.
-// The job about to print: its printer's name and the job's ID.
-void setEmulatorJob(pappl_device_t *device, const std::string &printer, int jobId);
+// The job about to print, and its printer: the emulated printer plays the printer's model,
+// never one kept by device URI (several printers may share one).
+struct EmulatorJob {
+  std::string printer;  // as a folder name
+  int id = 0;
+  int model = -1;
+  std::string modelName;
+};
+void setEmulatorJob(pappl_device_t *device, const EmulatorJob &job);
+// The job's end: the emulated printer decodes the rest of its stream and the job's folder is
+// complete. False (the device's fault set) when the stream was no printable job.
+bool endEmulatorJob(pappl_device_t *device);
 // Everything written and flushed so far has reached the printer: it may end a pending page.
 void drainEmulator(pappl_device_t *device);
 

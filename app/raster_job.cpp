@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "device_fault.h"
 #include "driver/job.h"
 #include "emulator_device.h"
 #include "ppd_catalog.h"
@@ -19,6 +20,8 @@ namespace {
 
 // Longest time between two looks at a cancel from the client.
 constexpr double kCancelPollSeconds = 0.2;
+// The printer-state reason of a device that failed a job.
+constexpr pappl_preason_t kDeviceFailure = PAPPL_PREASON_OFFLINE;
 // Time between two reads of a device while a back-channel read waits (device reads do not wait).
 constexpr double kReadPollSeconds = 0.02;
 
@@ -123,7 +126,15 @@ class DeviceLink : public PrinterSink, public Channel {
   explicit DeviceLink(pappl_device_t *device) : device_(device) {}
   bool write(const void *data, size_t n) override {
     std::lock_guard<std::mutex> guard(deviceLock_);
-    return papplDeviceWrite(device_, data, n) >= 0;
+    if (papplDeviceWrite(device_, data, n) >= 0) return true;
+    writeFailed_ = true;
+    return false;
+  }
+  // Why the device failed the job, or empty: its fault, else a write that failed.
+  std::string fault() {
+    std::string why = deviceFault(device_);
+    std::lock_guard<std::mutex> guard(deviceLock_);
+    return why.empty() && writeFailed_ ? "Unable to write to the printer." : why;
   }
   ssize_t backRead(unsigned char *buf, size_t n, double timeout, bool interruptible) override {
     const double deadline = monotonicSeconds() + timeout;
@@ -163,6 +174,7 @@ class DeviceLink : public PrinterSink, public Channel {
   std::mutex waitLock_;
   std::condition_variable woken_;
   bool interrupted_ = false;
+  bool writeFailed_ = false;
 };
 
 struct OptionsDeleter {
@@ -221,7 +233,8 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   }
   const std::string text = optionText(ppdOptionsFor(model, *options));
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", text.c_str());
-  setEmulatorJob(device, folderName(job), papplJobGetID(job));
+  setEmulatorJob(device, {folderName(job), papplJobGetID(job), model.modelNumber, model.modelName});
+  forgetDeviceFault(device);  // PAPPL may keep a device open from job to job
 
   auto *session = new AppJob(job, device, model, std::move(ppd));
   papplJobSetData(job, session);
@@ -311,6 +324,23 @@ void describePage(AppJob &session, const cups_page_header2_t &raster) {
   if (!size.empty()) ppdMarkOption(ppd, "PageSize", size.c_str());
 }
 
+// A device that failed aborts the job with its reason and marks the printer until a job prints
+// again; a cancel the printer reports ends the job as cancelled (at the device, not by a user).
+bool deviceFailed(pappl_job_t *job, AppJob &session) {
+  const std::string fault = session.link.fault();
+  if (!fault.empty()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", fault.c_str());
+    papplJobSetMessage(job, "%s", fault.c_str());
+    papplPrinterSetReasons(papplJobGetPrinter(job), kDeviceFailure, PAPPL_PREASON_NONE);
+    return true;
+  }
+  if (session.core.canceled() && !papplJobIsCanceled(job)) {
+    papplJobSetReasons(job, PAPPL_JREASON_JOB_CANCELED_AT_DEVICE, PAPPL_JREASON_NONE);
+    papplJobCancel(job);
+  }
+  return false;
+}
+
 // PAPPL leaves copies of raster documents to the driver: each page goes copies times in a row,
 // from the one page the app keeps.
 bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
@@ -333,16 +363,19 @@ bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t
   session.rows.reset();
   if (end == PageEnd::Next) return true;
   session.stopped = true;
-  // A cancel from the printer (or a lost connection) ends the PAPPL job as cancelled too.
-  if (session.core.canceled() && !papplJobIsCanceled(job)) papplJobCancel(job);
-  return !session.core.failed;
+  return !deviceFailed(job, session) && !session.core.failed;
 }
 
-bool endRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
+bool endRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
   AppJob *session = appJob(job);
   if (!session) return false;
   endJob(session->core);
-  const bool ok = jobExitStatus(session->core) == 0;
+  endEmulatorJob(device);
+  const bool ok = !deviceFailed(job, *session) && jobExitStatus(session->core) == 0 &&
+                  !session->core.canceled();
+  if (ok) papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_NONE, kDeviceFailure);
+  if (!ok && !session->core.canceled() && session->core.pagesSent == 0 && !papplJobIsCanceled(job))
+    papplJobSetMessage(job, "No page was printed.");
   papplJobSetData(job, nullptr);
   delete session;
   return ok;

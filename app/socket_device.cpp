@@ -7,9 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <string>
+
+#include "device_fault.h"
 
 namespace app {
 
@@ -18,8 +19,30 @@ namespace {
 constexpr int kDefaultPort = 9100;
 constexpr int kConnectMs = 30000;
 
-int socketOf(pappl_device_t *device) {
-  return static_cast<int>(reinterpret_cast<intptr_t>(papplDeviceGetData(device)));
+// The printer's address and, once connected, its socket.
+struct Connection {
+  std::string host;
+  int port = kDefaultPort;
+  int fd = -1;
+};
+
+Connection &connectionOf(pappl_device_t *device) {
+  return *static_cast<Connection *>(papplDeviceGetData(device));
+}
+
+// Connects at the first read or write, so that a printer that cannot be reached fails the job
+// with the reason (PAPPL holds a job whose device does not open, retrying without one).
+bool connected(pappl_device_t *device) {
+  Connection &c = connectionOf(device);
+  if (c.fd >= 0) return true;
+  http_addrlist_t *addresses =
+      httpAddrGetList(c.host.c_str(), AF_UNSPEC, std::to_string(c.port).c_str());
+  const bool ok = addresses && httpAddrConnect2(addresses, &c.fd, kConnectMs, nullptr);
+  httpAddrFreeList(addresses);
+  if (ok) return true;
+  c.fd = -1;
+  reportDeviceFault(device, "Unable to connect to " + c.host + ":" + std::to_string(c.port) + ".");
+  return false;
 }
 
 bool openSocket(pappl_device_t *device, const char *uri, const char *) {
@@ -30,35 +53,39 @@ bool openSocket(pappl_device_t *device, const char *uri, const char *) {
     papplDeviceError(device, "Bad device URI '%s'.", uri);
     return false;
   }
-  if (port <= 0) port = kDefaultPort;
-  http_addrlist_t *addresses = httpAddrGetList(host, AF_UNSPEC, std::to_string(port).c_str());
-  int fd = -1;
-  const bool connected = addresses && httpAddrConnect2(addresses, &fd, kConnectMs, nullptr);
-  httpAddrFreeList(addresses);
-  if (!connected) {
-    papplDeviceError(device, "Unable to connect to %s:%d: %s", host, port, std::strerror(errno));
-    return false;
-  }
-  papplDeviceSetData(device, reinterpret_cast<void *>(static_cast<intptr_t>(fd)));
+  auto *c = new Connection;
+  c->host = host;
+  if (port > 0) c->port = port;
+  papplDeviceSetData(device, c);
   return true;
 }
 
 void closeSocket(pappl_device_t *device) {
-  close(socketOf(device));
+  Connection *c = &connectionOf(device);
+  if (c->fd >= 0) close(c->fd);
+  forgetDeviceFault(device);
+  delete c;
 }
 
 ssize_t readSocket(pappl_device_t *device, void *buffer, size_t n) {
-  pollfd ready = {socketOf(device), POLLIN, 0};
+  if (!connected(device)) return -1;
+  pollfd ready = {connectionOf(device).fd, POLLIN, 0};
   if (poll(&ready, 1, 0) <= 0) return 0;
   return recv(ready.fd, buffer, n, MSG_DONTWAIT);
 }
 
 ssize_t writeSocket(pappl_device_t *device, const void *buffer, size_t n) {
+  if (!connected(device)) return -1;
+  const int fd = connectionOf(device).fd;
   const char *data = static_cast<const char *>(buffer);
   for (size_t done = 0; done < n;) {
-    const ssize_t sent = send(socketOf(device), data + done, n - done, MSG_NOSIGNAL);
+    const ssize_t sent = send(fd, data + done, n - done, MSG_NOSIGNAL);
     if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return -1;
+    if (sent <= 0) {
+      reportDeviceFault(device, std::string("Unable to write to the printer: ") +
+                                    std::strerror(sent < 0 ? errno : EPIPE));
+      return -1;
+    }
     done += static_cast<size_t>(sent);
   }
   return static_cast<ssize_t>(n);
