@@ -13,6 +13,7 @@
 
 #include "drivers.h"
 #include "emulator_device.h"
+#include "saved_state.h"
 #include "socket_device.h"
 
 namespace app {
@@ -52,16 +53,6 @@ pappl_loglevel_t logLevel(const std::string &name) {
   return PAPPL_LOGLEVEL_INFO;
 }
 
-// The state file's name, for the save callback (one system per process).
-std::string &stateFile() {
-  static std::string file;
-  return file;
-}
-
-bool saveState(pappl_system_t *system, void *) {
-  return papplSystemSaveState(system, stateFile().c_str());
-}
-
 }  // namespace
 
 pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
@@ -95,9 +86,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
   registerEmulatorScheme(previews);
   registerSocketScheme();
 
-  stateFile() = state + "/" + kAppName + ".state";
-  papplSystemLoadState(system, stateFile().c_str());
-  papplSystemSetSaveCallback(system, saveState, nullptr);
+  loadAndKeepState(system, state + "/" + kAppName + ".state");
   return system;
 }
 

@@ -7,12 +7,14 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "device_fault.h"
 #include "driver/job.h"
 #include "emulator_device.h"
 #include "ppd_catalog.h"
 #include "printer_model.h"
+#include "server_stop.h"
 
 namespace app {
 
@@ -20,6 +22,8 @@ namespace {
 
 // Longest time between two looks at a cancel from the client.
 constexpr double kCancelPollSeconds = 0.2;
+// Why a job that the server's stop interrupted was aborted.
+constexpr const char *kStoppedMessage = "The server stopped before the job was printed.";
 // The printer-state reason of a device that failed a job.
 constexpr pappl_preason_t kDeviceFailure = PAPPL_PREASON_OFFLINE;
 // Time between two reads of a device while a back-channel read waits (device reads do not wait).
@@ -107,8 +111,15 @@ class JobClock : public Clock {
     }
   }
   void notifyAll() override { inner_.notifyAll(); }
+  // A cancel from the client, or the server stopping: no wait may hold its exit.
   void checkCancel() {
-    if (core_ && !core_->canceled() && papplJobIsCanceled(job_)) core_->cancel();
+    if (!core_ || core_->canceled()) return;
+    if (papplJobIsCanceled(job_)) {
+      core_->cancel();
+    } else if (serverStopping()) {
+      papplJobSetMessage(job_, "%s", kStoppedMessage);
+      core_->cancel();
+    }
   }
 
  private:
@@ -191,7 +202,12 @@ struct AppJob {
         log(job),
         clock(job),
         link(device),
-        core({link, log, link, clock}) {}
+        core({link, log, link, clock}) {
+    jobEntered();
+  }
+  ~AppJob() { jobLeft(); }
+  AppJob(const AppJob &) = delete;
+  AppJob &operator=(const AppJob &) = delete;
 
   const PrinterModel *model;
   PpdFile ppd;
@@ -223,7 +239,39 @@ std::string folderName(pappl_job_t *job) {
   return name;
 }
 
+// PAPPL 1.3 hands a job only the vendor attributes the job names: the printer's saved defaults
+// fill in the others.
+struct JobOptions {
+  pappl_pr_options_t all;
+  int count = 0;
+  cups_option_t *vendor = nullptr;  // sorted, as cupsGetOption expects
+  ~JobOptions() { cupsFreeOptions(count, vendor); }
+};
+
+void withVendorDefaults(pappl_job_t *job, const pappl_pr_options_t &options, JobOptions &out) {
+  for (int i = 0; i < options.num_vendor; i++)
+    out.count =
+        cupsAddOption(options.vendor[i].name, options.vendor[i].value, out.count, &out.vendor);
+  pappl_printer_t *printer = papplJobGetPrinter(job);
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  ipp_t *attrs = papplPrinterGetDriverAttributes(printer);
+  for (int i = 0; i < data.num_vendor; i++) {
+    const std::string name = std::string(data.vendor[i]) + "-default";
+    ipp_attribute_t *saved = ippFindAttribute(attrs, name.c_str(), IPP_TAG_ZERO);
+    if (!saved || cupsGetOption(data.vendor[i], out.count, out.vendor)) continue;
+    char value[256];
+    ippAttributeString(saved, value, sizeof value);
+    out.count = cupsAddOption(data.vendor[i], value, out.count, &out.vendor);
+  }
+  ippDelete(attrs);
+  out.all = options;
+  out.all.num_vendor = out.count;
+  out.all.vendor = out.vendor;
+}
+
 bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+  if (serverStopping()) parkUntilExit();
   const PrinterModel &model = modelOf(job);
   PpdFile ppd = openEmbeddedPpd(model.driver);
   if (!ppd) {
@@ -231,8 +279,13 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
                 model.driver.c_str());
     return false;
   }
-  const std::string text = optionText(ppdOptionsFor(model, *options));
+  JobOptions jobOptions;
+  withVendorDefaults(job, *options, jobOptions);
+  const std::string text = optionText(ppdOptionsFor(model, jobOptions.all));
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", text.c_str());
+  for (int i = 0; i < options->num_vendor; i++)
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "VENDOR %s=%s", options->vendor[i].name,
+                options->vendor[i].value);
   setEmulatorJob(device, {folderName(job), papplJobGetID(job), model.modelNumber, model.modelName});
   forgetDeviceFault(device);  // PAPPL may keep a device open from job to job
 
@@ -334,7 +387,7 @@ bool deviceFailed(pappl_job_t *job, AppJob &session) {
     papplPrinterSetReasons(papplJobGetPrinter(job), kDeviceFailure, PAPPL_PREASON_NONE);
     return true;
   }
-  if (session.core.canceled() && !papplJobIsCanceled(job)) {
+  if (session.core.canceled() && !papplJobIsCanceled(job) && !serverStopping()) {
     papplJobSetReasons(job, PAPPL_JREASON_JOB_CANCELED_AT_DEVICE, PAPPL_JREASON_NONE);
     papplJobCancel(job);
   }
@@ -371,10 +424,12 @@ bool endRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device
   if (!session) return false;
   endJob(session->core);
   endEmulatorJob(device);
-  const bool ok = !deviceFailed(job, *session) && jobExitStatus(session->core) == 0 &&
-                  !session->core.canceled();
+  const Job &core = session->core;
+  const bool failed = deviceFailed(job, *session);
+  const bool ok = !failed && jobExitStatus(core) == 0 && !core.canceled();
   if (ok) papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_NONE, kDeviceFailure);
-  if (!ok && !session->core.canceled() && session->core.pagesSent == 0 && !papplJobIsCanceled(job))
+  // Failed pages and devices have said why; a document of no page has not.
+  if (!ok && !failed && !core.failed && !core.canceled() && core.pagesSent == 0)
     papplJobSetMessage(job, "No page was printed.");
   papplJobSetData(job, nullptr);
   delete session;
