@@ -117,6 +117,7 @@ class JobClock : public Clock {
     if (papplJobIsCanceled(job_)) {
       core_->cancel();
     } else if (serverStopping()) {
+      papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "%s", kStoppedMessage);
       papplJobSetMessage(job_, "%s", kStoppedMessage);
       core_->cancel();
     }

@@ -71,26 +71,41 @@ class AppServer {
     char pattern[] = "/tmp/rx5k-app-test-XXXXXX";
     dir_ = mkdtemp(pattern);
     port_ = testsupport::freePort();
+    start();
+  }
+  // Starts the server on the folder and port it had.
+  void start() {
     pid_ = fork();
     if (pid_ == 0) {
       // Sanitizer reports of the server land here (its log has a file of its own).
-      const int err = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       dup2(err, 2);
       execl(kApp.c_str(), kApp.c_str(), "server", "-o", ("state-directory=" + dir_).c_str(), "-o",
             ("server-port=" + std::to_string(port_)).c_str(), "-o", "log-level=debug",
             static_cast<char *>(nullptr));
       _exit(127);
     }
+    if (http_) httpClose(http_);
+    http_ = nullptr;
     waitUntil(10, [&] {
       http_ = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
                            1000, nullptr);
       return http_ != nullptr;
     });
   }
+  // Sends sig to the server; true when it has exited within seconds (it is killed after them).
+  bool stop(int sig, double seconds = 30) {
+    kill(pid_, sig);
+    const bool exited = waitUntil(seconds, [&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; });
+    if (!exited) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    return exited;
+  }
   ~AppServer() {
     if (http_) httpClose(http_);
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    stop(SIGTERM);
     const std::string err = readFile(dir_ + "/stderr.txt");
     EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
     EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
@@ -107,6 +122,45 @@ class AppServer {
     return run({kApp, "add", "-u", uri(""), "-d", printer, "-m", driver, "-v",
                 "rx5k-emu:/?out=" + file(printer) + query}) == 0;
   }
+  // An administrative request (printers, defaults) on printer's URI, to fill in and send with
+  // admin().
+  ipp_t *adminRequest(ipp_op_t op, const std::string &printer) {
+    ipp_t *request = ippNewRequest(op);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 uri(printer).c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
+    return request;
+  }
+  // Its response, or null.
+  ipp_t *admin(ipp_t *request, const std::string &printer) {
+    ipp_t *response = cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
+    if (cupsLastError() <= IPP_STATUS_OK_CONFLICTING) return response;
+    ippDelete(response);
+    return nullptr;
+  }
+  // Sets printer defaults ("brightness-default" = "30": integers as such, others keywords).
+  bool setDefaults(const std::string &printer,
+                   const std::vector<std::pair<std::string, std::string>> &values) {
+    ipp_t *request = adminRequest(IPP_OP_SET_PRINTER_ATTRIBUTES, printer);
+    for (const auto &[name, value] : values) {
+      const bool number = value.find_first_not_of("-0123456789") == std::string::npos &&
+                          name.rfind("print-", 0) == 0;
+      if (number)
+        ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_INTEGER, name.c_str(), std::stoi(value));
+      else
+        ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name.c_str(), nullptr,
+                     value.c_str());
+    }
+    ipp_t *response = admin(request, printer);
+    ippDelete(response);
+    EXPECT_NE(response, nullptr) << cupsLastErrorString();
+    return response != nullptr;
+  }
+  // Submits a document with the app's submit command (not waiting for the job).
+  bool submit(const std::string &printer, const std::string &document) {
+    return run({kApp, "submit", "-u", uri(printer), document}) == 0;
+  }
+  std::string log() const { return readFile(file("rx5k-printer-app.log")); }
   std::string stream(const std::string &printer, int job) const {
     return readFile(file(printer + "/job-" + std::to_string(job) + "/printer.bin"));
   }
