@@ -53,6 +53,21 @@ pappl_loglevel_t logLevel(const std::string &name) {
   return PAPPL_LOGLEVEL_INFO;
 }
 
+// The paper or labels as the printer's one supply: the printers report only whether there is
+// any, which the state reasons carry, so the level is unknown.
+void describeSupplies(pappl_printer_t *printer, void * = nullptr) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  pappl_supply_t supply{};
+  supply.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
+  std::snprintf(supply.description, sizeof supply.description, "%s",
+                data.kind & PAPPL_KIND_LABEL ? "Labels" : "Thermal paper");
+  supply.is_consumed = true;
+  supply.level = -1;
+  supply.type = PAPPL_SUPPLY_TYPE_OTHER;
+  papplPrinterSetSupplies(printer, 1, &supply);
+}
+
 }  // namespace
 
 pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
@@ -81,12 +96,14 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
     papplSystemSetAdminGroup(system, group);
 
   static std::vector<pappl_pr_driver_t> drivers = driverList();
-  papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),
-                               autoAddDriver, nullptr, driverCallback, nullptr);
+  papplSystemSetPrinterDrivers(
+      system, static_cast<int>(drivers.size()), drivers.data(), autoAddDriver,
+      [](pappl_printer_t *printer, void *) { describeSupplies(printer); }, driverCallback, nullptr);
   registerEmulatorScheme(previews);
   registerSocketScheme();
 
   loadAndKeepState(system, state + "/" + kAppName + ".state");
+  papplSystemIteratePrinters(system, describeSupplies, nullptr);
   return system;
 }
 

@@ -253,6 +253,19 @@ void copyString(char *target, size_t size, const std::string &text) {
   std::snprintf(target, size, "%s", text.c_str());
 }
 
+// What IPP Everywhere clients read and PAPPL 1.3 leaves out, as these printers honour it: no
+// preferred-attribute hints, no colour management, one-sided sheets.
+void addConformanceAttributes(ipp_t *&attrs) {
+  if (!attrs) attrs = ippNew();
+  ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+               "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
+               "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr,
+               "normal");
+}
+
 }  // namespace
 
 std::string pageSizeOfPage(const PrinterModel &model, int width, int length) {
@@ -328,7 +341,7 @@ void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp
   data.force_raster_type = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   data.sides_supported = PAPPL_SIDES_ONE_SIDED;
   data.sides_default = PAPPL_SIDES_ONE_SIDED;
-  data.orient_default = IPP_ORIENT_NONE;
+  data.orient_default = IPP_ORIENT_PORTRAIT;
   data.quality_default = IPP_QUALITY_NORMAL;
   // The page is the whole sheet or label, as in the PPDs. A nominal margin of 0.01 mm beside
   // the borderless sizes gives clients that want margins (CUPS's generated PPDs name only
@@ -432,6 +445,7 @@ void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp
     }
   }
   data.media_ready[0] = media;
+  addConformanceAttributes(attrs);
 }
 
 PpdOptions ppdOptionsFor(const PrinterModel &model, const pappl_pr_options_t &options) {
