@@ -272,6 +272,7 @@ void withVendorDefaults(pappl_job_t *job, const pappl_pr_options_t &options, Job
 }
 
 bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+  watchServerStop();
   if (serverStopping()) parkUntilExit();
   const PrinterModel &model = modelOf(job);
   PpdFile ppd = openEmbeddedPpd(model.driver);

@@ -91,11 +91,9 @@ void startQueue(pappl_printer_t *printer, void *) {
 
 bool onTimer(pappl_system_t *system, void *) {
   static bool started = false;
-  if (!started) {
-    watchServerStop();
-    papplSystemIteratePrinters(system, startQueue, nullptr);
-  }
+  if (!started) papplSystemIteratePrinters(system, startQueue, nullptr);
   started = true;
+  watchServerStop();
   if (state().pending) save(system, nullptr);
   if (readyToExit()) {
     // What PAPPL would save after its wait: the jobs parked at their start come back queued.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 
 namespace app {
 
@@ -29,11 +30,19 @@ void onStop(int sig, siginfo_t *info, void *context) {
 }  // namespace
 
 void watchServerStop() {
+  static std::mutex installing;
+  std::lock_guard<std::mutex> guard(installing);
   struct sigaction action = {};
   action.sa_sigaction = onStop;
   action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
-  for (int i = 0; i < 2; i++) sigaction(kSignals[i], &action, &previous[i]);
+  for (int i = 0; i < 2; i++) {
+    struct sigaction current;
+    if (sigaction(kSignals[i], nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) &&
+        current.sa_sigaction == onStop)
+      continue;
+    sigaction(kSignals[i], &action, &previous[i]);
+  }
 }
 
 bool serverStopping() {

@@ -4,8 +4,9 @@
 
 namespace app {
 
-// Chains a handler in front of PAPPL's SIGTERM and SIGINT handlers (call once the server runs:
-// PAPPL installs its own when it starts).
+// Chains a handler in front of PAPPL's SIGTERM and SIGINT handlers, unless it is there already:
+// called on every tick of the running server and at each job's start, as PAPPL installs its own
+// when it starts.
 void watchServerStop();
 // True once the server was told to stop.
 bool serverStopping();
