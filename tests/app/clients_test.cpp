@@ -200,6 +200,10 @@ TEST(AppClients, ConformanceSuitesFailOnlyOnPapplsOwn) {
   AppServer server;
   ASSERT_TRUE(server.add("thermal", "rx5k-22"));
   ASSERT_TRUE(server.add("label", "rx5k-label-18"));
+  // Sizes in whole inches are named in inches, each size once.
+  EXPECT_NE(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "label", "media-supported")
+                .find("oe_label_2x1in,"),
+            std::string::npos);
   const std::string document = smallPage(server, "page.png");
   const char *const allowed[] = {"uri-security-supported", "printer-uri-supported (",
                                  "identify-actions-", "overrides-supported", "printer-up-time"};
