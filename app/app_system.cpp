@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,37 @@ void describeSupplies(pappl_printer_t *printer, void * = nullptr) {
   papplPrinterSetSupplies(printer, 1, &supply);
 }
 
+std::string quoted(const std::string &text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// The web pages' words for the vendor options and their values: the PPDs' own texts
+// ("mirror-image" reads "Mirror Image", its "1" "On"), as PAPPL looks up an attribute by its name
+// and a value by "NAME.VALUE".
+const std::string &vendorStrings() {
+  static const std::string strings = [] {
+    std::set<std::string> seen;
+    std::string text;
+    auto add = [&](const std::string &key, const std::string &value) {
+      if (seen.insert(key).second) text += quoted(key) + " = " + quoted(value) + ";\n";
+    };
+    for (const PrinterModel &model : printerModels()) {
+      for (const MappedOption &o : model.options) {
+        if (o.role != IppRole::Vendor) continue;
+        add(o.ipp, o.text);
+        for (const OptionChoice &c : o.choices) add(o.ipp + "." + lowerCase(c.name), c.text);
+      }
+    }
+    return text;
+  }();
+  return strings;
+}
+
 }  // namespace
 
 pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
@@ -99,6 +131,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
   papplSystemSetPrinterDrivers(
       system, static_cast<int>(drivers.size()), drivers.data(), autoAddDriver,
       [](pappl_printer_t *printer, void *) { describeSupplies(printer); }, driverCallback, nullptr);
+  papplSystemAddStringsData(system, "/en.strings", "en", vendorStrings().c_str());
   registerEmulatorScheme(previews);
   registerSocketScheme();
 

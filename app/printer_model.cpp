@@ -61,11 +61,6 @@ std::string vendorName(const std::string &keyword) {
   return name;
 }
 
-std::string lowerCase(std::string text) {
-  for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // A number for a PWG name or a custom size: at most two decimals (or places), no trailing zeros.
 std::string decimal(double value, int places = 2) {
   char text[32];
@@ -313,6 +308,11 @@ void addConformanceAttributes(ipp_t *&attrs) {
 }
 
 }  // namespace
+
+std::string lowerCase(std::string text) {
+  for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
 
 std::string pageSizeOfPage(const PrinterModel &model, int width, int length) {
   for (const MediaSize &m : model.media)
