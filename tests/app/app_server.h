@@ -160,6 +160,28 @@ class AppServer {
   bool submit(const std::string &printer, const std::string &document) {
     return run({kApp, "submit", "-u", uri(printer), document}) == 0;
   }
+  std::string http(const std::string &path) const {
+    return "http://localhost:" + std::to_string(port_) + path;
+  }
+  // Posts a web form (an administrative step, as the browser would); the reply page.
+  std::string postForm(const std::string &path, const std::string &body) {
+    http_t *web = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED,
+                               1, 10000, nullptr);
+    if (!web) return "";
+    httpClearFields(web);
+    httpSetField(web, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+    httpSetLength(web, body.size());
+    std::string reply;
+    if (httpPost(web, path.c_str()) == 0 && httpWrite2(web, body.data(), body.size()) >= 0) {
+      http_status_t status;
+      while ((status = httpUpdate(web)) == HTTP_STATUS_CONTINUE) {
+      }
+      char buffer[4096];
+      for (ssize_t n; (n = httpRead2(web, buffer, sizeof buffer)) > 0;) reply.append(buffer, n);
+    }
+    httpClose(web);
+    return reply;
+  }
   std::string log() const { return readFile(file("rx5k-printer-app.log")); }
   std::string stream(const std::string &printer, int job) const {
     return readFile(file(printer + "/job-" + std::to_string(job) + "/printer.bin"));

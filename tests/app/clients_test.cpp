@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "app/app_server.h"
@@ -228,6 +229,72 @@ TEST(AppClients, ConformanceSuitesFailOnlyOnPapplsOwn) {
       EXPECT_GT(passed, 5);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The page at path as headless Chromium shows it (its DOM after the scripts ran), and the
+// browser's console lines in console.
+std::string browserPage(AppServer &server, const std::string &path, std::string &console) {
+  const std::string profile = server.file("chromium");
+  std::filesystem::remove_all(profile);
+  const std::string command =
+      "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+      "--disable-background-networking --disable-component-update --disable-sync "
+      "--enable-logging=stderr --v=0 --user-data-dir=" +
+      profile + " --dump-dom '" + server.http(path) + "' 2>" + server.file("chromium.err");
+  std::string dom;
+  if (std::FILE *output = popen(command.c_str(), "r")) {
+    for (char buffer[4096]; size_t n = std::fread(buffer, 1, sizeof buffer, output);)
+      dom.append(buffer, n);
+    pclose(output);
+  }
+  console.clear();
+  std::istringstream log(apptest::readFile(server.file("chromium.err")));
+  for (std::string line; std::getline(log, line);)
+    if (line.find("CONSOLE") != std::string::npos) console += line + "\n";
+  return dom;
+}
+
+// The web pages a user needs load in a browser without a script error, with the vendor options
+// under readable names; a default saved with the Printing Defaults form reaches the next job.
+TEST(AppClients, WebPagesInABrowserAndASavedDefault) {
+  if (access("/usr/bin/chromium", X_OK) != 0) GTEST_SKIP() << "chromium is not installed";
+  AppServer server;
+  ASSERT_TRUE(server.add("thermal", "rx5k-22"));
+  ASSERT_TRUE(server.add("label", "rx5k-label-18"));
+  const std::pair<const char *, const char *> pages[] = {
+      {"/", "thermal"},
+      {"/thermal", "RX5K 22"},
+      {"/thermal/printing", "Mirror Image"},
+      {"/thermal/media", "Offset"},
+      {"/label/printing", "Tear-Off Position"},
+      {"/label/media", "4 x 6"},
+  };
+  for (const auto &[path, text] : pages) {
+    SCOPED_TRACE(path);
+    std::string console;
+    const std::string dom = browserPage(server, path, console);
+    EXPECT_NE(dom.find(text), std::string::npos) << dom.substr(0, 2000);
+    EXPECT_EQ(dom.find("brightness:"), std::string::npos);  // raw attribute names
+    EXPECT_EQ(console, "");
+  }
+  std::string console;
+  const std::string form = browserPage(server, "/thermal/printing", console);
+  const size_t at = form.find("name=\"session\" value=\"");
+  ASSERT_NE(at, std::string::npos);
+  const std::string session = form.substr(at + 22, form.find('"', at + 22) - at - 22);
+  EXPECT_NE(
+      server.postForm("/thermal/printing", "session=" + session + "&brightness=30&mirror-image=1")
+          .find("Changes saved."),
+      std::string::npos);
+  ASSERT_TRUE(server.submit("thermal", smallPage(server, "page.png")));
+  ASSERT_TRUE(waitUntil(30, [&] { return server.jobState("thermal", 1) == "completed"; }));
+  EXPECT_NE(server.log().find("AdjustLight=30 AdjustVertical=0 ColorOption=BlackWhite"),
+            std::string::npos);
+  EXPECT_NE(server.log().find("OemMirror=1 Rotate=0"), std::string::npos);
 }
 
 }  // namespace
