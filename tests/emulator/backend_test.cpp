@@ -380,9 +380,10 @@ TEST(BackendFolder, PreviewsAreReadByTheirOwnersAlone) {
 }
 
 // Each cap ends the job with its reason: CUPS_BACKEND_CANCEL (5), so that the queue goes on; a
-// stream that cannot be parsed fails the job (1). The last two streams once made labels of
+// stream that cannot be parsed fails the job (1). The last three streams once made labels of
 // hundreds of megabytes each: within 512 MiB a graphic beyond the default page cap is refused
-// before it is allocated, and recalling a graphic over and over ends at the job's dots.
+// before it is allocated, and recalling a graphic over and over ends at the job's dots or at
+// the work of decoding, whichever comes first.
 TEST(BackendCaps, JobsEndWithTheirReasonWithinMemory) {
   std::string commands, recalls;
   for (int i = 0; i < 50; i++) commands += "^XA^XZ\n";
@@ -420,8 +421,8 @@ TEST(BackendCaps, JobsEndWithTheirReasonWithinMemory) {
        label + "0: graphic of 16384 x 16384 dots is larger than the decoder accepts"},
       {18, "max-job-dots=64M", "~DGR:A,2097152,512,\n" + std::string(4096, ',') + recalls, 5,
        label + "4176: label 5 would bring the job to more than 67108864 dots"},
-      {18, "", "~DGR:A,2097152,512,\n" + std::string(4096, ',') + recalls, 5,
-       label + "4884: decoding the labels would take more than 2147483648 dots of work " +
+      {18, "max-decode-dots=256M", "~DGR:A,2097152,512,\n" + std::string(4096, ',') + recalls, 5,
+       label + "4212: decoding the labels would take more than 268435456 dots of work " +
            "(max-decode-dots)"},
   };
   for (const Case &c : cases) {
