@@ -30,6 +30,16 @@ Connection &connectionOf(pappl_device_t *device) {
   return *static_cast<Connection *>(papplDeviceGetData(device));
 }
 
+// A connection to a local port no one listens on may meet itself (TCP's simultaneous open, when
+// the port is also the one the system picks for the connection's own end): that is no printer.
+bool connectedToItself(int fd) {
+  sockaddr_storage local{}, peer{};
+  socklen_t localSize = sizeof local, peerSize = sizeof peer;
+  return getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localSize) == 0 &&
+         getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerSize) == 0 &&
+         localSize == peerSize && std::memcmp(&local, &peer, localSize) == 0;
+}
+
 // Connects at the first read or write, so that a printer that cannot be reached fails the job
 // with the reason (PAPPL holds a job whose device does not open, retrying without one).
 bool connected(pappl_device_t *device) {
@@ -39,7 +49,8 @@ bool connected(pappl_device_t *device) {
       httpAddrGetList(c.host.c_str(), AF_UNSPEC, std::to_string(c.port).c_str());
   const bool ok = addresses && httpAddrConnect2(addresses, &c.fd, kConnectMs, nullptr);
   httpAddrFreeList(addresses);
-  if (ok) return true;
+  if (ok && !connectedToItself(c.fd)) return true;
+  if (ok) close(c.fd);
   c.fd = -1;
   reportDeviceFault(device, "Unable to connect to " + c.host + ":" + std::to_string(c.port) + ".");
   return false;
