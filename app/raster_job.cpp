@@ -10,6 +10,7 @@
 
 #include "driver/job.h"
 #include "emulator_device.h"
+#include "page_header.h"
 #include "ppd_catalog.h"
 #include "printer_model.h"
 
@@ -251,8 +252,17 @@ bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
   if (!appJob(job) || appJob(job)->stopped) return false;
   AppJob &session = *appJob(job);
   const cups_page_header2_t &header = options->header;
-  session.rowBytes = header.cupsBytesPerLine;
+  session.rowBytes = keptRowBytes(header);
   session.rowCount = header.cupsHeight;
+  if (session.rowBytes == 0) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
+                "The page's raster type (%u bits, color space %u) "
+                "is not one the printer reads.",
+                header.cupsBitsPerPixel, header.cupsColorSpace);
+    papplJobSetMessage(job, "Unsupported raster type.");
+    session.stopped = true;
+    return false;
+  }
   uint64_t size = 0;
   if (!checkedMul(session.rowBytes, session.rowCount, size) ||
       !(session.rows = allocateDots(size))) {
@@ -265,50 +275,13 @@ bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
   return true;
 }
 
-bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,
+bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned y,
                      const unsigned char *line) {
   AppJob *session = appJob(job);
   if (session && session->rows && y < session->rowCount)
-    std::memcpy(session->rows.get() + static_cast<size_t>(y) * session->rowBytes, line,
-                session->rowBytes);
+    keepRow(options->header, line,
+            session->rows.get() + static_cast<size_t>(y) * session->rowBytes);
   return true;
-}
-
-// The page header the filter would read: the PPD's page set-up for the marked choices (as the
-// rasterizer of a CUPS queue writes it) with the size and colour layout of PAPPL's raster.
-cups_page_header2_t coreHeader(ppd_file_t *ppd, const cups_page_header2_t &raster) {
-  cups_page_header2_t header;
-  std::memset(&header, 0, sizeof header);
-  cupsRasterInterpretPPD(&header, ppd, 0, nullptr, nullptr);
-  header.cupsWidth = raster.cupsWidth;
-  header.cupsHeight = raster.cupsHeight;
-  header.cupsBitsPerColor = raster.cupsBitsPerColor;
-  header.cupsBitsPerPixel = raster.cupsBitsPerPixel;
-  header.cupsBytesPerLine = raster.cupsBytesPerLine;
-  header.cupsColorOrder = raster.cupsColorOrder;
-  header.cupsColorSpace = raster.cupsColorSpace;
-  header.cupsNumColors = raster.cupsNumColors;
-  return header;
-}
-
-// A client's raster comes at the size and resolution it chose: the PPD's matching choices
-// describe the page, as the rasterizer's header does for a CUPS queue.
-void describePage(AppJob &session, const cups_page_header2_t &raster) {
-  ppd_file_t *ppd = session.ppd.get();
-  const unsigned dpi = raster.HWResolution[0];
-  const std::string resolution = std::to_string(dpi) + "dpi";
-  if (dpi > 0 && dpi == raster.HWResolution[1] &&
-      ppdFindChoice(ppdFindOption(ppd, "Resolution"), resolution.c_str()))
-    ppdMarkOption(ppd, "Resolution", resolution.c_str());
-  const ppd_size_t *marked = ppdPageSize(ppd, nullptr);
-  if (dpi == 0 || raster.HWResolution[1] == 0 || !marked) return;
-  const int width = static_cast<int>(raster.cupsWidth * 2540ULL / dpi);
-  const int length = static_cast<int>(raster.cupsHeight * 2540ULL / raster.HWResolution[1]);
-  if (std::abs(width - marked->width * 2540 / 72) <= 100 &&
-      std::abs(length - marked->length * 2540 / 72) <= 100)
-    return;
-  const std::string size = pageSizeOfPage(*session.model, width, length);
-  if (!size.empty()) ppdMarkOption(ppd, "PageSize", size.c_str());
 }
 
 // PAPPL leaves copies of raster documents to the driver: each page goes copies times in a row,
@@ -316,16 +289,16 @@ void describePage(AppJob &session, const cups_page_header2_t &raster) {
 bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   if (!appJob(job) || appJob(job)->stopped || !appJob(job)->rows) return false;
   AppJob &session = *appJob(job);
-  describePage(session, options->header);
+  const ClientPage client = clientPageOf(options->header, session.rows.get());
+  const FilterPage filter = filterPageOf(session.ppd.get(), *session.model, client);
   PageEnd end = PageEnd::Next;
   for (int copy = 0; copy < std::max(1, options->copies) && end == PageEnd::Next; copy++) {
     Page page;
-    page.header = coreHeader(session.ppd.get(), options->header);
+    page.header = filter.header;
     unsigned y = 0;
     const RowReader read = [&](unsigned char *row, unsigned length) -> unsigned {
-      if (y >= session.rowCount) return 0;
-      std::memcpy(row, session.rows.get() + static_cast<size_t>(y++) * session.rowBytes,
-                  std::min<size_t>(length, session.rowBytes));
+      if (y >= filter.header.cupsHeight) return 0;
+      filterRow(filter, client, y++, row, length);
       return length;
     };
     end = printPage(session.core, page, read);

@@ -1,0 +1,50 @@
+// A client's page turned into the page a CUPS queue's rasterizer hands the filter for the same
+// PPD and options: the header it writes (sizes rounded as it rounds them) and the imageable area
+// cut out of the client's page. Raster pages from clients and rendered PDF pages both go through
+// here, so that a page prints with the same bytes through the app as through a CUPS queue.
+#pragma once
+
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include <cstddef>
+
+#include "printer_model.h"
+
+namespace app {
+
+// A client's page as the app keeps it: 8-bit gray (0 black) or 8-bit RGB rows.
+struct ClientPage {
+  unsigned width = 0;   // dots
+  unsigned height = 0;  // rows
+  unsigned xdpi = 0, ydpi = 0;
+  bool rgb = false;
+  const unsigned char *rows = nullptr;  // height rows of rowBytes()
+  size_t rowBytes() const { return static_cast<size_t>(width) * (rgb ? 3 : 1); }
+};
+
+// The filter's page: its header and where its first row and column lie in the client's page.
+struct FilterPage {
+  cups_page_header2_t header;
+  unsigned top = 0;
+  unsigned left = 0;
+};
+
+// The rows a client raster of this header is kept as (bytes of one kept row), or 0 when the app
+// cannot read its layout: 8-bit gray (sgray, black) and sRGB are kept as they are, CMYK as gray.
+size_t keptRowBytes(const cups_page_header2_t &client);
+// One row of the client's raster into its kept form.
+void keepRow(const cups_page_header2_t &client, const unsigned char *line, unsigned char *kept);
+// The kept page of a client raster header whose rows are at rows.
+ClientPage clientPageOf(const cups_page_header2_t &client, const unsigned char *rows);
+
+// Marks the PPD's Resolution and PageSize for the client's page (the marked size stays when the
+// page is that size within 1 mm; else the PPD size or custom size the page is) and returns the
+// page the rasterizer would make of it.
+FilterPage filterPageOf(ppd_file_t *ppd, const PrinterModel &model, const ClientPage &client);
+
+// Row y of the filter page (length bytes): the client's dots under it, white beyond its edges.
+void filterRow(const FilterPage &page, const ClientPage &client, unsigned y, unsigned char *row,
+               size_t length);
+
+}  // namespace app
