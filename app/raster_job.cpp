@@ -220,6 +220,11 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
                 model.driver.c_str());
     return false;
   }
+  // The pages come at the header's resolution (PAPPL's choice by print-quality is not the head's).
+  if (options->header.HWResolution[0] > 0) {
+    options->printer_resolution[0] = static_cast<int>(options->header.HWResolution[0]);
+    options->printer_resolution[1] = static_cast<int>(options->header.HWResolution[1]);
+  }
   const std::string text = optionText(ppdOptionsFor(model, *options));
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", text.c_str());
   setEmulatorJob(device, folderName(job), papplJobGetID(job));
