@@ -1,0 +1,102 @@
+// Documents as phones and desktops send them: PDF (rendered by the app) and Apple raster print
+// the bytes the filter writes for the page a CUPS queue makes of the same document; a document
+// the app cannot read fails with its reason.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "app/client_pages.h"
+
+using apptest::AppServer;
+
+namespace {
+
+// A PDF of pages of the size in points, each page with black boxes (x, y, width, height in
+// points from the bottom left corner) given as PostScript operands.
+std::string makePdf(AppServer &server, const std::string &name, int widthPt, int lengthPt,
+                    const std::vector<std::string> &pages) {
+  std::string ps = "<< /PageSize [" + std::to_string(widthPt) + " " + std::to_string(lengthPt) +
+                   "] >> setpagedevice";
+  for (const std::string &boxes : pages) ps += " " + boxes + " showpage";
+  const std::string file = server.file(name + ".pdf");
+  const std::string command =
+      "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=" + file + " -c '" + ps + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  return apptest::readFile(file);
+}
+
+// The raster pdftoraster makes of a PDF for the PPD and options (RGB, as a CUPS queue hands it
+// to the filter), its pages `times` times over.
+std::string rasterizedPdf(const std::string &driver, const std::string &options,
+                          const std::string &pdf, const std::string &scratch, int times = 1) {
+  std::ofstream(scratch + ".pdf", std::ios::binary) << pdf;
+  const std::string command = "PPD=" + apptest::ppdPath(driver) +
+                              " /usr/lib/cups/filter/pdftoraster 1 u t 1 '" + options + "' " +
+                              scratch + ".pdf > " + scratch + ".ras 2>/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  const std::string once = apptest::readFile(scratch + ".ras");
+  std::string out;
+  for (int i = 0; i < times; i++) out += i ? once.substr(4) : once;  // one stream, pages repeated
+  return out;
+}
+
+std::string jobMessage(AppServer &server, const std::string &printer, int job) {
+  return server.value(IPP_OP_GET_JOB_ATTRIBUTES, printer, "job-state-message", job);
+}
+
+// A thermal printer whose imageable area is shorter than its paper and a label printer: PDF
+// pages at the printer's resolution whatever the print-quality, a page range with collated
+// copies, an Apple raster page; a text document is refused with its reason.
+TEST(App, PdfAndAppleRasterPrintTheFilterStream) {
+  AppServer server;
+  ASSERT_TRUE(server.add("vn2w", "rx5k-590314-vn2w"));
+  ASSERT_TRUE(server.add("label", "rx5k-label-18"));
+
+  const std::string a4 = makePdf(server, "a4", 595, 842,
+                                 {"100 100 200 200 rectfill 300 780 150 60 rectfill "
+                                  "0.5 setgray 50 400 400 100 rectfill"});
+  ASSERT_TRUE(
+      apptest::ipptoolPrint(server, "vn2w", a4, "ATTR enum print-quality 4", "application/pdf"));
+  std::string options = apptest::loggedOptions(server);
+  EXPECT_NE(options.find("Resolution=203dpi"), std::string::npos) << options;
+  std::string filter =
+      apptest::filterStream("rx5k-590314-vn2w", options,
+                            rasterizedPdf("rx5k-590314-vn2w", options, a4, server.file("a4-cups")));
+  EXPECT_FALSE(filter.empty());
+  EXPECT_TRUE(server.stream("vn2w", 1) == filter) << options;
+
+  const std::string labels =
+      makePdf(server, "labels", 288, 432, {"20 20 100 100 rectfill", "150 300 100 100 rectfill"});
+  const std::string second = makePdf(server, "second", 288, 432, {"150 300 100 100 rectfill"});
+  ASSERT_TRUE(apptest::ipptoolPrint(server, "label", labels,
+                                    "ATTR rangeOfInteger page-ranges 2-2\nATTR integer copies 2\n"
+                                    "ATTR enum print-quality 5",
+                                    "application/pdf"));
+  options = apptest::loggedOptions(server);
+  filter = apptest::filterStream(
+      "rx5k-label-18", options,
+      rasterizedPdf("rx5k-label-18", options, second, server.file("second-cups"), 2));
+  EXPECT_TRUE(server.stream("label", 1) == filter) << options;
+
+  const apptest::GrayPage page = apptest::testPage(595, 842, 203, 7, 20);
+  ASSERT_TRUE(apptest::ipptoolPrint(server, "vn2w", apptest::urfOf(page),
+                                    "ATTR keyword media iso_a4_210x297mm", "image/urf"));
+  options = apptest::loggedOptions(server);
+  filter = apptest::filterStream(
+      "rx5k-590314-vn2w", options,
+      apptest::cupsRasterFor("rx5k-590314-vn2w", options, page, server.file("urf-cups")));
+  EXPECT_TRUE(server.stream("vn2w", 2) == filter) << options;
+
+  // A format the client names is aborted by PAPPL; one the app must tell says why.
+  for (const char *format : {"text/plain", "application/octet-stream"}) {
+    ASSERT_TRUE(apptest::ipptoolPrint(server, "label", "Hello\n", "", format));
+    EXPECT_EQ(server.jobState("label", format[0] == 't' ? 2 : 3), "aborted") << format;
+  }
+  EXPECT_NE(jobMessage(server, "label", 3).find("Unsupported document format"), std::string::npos)
+      << jobMessage(server, "label", 3);
+}
+
+}  // namespace
