@@ -134,13 +134,27 @@ inline cups_page_header2_t rasterizerHeader(const std::string &driver, const std
   return header;
 }
 
-// What a CUPS queue's rasterizer hands the filter for the client's page: its header for the
-// options, and the rows of the imageable area, which starts floor((length - top) * dpi / 72)
-// rows below the page's top edge.
+// The size in points of the page the filter's options choose (a PPD size or "Custom.WxH").
+inline std::pair<double, double> pageSizeOf(const std::string &driver, const std::string &options) {
+  ppd_file_t *ppd = ppdOpenFile(ppdPath(driver).c_str());
+  cups_option_t *parsed = nullptr;
+  const int count = cupsParseOptions(options.c_str(), 0, &parsed);
+  ppdMarkDefaults(ppd);
+  cupsMarkOptions(ppd, count, parsed);
+  cupsFreeOptions(count, parsed);
+  const ppd_size_t *size = ppdPageSize(ppd, nullptr);
+  const std::pair<double, double> points{size ? size->width : 0, size ? size->length : 0};
+  ppdClose(ppd);
+  return points;
+}
+
+// What a CUPS queue's rasterizer hands the filter for the client's page printed with options (a
+// document of the page's PPD size): its header, and the rows of the imageable area, which
+// starts floor((length - top) * dpi / 72) rows below the page's top edge.
 inline std::string cupsRasterFor(const std::string &driver, const std::string &options,
                                  const GrayPage &page, const std::string &scratch, int copies = 1) {
-  const cups_page_header2_t header = rasterizerHeader(driver, options, page.width * 72.0 / page.dpi,
-                                                      page.height * 72.0 / page.dpi, scratch);
+  const auto [width, length] = pageSizeOf(driver, options);
+  const cups_page_header2_t header = rasterizerHeader(driver, options, width, length, scratch);
   const auto first = static_cast<unsigned>(std::floor(
       (header.cupsPageSize[1] - header.cupsImagingBBox[3]) * header.HWResolution[1] / 72.0));
   return rasterOf(page, header, CUPS_RASTER_WRITE, copies, first);
