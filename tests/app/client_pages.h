@@ -204,13 +204,17 @@ inline bool ipptoolPrint(AppServer &server, const std::string &printer, const st
   return run({"/usr/bin/ipptool", "-q", "-T", "60", server.uri(printer), testFile}) == 0;
 }
 
-// The PPD options the app logged for its latest job.
+// The PPD options the app logged for its latest job (in the log, or in the one PAPPL moved
+// aside when it grew too long).
 inline std::string loggedOptions(AppServer &server) {
-  const std::string log = readFile(server.file("rx5k-printer-app.log"));
   const std::string key = "PPD options: ";
-  const size_t at = log.rfind(key);
-  if (at == std::string::npos) return "";
-  return log.substr(at + key.size(), log.find('\n', at) - at - key.size());
+  for (const char *name : {"rx5k-printer-app.log", "rx5k-printer-app.log.O"}) {
+    const std::string log = readFile(server.file(name));
+    const size_t at = log.rfind(key);
+    if (at != std::string::npos)
+      return log.substr(at + key.size(), log.find('\n', at) - at - key.size());
+  }
+  return "";
 }
 
 }  // namespace apptest
