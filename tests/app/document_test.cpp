@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/client_pages.h"
+#include "page_png.h"
 
 using apptest::AppServer;
 
@@ -97,6 +99,47 @@ TEST(App, PdfAndAppleRasterPrintTheFilterStream) {
   }
   EXPECT_NE(jobMessage(server, "label", 3).find("Unsupported document format"), std::string::npos)
       << jobMessage(server, "label", 3);
+}
+
+// The share of black dots of a job's one decoded label in the box (dots: left, top, right,
+// bottom).
+double blackShare(AppServer &server, int job, int x0, int y0, int x1, int y1) {
+  emu::GrayImage image;
+  std::string error;
+  for (const auto &entry :
+       std::filesystem::directory_iterator(server.file("label/job-" + std::to_string(job)))) {
+    if (entry.path().extension() == ".png") {
+      EXPECT_TRUE(emu::readGrayPng(entry.path(), image, error)) << error;
+    }
+  }
+  long black = 0;
+  for (int y = y0; y < y1 && y < image.height; y++)
+    for (int x = x0; x < x1 && x < image.width; x++)
+      black += image.dots[static_cast<size_t>(y) * image.width + x] < 128;
+  return static_cast<double>(black) / ((x1 - x0) * (y1 - y0));
+}
+
+// A landscape page of 8 x 6 inches with a black inch square in its top left corner, on a 4 x 6
+// inch portrait label at 203 dpi: by default turned to fit (90 degrees counter-clockwise, scaled by
+// 2/3 and centred: the square is 48 pt at the left of the bottom edge of the picture, which
+// spans 24 to 408 pt); kept upright with print-scaling fit (scaled by 1/2, centred).
+TEST(App, PdfPagesTurnAndScaleAsIppSays) {
+  AppServer server;
+  ASSERT_TRUE(server.add("label", "rx5k-label-18"));
+  const std::string pdf = makePdf(server, "wide", 576, 432, {"0 360 72 72 rectfill"});
+  ASSERT_TRUE(apptest::ipptoolPrint(server, "label", pdf, "", "application/pdf"));
+  auto dots = [](double points) { return static_cast<int>(points * 203 / 72); };
+  EXPECT_GT(blackShare(server, 1, 3, dots(360) + 3, dots(48) - 3, dots(408) - 3), 0.98);
+  EXPECT_LT(blackShare(server, 1, 0, 0, dots(288), dots(355)), 0.001);
+  EXPECT_LT(blackShare(server, 1, dots(52), dots(355), dots(288), dots(432)), 0.001);
+
+  ASSERT_TRUE(apptest::ipptoolPrint(server, "label", pdf,
+                                    "ATTR enum orientation-requested 3\n"
+                                    "ATTR keyword print-scaling fit",
+                                    "application/pdf"));
+  EXPECT_GT(blackShare(server, 2, 3, dots(108) + 3, dots(36) - 3, dots(144) - 3), 0.98);
+  EXPECT_LT(blackShare(server, 2, dots(40), 0, dots(288), dots(432)), 0.001);
+  EXPECT_LT(blackShare(server, 2, 0, dots(148), dots(288), dots(432)), 0.001);
 }
 
 }  // namespace
