@@ -98,6 +98,51 @@ ClientPage clientPageOf(const cups_page_header2_t &client, const unsigned char *
   return page;
 }
 
+namespace {
+
+// For each dot of an axis of n dots at dpi, the first of the from dots at fromDpi it covers (the
+// last entry ends the last dot).
+std::vector<unsigned> spans(unsigned n, unsigned dpi, unsigned from, unsigned fromDpi) {
+  std::vector<unsigned> first(n + 1);
+  for (unsigned i = 0; i <= n; i++)
+    first[i] = std::min<unsigned>(from, static_cast<unsigned>(uint64_t{i} * fromDpi / dpi));
+  for (unsigned i = 0; i < n; i++) first[i + 1] = std::max(first[i + 1], first[i] + 1);
+  return first;
+}
+
+}  // namespace
+
+ClientPage resampled(const ClientPage &client, unsigned dpi, std::vector<unsigned char> &rows) {
+  ClientPage page = client;
+  if (dpi == 0 || client.xdpi == 0 || client.ydpi == 0 || !client.rows) return page;
+  page.xdpi = page.ydpi = dpi;
+  page.width = static_cast<unsigned>(uint64_t{client.width} * dpi / client.xdpi);
+  page.height = static_cast<unsigned>(uint64_t{client.height} * dpi / client.ydpi);
+  const size_t dot = client.rgb ? 3 : 1;
+  rows.assign(page.rowBytes() * page.height, 0xFF);
+  const std::vector<unsigned> xs = spans(page.width, dpi, client.width, client.xdpi);
+  const std::vector<unsigned> ys = spans(page.height, dpi, client.height, client.ydpi);
+  std::vector<uint32_t> sums(page.rowBytes());
+  for (unsigned y = 0; y < page.height; y++) {
+    std::fill(sums.begin(), sums.end(), 0);
+    const unsigned y0 = ys[y], y1 = std::min(ys[y + 1], client.height);
+    for (unsigned sy = y0; sy < y1; sy++) {
+      const unsigned char *in = client.rows + sy * client.rowBytes();
+      for (unsigned x = 0; x < page.width; x++)
+        for (unsigned sx = xs[x]; sx < std::min(xs[x + 1], client.width); sx++)
+          for (size_t c = 0; c < dot; c++) sums[x * dot + c] += in[sx * dot + c];
+    }
+    unsigned char *out = rows.data() + y * page.rowBytes();
+    for (unsigned x = 0; x < page.width; x++) {
+      const uint32_t n = (y1 - y0) * (std::min(xs[x + 1], client.width) - xs[x]);
+      for (size_t c = 0; c < dot && n > 0; c++)
+        out[x * dot + c] = static_cast<unsigned char>((sums[x * dot + c] + n / 2) / n);
+    }
+  }
+  page.rows = rows.data();
+  return page;
+}
+
 FilterPage filterPageOf(ppd_file_t *ppd, const PrinterModel &model, const ClientPage &client) {
   const std::string resolution = std::to_string(client.xdpi) + "dpi";
   if (client.xdpi > 0 && client.xdpi == client.ydpi &&

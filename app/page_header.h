@@ -8,6 +8,7 @@
 #include <cups/raster.h>
 
 #include <cstddef>
+#include <vector>
 
 #include "printer_model.h"
 
@@ -37,6 +38,9 @@ size_t keptRowBytes(const cups_page_header2_t &client);
 void keepRow(const cups_page_header2_t &client, const unsigned char *line, unsigned char *kept);
 // The kept page of a client raster header whose rows are at rows.
 ClientPage clientPageOf(const cups_page_header2_t &client, const unsigned char *rows);
+
+// The page at dpi across and down: each dot the mean of the client's dots it covers.
+ClientPage resampled(const ClientPage &client, unsigned dpi, std::vector<unsigned char> &rows);
 
 // Marks the PPD's Resolution and PageSize for the client's page (the marked size stays when the
 // page is that size within 1 mm; else the PPD size or custom size the page is) and returns the

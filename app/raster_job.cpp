@@ -7,10 +7,12 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/job.h"
 #include "emulator_device.h"
 #include "page_header.h"
+#include "pdf_job.h"
 #include "ppd_catalog.h"
 #include "printer_model.h"
 
@@ -191,7 +193,8 @@ struct AppJob {
   DotBuffer rows;  // the page being received
   size_t rowBytes = 0;
   unsigned rowCount = 0;
-  bool stopped = false;  // no more pages: cancelled or failed
+  bool stopped = false;   // no more pages: cancelled or failed
+  unsigned imageDpi = 0;  // the resolution image pages are brought to (0: as they come)
 };
 
 AppJob *appJob(pappl_job_t *job) {
@@ -221,7 +224,15 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
     return false;
   }
   // The pages come at the header's resolution (PAPPL's choice by print-quality is not the head's).
-  if (options->header.HWResolution[0] > 0) {
+  // PAPPL renders images at the resolution print-quality picks: their pages are brought to the
+  // job's own.
+  const char *format = papplJobGetFormat(job);
+  const bool image =
+      format && (!std::strcmp(format, "image/jpeg") || !std::strcmp(format, "image/png"));
+  const unsigned imageDpi = image ? static_cast<unsigned>(jobResolution(job, model)) : 0;
+  if (imageDpi > 0) {
+    options->printer_resolution[0] = options->printer_resolution[1] = static_cast<int>(imageDpi);
+  } else if (options->header.HWResolution[0] > 0) {
     options->printer_resolution[0] = static_cast<int>(options->header.HWResolution[0]);
     options->printer_resolution[1] = static_cast<int>(options->header.HWResolution[1]);
   }
@@ -230,6 +241,7 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   setEmulatorJob(device, folderName(job), papplJobGetID(job));
 
   auto *session = new AppJob(job, device, model, std::move(ppd));
+  session->imageDpi = imageDpi;
   papplJobSetData(job, session);
   Job &core = session->core;
   cups_option_t *marked = nullptr;
@@ -294,7 +306,10 @@ bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
 bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   if (!appJob(job) || appJob(job)->stopped || !appJob(job)->rows) return false;
   AppJob &session = *appJob(job);
-  const ClientPage client = clientPageOf(options->header, session.rows.get());
+  std::vector<unsigned char> resampledRows;
+  ClientPage client = clientPageOf(options->header, session.rows.get());
+  if (session.imageDpi && (client.xdpi != session.imageDpi || client.ydpi != session.imageDpi))
+    client = resampled(client, session.imageDpi, resampledRows);
   const FilterPage filter = filterPageOf(session.ppd.get(), *session.model, client);
   PageEnd end = PageEnd::Next;
   for (int copy = 0; copy < std::max(1, options->copies) && end == PageEnd::Next; copy++) {

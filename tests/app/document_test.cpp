@@ -92,6 +92,18 @@ TEST(App, PdfAndAppleRasterPrintTheFilterStream) {
       apptest::cupsRasterFor("rx5k-590314-vn2w", options, page, server.file("urf-cups")));
   EXPECT_TRUE(server.stream("vn2w", 2) == filter) << options;
 
+  // PAPPL renders a PNG at the resolution print-quality picks (300 dpi for high): the page comes
+  // out at the head's 203 dpi, 1680 dots wide.
+  const std::string png = server.file("box.png");
+  ASSERT_EQ(std::system(("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 -g100x100 -o " +
+                         png + " -c '10 10 50 50 rectfill showpage'")
+                            .c_str()),
+            0);
+  ASSERT_TRUE(apptest::ipptoolPrint(server, "vn2w", apptest::readFile(png),
+                                    "ATTR enum print-quality 5", "image/png"));
+  EXPECT_NE(apptest::readFile(server.file("vn2w/job-3/pages.tsv")).find("\t1680\t"),
+            std::string::npos);
+
   // A format the client names is aborted by PAPPL; one the app must tell says why.
   for (const char *format : {"text/plain", "application/octet-stream"}) {
     ASSERT_TRUE(apptest::ipptoolPrint(server, "label", "Hello\n", "", format));
