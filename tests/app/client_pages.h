@@ -148,16 +148,28 @@ inline std::pair<double, double> pageSizeOf(const std::string &driver, const std
   return points;
 }
 
-// What a CUPS queue's rasterizer hands the filter for the client's page printed with options (a
-// document of the page's PPD size): its header, and the rows of the imageable area, which
-// starts floor((length - top) * dpi / 72) rows below the page's top edge.
-inline std::string cupsRasterFor(const std::string &driver, const std::string &options,
-                                 const GrayPage &page, const std::string &scratch, int copies = 1) {
+// The header pdftoraster writes for a document of the page size the filter's options choose.
+inline cups_page_header2_t rasterizerHeaderFor(const std::string &driver,
+                                               const std::string &options,
+                                               const std::string &scratch) {
   const auto [width, length] = pageSizeOf(driver, options);
-  const cups_page_header2_t header = rasterizerHeader(driver, options, width, length, scratch);
+  return rasterizerHeader(driver, options, width, length, scratch);
+}
+
+// What a CUPS queue's rasterizer hands the filter for the client's page under its header: the
+// rows of the imageable area, which starts floor((length - top) * dpi / 72) rows below the
+// page's top edge.
+inline std::string cupsRasterOf(const cups_page_header2_t &header, const GrayPage &page,
+                                int copies = 1) {
   const auto first = static_cast<unsigned>(std::floor(
       (header.cupsPageSize[1] - header.cupsImagingBBox[3]) * header.HWResolution[1] / 72.0));
   return rasterOf(page, header, CUPS_RASTER_WRITE, copies, first);
+}
+
+// The same for the client's page printed with options (a document of the page's PPD size).
+inline std::string cupsRasterFor(const std::string &driver, const std::string &options,
+                                 const GrayPage &page, const std::string &scratch, int copies = 1) {
+  return cupsRasterOf(rasterizerHeaderFor(driver, options, scratch), page, copies);
 }
 
 // Model 302 waits after each page for the idle report, which its printer volunteers 500 ms after

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -182,6 +183,7 @@ TEST(App, RandomJobsPrintTheFilterStream) {
   std::map<std::string, int> jobsOf;  // jobs printed by each printer
   std::mt19937 random(runSeed);
   const auto start = std::chrono::steady_clock::now();
+  unsigned fallbacks = 0;
   for (unsigned j = 0; j < jobs; j++) {
     const unsigned seed = random();
     const std::string driver = drivers[seed % drivers.size()];
@@ -209,10 +211,18 @@ TEST(App, RandomJobsPrintTheFilterStream) {
     const int id = ++jobsOf[driver];
     ASSERT_EQ(server.jobState(driver, id), "completed") << what;
     const std::string options = apptest::loggedOptions(server);
+    const cups_page_header2_t header =
+        apptest::rasterizerHeaderFor(driver, options, server.file("cups"));
+    // pdftoraster takes some narrow custom sizes for the document's own size cut to whole
+    // points (a 51.76 pt label is 51 pt wide): no page of the size the job asks for to compare.
+    if (options.find("PageSize=Custom.") != std::string::npos &&
+        std::strcmp(header.cupsPageSizeName, "Custom") != 0) {
+      fallbacks++;
+      continue;
+    }
     const std::string app = server.stream(driver, id);
-    const std::string filter = apptest::filterStream(
-        driver, options,
-        apptest::cupsRasterFor(driver, options, job.page, server.file("cups"), job.copies));
+    const std::string filter =
+        apptest::filterStream(driver, options, apptest::cupsRasterOf(header, job.page, job.copies));
     // Kept beside the app's job folder for a look when they differ.
     if (app != filter) std::ofstream(server.file("filter-" + std::to_string(j) + ".bin")) << filter;
     EXPECT_TRUE(app == filter) << what << "\nPPD options: " << options
@@ -220,8 +230,11 @@ TEST(App, RandomJobsPrintTheFilterStream) {
                                << " (app " << app.size() << " bytes, filter " << filter.size()
                                << ")";
   }
-  std::printf("%u random jobs (seed %u) in %.1f s\n", jobs, runSeed,
-              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  std::printf(
+      "%u random jobs (seed %u) in %.1f s; %u not compared: the rasterizer did not take their "
+      "custom size\n",
+      jobs, runSeed,
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), fallbacks);
 }
 
 }  // namespace
