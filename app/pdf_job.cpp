@@ -23,6 +23,10 @@ namespace {
 
 // Points of a page that count as the media's size (no scaling).
 constexpr double kSizeSlackPoints = 1.0;
+// The most dots a rendered page may span on either axis (a page scaled beyond is refused) and
+// the most dots of the media: both far beyond the printers' sizes.
+constexpr double kMostPageDots = 1e6;
+constexpr uint64_t kMostMediaDots = uint64_t{1} << 28;
 
 // Where the rendered page lands on the media: the page's size in dots after scaling and turning,
 // and the rotation poppler renders it with.
@@ -99,6 +103,7 @@ bool renderPage(pappl_job_t *job, const pappl_pr_options_t &options, const poppl
   // The page's dots at the scaled resolution, centred on the media: render only the part that
   // lands on it.
   const double res = dpi * place.scale;
+  if (!(width * res / 72 <= kMostPageDots && length * res / 72 <= kMostPageDots)) return false;
   const long pageDotsX = std::lround(width * res / 72), pageDotsY = std::lround(length * res / 72);
   const long offsetX = (static_cast<long>(canvas.width) - pageDotsX) / 2;
   const long offsetY = (static_cast<long>(canvas.height) - pageDotsY) / 2;
@@ -188,7 +193,7 @@ bool printPdf(pappl_job_t *job, pappl_device_t *device, void *) {
   canvas.height =
       static_cast<unsigned>(std::lround(options->media.size_length * canvas.dpi / 2540.0));
   uint64_t size = static_cast<uint64_t>(canvas.width) * canvas.height;
-  if (canvas.width == 0 || canvas.height == 0 || size > (uint64_t{1} << 31)) {
+  if (canvas.width == 0 || canvas.height == 0 || size > kMostMediaDots) {
     papplJobSetMessage(job, "The media size cannot be printed.");
     return false;
   }

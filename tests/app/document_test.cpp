@@ -111,6 +111,10 @@ TEST(App, PdfAndAppleRasterPrintTheFilterStream) {
   }
   EXPECT_NE(jobMessage(server, "label", 3).find("Unsupported document format"), std::string::npos)
       << jobMessage(server, "label", 3);
+  ASSERT_TRUE(
+      apptest::ipptoolPrint(server, "label", "%PDF-1.4\nnot a page\n", "", "application/pdf"));
+  EXPECT_EQ(server.jobState("label", 4), "aborted");
+  EXPECT_EQ(jobMessage(server, "label", 4), "The PDF document cannot be read.");
 }
 
 // The share of black dots of a job's one decoded label in the box (dots: left, top, right,
