@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,11 @@ namespace {
 
 // A PDF of pages of the size in points, each page with black boxes (x, y, width, height in
 // points from the bottom left corner) given as PostScript operands.
-std::string makePdf(AppServer &server, const std::string &name, int widthPt, int lengthPt,
+std::string makePdf(AppServer &server, const std::string &name, double widthPt, double lengthPt,
                     const std::vector<std::string> &pages) {
-  std::string ps = "<< /PageSize [" + std::to_string(widthPt) + " " + std::to_string(lengthPt) +
-                   "] >> setpagedevice";
+  std::ostringstream size;
+  size << widthPt << " " << lengthPt;
+  std::string ps = "<< /PageSize [" + size.str() + "] >> setpagedevice";
   for (const std::string &boxes : pages) ps += " " + boxes + " showpage";
   const std::string file = server.file(name + ".pdf");
   const std::string command =
@@ -156,6 +158,16 @@ TEST(App, PdfPagesTurnAndScaleAsIppSays) {
   EXPECT_GT(blackShare(server, 2, 3, dots(108) + 3, dots(36) - 3, dots(144) - 3), 0.98);
   EXPECT_LT(blackShare(server, 2, dots(40), 0, dots(288), dots(432)), 0.001);
   EXPECT_LT(blackShare(server, 2, 0, dots(148), dots(288), dots(432)), 0.001);
+
+  // A page 1 pt wide filling the label is 288 times as long: 999,978 dots for 1231.5 pt print,
+  // 1,000,059 for 1231.6 pt are beyond what the app renders.
+  for (const double length : {1231.5, 1231.6}) {
+    const std::string thin = makePdf(server, "thin", 1, length, {""});
+    ASSERT_TRUE(apptest::ipptoolPrint(server, "label", thin, "ATTR keyword print-scaling fill",
+                                      "application/pdf"));
+  }
+  EXPECT_EQ(server.jobState("label", 3), "completed");
+  EXPECT_EQ(server.jobState("label", 4), "aborted");
 }
 
 }  // namespace
