@@ -28,10 +28,9 @@ constexpr double kSizeSlackPoints = 1.0;
 constexpr double kMostPageDots = 1e6;
 constexpr uint64_t kMostMediaDots = uint64_t{1} << 28;
 
-// Where the rendered page lands on the media: the page's size in dots after scaling and turning,
-// and the rotation poppler renders it with.
+// How the page lands on the media: its scale and the rotation poppler renders it with.
 struct Placement {
-  double scale = 1;  // page dots per media dot at the job's resolution
+  double scale = 1;  // the page's size on the media over its own size
   poppler::rotation_enum rotation = poppler::rotate_0;
 };
 
@@ -39,11 +38,11 @@ bool turned(poppler::rotation_enum r) {
   return r == poppler::rotate_90 || r == poppler::rotate_270;
 }
 
-// orientation-requested turns the page's content; without it a landscape page on portrait media
-// (or the reverse) is turned to fit, as print dialogs do.
+// orientation-requested turns the page's content; without it (or with none) a landscape page
+// on portrait media (or the reverse) is turned to fit, as print dialogs do.
 poppler::rotation_enum rotationFor(pappl_job_t *job, ipp_orient_t orientation, double pageWidth,
                                    double pageLength, double mediaWidth, double mediaLength) {
-  if (papplJobGetAttribute(job, "orientation-requested")) {
+  if (papplJobGetAttribute(job, "orientation-requested") && orientation != IPP_ORIENT_NONE) {
     switch (orientation) {
       case IPP_ORIENT_LANDSCAPE:
         return poppler::rotate_270;
