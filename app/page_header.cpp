@@ -42,12 +42,21 @@ int hundredths(unsigned dots, unsigned dpi) {
 }
 
 // The rasterizer rounds the PPD's point sizes to whole points where libcups's reading of the
-// PPD truncates them: a 967.83 pt custom label is 968 pt long for the filter.
+// PPD truncates them (a 967.83 pt custom label is 968 pt long for the filter), and rounds the
+// imageable area's dots in double precision where libcups rounds in single (497.4 pt at 300 dpi
+// is 2072 dots, not 2073).
 void roundAsTheRasterizer(cups_page_header2_t &header) {
   for (int i = 0; i < 2; i++)
     header.PageSize[i] = static_cast<unsigned>(std::lround(header.cupsPageSize[i]));
   for (int i = 0; i < 4; i++)
     header.ImagingBoundingBox[i] = static_cast<unsigned>(std::lround(header.cupsImagingBBox[i]));
+  auto dots = [](float from, float to, unsigned dpi) {
+    return static_cast<unsigned>((static_cast<double>(to) - from) * dpi / 72.0 + 0.5);
+  };
+  header.cupsWidth =
+      dots(header.cupsImagingBBox[0], header.cupsImagingBBox[2], header.HWResolution[0]);
+  header.cupsHeight =
+      dots(header.cupsImagingBBox[1], header.cupsImagingBBox[3], header.HWResolution[1]);
 }
 
 }  // namespace
