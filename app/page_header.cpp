@@ -7,34 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "pipeline/capture.h"
-
 namespace app {
 
 namespace {
-
-enum class ClientLayout { None, Gray, Black, Black1, Rgb, Cmyk };
-
-ClientLayout layoutOf(const cups_page_header2_t &h) {
-  if (h.cupsColorOrder != CUPS_ORDER_CHUNKED) return ClientLayout::None;
-  const unsigned bits = h.cupsBitsPerPixel;
-  switch (h.cupsColorSpace) {
-    case CUPS_CSPACE_W:
-    case CUPS_CSPACE_SW:
-      return bits == 8 && h.cupsBitsPerColor == 8 ? ClientLayout::Gray : ClientLayout::None;
-    case CUPS_CSPACE_K:
-      if (bits == 1 && h.cupsBitsPerColor == 1) return ClientLayout::Black1;
-      return bits == 8 && h.cupsBitsPerColor == 8 ? ClientLayout::Black : ClientLayout::None;
-    case CUPS_CSPACE_RGB:
-    case CUPS_CSPACE_SRGB:
-    case CUPS_CSPACE_ADOBERGB:
-      return bits == 24 && h.cupsBitsPerColor == 8 ? ClientLayout::Rgb : ClientLayout::None;
-    case CUPS_CSPACE_CMYK:
-      return bits == 32 && h.cupsBitsPerColor == 8 ? ClientLayout::Cmyk : ClientLayout::None;
-    default:
-      return ClientLayout::None;
-  }
-}
 
 // Hundredths of millimetres of dots at dpi.
 int hundredths(unsigned dots, unsigned dpi) {
@@ -61,39 +36,11 @@ void roundAsTheRasterizer(cups_page_header2_t &header) {
 
 }  // namespace
 
-size_t keptRowBytes(const cups_page_header2_t &client) {
-  const ClientLayout layout = layoutOf(client);
-  if (layout == ClientLayout::None) return 0;
-  return static_cast<size_t>(client.cupsWidth) * (layout == ClientLayout::Rgb ? 3 : 1);
-}
-
-void keepRow(const cups_page_header2_t &client, const unsigned char *line, unsigned char *kept) {
-  const unsigned width = client.cupsWidth;
-  switch (layoutOf(client)) {
-    case ClientLayout::Gray:
-      std::memcpy(kept, line, width);
-      break;
-    case ClientLayout::Rgb:
-      std::memcpy(kept, line, width * 3ULL);
-      break;
-    case ClientLayout::Black:
-      for (unsigned x = 0; x < width; x++) kept[x] = static_cast<unsigned char>(255 - line[x]);
-      break;
-    case ClientLayout::Black1:
-      for (unsigned x = 0; x < width; x++) kept[x] = (line[x / 8] & (0x80 >> (x % 8))) ? 0 : 255;
-      break;
-    case ClientLayout::Cmyk:
-      // Ink to light: each colour's ink with the black ink, as the RGB the filter's capture
-      // weighs.
-      for (unsigned x = 0; x < width; x++) {
-        const unsigned char *p = line + 4 * static_cast<size_t>(x);
-        auto light = [&](int ink) { return 255 - std::min(255, ink + p[3]); };
-        kept[x] = static_cast<unsigned char>(luminanceOf(light(p[0]), light(p[1]), light(p[2])));
-      }
-      break;
-    case ClientLayout::None:
-      break;
-  }
+bool readableRaster(const cups_page_header2_t &client) {
+  return client.cupsBitsPerColor == 8 && client.cupsBitsPerPixel == 8 &&
+         client.cupsColorOrder == CUPS_ORDER_CHUNKED &&
+         (client.cupsColorSpace == CUPS_CSPACE_SW || client.cupsColorSpace == CUPS_CSPACE_W) &&
+         client.cupsBytesPerLine == client.cupsWidth;
 }
 
 ClientPage clientPageOf(const cups_page_header2_t &client, const unsigned char *rows) {
@@ -102,7 +49,6 @@ ClientPage clientPageOf(const cups_page_header2_t &client, const unsigned char *
   page.height = client.cupsHeight;
   page.xdpi = client.HWResolution[0];
   page.ydpi = client.HWResolution[1];
-  page.rgb = layoutOf(client) == ClientLayout::Rgb;
   page.rows = rows;
   return page;
 }
@@ -127,25 +73,22 @@ ClientPage resampled(const ClientPage &client, unsigned dpi, std::vector<unsigne
   page.xdpi = page.ydpi = dpi;
   page.width = static_cast<unsigned>(uint64_t{client.width} * dpi / client.xdpi);
   page.height = static_cast<unsigned>(uint64_t{client.height} * dpi / client.ydpi);
-  const size_t dot = client.rgb ? 3 : 1;
-  rows.assign(page.rowBytes() * page.height, 0xFF);
+  rows.assign(static_cast<size_t>(page.width) * page.height, 0xFF);
   const std::vector<unsigned> xs = spans(page.width, dpi, client.width, client.xdpi);
   const std::vector<unsigned> ys = spans(page.height, dpi, client.height, client.ydpi);
-  std::vector<uint32_t> sums(page.rowBytes());
+  std::vector<uint32_t> sums(page.width);
   for (unsigned y = 0; y < page.height; y++) {
     std::fill(sums.begin(), sums.end(), 0);
     const unsigned y0 = ys[y], y1 = std::min(ys[y + 1], client.height);
     for (unsigned sy = y0; sy < y1; sy++) {
-      const unsigned char *in = client.rows + sy * client.rowBytes();
+      const unsigned char *in = client.rows + static_cast<size_t>(sy) * client.width;
       for (unsigned x = 0; x < page.width; x++)
-        for (unsigned sx = xs[x]; sx < std::min(xs[x + 1], client.width); sx++)
-          for (size_t c = 0; c < dot; c++) sums[x * dot + c] += in[sx * dot + c];
+        for (unsigned sx = xs[x]; sx < std::min(xs[x + 1], client.width); sx++) sums[x] += in[sx];
     }
-    unsigned char *out = rows.data() + y * page.rowBytes();
+    unsigned char *out = rows.data() + static_cast<size_t>(y) * page.width;
     for (unsigned x = 0; x < page.width; x++) {
       const uint32_t n = (y1 - y0) * (std::min(xs[x + 1], client.width) - xs[x]);
-      for (size_t c = 0; c < dot && n > 0; c++)
-        out[x * dot + c] = static_cast<unsigned char>((sums[x * dot + c] + n / 2) / n);
+      if (n > 0) out[x] = static_cast<unsigned char>((sums[x] + n / 2) / n);
     }
   }
   page.rows = rows.data();
@@ -179,13 +122,12 @@ FilterPage filterPageOf(ppd_file_t *ppd, const PrinterModel &model, const Client
   page.top = static_cast<unsigned>(std::max(0.0, std::floor(top * header.HWResolution[1] / 72)));
   page.left = static_cast<unsigned>(
       std::max(0.0, std::floor(header.cupsImagingBBox[0] * header.HWResolution[0] / 72.0)));
-  // The app keeps the client's dots as 8-bit gray or RGB, layouts the filter's capture reads.
-  header.cupsBitsPerColor = 8;
-  header.cupsBitsPerPixel = client.rgb ? 24 : 8;
-  header.cupsBytesPerLine = header.cupsWidth * (client.rgb ? 3 : 1);
+  // The client's dots stay 8-bit gray, which the filter's capture reads as it reads RGB.
+  header.cupsBitsPerColor = header.cupsBitsPerPixel = 8;
+  header.cupsBytesPerLine = header.cupsWidth;
   header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  header.cupsColorSpace = client.rgb ? CUPS_CSPACE_SRGB : CUPS_CSPACE_SW;
-  header.cupsNumColors = client.rgb ? 3 : 1;
+  header.cupsColorSpace = CUPS_CSPACE_SW;
+  header.cupsNumColors = 1;
   return page;
 }
 
@@ -194,9 +136,8 @@ void filterRow(const FilterPage &page, const ClientPage &client, unsigned y, uns
   std::memset(row, 0xFF, length);
   const uint64_t source = static_cast<uint64_t>(page.top) + y;
   if (source >= client.height || page.left >= client.width || !client.rows) return;
-  const size_t dot = client.rgb ? 3 : 1;
-  const size_t n = std::min(length, (client.width - page.left) * dot);
-  std::memcpy(row, client.rows + source * client.rowBytes() + page.left * dot, n);
+  const size_t n = std::min<size_t>(length, client.width - page.left);
+  std::memcpy(row, client.rows + source * client.width + page.left, n);
 }
 
 }  // namespace app

@@ -14,14 +14,12 @@
 
 namespace app {
 
-// A client's page as the app keeps it: 8-bit gray (0 black) or 8-bit RGB rows.
+// A client's page as the app keeps it: 8-bit gray rows (0 black).
 struct ClientPage {
   unsigned width = 0;   // dots
   unsigned height = 0;  // rows
   unsigned xdpi = 0, ydpi = 0;
-  bool rgb = false;
-  const unsigned char *rows = nullptr;  // height rows of rowBytes()
-  size_t rowBytes() const { return static_cast<size_t>(width) * (rgb ? 3 : 1); }
+  const unsigned char *rows = nullptr;  // height rows of width bytes
 };
 
 // The filter's page: its header and where its first row and column lie in the client's page.
@@ -31,12 +29,10 @@ struct FilterPage {
   unsigned left = 0;
 };
 
-// The rows a client raster of this header is kept as (bytes of one kept row), or 0 when the app
-// cannot read its layout: 8-bit gray (sgray, black) and sRGB are kept as they are, CMYK as gray.
-size_t keptRowBytes(const cups_page_header2_t &client);
-// One row of the client's raster into its kept form.
-void keepRow(const cups_page_header2_t &client, const unsigned char *line, unsigned char *kept);
-// The kept page of a client raster header whose rows are at rows.
+// Whether the app reads a client raster of this header: 8-bit gray, the one type it asks PAPPL
+// for (PAPPL aborts pages of other types before they arrive).
+bool readableRaster(const cups_page_header2_t &client);
+// The page of a client raster header whose rows are at rows.
 ClientPage clientPageOf(const cups_page_header2_t &client, const unsigned char *rows);
 
 // The page at dpi across and down: each dot the mean of the client's dots it covers.

@@ -195,6 +195,7 @@ struct AppJob {
   unsigned rowCount = 0;
   bool stopped = false;   // no more pages: cancelled or failed
   unsigned imageDpi = 0;  // the resolution image pages are brought to (0: as they come)
+  bool pageStarted = false;
 };
 
 AppJob *appJob(pappl_job_t *job) {
@@ -268,10 +269,11 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
 bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   if (!appJob(job) || appJob(job)->stopped) return false;
   AppJob &session = *appJob(job);
+  session.pageStarted = true;
   const cups_page_header2_t &header = options->header;
-  session.rowBytes = keptRowBytes(header);
+  session.rowBytes = header.cupsBytesPerLine;
   session.rowCount = header.cupsHeight;
-  if (session.rowBytes == 0) {
+  if (!readableRaster(header)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
                 "The page's raster type (%u bits, color space %u) "
                 "is not one the printer reads.",
@@ -292,12 +294,12 @@ bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
   return true;
 }
 
-bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned y,
+bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,
                      const unsigned char *line) {
   AppJob *session = appJob(job);
   if (session && session->rows && y < session->rowCount)
-    keepRow(options->header, line,
-            session->rows.get() + static_cast<size_t>(y) * session->rowBytes);
+    std::memcpy(session->rows.get() + static_cast<size_t>(y) * session->rowBytes, line,
+                session->rowBytes);
   return true;
 }
 
@@ -336,6 +338,11 @@ bool endRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
   if (!session) return false;
   endJob(session->core);
   const bool ok = jobExitStatus(session->core) == 0;
+  // PAPPL drops the pages of a client raster whose type differs from the one it asked for.
+  const char *format = papplJobGetFormat(job);
+  if (!session->pageStarted && format &&
+      (!std::strcmp(format, "image/pwg-raster") || !std::strcmp(format, "image/urf")))
+    papplJobSetMessage(job, "No page printed: the printer takes 8-bit gray raster (sgray_8).");
   papplJobSetData(job, nullptr);
   delete session;
   return ok;

@@ -47,6 +47,33 @@ std::string rasterizedPdf(const std::string &driver, const std::string &options,
   return out;
 }
 
+// The gray page as PWG raster in a colour space (sRGB or CMYK).
+std::string colorPwg(const apptest::GrayPage &page, cups_cspace_t space, unsigned components) {
+  cups_page_header2_t header{};
+  header.cupsWidth = page.width;
+  header.cupsHeight = page.height;
+  header.HWResolution[0] = header.HWResolution[1] = page.dpi;
+  header.cupsBitsPerColor = 8;
+  header.cupsBitsPerPixel = 8 * components;
+  header.cupsBytesPerLine = page.width * components;
+  header.cupsColorSpace = space;
+  header.cupsNumColors = components;
+  std::string out;
+  cups_raster_t *raster = cupsRasterOpenIO(apptest::appendTo, &out, CUPS_RASTER_WRITE_PWG);
+  cupsRasterWriteHeader2(raster, &header);
+  std::vector<unsigned char> row(header.cupsBytesPerLine);
+  for (unsigned y = 0; y < page.height; y++) {
+    for (unsigned x = 0; x < page.width; x++) {
+      const unsigned char light = page.dots[static_cast<size_t>(y) * page.width + x];
+      for (unsigned c = 0; c < components; c++)
+        row[x * components + c] = components == 3 ? light : c == 3 ? 255 - light : 0;
+    }
+    cupsRasterWritePixels(raster, row.data(), header.cupsBytesPerLine);
+  }
+  cupsRasterClose(raster);
+  return out;
+}
+
 std::string jobMessage(AppServer &server, const std::string &printer, int job) {
   return server.value(IPP_OP_GET_JOB_ATTRIBUTES, printer, "job-state-message", job);
 }
@@ -105,6 +132,17 @@ TEST(App, PdfAndAppleRasterPrintTheFilterStream) {
                                     "ATTR enum print-quality 5", "image/png"));
   EXPECT_NE(apptest::readFile(server.file("vn2w/job-3/pages.tsv")).find("\t1680\t"),
             std::string::npos);
+
+  // PAPPL drops the pages of an sRGB or CMYK raster on a gray printer: the job says why.
+  for (const auto &[space, components] :
+       {std::pair{CUPS_CSPACE_SRGB, 3u}, std::pair{CUPS_CSPACE_CMYK, 4u}}) {
+    ASSERT_TRUE(apptest::ipptoolPrint(server, "vn2w", colorPwg(page, space, components), "",
+                                      "image/pwg-raster"));
+    const int job = space == CUPS_CSPACE_SRGB ? 4 : 5;
+    EXPECT_EQ(server.jobState("vn2w", job), "aborted");
+    EXPECT_EQ(jobMessage(server, "vn2w", job),
+              "No page printed: the printer takes 8-bit gray raster (sgray_8).");
+  }
 
   // A format the client names is aborted by PAPPL; one the app must tell says why.
   for (const char *format : {"text/plain", "application/octet-stream"}) {
