@@ -14,6 +14,7 @@
 
 #include "drivers.h"
 #include "emulator_device.h"
+#include "pdf_job.h"
 #include "saved_state.h"
 #include "socket_device.h"
 
@@ -132,6 +133,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
       system, static_cast<int>(drivers.size()), drivers.data(), autoAddDriver,
       [](pappl_printer_t *printer, void *) { describeSupplies(printer); }, driverCallback, nullptr);
   papplSystemAddStringsData(system, "/en.strings", "en", vendorStrings().c_str());
+  addPdfFilter(system);
   registerEmulatorScheme(previews);
   registerSocketScheme();
 

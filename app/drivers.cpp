@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "pdf_job.h"
 #include "ppd_catalog.h"
 #include "raster_job.h"
 
@@ -44,6 +45,7 @@ bool driverCallback(pappl_system_t *, const char *driverName, const char *, cons
   if (!model) return false;
   fillDriverData(*model, *data, *attrs);
   setRasterCallbacks(*data);
+  setUnknownDocumentCallback(*data);
   data->extension = const_cast<PrinterModel *>(model);  // read only
   return true;
 }

@@ -204,7 +204,6 @@ void setEmulatorJob(pappl_device_t *device, const EmulatorJob &job) {
 
 bool endEmulatorJob(pappl_device_t *device) {
   Session *session = sessionOf(device);
-  if (session) papplDeviceFlush(device);  // what PAPPL still buffers belongs to this job
   return !session || session->endJob(device);
 }
 
