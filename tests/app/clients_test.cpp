@@ -198,6 +198,11 @@ namespace {
 // overrides, identify-actions "none" for printers without an identify action, and an up-time of
 // 0 in the server's first second.
 TEST(AppClients, ConformanceSuitesFailOnlyOnPapplsOwn) {
+#ifdef __SANITIZE_ADDRESS__
+  // Slowed down, PAPPL 1.3 may start the job of the suites' Create-Job whose Send-Document was
+  // refused and which was then cancelled, and reads its missing file (fopen of a null name).
+  GTEST_SKIP() << "PAPPL 1.3 crashes on a cancelled job without document when slowed down";
+#endif
   AppServer server;
   ASSERT_TRUE(server.add("thermal", "rx5k-22"));
   ASSERT_TRUE(server.add("label", "rx5k-label-18"));
