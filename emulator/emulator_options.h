@@ -19,6 +19,7 @@ struct EmulatorOptions {
   bool viaStdin = false;  // --stdin: the raster goes through standard input
   int sigtermAfterMs = -1;
   int sigtermAtPage = 0;
+  int sigtermAtByte = 0;
   double timeoutSeconds = 0;
   bool showStderr = false;
   bool backend = false;                 // --backend: run as a CUPS backend
