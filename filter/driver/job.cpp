@@ -63,7 +63,7 @@ GeometryParams pageGeometry(const Job &job, const Page &page) {
 
 // Refuses the page: one "ERROR:" line, and the job ends with status 1.
 PageEnd refusePage(Job &job, const std::string &reason) {
-  job.log.message("ERROR: Page %d: %s\n", job.Page.load(), reason.c_str());
+  job.log.error("Page %d: %s", job.Page.load(), reason.c_str());
   job.failed = true;
   return PageEnd::Stop;
 }
@@ -103,7 +103,7 @@ PageEnd setUpAndSendPage(Job &job, Page &page, const RowReader &read) {
                                std::to_string(page.header.cupsBytesPerLine) + " bytes");
   }
   readPageLight(job, page);
-  job.log.message("INFO: %d/%d\n", job.Page.load(), job.TotalPage.load());
+  job.log.info("%d/%d", job.Page.load(), job.TotalPage.load());
 
   std::string error;
   if (!runPipeline(job, page, read, error)) return refusePage(job, error);
@@ -112,8 +112,8 @@ PageEnd setUpAndSendPage(Job &job, Page &page, const RowReader &read) {
   const cups_page_header2_t &header = page.header;
   for (unsigned y = 0; y < header.cupsHeight && !job.canceled(); y++) {
     if (y % 16 == 0)
-      job.log.message("ATTR: job-media-progress=%u\n",
-                      static_cast<unsigned>(static_cast<uint64_t>(y) * 100 / header.cupsHeight));
+      job.log.pageProgress(
+          static_cast<unsigned>(static_cast<uint64_t>(y) * 100 / header.cupsHeight));
     OutputLine(job, page, static_cast<int>(y));
   }
   if (job.canceled()) return PageEnd::Stop;
@@ -152,16 +152,16 @@ constexpr uint64_t kRasterSyncBytes = 4;
 void explainNoPage(Job &job) {
   unsigned char more;
   if (job.canceled()) {
-    job.log.message("ERROR: The job was cancelled before its first page\n");
+    job.log.error("The job was cancelled before its first page");
   } else if (job.rasterBytes > kRasterSyncBytes || (!job.ras && job.rasterBytes > 0) ||
              read(job.fd, &more, 1) > 0) {
-    job.log.message(
-        "ERROR: The raster stream's first page header was refused by the raster library (its "
-        "format or sizes are invalid); nothing was printed\n");
+    job.log.error(
+        "The raster stream's first page header was refused by the raster library (its "
+        "format or sizes are invalid); nothing was printed");
   } else {
-    job.log.message(
-        "ERROR: The document has no pages to print (an empty document, or pages chosen beyond "
-        "its end)\n");
+    job.log.error(
+        "The document has no pages to print (an empty document, or pages chosen beyond "
+        "its end)");
   }
 }
 
@@ -220,7 +220,7 @@ bool startJob(Job &job, const char *language) {
 
 PageEnd printPage(Job &job, Page &page, const RowReader &read) {
   job.Page++;
-  job.log.message("PAGE: %d 1\n", job.Page.load());
+  job.log.pageBegins(job.Page.load());
   job.printer->beforePage();
   if (job.canceled()) return PageEnd::Stop;
   std::string reason;
@@ -231,15 +231,15 @@ PageEnd printPage(Job &job, Page &page, const RowReader &read) {
 
 void endJob(Job &job) {
   if (job.prn.failed()) {
-    job.log.message("ERROR: The printer connection was lost; the job was not printed completely\n");
+    job.log.error("The printer connection was lost; the job was not printed completely");
     job.failed = true;
   }
   job.printer->endJob();
-  job.log.message(job.mymon.language ? "INFO: 数据已发送\n" : "INFO: Printed data has been sent\n");
+  job.log.info("%s", job.mymon.language ? "数据已发送" : "Printed data has been sent");
   job.printer->waitJobDone();
   stopMonitor(job);
   clearPrinterReasons(job);
-  job.log.message("INFO:\n");
+  job.log.info("%s", "");
 }
 
 int jobExitStatus(const Job &job) {

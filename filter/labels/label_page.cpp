@@ -58,9 +58,8 @@ unsigned labelRowBytes(const cups_page_header2_t &header) {
 long long heldSetting(JobBase &job, const SettingRange &setting, long long value) {
   const long long held = std::clamp(value, setting.low, setting.high);
   if (held != value && job.firstWarningAbout(&setting))
-    job.log.message("WARNING: Page %d: %s%lld%s asked for; the printer is sent at %s %lld\n",
-                    job.Page.load(), setting.before, value, setting.after,
-                    held < value ? "most" : "least", held);
+    job.log.warning("Page %d: %s%lld%s asked for; the printer is sent at %s %lld", job.Page.load(),
+                    setting.before, value, setting.after, held < value ? "most" : "least", held);
   return held;
 }
 

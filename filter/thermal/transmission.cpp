@@ -136,17 +136,17 @@ PageResult ThermalPrinter::transmitBitmap(Page &page) {
   if (compressed) {
     if (buffersize > static_cast<size_t>(INT_MAX) ||
         compressedCapacity(buffersize) > static_cast<size_t>(INT_MAX)) {
-      job.log.message("ERROR: Page bitmap of %zu bytes is too large to compress\n", buffersize);
+      job.log.error("Page bitmap of %zu bytes is too large to compress", buffersize);
       return PageResult::Failed;
     }
     if (!lzoReady()) {
-      job.log.message("ERROR: The LZO compression library could not be initialised\n");
+      job.log.error("The LZO compression library could not be initialised");
       return PageResult::Failed;
     }
     combuff.reset(new (std::nothrow) unsigned char[compressedCapacity(buffersize)]);
     if (!combuff) {
-      job.log.message("ERROR: Unable to allocate %zu bytes for the compressed page bitmap\n",
-                      compressedCapacity(buffersize));
+      job.log.error("Unable to allocate %zu bytes for the compressed page bitmap",
+                    compressedCapacity(buffersize));
       return PageResult::Failed;
     }
   }
@@ -164,7 +164,7 @@ PageResult ThermalPrinter::transmitBitmap(Page &page) {
     const int packed = compressBitmap(page.sendBuf.get(), combuff.get(),
                                       static_cast<int>(buffersize), compressWork.get());
     if (packed < 0) {
-      job.log.message("ERROR: The page bitmap could not be compressed\n");
+      job.log.error("The page bitmap could not be compressed");
       return PageResult::Failed;
     }
     size = static_cast<size_t>(packed);

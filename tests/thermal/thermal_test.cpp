@@ -107,7 +107,9 @@ TEST(PageSetup, APatchedModeByteCarriesOverToLaterPages) {
 // beyond a million dots either way are held there, in both forms. (Ordinary offsets, their
 // dots and log lines, are the reference jobs'.)
 TEST(PageSetup, PageSettingsAndOffsetsInDots) {
-  for (int model : {21, 22, 23, 302, 400, 831, 64519, 590314, 613207}) {
+  for (const ModelFacts &facts : modelTable()) {
+    if (facts.family != ModelFamily::Thermal) continue;
+    const int model = facts.number;
     TestJob t(model, {{"ColorOption", "GrayScale"},
                       {"Rotate", "180"},
                       {"AdjustHoriaontal", "2147483647"},
