@@ -5,6 +5,7 @@
 #include <string>
 
 #include "emulator_device.h"
+#include "pdf_job.h"
 #include "ppd_catalog.h"
 #include "raster_job.h"
 
@@ -45,6 +46,7 @@ bool driverCallback(pappl_system_t *, const char *driverName, const char *device
   if (!model) return false;
   fillDriverData(*model, *data, *attrs);
   setRasterCallbacks(*data);
+  setUnknownDocumentCallback(*data);
   data->extension = const_cast<PrinterModel *>(model);  // read only
   if (deviceUri && std::strncmp(deviceUri, kEmulatorScheme, std::strlen(kEmulatorScheme)) == 0)
     setEmulatorModel(deviceUri, model->modelNumber, model->modelName);

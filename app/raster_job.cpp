@@ -7,9 +7,12 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/job.h"
 #include "emulator_device.h"
+#include "page_header.h"
+#include "pdf_job.h"
 #include "ppd_catalog.h"
 #include "printer_model.h"
 
@@ -175,7 +178,9 @@ struct AppJob {
   DotBuffer rows;  // the page being received
   size_t rowBytes = 0;
   unsigned rowCount = 0;
-  bool stopped = false;  // no more pages: cancelled or failed
+  bool stopped = false;   // no more pages: cancelled or failed
+  unsigned imageDpi = 0;  // the resolution image pages are brought to (0: as they come)
+  bool pageStarted = false;
 };
 
 AppJob *appJob(pappl_job_t *job) {
@@ -204,11 +209,25 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
                 model.driver.c_str());
     return false;
   }
+  // The pages come at the header's resolution (PAPPL's choice by print-quality is not the head's).
+  // PAPPL renders images at the resolution print-quality picks: their pages are brought to the
+  // job's own.
+  const char *format = papplJobGetFormat(job);
+  const bool image =
+      format && (!std::strcmp(format, "image/jpeg") || !std::strcmp(format, "image/png"));
+  const unsigned imageDpi = image ? static_cast<unsigned>(jobResolution(job, model)) : 0;
+  if (imageDpi > 0) {
+    options->printer_resolution[0] = options->printer_resolution[1] = static_cast<int>(imageDpi);
+  } else if (options->header.HWResolution[0] > 0) {
+    options->printer_resolution[0] = static_cast<int>(options->header.HWResolution[0]);
+    options->printer_resolution[1] = static_cast<int>(options->header.HWResolution[1]);
+  }
   const std::string text = optionText(ppdOptionsFor(model, *options));
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", text.c_str());
   setEmulatorJob(device, folderName(job), papplJobGetID(job));
 
   auto *session = new AppJob(job, device, model, std::move(ppd));
+  session->imageDpi = imageDpi;
   papplJobSetData(job, session);
   Job &core = session->core;
   cups_option_t *marked = nullptr;
@@ -235,9 +254,19 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
 bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   if (!appJob(job) || appJob(job)->stopped) return false;
   AppJob &session = *appJob(job);
+  session.pageStarted = true;
   const cups_page_header2_t &header = options->header;
   session.rowBytes = header.cupsBytesPerLine;
   session.rowCount = header.cupsHeight;
+  if (!readableRaster(header)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
+                "The page's raster type (%u bits, color space %u) "
+                "is not one the printer reads.",
+                header.cupsBitsPerPixel, header.cupsColorSpace);
+    papplJobSetMessage(job, "Unsupported raster type.");
+    session.stopped = true;
+    return false;
+  }
   uint64_t size = 0;
   if (!checkedMul(session.rowBytes, session.rowCount, size) ||
       !(session.rows = allocateDots(size))) {
@@ -259,58 +288,24 @@ bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, u
   return true;
 }
 
-// The page header the filter would read: the PPD's page set-up for the marked choices (as the
-// rasterizer of a CUPS queue writes it) with the size and colour layout of PAPPL's raster.
-cups_page_header2_t coreHeader(ppd_file_t *ppd, const cups_page_header2_t &raster) {
-  cups_page_header2_t header;
-  std::memset(&header, 0, sizeof header);
-  cupsRasterInterpretPPD(&header, ppd, 0, nullptr, nullptr);
-  header.cupsWidth = raster.cupsWidth;
-  header.cupsHeight = raster.cupsHeight;
-  header.cupsBitsPerColor = raster.cupsBitsPerColor;
-  header.cupsBitsPerPixel = raster.cupsBitsPerPixel;
-  header.cupsBytesPerLine = raster.cupsBytesPerLine;
-  header.cupsColorOrder = raster.cupsColorOrder;
-  header.cupsColorSpace = raster.cupsColorSpace;
-  header.cupsNumColors = raster.cupsNumColors;
-  return header;
-}
-
-// A client's raster comes at the size and resolution it chose: the PPD's matching choices
-// describe the page, as the rasterizer's header does for a CUPS queue.
-void describePage(AppJob &session, const cups_page_header2_t &raster) {
-  ppd_file_t *ppd = session.ppd.get();
-  const unsigned dpi = raster.HWResolution[0];
-  const std::string resolution = std::to_string(dpi) + "dpi";
-  if (dpi > 0 && dpi == raster.HWResolution[1] &&
-      ppdFindChoice(ppdFindOption(ppd, "Resolution"), resolution.c_str()))
-    ppdMarkOption(ppd, "Resolution", resolution.c_str());
-  const ppd_size_t *marked = ppdPageSize(ppd, nullptr);
-  if (dpi == 0 || raster.HWResolution[1] == 0 || !marked) return;
-  const int width = static_cast<int>(raster.cupsWidth * 2540ULL / dpi);
-  const int length = static_cast<int>(raster.cupsHeight * 2540ULL / raster.HWResolution[1]);
-  if (std::abs(width - marked->width * 2540 / 72) <= 100 &&
-      std::abs(length - marked->length * 2540 / 72) <= 100)
-    return;
-  const std::string size = pageSizeOfPage(*session.model, width, length);
-  if (!size.empty()) ppdMarkOption(ppd, "PageSize", size.c_str());
-}
-
 // PAPPL leaves copies of raster documents to the driver: each page goes copies times in a row,
 // from the one page the app keeps.
 bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   if (!appJob(job) || appJob(job)->stopped || !appJob(job)->rows) return false;
   AppJob &session = *appJob(job);
-  describePage(session, options->header);
+  std::vector<unsigned char> resampledRows;
+  ClientPage client = clientPageOf(options->header, session.rows.get());
+  if (session.imageDpi && (client.xdpi != session.imageDpi || client.ydpi != session.imageDpi))
+    client = resampled(client, session.imageDpi, resampledRows);
+  const FilterPage filter = filterPageOf(session.ppd.get(), *session.model, client);
   PageEnd end = PageEnd::Next;
   for (int copy = 0; copy < std::max(1, options->copies) && end == PageEnd::Next; copy++) {
     Page page;
-    page.header = coreHeader(session.ppd.get(), options->header);
+    page.header = filter.header;
     unsigned y = 0;
     const RowReader read = [&](unsigned char *row, unsigned length) -> unsigned {
-      if (y >= session.rowCount) return 0;
-      std::memcpy(row, session.rows.get() + static_cast<size_t>(y++) * session.rowBytes,
-                  std::min<size_t>(length, session.rowBytes));
+      if (y >= filter.header.cupsHeight) return 0;
+      filterRow(filter, client, y++, row, length);
       return length;
     };
     end = printPage(session.core, page, read);
@@ -328,6 +323,11 @@ bool endRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
   if (!session) return false;
   endJob(session->core);
   const bool ok = jobExitStatus(session->core) == 0;
+  // PAPPL drops the pages of a client raster whose type differs from the one it asked for.
+  const char *format = papplJobGetFormat(job);
+  if (!session->pageStarted && format &&
+      (!std::strcmp(format, "image/pwg-raster") || !std::strcmp(format, "image/urf")))
+    papplJobSetMessage(job, "No page printed: the printer takes 8-bit gray raster (sgray_8).");
   papplJobSetData(job, nullptr);
   delete session;
   return ok;
