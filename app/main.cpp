@@ -8,7 +8,7 @@
 
 int main(int argc, char *argv[]) {
   std::vector<pappl_pr_driver_t> drivers = app::driverList();
-  return papplMainloop(argc, argv, "1.0", "RX5K printer application",
+  return papplMainloop(argc, argv, RX5K_VERSION, "RX5K printer application",
                        static_cast<int>(drivers.size()), drivers.data(), app::autoAddDriver,
                        app::driverCallback, nullptr, nullptr, app::createSystem, app::printUsage,
                        nullptr);
