@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,13 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "base/page_memory.h"
 #include "drivers.h"
 #include "emulator_device.h"
+#include "raster_job.h"
 #include "socket_device.h"
 
 namespace app {
 
 namespace {
+
+// A page's buffers in the server, well below the filter's 1 GiB: several printers print at once.
+constexpr const char *kPageMemoryLimit = "64M";
 
 std::string option(const char *name, int count, cups_option_t *options, std::string fallback) {
   const char *value = cupsGetOption(name, count, options);
@@ -62,6 +68,17 @@ bool saveState(pappl_system_t *system, void *) {
   return papplSystemSaveState(system, stateFile().c_str());
 }
 
+// What one document may take: the page ceiling of the core (RX5K_PAGE_MEMORY_LIMIT, which the
+// filter also reads), PAPPL's decoded images, and jobs printing at once.
+void setResourceLimits(pappl_system_t *system, int count, cups_option_t *options) {
+  const char *environment = std::getenv("RX5K_PAGE_MEMORY_LIMIT");
+  const std::string limit = option("page-memory-limit", count, options,
+                                   environment && *environment ? environment : kPageMemoryLimit);
+  setenv("RX5K_PAGE_MEMORY_LIMIT", limit.c_str(), 1);
+  papplSystemSetMaxImageSize(system, static_cast<size_t>(pageMemoryLimit()), 0, 0);
+  setJobsAtOnce(std::max(1, std::atoi(option("max-jobs", count, options, "4").c_str())));
+}
+
 }  // namespace
 
 pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
@@ -84,6 +101,10 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
       "RX5K Printer Application", port, "_print,_universal", spool.c_str(), logFile.c_str(),
       logLevel(option("log-level", count, options, "info")), auth, false);
   if (!system) return nullptr;
+  // PAPPL 1.3 renames a full log while holding its own log lock and then waits on that lock: no
+  // log is rotated (the journal or logrotate does it).
+  papplSystemSetMaxLogSize(system, 0);
+  setResourceLimits(system, count, options);
   const std::string listen = option("listen-hostname", count, options, "");
   papplSystemAddListeners(system, listen.empty() ? nullptr : listen.c_str());
   if (const char *group = cupsGetOption("admin-group", count, options))

@@ -10,6 +10,7 @@
 
 #include "driver/job.h"
 #include "emulator_device.h"
+#include "pipeline/page_check.h"
 #include "ppd_catalog.h"
 #include "printer_model.h"
 
@@ -58,12 +59,14 @@ class JobLog : public LogSink {
       const std::string message(text);
       papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
       papplJobSetMessage(job_, "%s", message.c_str());
+      failed_ = true;
     } else if (after("WARNING:")) {
       papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "%s", std::string(text).c_str());
     } else if (after("INFO:")) {
       const std::string message(text);
       papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "%s", message.c_str());
-      if (!message.empty()) papplJobSetMessage(job_, "%s", message.c_str());
+      // The job's message stays the reason it failed.
+      if (!message.empty() && !failed_) papplJobSetMessage(job_, "%s", message.c_str());
     } else {
       papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%s", whole.c_str());
     }
@@ -83,6 +86,7 @@ class JobLog : public LogSink {
 
   pappl_job_t *job_;
   std::string pending_;
+  bool failed_ = false;
 };
 
 // The real clock, whose waits also end when the client cancels the job.
@@ -165,6 +169,50 @@ class DeviceLink : public PrinterSink, public Channel {
   bool interrupted_ = false;
 };
 
+// Jobs that print at once. Each keeps a page and the core's buffers for it, so their number
+// bounds the memory of all printers together; a job beyond it waits for one to end.
+class JobSlots {
+ public:
+  void setCount(int count) { free_ = count; }
+  bool take(pappl_job_t *job) {
+    std::unique_lock<std::mutex> lock(lock_);
+    while (free_ <= 0) {
+      if (papplJobIsCanceled(job)) return false;
+      freed_.wait_for(lock, std::chrono::duration<double>(kCancelPollSeconds));
+    }
+    free_--;
+    return true;
+  }
+  void give() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      free_++;
+    }
+    freed_.notify_one();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable freed_;
+  int free_ = 1;
+};
+
+JobSlots &jobSlots() {
+  static JobSlots slots;
+  return slots;
+}
+
+// A job's slot, given back when the job ends.
+struct JobSlot {
+  JobSlot() = default;
+  JobSlot(const JobSlot &) = delete;
+  JobSlot &operator=(const JobSlot &) = delete;
+  ~JobSlot() {
+    if (held) jobSlots().give();
+  }
+  bool held = false;
+};
+
 struct OptionsDeleter {
   int count;
   void operator()(cups_option_t *options) const { cupsFreeOptions(count, options); }
@@ -181,15 +229,15 @@ struct AppJob {
         link(device),
         core({link, log, link, clock}) {}
 
+  JobSlot slot;
   const PrinterModel *model;
   PpdFile ppd;
   JobLog log;
   JobClock clock;
   DeviceLink link;
   Job core;
-  DotBuffer rows;  // the page being received
+  std::vector<std::vector<unsigned char>> rows;  // the page being received, rows as they come
   size_t rowBytes = 0;
-  unsigned rowCount = 0;
   bool stopped = false;  // no more pages: cancelled or failed
 };
 
@@ -224,6 +272,10 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   setEmulatorJob(device, folderName(job), papplJobGetID(job));
 
   auto *session = new AppJob(job, device, model, std::move(ppd));
+  if (!(session->slot.held = jobSlots().take(job))) {
+    delete session;
+    return false;
+  }
   papplJobSetData(job, session);
   Job &core = session->core;
   cups_option_t *marked = nullptr;
@@ -244,33 +296,6 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
     delete session;
     return false;
   }
-  return true;
-}
-
-bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
-  if (!appJob(job) || appJob(job)->stopped) return false;
-  AppJob &session = *appJob(job);
-  const cups_page_header2_t &header = options->header;
-  session.rowBytes = header.cupsBytesPerLine;
-  session.rowCount = header.cupsHeight;
-  uint64_t size = 0;
-  if (!checkedMul(session.rowBytes, session.rowCount, size) ||
-      !(session.rows = allocateDots(size))) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The page's %u rows of %u bytes do not fit in memory.",
-                header.cupsHeight, header.cupsBytesPerLine);
-    session.stopped = true;
-    return false;
-  }
-  std::memset(session.rows.get(), 0xFF, size);
-  return true;
-}
-
-bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,
-                     const unsigned char *line) {
-  AppJob *session = appJob(job);
-  if (session && session->rows && y < session->rowCount)
-    std::memcpy(session->rows.get() + static_cast<size_t>(y) * session->rowBytes, line,
-                session->rowBytes);
   return true;
 }
 
@@ -311,26 +336,62 @@ void describePage(AppJob &session, const cups_page_header2_t &raster) {
   if (!size.empty()) ppdMarkOption(ppd, "PageSize", size.c_str());
 }
 
-// PAPPL leaves copies of raster documents to the driver: each page goes copies times in a row,
-// from the one page the app keeps.
+// The page's header is checked before anything of it is kept: a client's header may announce
+// any size, and only the rows that arrive take memory.
+bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+  if (!appJob(job) || appJob(job)->stopped) return false;
+  AppJob &session = *appJob(job);
+  Page page;
+  page.header = coreHeader(session.ppd.get(), options->header);
+  std::string reason;
+  if (!checkPageHeader(page.header, reason)) {
+    // The core refuses the page with its own reason, as for a page it read itself.
+    printPage(session.core, page, [](unsigned char *, unsigned) { return 0u; });
+    session.stopped = true;
+    return false;
+  }
+  session.rowBytes = options->header.cupsBytesPerLine;
+  session.rows.assign(options->header.cupsHeight, {});
+  return true;
+}
+
+bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,
+                     const unsigned char *line) {
+  AppJob *session = appJob(job);
+  if (session && y < session->rows.size()) session->rows[y].assign(line, line + session->rowBytes);
+  return true;
+}
+
+// PAPPL repeats the pages of the images it decodes itself; raster documents are left to the
+// driver.
+int copiesToMake(pappl_job_t *job, const pappl_pr_options_t &options) {
+  const std::string_view format = papplJobGetFormat(job) ? papplJobGetFormat(job) : "";
+  const bool raster = format == "image/pwg-raster" || format == "image/urf";
+  return raster ? std::max(1, options.copies) : 1;
+}
+
+// Each page goes as many times in a row as copiesToMake says, from the one page the app keeps.
 bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
-  if (!appJob(job) || appJob(job)->stopped || !appJob(job)->rows) return false;
+  if (!appJob(job) || appJob(job)->stopped) return false;
   AppJob &session = *appJob(job);
   describePage(session, options->header);
   PageEnd end = PageEnd::Next;
-  for (int copy = 0; copy < std::max(1, options->copies) && end == PageEnd::Next; copy++) {
+  const int copies = copiesToMake(job, *options);
+  for (int copy = 0; copy < copies && end == PageEnd::Next; copy++) {
     Page page;
     page.header = coreHeader(session.ppd.get(), options->header);
     unsigned y = 0;
+    // Rows that never came are white.
     const RowReader read = [&](unsigned char *row, unsigned length) -> unsigned {
-      if (y >= session.rowCount) return 0;
-      std::memcpy(row, session.rows.get() + static_cast<size_t>(y++) * session.rowBytes,
-                  std::min<size_t>(length, session.rowBytes));
+      if (y >= session.rows.size()) return 0;
+      const std::vector<unsigned char> &kept = session.rows[y++];
+      std::memset(row, 0xFF, length);
+      if (!kept.empty()) std::memcpy(row, kept.data(), std::min<size_t>(length, kept.size()));
       return length;
     };
     end = printPage(session.core, page, read);
   }
-  session.rows.reset();
+  session.rows.clear();
   if (end == PageEnd::Next) return true;
   session.stopped = true;
   // A cancel from the printer (or a lost connection) ends the PAPPL job as cancelled too.
@@ -349,6 +410,10 @@ bool endRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
 }
 
 }  // namespace
+
+void setJobsAtOnce(int count) {
+  jobSlots().setCount(count);
+}
 
 void setRasterCallbacks(pappl_pr_driver_data_t &data) {
   data.rstartjob_cb = startRasterJob;

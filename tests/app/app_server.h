@@ -55,10 +55,10 @@ inline bool waitUntil(double seconds, const std::function<bool()> &done) {
 }
 
 // A server in a scratch folder on a free port, stopped at the end (the folder is removed unless
-// the test failed).
+// the test failed). Its emulated printers write their jobs to the folder: FOLDER/PRINTER/job-ID.
 class AppServer {
  public:
-  AppServer() {
+  explicit AppServer(std::vector<std::string> options = {}) {
     // Sanitizer builds: PAPPL's own findings aside (slow unwinding finds its leaks in its main
     // loop), for the server and the commands.
     for (const auto &[name, file] : {std::pair{"LSAN_OPTIONS", "lsan.supp:fast_unwind_on_malloc=0"},
@@ -76,9 +76,16 @@ class AppServer {
       // Sanitizer reports of the server land here (its log has a file of its own).
       const int err = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(err, 2);
-      execl(kApp.c_str(), kApp.c_str(), "server", "-o", ("state-directory=" + dir_).c_str(), "-o",
-            ("server-port=" + std::to_string(port_)).c_str(), "-o", "log-level=debug",
-            static_cast<char *>(nullptr));
+      std::vector<std::string> args = {kApp, "server",
+                                       "-o", "state-directory=" + dir_,
+                                       "-o", "preview-directory=" + dir_,
+                                       "-o", "server-port=" + std::to_string(port_),
+                                       "-o", "log-level=debug"};
+      for (const std::string &o : options) args.insert(args.end(), {"-o", o});
+      std::vector<char *> argv;
+      for (std::string &a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(kApp.c_str(), argv.data());
       _exit(127);
     }
     waitUntil(10, [&] {
@@ -105,7 +112,7 @@ class AppServer {
   // writing its jobs to file(printer).
   bool add(const std::string &printer, const std::string &driver, const std::string &query = "") {
     return run({kApp, "add", "-u", uri(""), "-d", printer, "-m", driver, "-v",
-                "rx5k-emu:/?out=" + file(printer) + query}) == 0;
+                "rx5k-emu:/?" + query}) == 0;
   }
   std::string stream(const std::string &printer, int job) const {
     return readFile(file(printer + "/job-" + std::to_string(job) + "/printer.bin"));
@@ -132,6 +139,12 @@ class AppServer {
     ippDelete(response);
     return text;
   }
+  // The server's peak resident memory in KiB.
+  long peakMemoryKiB() const {
+    const std::string status = readFile("/proc/" + std::to_string(pid_) + "/status");
+    const size_t at = status.find("VmHWM:");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
+  }
   // "processing", "completed", "canceled", ...
   std::string jobState(const std::string &printer, int job) {
     return value(IPP_OP_GET_JOB_ATTRIBUTES, printer, "job-state", job);
@@ -145,5 +158,38 @@ class AppServer {
   pid_t pid_ = -1;
   http_t *http_ = nullptr;
 };
+
+// Prints document (of format) on printer with ipptool and the job attributes (ipptool ATTR
+// lines), waiting for the job's end; false when ipptool reports a failure.
+inline bool ipptoolPrintAs(AppServer &server, const std::string &printer,
+                           const std::string &document, const std::string &attributes,
+                           const std::string &format) {
+  const std::string rasterFile = server.file(printer + ".pwg");
+  const std::string testFile = server.file(printer + ".test");
+  std::ofstream(rasterFile, std::ios::binary) << document;
+  const std::string operation =
+      "GROUP operation-attributes-tag\nATTR charset attributes-charset utf-8\n"
+      "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n";
+  std::ofstream(testFile) << "{\nOPERATION Print-Job\n"
+                          << operation
+                          << "ATTR name requesting-user-name test\n"
+                             "ATTR mimeMediaType document-format "
+                          << format
+                          << "\n"
+                             "GROUP job-attributes-tag\n"
+                          << attributes << "\nFILE " << rasterFile
+                          << "\nSTATUS successful-ok\nEXPECT job-id OF-TYPE integer\n}\n"
+                             "{\nOPERATION Get-Job-Attributes\n"
+                          << operation
+                          << "ATTR integer job-id $job-id\nSTATUS successful-ok\n"
+                             "EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600\n"
+                             "DELAY 0.1\n}\n";
+  return run({"/usr/bin/ipptool", "-q", "-T", "60", server.uri(printer), testFile}) == 0;
+}
+
+inline bool ipptoolPrint(AppServer &server, const std::string &printer, const std::string &raster,
+                         const std::string &attributes) {
+  return ipptoolPrintAs(server, printer, raster, attributes, "image/pwg-raster");
+}
 
 }  // namespace apptest

@@ -18,6 +18,7 @@
 
 namespace fs = std::filesystem;
 using apptest::AppServer;
+using apptest::ipptoolPrint;
 
 namespace {
 
@@ -97,31 +98,6 @@ std::string filterStream(const std::string &driver, const std::string &options,
   spec.raster = raster;
   spec.keepImages = false;
   return runner::runJob(spec).stream;
-}
-
-// Prints raster on printer with ipptool and the job attributes (ipptool ATTR lines), waiting
-// for the job's end; false when ipptool reports a failure.
-bool ipptoolPrint(AppServer &server, const std::string &printer, const std::string &raster,
-                  const std::string &attributes) {
-  const std::string rasterFile = server.file(printer + ".pwg");
-  const std::string testFile = server.file(printer + ".test");
-  std::ofstream(rasterFile, std::ios::binary) << raster;
-  const std::string operation =
-      "GROUP operation-attributes-tag\nATTR charset attributes-charset utf-8\n"
-      "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n";
-  std::ofstream(testFile) << "{\nOPERATION Print-Job\n"
-                          << operation
-                          << "ATTR name requesting-user-name test\n"
-                             "ATTR mimeMediaType document-format image/pwg-raster\n"
-                             "GROUP job-attributes-tag\n"
-                          << attributes << "\nFILE " << rasterFile
-                          << "\nSTATUS successful-ok\nEXPECT job-id OF-TYPE integer\n}\n"
-                             "{\nOPERATION Get-Job-Attributes\n"
-                          << operation
-                          << "ATTR integer job-id $job-id\nSTATUS successful-ok\n"
-                             "EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600\n"
-                             "DELAY 0.1\n}\n";
-  return apptest::run({"/usr/bin/ipptool", "-q", "-T", "60", server.uri(printer), testFile}) == 0;
 }
 
 struct StreamCase {

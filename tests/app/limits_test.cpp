@@ -1,0 +1,144 @@
+// What one document may take from the printer application: pages whose headers announce more
+// than the page ceiling are refused before any of it is kept, and copies are made once whatever
+// the document's format.
+#include <cups/raster.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "app/app_server.h"
+#include "page_png.h"
+
+namespace fs = std::filesystem;
+using apptest::AppServer;
+using apptest::ipptoolPrint;
+using apptest::ipptoolPrintAs;
+
+namespace {
+
+ssize_t appendTo(void *text, unsigned char *data, size_t n) {
+  static_cast<std::string *>(text)->append(reinterpret_cast<char *>(data), n);
+  return static_cast<ssize_t>(n);
+}
+
+// A PWG raster page of width x height 8-bit gray dots at 203 dpi, of which rows rows are sent.
+std::string pwgPage(unsigned width, unsigned height, unsigned rows) {
+  cups_page_header2_t h{};
+  std::snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "custom");
+  h.HWResolution[0] = h.HWResolution[1] = 203;
+  h.PageSize[0] = width * 72 / 203;
+  h.PageSize[1] = height * 72 / 203;
+  h.cupsWidth = width;
+  h.cupsHeight = height;
+  h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
+  h.cupsBytesPerLine = width;
+  h.cupsColorSpace = CUPS_CSPACE_SW;
+  h.cupsNumColors = 1;
+  std::string out;
+  cups_raster_t *raster = cupsRasterOpenIO(appendTo, &out, CUPS_RASTER_WRITE_PWG);
+  cupsRasterWriteHeader2(raster, &h);
+  std::vector<unsigned char> row(width, 0);
+  for (unsigned y = 0; y < rows; y++) cupsRasterWritePixels(raster, row.data(), width);
+  cupsRasterClose(raster);
+  return out;
+}
+
+// An Apple raster of one 8-bit gray page of width x height dots at 203 dpi, with one run of
+// dots: 47 bytes.
+std::string urfHeaderAndOneRun(unsigned width, unsigned height) {
+  std::string out("UNIRAST", 8);
+  auto be32 = [&](uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(v >> shift);
+  };
+  be32(1);                                    // pages
+  out += std::string("\x08\x00\x00\x04", 4);  // 8 bits, sGray, no duplex, normal quality
+  out += std::string(8, '\0');
+  be32(width);
+  be32(height);
+  be32(203);
+  out += std::string(8, '\0');
+  out += std::string("\x00\x7f\x00", 3);  // one line, 128 black dots
+  return out;
+}
+
+// The page ceiling holds whatever the header announces: 32768 x 32768 dots (1 GiB) with one row
+// is refused with the core's reason, the server stays small and serves the next job.
+TEST(AppLimits, HugePageHeadersAreRefusedBeforeMemoryIsTaken) {
+  AppServer server;
+  ASSERT_TRUE(server.add("p", "rx5k-label-18"));
+  struct Document {
+    const char *format;
+    std::string data;
+  };
+  const Document documents[] = {
+      {"image/pwg-raster", pwgPage(32768, 32768, 1)},
+      {"image/urf", urfHeaderAndOneRun(32768, 32768)},
+  };
+  int job = 0;
+  for (const Document &d : documents) {
+    SCOPED_TRACE(d.format);
+    ASSERT_TRUE(ipptoolPrintAs(server, "p", d.data, "", d.format));
+    job++;
+    EXPECT_EQ(server.jobState("p", job), "aborted");
+    EXPECT_NE(
+        server.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", job).find("Page 1: "),
+        std::string::npos);
+  }
+  EXPECT_LT(server.peakMemoryKiB(), 256 * 1024);
+  ASSERT_TRUE(ipptoolPrint(server, "p", pwgPage(812, 1218, 1218), ""));
+  EXPECT_EQ(server.jobState("p", job + 1), "completed");
+}
+
+// The ceiling is the app's own (64 MiB by default, page-memory-limit): a page needing exactly the
+// ceiling prints, one byte less refuses it.
+TEST(AppLimits, PageMemoryLimitBoundary) {
+  AppServer probe({"page-memory-limit=1K"});
+  ASSERT_TRUE(probe.add("p", "rx5k-label-18"));
+  ASSERT_TRUE(ipptoolPrint(probe, "p", pwgPage(812, 1218, 1218), ""));
+  // The refusal names the page's need: "... needs N bytes ...".
+  const std::string message = probe.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", 1);
+  const size_t at = message.find_first_of("0123456789", message.find("needs "));
+  ASSERT_NE(at, std::string::npos) << message;
+  const long need = std::atol(message.c_str() + at);
+  for (const long limit : {need, need - 1}) {
+    AppServer server({"page-memory-limit=" + std::to_string(limit)});
+    ASSERT_TRUE(server.add("p", "rx5k-label-18"));
+    ASSERT_TRUE(ipptoolPrint(server, "p", pwgPage(812, 1218, 1218), ""));
+    EXPECT_EQ(server.jobState("p", 1), limit == need ? "completed" : "aborted") << limit;
+  }
+}
+
+// Copies are made once: PAPPL repeats the pages of images, the app those of raster documents.
+TEST(AppLimits, CopiesPrintOnceForEveryFormat) {
+  AppServer server;
+  ASSERT_TRUE(server.add("p", "rx5k-label-18"));
+  emu::GrayImage image;
+  image.width = 400;
+  image.height = 600;
+  image.dots.assign(400 * 600, 255);
+  for (int i = 0; i < 400 * 100; i++) image.dots[i] = 0;
+  const std::string png = server.file("label.png");
+  std::FILE *file = std::fopen(png.c_str(), "wb");
+  std::string error;
+  ASSERT_TRUE(emu::writeGrayPng(file, image, error)) << error;
+  std::fclose(file);
+  const struct {
+    const char *format;
+    std::string data;
+  } documents[] = {{"image/png", apptest::readFile(png)},
+                   {"image/pwg-raster", pwgPage(812, 1218, 1218)}};
+  int job = 0;
+  for (const auto &d : documents) {
+    SCOPED_TRACE(d.format);
+    ASSERT_TRUE(ipptoolPrintAs(server, "p", d.data, "ATTR integer copies 3", d.format));
+    job++;
+    EXPECT_EQ(server.jobState("p", job), "completed");
+    int pages = 0;
+    for (const auto &entry : fs::directory_iterator(server.file("p/job-" + std::to_string(job))))
+      pages += entry.path().extension() == ".png";
+    EXPECT_EQ(pages, 3);
+  }
+}
+
+}  // namespace
