@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "access.h"
 #include "base/page_memory.h"
+#include "device_policy.h"
 #include "drivers.h"
 #include "emulator_device.h"
 #include "raster_job.h"
@@ -30,6 +32,8 @@ std::string option(const char *name, int count, cups_option_t *options, std::str
   return value && *value ? value : fallback;
 }
 
+}  // namespace
+
 std::string defaultStateDirectory() {
   if (getuid() == 0) return std::string("/var/lib/") + kAppName;
   if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state)
@@ -37,6 +41,8 @@ std::string defaultStateDirectory() {
   const char *home = std::getenv("HOME");
   return std::string(home && *home ? home : "/tmp") + "/.local/state/" + kAppName;
 }
+
+namespace {
 
 // Creates dir and its parents, for the user alone.
 bool makeFolders(const std::string &dir) {
@@ -94,21 +100,35 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
   }
   const std::string logFile = option("log-file", count, options, state + "/" + kAppName + ".log");
   const int port = std::atoi(option("server-port", count, options, "0").c_str());
-  const char *auth = cupsGetOption("auth-service", count, options);
+  // Administrators authenticate over the network with PAM (the service's file, or PAM's
+  // "other"), and must be in the admin group.
+  const std::string auth = option("auth-service", count, options, kAppName);
+  std::string reason;
+  if (!setDevicePolicy({state, spool, previews}, option("printer-networks", count, options, ""),
+                       reason)) {
+    std::fprintf(stderr, "%s: %s\n", kAppName, reason.c_str());
+    return nullptr;
+  }
   pappl_system_t *system = papplSystemCreate(
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
           PAPPL_SOPTIONS_WEB_SECURITY,
       "RX5K Printer Application", port, "_print,_universal", spool.c_str(), logFile.c_str(),
-      logLevel(option("log-level", count, options, "info")), auth, false);
+      logLevel(option("log-level", count, options, "info")), auth.c_str(), false);
   if (!system) return nullptr;
   // PAPPL 1.3 renames a full log while holding its own log lock and then waits on that lock: no
   // log is rotated (the journal or logrotate does it).
   papplSystemSetMaxLogSize(system, 0);
   setResourceLimits(system, count, options);
-  const std::string listen = option("listen-hostname", count, options, "");
-  papplSystemAddListeners(system, listen.empty() ? nullptr : listen.c_str());
-  if (const char *group = cupsGetOption("admin-group", count, options))
-    papplSystemSetAdminGroup(system, group);
+  // Loopback unless the administrator shares the server ("*" for every address).
+  const std::string listen = option("listen-hostname", count, options, "localhost");
+  papplSystemAddListeners(system, listen == "*" ? nullptr : listen.c_str());
+  papplSystemSetAdminGroup(system, option("admin-group", count, options, "lpadmin").c_str());
+  setServerSocket(localSocketPath(state));
+  // Also makes PAPPL challenge refused clients for Basic credentials.
+  papplSystemSetAuthCallback(
+      system, "Basic",
+      [](pappl_client_t *client, const char *, gid_t, void *) { return requestStatus(client); },
+      nullptr);
 
   static std::vector<pappl_pr_driver_t> drivers = driverList();
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),

@@ -88,9 +88,10 @@ class AppServer {
       execv(kApp.c_str(), argv.data());
       _exit(127);
     }
+    // Requests go through the local socket, as root: an administrator.
     waitUntil(10, [&] {
-      http_ = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
-                           1000, nullptr);
+      http_ = httpConnect2(file("rx5k-printer-app.sock").c_str(), 0, nullptr, AF_UNSPEC,
+                           HTTP_ENCRYPTION_IF_REQUESTED, 1, 1000, nullptr);
       return http_ != nullptr;
     });
   }
@@ -111,13 +112,14 @@ class AppServer {
   // A printer of driver on an emulated device with the printer script in query ("&k=v..."),
   // writing its jobs to file(printer).
   bool add(const std::string &printer, const std::string &driver, const std::string &query = "") {
-    return run({kApp, "add", "-u", uri(""), "-d", printer, "-m", driver, "-v",
+    return run({kApp, "add", "-o", "state-directory=" + dir_, "-d", printer, "-m", driver, "-v",
                 "rx5k-emu:/?" + query}) == 0;
   }
   std::string stream(const std::string &printer, int job) const {
     return readFile(file(printer + "/job-" + std::to_string(job) + "/printer.bin"));
   }
   std::string file(const std::string &name) const { return dir_ + "/" + name; }
+  int port() const { return port_; }
   // The values of attribute in the response to op on printer (job: 0 for a printer operation).
   std::string value(ipp_op_t op, const std::string &printer, const char *attribute, int job = 0) {
     ipp_t *response = nullptr;
