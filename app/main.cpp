@@ -8,7 +8,9 @@
 #include "access.h"
 #include "app_system.h"
 #include "drivers.h"
+#include "emulator_device.h"
 #include "pappl_overrides.h"
+#include "socket_device.h"
 
 namespace {
 
@@ -26,6 +28,11 @@ void findServerSocket(std::vector<char *> &args) {
     }
   }
   app::setClientSocket(app::localSocketPath(state));
+  // "devices" lists in the command's own process: the app's schemes too.
+  if (!server) {
+    app::registerEmulatorScheme(state + "/previews");
+    app::registerSocketScheme();
+  }
 }
 
 }  // namespace
