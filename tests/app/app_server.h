@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cups/cups.h>
+#include <cups/raster.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -54,11 +55,40 @@ inline bool waitUntil(double seconds, const std::function<bool()> &done) {
   return true;
 }
 
+inline ssize_t appendTo(void *text, unsigned char *data, size_t n) {
+  static_cast<std::string *>(text)->append(reinterpret_cast<char *>(data), n);
+  return static_cast<ssize_t>(n);
+}
+
+// A PWG raster page of width x height 8-bit gray dots at 203 dpi, of which rows rows are sent.
+inline std::string pwgPage(unsigned width, unsigned height, unsigned rows) {
+  cups_page_header2_t h{};
+  std::snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "custom");
+  h.HWResolution[0] = h.HWResolution[1] = 203;
+  h.PageSize[0] = width * 72 / 203;
+  h.PageSize[1] = height * 72 / 203;
+  h.cupsWidth = width;
+  h.cupsHeight = height;
+  h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
+  h.cupsBytesPerLine = width;
+  h.cupsColorSpace = CUPS_CSPACE_SW;
+  h.cupsNumColors = 1;
+  std::string out;
+  cups_raster_t *raster = cupsRasterOpenIO(appendTo, &out, CUPS_RASTER_WRITE_PWG);
+  cupsRasterWriteHeader2(raster, &h);
+  std::vector<unsigned char> row(width, 0);
+  for (unsigned y = 0; y < rows; y++) cupsRasterWritePixels(raster, row.data(), width);
+  cupsRasterClose(raster);
+  return out;
+}
+
 // A server in a scratch folder on a free port, stopped at the end (the folder is removed unless
 // the test failed). Its emulated printers write their jobs to the folder: FOLDER/PRINTER/job-ID.
 class AppServer {
  public:
-  explicit AppServer(std::vector<std::string> options = {}) {
+  // options: more server options; wrapper: a command that runs the server (e.g. in a network
+  // namespace).
+  explicit AppServer(std::vector<std::string> options = {}, std::vector<std::string> wrapper = {}) {
     // Sanitizer builds: PAPPL's own findings aside (slow unwinding finds its leaks in its main
     // loop), for the server and the commands.
     for (const auto &[name, file] : {std::pair{"LSAN_OPTIONS", "lsan.supp:fast_unwind_on_malloc=0"},
@@ -82,10 +112,11 @@ class AppServer {
                                        "-o", "server-port=" + std::to_string(port_),
                                        "-o", "log-level=debug"};
       for (const std::string &o : options) args.insert(args.end(), {"-o", o});
+      args.insert(args.begin(), wrapper.begin(), wrapper.end());
       std::vector<char *> argv;
       for (std::string &a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
-      execv(kApp.c_str(), argv.data());
+      execv(argv[0], argv.data());
       _exit(127);
     }
     // Requests go through the local socket, as root: an administrator.
@@ -132,7 +163,8 @@ class AppServer {
                    uri(printer).c_str());
       if (job) ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
       ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
-      response = cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
+      response = cupsDoRequest(http_, request,
+                               (printer.empty() ? "/ipp/system" : "/ipp/print/" + printer).c_str());
     }
     EXPECT_NE(response, nullptr) << attribute << ": " << cupsLastErrorString();
     char text[8192] = "";

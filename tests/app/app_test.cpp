@@ -40,11 +40,6 @@ cups_page_header2_t ppdHeader(const std::string &driver, const std::string &opti
   return header;
 }
 
-ssize_t appendTo(void *text, unsigned char *data, size_t n) {
-  static_cast<std::string *>(text)->append(reinterpret_cast<char *>(data), n);
-  return static_cast<ssize_t>(n);
-}
-
 // pages pages of the header's size as an 8-bit gray raster stream (PWG from a client, CUPS for
 // the filter): a gradient under a chequer board and a frame, so that the thresholds, the
 // dithering and the geometry all show in the printer stream.
@@ -58,7 +53,7 @@ std::string grayRaster(cups_page_header2_t header, cups_mode_t mode, int pages =
   header.cupsColorOrder = CUPS_ORDER_CHUNKED;
   header.cupsNumColors = 1;
   std::string out;
-  cups_raster_t *raster = cupsRasterOpenIO(appendTo, &out, mode);
+  cups_raster_t *raster = cupsRasterOpenIO(apptest::appendTo, &out, mode);
   std::vector<unsigned char> row(header.cupsWidth);
   for (int p = 0; p < pages; p++) {
     cupsRasterWriteHeader2(raster, &header);

@@ -14,35 +14,9 @@ namespace fs = std::filesystem;
 using apptest::AppServer;
 using apptest::ipptoolPrint;
 using apptest::ipptoolPrintAs;
+using apptest::pwgPage;
 
 namespace {
-
-ssize_t appendTo(void *text, unsigned char *data, size_t n) {
-  static_cast<std::string *>(text)->append(reinterpret_cast<char *>(data), n);
-  return static_cast<ssize_t>(n);
-}
-
-// A PWG raster page of width x height 8-bit gray dots at 203 dpi, of which rows rows are sent.
-std::string pwgPage(unsigned width, unsigned height, unsigned rows) {
-  cups_page_header2_t h{};
-  std::snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "custom");
-  h.HWResolution[0] = h.HWResolution[1] = 203;
-  h.PageSize[0] = width * 72 / 203;
-  h.PageSize[1] = height * 72 / 203;
-  h.cupsWidth = width;
-  h.cupsHeight = height;
-  h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
-  h.cupsBytesPerLine = width;
-  h.cupsColorSpace = CUPS_CSPACE_SW;
-  h.cupsNumColors = 1;
-  std::string out;
-  cups_raster_t *raster = cupsRasterOpenIO(appendTo, &out, CUPS_RASTER_WRITE_PWG);
-  cupsRasterWriteHeader2(raster, &h);
-  std::vector<unsigned char> row(width, 0);
-  for (unsigned y = 0; y < rows; y++) cupsRasterWritePixels(raster, row.data(), width);
-  cupsRasterClose(raster);
-  return out;
-}
 
 // An Apple raster of one 8-bit gray page of width x height dots at 203 dpi, with one run of
 // dots: 47 bytes.
