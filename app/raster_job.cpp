@@ -176,6 +176,7 @@ class JobSlots {
   void setCount(int count) { free_ = count; }
   bool take(pappl_job_t *job) {
     std::unique_lock<std::mutex> lock(lock_);
+    if (free_ <= 0) papplJobSetMessage(job, "Waiting for another printer's job to end.");
     while (free_ <= 0) {
       if (papplJobIsCanceled(job)) return false;
       freed_.wait_for(lock, std::chrono::duration<double>(kCancelPollSeconds));

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <future>
 
 #include "app/app_server.h"
 #include "page_png.h"
@@ -81,6 +82,51 @@ TEST(AppLimits, PageMemoryLimitBoundary) {
     ASSERT_TRUE(ipptoolPrint(server, "p", pwgPage(812, 1218, 1218), ""));
     EXPECT_EQ(server.jobState("p", 1), limit == need ? "completed" : "aborted") << limit;
   }
+}
+
+// Jobs print at once up to max-jobs, all printers together: with one, a second printer's job waits
+// (and says so) until the first ends; with two, it prints while the first waits for paper.
+TEST(AppLimits, JobsAtOnce) {
+  for (const int jobs : {1, 2}) {
+    SCOPED_TRACE(jobs);
+    AppServer server({"max-jobs=" + std::to_string(jobs)});
+    ASSERT_TRUE(server.add("waiting", "rx5k-21", "&paper-missing=1000"));
+    ASSERT_TRUE(server.add("p", "rx5k-label-18"));
+    auto first = std::async(std::launch::async, ipptoolPrint, std::ref(server), "waiting",
+                            pwgPage(812, 1218, 1218), "");
+    ASSERT_TRUE(apptest::waitUntil(20, [&] {
+      return server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "waiting", "printer-state-reasons")
+                 .find("media-empty") != std::string::npos;
+    }));
+    auto second = std::async(std::launch::async, ipptoolPrint, std::ref(server), "p",
+                             pwgPage(812, 1218, 1218), "");
+    if (jobs == 1) {
+      EXPECT_TRUE(apptest::waitUntil(20, [&] {
+        return server.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", 1)
+                   .find("Waiting for another") != std::string::npos;
+      }));
+      EXPECT_EQ(server.jobState("p", 1), "processing");
+    } else {
+      EXPECT_TRUE(second.get());
+      EXPECT_EQ(server.jobState("p", 1), "completed");
+    }
+    server.value(IPP_OP_CANCEL_JOB, "waiting", "job-state", 1);
+    EXPECT_TRUE(first.get());
+    if (jobs == 1) {
+      EXPECT_TRUE(second.get());
+      EXPECT_EQ(server.jobState("p", 1), "completed");
+    }
+  }
+}
+
+// PAPPL 1.3 hangs rotating a log it writes to standard error; the app's log is never rotated.
+TEST(AppLimits, LogToAFileOnStandardErrorBeyondOneMiB) {
+  AppServer server({"log-file=-"});
+  ASSERT_TRUE(server.add("p", "rx5k-label-18"));
+  for (int i = 0; i < 20000 && fs::file_size(server.file("stderr.txt")) < (1200 << 10); i++)
+    ASSERT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "p", "printer-state"), "idle");
+  EXPECT_GE(fs::file_size(server.file("stderr.txt")), 1200u << 10);
+  EXPECT_FALSE(fs::exists(server.file("stderr.txt.O")));
 }
 
 // Copies are made once: PAPPL repeats the pages of images, the app those of raster documents.

@@ -74,6 +74,27 @@ class TwoHosts {
   bool ok_ = false;
 };
 
+// A local account with a password, removed at the end.
+class TemporaryUser {
+ public:
+  TemporaryUser(std::string name, const std::string &group) : name_(std::move(name)) {
+    std::vector<std::string> add = {"/usr/sbin/useradd", "-M", "-N", "-s", "/usr/sbin/nologin"};
+    if (!group.empty()) add.insert(add.end(), {"-G", group});
+    add.push_back(name_);
+    ok_ =
+        run(add) == 0 &&
+        output({"/bin/sh", "-c", "echo '" + name_ + ":" + password() + "' | chpasswd"}).first == 0;
+  }
+  ~TemporaryUser() { run({"/usr/sbin/userdel", name_}); }
+  bool ok() const { return ok_; }
+  std::string credentials() const { return name_ + ":" + password(); }
+  std::string password() const { return "Pw-" + name_ + "-7"; }
+
+ private:
+  std::string name_;
+  bool ok_ = false;
+};
+
 std::string printerNames(AppServer &server) {
   return output({server.kApp, "printers", "-o", "state-directory=" + server.file("")}).second;
 }
@@ -209,6 +230,23 @@ TEST(AppSecurity, DeviceListsWithoutAvahi) {
   const auto listed = output({server.kApp, "devices", "-o", "state-directory=" + server.file("")});
   EXPECT_EQ(listed.first, 0);
   EXPECT_NE(listed.second.find("rx5k-emu:/"), std::string::npos) << listed.second;
+  EXPECT_EQ(run({server.kApp, "status", "-o", "state-directory=" + server.file("")}), 0);
+}
+
+// Over the network an administrator gives a password and belongs to the admin group, on loopback
+// too: the device page then lists the app's devices (no Avahi daemon runs here).
+TEST(AppSecurity, AdministratorsAuthenticateWithPasswords) {
+  const std::string id = std::to_string(getpid() % 100000);
+  TemporaryUser admin("rx5kadm" + id, "lpadmin"), plain("rx5kusr" + id, "");
+  ASSERT_TRUE(admin.ok() && plain.ok());
+  AppServer server;
+  const std::string page = "http://localhost:" + std::to_string(server.port()) + "/addprinter";
+  EXPECT_EQ(http({}, {page}).first, "401");
+  EXPECT_EQ(http({}, {"-u", admin.credentials() + "x", page}).first, "401");
+  EXPECT_EQ(http({}, {"-u", plain.credentials(), page}).first, "403");
+  const auto listed = http({}, {"-u", admin.credentials(), page});
+  EXPECT_EQ(listed.first, "200");
+  EXPECT_NE(listed.second.find("rx5k-emu:/"), std::string::npos);
   EXPECT_EQ(run({server.kApp, "status", "-o", "state-directory=" + server.file("")}), 0);
 }
 
