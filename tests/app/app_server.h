@@ -125,6 +125,8 @@ class AppServer {
                            HTTP_ENCRYPTION_IF_REQUESTED, 1, 1000, nullptr);
       return http_ != nullptr;
     });
+    // A server that hangs fails the request instead of the whole test run.
+    if (http_) httpSetTimeout(http_, 30, nullptr, nullptr);
   }
   ~AppServer() {
     if (http_) httpClose(http_);
