@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <future>
 
 #include "app/app_server.h"
@@ -37,32 +38,42 @@ std::string urfHeaderAndOneRun(unsigned width, unsigned height) {
   return out;
 }
 
+struct Document {
+  const char *format;
+  std::string data;
+};
+
+// Prints the documents on printer "p" as jobs 1, 2, ..., each ending in state; then check(job).
+void printEach(AppServer &server, const std::vector<Document> &documents,
+               const std::string &attributes, const std::string &state,
+               const std::function<void(int)> &check) {
+  int job = 0;
+  for (const Document &d : documents) {
+    SCOPED_TRACE(d.format);
+    ASSERT_TRUE(ipptoolPrintAs(server, "p", d.data, attributes, d.format));
+    job++;
+    EXPECT_EQ(server.jobState("p", job), state);
+    check(job);
+  }
+}
+
 // The page ceiling holds whatever the header announces: 32768 x 32768 dots (1 GiB) with one row
 // is refused with the core's reason, the server stays small and serves the next job.
 TEST(AppLimits, HugePageHeadersAreRefusedBeforeMemoryIsTaken) {
   AppServer server;
   ASSERT_TRUE(server.add("p", "rx5k-label-18"));
-  struct Document {
-    const char *format;
-    std::string data;
-  };
-  const Document documents[] = {
-      {"image/pwg-raster", pwgPage(32768, 32768, 1)},
-      {"image/urf", urfHeaderAndOneRun(32768, 32768)},
-  };
-  int job = 0;
-  for (const Document &d : documents) {
-    SCOPED_TRACE(d.format);
-    ASSERT_TRUE(ipptoolPrintAs(server, "p", d.data, "", d.format));
-    job++;
-    EXPECT_EQ(server.jobState("p", job), "aborted");
-    EXPECT_NE(
-        server.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", job).find("Page 1: "),
-        std::string::npos);
-  }
+  printEach(
+      server,
+      {{"image/pwg-raster", pwgPage(32768, 32768, 1)},
+       {"image/urf", urfHeaderAndOneRun(32768, 32768)}},
+      "", "aborted", [&](int job) {
+        EXPECT_NE(
+            server.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", job).find("Page 1: "),
+            std::string::npos);
+      });
   EXPECT_LT(server.peakMemoryKiB(), 256 * 1024);
   ASSERT_TRUE(ipptoolPrint(server, "p", pwgPage(812, 1218, 1218), ""));
-  EXPECT_EQ(server.jobState("p", job + 1), "completed");
+  EXPECT_EQ(server.jobState("p", 3), "completed");
 }
 
 // The ceiling is the app's own (64 MiB by default, page-memory-limit): a page needing exactly the
@@ -143,22 +154,15 @@ TEST(AppLimits, CopiesPrintOnceForEveryFormat) {
   std::string error;
   ASSERT_TRUE(emu::writeGrayPng(file, image, error)) << error;
   std::fclose(file);
-  const struct {
-    const char *format;
-    std::string data;
-  } documents[] = {{"image/png", apptest::readFile(png)},
-                   {"image/pwg-raster", pwgPage(812, 1218, 1218)}};
-  int job = 0;
-  for (const auto &d : documents) {
-    SCOPED_TRACE(d.format);
-    ASSERT_TRUE(ipptoolPrintAs(server, "p", d.data, "ATTR integer copies 3", d.format));
-    job++;
-    EXPECT_EQ(server.jobState("p", job), "completed");
-    int pages = 0;
-    for (const auto &entry : fs::directory_iterator(server.file("p/job-" + std::to_string(job))))
-      pages += entry.path().extension() == ".png";
-    EXPECT_EQ(pages, 3);
-  }
+  printEach(server,
+            {{"image/png", apptest::readFile(png)}, {"image/pwg-raster", pwgPage(812, 1218, 1218)}},
+            "ATTR integer copies 3", "completed", [&](int job) {
+              int pages = 0;
+              for (const auto &entry :
+                   fs::directory_iterator(server.file("p/job-" + std::to_string(job))))
+                pages += entry.path().extension() == ".png";
+              EXPECT_EQ(pages, 3);
+            });
 }
 
 }  // namespace
