@@ -17,10 +17,12 @@ if(RX5K_CUPS_CONFIG)
 endif()
 set(RX5K_CUPS_SERVERBIN ${rx5k_serverbin} CACHE PATH "CUPS ServerBin (filters and backends)")
 set(RX5K_CUPS_DATADIR ${rx5k_datadir} CACHE PATH "CUPS DataDir (the PPDs go to model/rx5k)")
-# The virtual printer's previews: beside CUPS's own spool folder, which other users cannot enter,
-# since the previews are for everyone to see.
+# The virtual printer's previews: beside CUPS's own spool folder. They show what users printed, so
+# only the backend's user and the print administrators' group read them (and, through an ACL,
+# the user who printed).
 set(RX5K_BACKEND_ROOT /var/spool/rx5k-emu CACHE PATH "Folder of the emulator backend's job folders")
 set(RX5K_BACKEND_USER lp CACHE STRING "User that the scheduler runs the emulator backend as")
+set(RX5K_BACKEND_GROUP lpadmin CACHE STRING "Group that may read the emulator backend's previews")
 target_compile_definitions(rx5kemu PUBLIC RX5K_BACKEND_ROOT="${RX5K_BACKEND_ROOT}"
                                           RX5K_FILTER_DIR="${RX5K_CUPS_SERVERBIN}/filter")
 
@@ -47,20 +49,35 @@ if(RX5K_PPDC)
 endif()
 
 # The backend's folder belongs to the user it runs as, writable by nobody else (the backend
-# refuses it otherwise). Only root can give it away: a staging install by another user creates
-# it and says what is left to do on the target.
+# refuses it otherwise), and to the print administrators' group where the system has one (the
+# group is not made here: without it only the backend's user and root read the previews).
+# Mode 2751: the setgid bit gives each job folder, and so each file, the folder's group; other
+# users may pass through to a job folder that an ACL opens to them, but not list the folder.
+# Only root can give it away: a staging install by another user creates it and says what is
+# left to do on the target.
 install(DIRECTORY DESTINATION ${RX5K_BACKEND_ROOT} COMPONENT rx5k-backend-folder
         DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                              WORLD_READ WORLD_EXECUTE)
+                              WORLD_EXECUTE)
 install(CODE "
   set(folder \"\$ENV{DESTDIR}${RX5K_BACKEND_ROOT}\")
   execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(uid STREQUAL 0)
-    execute_process(COMMAND chown ${RX5K_BACKEND_USER}: \${folder} RESULT_VARIABLE failed)
+    execute_process(COMMAND getent group ${RX5K_BACKEND_GROUP} RESULT_VARIABLE nogroup
+                    OUTPUT_QUIET)
+    set(owner ${RX5K_BACKEND_USER}:${RX5K_BACKEND_GROUP})
+    if(nogroup)
+      set(owner ${RX5K_BACKEND_USER}:)
+      message(STATUS \"No group ${RX5K_BACKEND_GROUP}: \${folder} gets the group of ${RX5K_BACKEND_USER}\")
+    endif()
+    execute_process(COMMAND chown \${owner} \${folder} RESULT_VARIABLE failed)
     if(failed)
-      message(FATAL_ERROR \"cannot give \${folder} to the user ${RX5K_BACKEND_USER}\")
+      message(FATAL_ERROR \"cannot give \${folder} to \${owner}\")
     endif()
   else()
-    message(STATUS \"Not root: \${folder} stays yours; on the target: chown ${RX5K_BACKEND_USER}: ${RX5K_BACKEND_ROOT}\")
+    message(STATUS \"Not root: \${folder} stays yours; on the target: chown ${RX5K_BACKEND_USER}:${RX5K_BACKEND_GROUP} ${RX5K_BACKEND_ROOT}; chmod 2751 ${RX5K_BACKEND_ROOT}\")
+  endif()
+  execute_process(COMMAND chmod 2751 \${folder} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR \"cannot set the mode of \${folder}\")
   endif()
 " COMPONENT rx5k-backend-folder)

@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -100,6 +102,31 @@ void answerSideRequest(EmulatedPrinter &printer, double t) {
   cupsSideChannelWrite(command, status, &reply, replyLength, 1.0);
 }
 
+// The ERROR line of a job that used up its CPU time, made before the signal can come.
+char cpuLimitMessage[160];
+size_t cpuLimitLength = 0;
+
+extern "C" void endAtCpuLimit(int) {
+  const ssize_t written = write(2, cpuLimitMessage, cpuLimitLength);
+  (void)written;
+  _exit(CUPS_BACKEND_CANCEL);
+}
+
+// The job's CPU time: at `seconds` the kernel sends SIGXCPU and the job ends with its reason;
+// should that fail, it kills the backend a few seconds later.
+void limitCpuTime(int seconds) {
+  const int n = std::snprintf(cpuLimitMessage, sizeof cpuLimitMessage,
+                              "ERROR: job cancelled: the job used %d seconds of CPU time, the most "
+                              "it may use (max-cpu-seconds)\n",
+                              seconds);
+  cpuLimitLength = std::min(sizeof cpuLimitMessage - 1, static_cast<size_t>(std::max(n, 0)));
+  signal(SIGXCPU, endAtCpuLimit);
+  const rlim_t soft = static_cast<rlim_t>(seconds);
+  const rlimit limit{soft, soft + 5};
+  if (setrlimit(RLIMIT_CPU, &limit) != 0)
+    std::fprintf(stderr, "DEBUG: rx5k-emu: cannot limit the CPU time: %s\n", std::strerror(errno));
+}
+
 }  // namespace
 
 bool isBackendName(const std::string &argv0) {
@@ -172,6 +199,10 @@ int runBackend(const std::vector<std::string> &argv) {
   // A report for a filter that has already ended finds the back channel closed: the write
   // fails, and the job goes on to its end.
   signal(SIGPIPE, SIG_IGN);
+  limitCpuTime(o.cpuSeconds);
+  // A umask such as 077 would shut out the folder's group, and putting the group's bits
+  // back with a chmod would clear the setgid bit that gives the job's files that group.
+  umask(027);
 
   PrinterSetup setup;
   setup.script = o.printer;
@@ -187,7 +218,7 @@ int runBackend(const std::vector<std::string> &argv) {
     std::fprintf(stderr, "DEBUG: rx5k-emu: model %d, rows of %d bytes\n", setup.model,
                  setup.labelRowBytes);
   std::unique_ptr<OutputFolder> folder = OutputFolder::job(
-      o.outDir.empty() ? kBackendRoot : o.outDir, argv[1], o.limits, stderr, error);
+      o.outDir.empty() ? kBackendRoot : o.outDir, argv[1], o.limits, stderr, error, argv[2]);
   if (!folder) {
     std::fprintf(stderr, "ERROR: %s\n", error.c_str());
     return CUPS_BACKEND_STOP;

@@ -52,6 +52,7 @@ EmulatedPrinter::EmulatedPrinter(const PrinterSetup &setup, std::FILE *summary)
     options.rowBytes = setup.labelRowBytes;
     options.maxDots = setup.limits.pageDots;
     options.maxJobDots = setup.limits.jobDots;
+    options.maxWorkDots = setup.limits.decodeDots;
     labelPages_ = std::make_unique<LabelPages>(*this);
     labels_ = std::make_unique<LabelDecoder>(setup.model, options, *labelPages_);
   }

@@ -73,11 +73,21 @@ std::string printerOptions() {
          "  --max-job-files N     files in the job's folder (default " +
          sizeText(d.jobFiles) +
          ")\n"
-         "  --max-total-bytes N   bytes in the backend's folder, all job folders together;\n"
-         "                        the oldest are removed to make room (default " +
+         "  --max-decode-dots N   dots that label graphics may be filled, painted and\n"
+         "                        rendered with in one job, each recall counted (default " +
+         sizeText(d.decodeDots) +
+         ")\n"
+         "  --max-total-bytes N   disk in the backend's folder, all job folders together, in\n"
+         "                        whole blocks; the oldest are removed to make room (default " +
          sizeText(d.totalBytes) +
          ");\n"
-         "                        in the program's folder: the bytes that the run writes\n";
+         "                        in the program's folder: the disk that the run's files take\n"
+         "  --max-total-files N   files in the backend's folder, all job folders together;\n"
+         "                        the oldest are removed to make room (default " +
+         sizeText(d.totalFiles) +
+         ")\n"
+         "  --max-cpu-seconds N   backend: CPU seconds of one job (default " +
+         std::to_string(kDefaultCpuSeconds) + ")\n";
 }
 
 // Option lines as device-URI keys: "  --name ARG   text" becomes "  name=ARG     text", in the
@@ -157,7 +167,8 @@ const char *backendUsage() {
       "rx5k-emulator as a CUPS backend: a virtual printer. The scheduler runs it with the\n"
       "printer's PPD and device URI; it answers the filter's status queries and drains,\n"
       "decodes the printer stream and writes each job's files to DIR/job-ID: printer.log,\n"
-      "printer.bin, pages.tsv and one PNG per page, readable by every user; DIR/latest\n"
+      "printer.bin, pages.tsv and one PNG per page, readable by the backend's user, the\n"
+      "folder's group and (where the file system has ACLs) the user who printed; DIR/latest\n"
       "points at the newest job.\n"
       "\n"
       "Device URI: rx5k-emu:/?KEY=VALUE&KEY&... (values %-encoded), for example\n"
@@ -236,6 +247,8 @@ bool parseEmulatorArgs(const std::vector<std::string> &args, EmulatorOptions &o,
       ok = count(a, 1, o.labelRowBytes);
     } else if (a == "--sigterm-after-ms") {
       ok = count(a, 0, o.sigtermAfterMs);
+    } else if (a == "--max-cpu-seconds") {
+      ok = count(a, 1, o.cpuSeconds);
     } else if (a == "--sigterm-at-page") {
       ok = count(a, 1, o.sigtermAtPage);
     } else if (a == "--idle-after" || a == "--timeout") {
@@ -246,6 +259,8 @@ bool parseEmulatorArgs(const std::vector<std::string> &args, EmulatorOptions &o,
                                  : a == "--max-job-dots"    ? &o.limits.jobDots
                                  : a == "--max-job-files"   ? &o.limits.jobFiles
                                  : a == "--max-total-bytes" ? &o.limits.totalBytes
+                                 : a == "--max-total-files" ? &o.limits.totalFiles
+                                 : a == "--max-decode-dots" ? &o.limits.decodeDots
                                                             : nullptr) {
       ok = value(a, v) && (parseSize(v, *limit) || bad(a + ": not a size (1 or more, with an " +
                                                        "optional K, M or G): " + v));

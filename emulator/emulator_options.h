@@ -9,6 +9,9 @@
 
 namespace emu {
 
+// CPU time of one backend job: ample for a thousand A4 pages, short of a stuck queue.
+inline constexpr int kDefaultCpuSeconds = 300;
+
 struct EmulatorOptions {
   std::string ppd;                  // --ppd: the printer's PPD (required)
   std::string outDir = "rx5k-out";  // --out
@@ -20,6 +23,7 @@ struct EmulatorOptions {
   int sigtermAfterMs = -1;
   int sigtermAtPage = 0;
   double timeoutSeconds = 0;
+  int cpuSeconds = kDefaultCpuSeconds;  // --max-cpu-seconds (the backend's)
   bool showStderr = false;
   bool backend = false;                 // --backend: run as a CUPS backend
   bool explicitArgv = false;            // --argv given: filterArgs replace the standard ones

@@ -180,11 +180,28 @@ std::string sizeText(int64_t width, int64_t height) {
   return std::to_string(width) + " x " + std::to_string(height) + " dots";
 }
 
+// What decoding may still cost: dots filled, painted and rendered. A few bytes of stream can
+// recall a stored graphic, or repeat a row, over and over, so the work is counted, not the bytes.
+class WorkBudget {
+ public:
+  explicit WorkBudget(uint64_t max) : max_(max) {}
+  void spend(uint64_t dots, size_t offset) {
+    if (dots > max_ - used_)
+      failLimit(offset, "decoding the labels would take more than " + std::to_string(max_) +
+                            " dots of work (max-decode-dots)");
+    used_ += dots;
+  }
+
+ private:
+  uint64_t max_;
+  uint64_t used_ = 0;
+};
+
 // One label being decoded: the dots painted so far, packed 8 to a byte (1 a printed dot) in
 // rows that grow as strips arrive, and the page size the stream declared.
 class PageBuilder {
  public:
-  explicit PageBuilder(uint64_t maxDots) : maxDots_(maxDots) {}
+  PageBuilder(uint64_t maxDots, WorkBudget &work) : maxDots_(maxDots), work_(work) {}
 
   void declareWidth(int64_t dots) { declaredWidth_ = dots; }
   // clip: rows below the declared height are dropped; otherwise they lengthen the page.
@@ -203,6 +220,7 @@ class PageBuilder {
     extentY_ = std::max(extentY_, y + 1);
     const int64_t keep = declaredWidth_ >= 0 ? std::min(end, declaredWidth_) : end;
     if (keep <= 0 || n == 0) return;
+    work_.spend(8 * n, offset);
     grow(keep, y, offset);
     unsigned char *row = bits_.data() + static_cast<size_t>(y) * stride_;
     for (size_t i = 0; i < n; i++) {
@@ -277,6 +295,7 @@ class PageBuilder {
   }
 
   uint64_t maxDots_;
+  WorkBudget &work_;
   std::vector<unsigned char> bits_;
   size_t stride_ = 0;  // bytes per row in bits_
   size_t rows_ = 0;
@@ -292,13 +311,13 @@ class PageBuilder {
 class Session {
  public:
   Session(Stream &in, const LabelDecodeOptions &options, LabelOutput &output)
-      : in(in), options_(options), output_(output) {}
+      : in(in), options_(options), output_(output), work_(options.maxWorkDots) {}
 
   Stream &in;
   size_t unitStart = 0;  // offset of the unit being parsed, for the commands it logs
 
   PageBuilder &page() {
-    if (!page_) page_.emplace(options_.maxDots);
+    if (!page_) page_.emplace(options_.maxDots, work_);
     return *page_;
   }
   bool pageOpen() const { return page_.has_value(); }
@@ -316,6 +335,7 @@ class Session {
                             " would bring the job to more than " +
                             std::to_string(options_.maxJobDots) + " dots");
     jobDots_ += dots;
+    work_.spend(dots, in.pos);
     pages_++;
     LabelPage done = page_->render(width, height, printed);
     page_.reset();
@@ -329,10 +349,13 @@ class Session {
   // Longest row a label can have.
   size_t maxRowBytes() const { return static_cast<size_t>(options_.maxDots / 8); }
   int rowBytes() const { return options_.rowBytes; }
+  // Dots about to be filled or painted at offset; beyond the budget the decoder stops.
+  void spend(uint64_t dots, size_t offset) { work_.spend(dots, offset); }
 
  private:
   const LabelDecodeOptions &options_;
   LabelOutput &output_;
+  WorkBudget work_;
   std::optional<PageBuilder> page_;
   uint64_t jobDots_ = 0;
   int pages_ = 0;
@@ -738,6 +761,7 @@ class Zpl : public Language {
     g->rows = static_cast<size_t>(total / row);
     if (g->rows > 0 && 8 * g->rowBytes > s.maxDots() / g->rows)
       failLimit(start, tooLarge("graphic of " + sizeText(8 * row, static_cast<int64_t>(g->rows))));
+    s.spend(8 * g->rowBytes * g->rows, start);
     g->bytes.assign(g->rowBytes * g->rows, 0);
     in.pos = comma[2] + 1;
     s.command("~DG" + header + ",");

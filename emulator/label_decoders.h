@@ -29,6 +29,10 @@ struct LabelDecodeOptions {
   uint64_t maxDots = uint64_t{1} << 26;
   // Largest total of all labels of the stream, in dots.
   uint64_t maxJobDots = UINT64_MAX;
+  // Dots that the stream's graphics and rows may fill, paint and render all told: a stored
+  // graphic costs its dots at its download and again at every recall, a label its dots when it
+  // is rendered. Beyond it the decoder stops with an error of size.
+  uint64_t maxWorkDots = UINT64_MAX;
 };
 
 // Where the decoder puts what it finds, as it finds it.

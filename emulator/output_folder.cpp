@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,8 +18,14 @@ namespace emu {
 
 namespace {
 
-constexpr mode_t kFileMode = 0644;    // previews are for every user to see
-constexpr mode_t kFolderMode = 0755;  // and so are the folders
+// Previews show what users printed: the backend's user and the folder's group (the print
+// administrators, when the folder was installed so) read them, other users do not. Others may
+// pass through the backend's folder, without listing it, to a job folder that an ACL opens to
+// the user who printed.
+constexpr mode_t kFileMode = 0640;
+constexpr mode_t kFolderMode = 0750;
+constexpr mode_t kRootMode = 0751;
+constexpr unsigned long long kDefaultBlock = 4096;
 
 std::string systemError(const std::string &what) {
   return what + ": " + std::strerror(errno);
@@ -65,19 +72,51 @@ int openOwnFolder(int at, const std::string &name, const std::string &path, std:
   return fd;
 }
 
-// A folder made by the backend, opened and checked; readable by all whatever the umask (which
-// can only have taken bits away). -1 with the reason.
-int makeOwnFolder(int at, const std::string &name, const std::string &path, std::string &error) {
-  if (mkdirat(at, name.c_str(), kFolderMode) != 0) {
+// Gives the folder or file `mode` whatever the umask took away, keeping the setgid bit that it
+// inherited: only a mode that differs is set, since a chmod by a user outside the folder's group
+// clears that bit. False with errno.
+bool setMode(int fd, mode_t mode) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  return (st.st_mode & 0777) == mode || fchmod(fd, mode | (st.st_mode & S_ISGID)) == 0;
+}
+
+// A folder made by the backend, opened and checked, with `mode`. -1 with the reason.
+int makeOwnFolder(int at, const std::string &name, const std::string &path, mode_t mode,
+                  std::string &error) {
+  if (mkdirat(at, name.c_str(), mode) != 0) {
     error = systemError("cannot create " + path);
     return -1;
   }
   int fd = openOwnFolder(at, name, path, error);
-  if (fd >= 0 && fchmod(fd, kFolderMode) != 0) {
+  if (fd >= 0 && !setMode(fd, mode)) {
     error = systemError("cannot set the mode of " + path);
     closeFd(fd);
   }
   return fd;
+}
+
+// Lets user `reader` read a file, or list and enter a folder, beside what its mode allows: a
+// POSIX access ACL as the kernel stores it (little-endian entries sorted by tag), which the
+// owner may set without privilege. False with errno (EOPNOTSUPP: the file system has none).
+bool grantReader(int fd, uid_t reader) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  const unsigned readerBits = S_ISDIR(st.st_mode) ? 5 : 4;
+  const unsigned group = (st.st_mode >> 3) & 7;
+  const unsigned anyone = 0xFFFFFFFF;
+  const unsigned entries[][3] = {{0x01, (st.st_mode >> 6) & 7u, anyone},
+                                 {0x02, readerBits, reader},
+                                 {0x04, group, anyone},
+                                 {0x10, group | readerBits, anyone},  // the mask
+                                 {0x20, st.st_mode & 7u, anyone}};
+  std::string acl;
+  auto put = [&](unsigned value, int bytes) {
+    for (int i = 0; i < bytes; i++) acl += static_cast<char>(value >> (8 * i) & 0xFF);
+  };
+  put(2, 4);  // the format's version
+  for (const auto &e : entries) put(e[0], 2), put(e[1], 2), put(e[2], 4);
+  return fsetxattr(fd, "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
 }
 
 template <class Entry>
@@ -95,13 +134,19 @@ void forEachEntry(int folder, Entry entry) {
   closedir(d);
 }
 
-// Bytes of the files in a job folder.
-unsigned long long folderBytes(int folder) {
-  unsigned long long bytes = 0;
+unsigned long long diskBytes(const struct stat &st) {
+  return static_cast<unsigned long long>(st.st_blocks) * 512;
+}
+
+// Disk that a job folder takes, itself and its entries, as allocated (a sparse file counts its
+// blocks, a small file the whole block it takes); `files` gets the number of entries.
+unsigned long long folderDisk(int folder, unsigned long long &files) {
+  struct stat st;
+  unsigned long long bytes = fstat(folder, &st) == 0 ? diskBytes(st) : 0;
+  files = 0;
   forEachEntry(folder, [&](const std::string &name) {
-    struct stat st;
-    if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-      bytes += static_cast<unsigned long long>(st.st_size);
+    files++;
+    if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) bytes += diskBytes(st);
   });
   return bytes;
 }
@@ -130,12 +175,20 @@ bool isJobFolderName(const std::string &name) {
 
 OutputFolder::OutputFolder(int dir, std::string path, const PrinterLimits &limits,
                            std::FILE *summary, bool replace)
-    : dir_(dir), path_(std::move(path)), limits_(limits), summary_(summary), replace_(replace) {}
+    : dir_(dir), path_(std::move(path)), limits_(limits), summary_(summary), replace_(replace) {
+  struct stat st;
+  block_ = fstat(dir_, &st) == 0 && st.st_blksize > 0
+               ? static_cast<unsigned long long>(st.st_blksize)
+               : kDefaultBlock;
+}
 
 OutputFolder::~OutputFolder() {
   for (std::FILE *f : {log_, raw_, pageList_}) {
     if (f) std::fclose(f);
   }
+  // The folder's ACL last: setting it clears the setgid bit (for a user outside the folder's
+  // group), which gave every file of the job the folder's group.
+  if (root_ >= 0) grant(dir_);
   closeFd(dir_);
   closeFd(root_);
 }
@@ -161,7 +214,7 @@ std::unique_ptr<OutputFolder> OutputFolder::program(const std::string &dir,
 
 std::unique_ptr<OutputFolder> OutputFolder::job(const std::string &root, const std::string &jobId,
                                                 const PrinterLimits &limits, std::FILE *summary,
-                                                std::string &error) {
+                                                std::string &error, const std::string &reader) {
   if (jobId.empty() || jobId.size() > 18 ||
       jobId.find_first_not_of("0123456789") != std::string::npos) {
     error = "the job ID is not a number: " + jobId;
@@ -170,8 +223,15 @@ std::unique_ptr<OutputFolder> OutputFolder::job(const std::string &root, const s
   struct stat st;
   int rootFd = openOwnFolder(AT_FDCWD, root, root, error);
   if (rootFd < 0 && lstat(root.c_str(), &st) != 0 && errno == ENOENT)
-    rootFd = makeOwnFolder(AT_FDCWD, root, root, error);
+    rootFd = makeOwnFolder(AT_FDCWD, root, root, kRootMode, error);
   if (rootFd < 0) return nullptr;
+  // A folder that others could list (as this backend once made it) keeps only their passage.
+  if (fstat(rootFd, &st) == 0 && (st.st_mode & S_IROTH) &&
+      fchmod(rootFd, st.st_mode & 07773) != 0) {
+    error = systemError("cannot set the mode of " + root);
+    closeFd(rootFd);
+    return nullptr;
+  }
 
   const std::string name = "job-" + jobId;
   const std::string path = root + "/" + name;
@@ -183,13 +243,21 @@ std::unique_ptr<OutputFolder> OutputFolder::job(const std::string &root, const s
     closeFd(rootFd);
     return nullptr;
   }
-  int jobFd = makeOwnFolder(rootFd, name, path, error);
+  int jobFd = makeOwnFolder(rootFd, name, path, kFolderMode, error);
   if (jobFd < 0) {
     closeFd(rootFd);
     return nullptr;
   }
   std::unique_ptr<OutputFolder> folder(new OutputFolder(jobFd, path, limits, summary, false));
   folder->root_ = rootFd;
+  if (const passwd *pw = reader.empty() ? nullptr : getpwnam(reader.c_str());
+      pw && pw->pw_uid != geteuid()) {
+    folder->hasReader_ = true;
+    folder->reader_ = pw->pw_uid;
+  } else if (summary && !reader.empty() && !pw) {
+    std::fprintf(summary, "DEBUG: %s is no local user: no ACL lets them read %s\n", reader.c_str(),
+                 path.c_str());
+  }
 
   // The newest job, replaced in one step so that a reader never finds it missing.
   const std::string temporary = ".latest-" + std::to_string(getpid());
@@ -209,14 +277,19 @@ std::unique_ptr<OutputFolder> OutputFolder::job(const std::string &root, const s
       return;
     int fd = openat(rootFd, entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return;
-    folder->older_.push_back({static_cast<long long>(older.st_mtime), entry, folderBytes(fd)});
-    folder->olderBytes_ += folder->older_.back().bytes;
+    // Made when job folders were for all to see: closed to others now.
+    if (older.st_mode & S_IRWXO) fchmod(fd, older.st_mode & 07770);
+    unsigned long long files = 0;
+    const unsigned long long bytes = folderDisk(fd, files);
+    folder->older_.push_back({static_cast<long long>(older.st_mtime), entry, bytes, files});
+    folder->olderBytes_ += bytes;
+    folder->olderFiles_ += files;
     close(fd);
   });
   std::sort(folder->older_.begin(), folder->older_.end(), [](const auto &a, const auto &b) {
     return a.modified != b.modified ? a.modified < b.modified : a.name < b.name;
   });
-  if (folder->makeRoom(0, error) != SinkStatus::Ok || !folder->openFiles(error)) return nullptr;
+  if (folder->makeRoom(0, 0, error) != SinkStatus::Ok || !folder->openFiles(error)) return nullptr;
   return folder;
 }
 
@@ -233,17 +306,19 @@ SinkStatus OutputFolder::createFile(const std::string &name, std::FILE *&file, s
             " files, the most it may have (max-job-files)";
     return SinkStatus::OverLimit;
   }
+  if (SinkStatus s = makeRoom(0, 1, error); s != SinkStatus::Ok) return s;
   if (replace_ && unlinkat(dir_, name.c_str(), 0) != 0 && errno != ENOENT) {
     error = systemError("cannot replace " + path);
     return SinkStatus::Failed;
   }
   int fd =
       openat(dir_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
-  if (fd < 0 || fchmod(fd, kFileMode) != 0 || !(file = fdopen(fd, "wb"))) {
+  if (fd < 0 || !setMode(fd, kFileMode) || !(file = fdopen(fd, "wb"))) {
     error = systemError("cannot create " + path);
     if (fd >= 0) close(fd);
     return SinkStatus::Failed;
   }
+  grant(fd);
   files_++;
   return SinkStatus::Ok;
 }
@@ -253,17 +328,39 @@ std::FILE *OutputFolder::create(const std::string &name, std::string &error) {
   return createFile(name, file, error) == SinkStatus::Ok ? file : nullptr;
 }
 
-SinkStatus OutputFolder::makeRoom(unsigned long long n, std::string &error) {
-  while (olderBytes_ + written_ + n > limits_.totalBytes && !older_.empty()) {
+void OutputFolder::grant(int fd) {
+  if (!hasReader_ || grantReader(fd, reader_)) return;
+  if (summary_)
+    std::fprintf(summary_, "DEBUG: no ACL lets the user who printed read %s (%s)\n", path_.c_str(),
+                 errno == EOPNOTSUPP ? "the file system has none" : std::strerror(errno));
+  hasReader_ = false;  // said once
+}
+
+unsigned long long OutputFolder::disk(unsigned long long size) const {
+  return (size + block_ - 1) / block_ * block_;
+}
+
+SinkStatus OutputFolder::makeRoom(unsigned long long bytes, unsigned long long files,
+                                  std::string &error) {
+  while ((olderBytes_ + disk_ + bytes > limits_.totalBytes ||
+          olderFiles_ + files_ + files > limits_.totalFiles) &&
+         !older_.empty()) {
     const OlderJob oldest = older_.front();
     older_.erase(older_.begin());
     olderBytes_ -= oldest.bytes;
+    olderFiles_ -= oldest.files;
     std::string reason;
     removeJobFolder(root_, oldest.name, oldest.name, reason);
   }
-  if (written_ + n <= limits_.totalBytes) return SinkStatus::Ok;
-  error = "the job's files would exceed " + std::to_string(limits_.totalBytes) +
-          " bytes (max-total-bytes)";
+  if (disk_ + bytes > limits_.totalBytes) {
+    error = "the job's files would take more than " + std::to_string(limits_.totalBytes) +
+            " bytes of disk (max-total-bytes)";
+  } else if (files_ + files > limits_.totalFiles) {
+    error = "the job would have more than " + std::to_string(limits_.totalFiles) +
+            " files (max-total-files)";
+  } else {
+    return SinkStatus::Ok;
+  }
   return SinkStatus::OverLimit;
 }
 
@@ -285,12 +382,13 @@ SinkStatus OutputFolder::page(PrintedPage &page, std::string &error) {
           (errno != 0 ? systemError(what) : what) + (pngError.empty() ? "" : " (" + pngError + ")");
       return SinkStatus::Failed;
     }
-    written_ += static_cast<unsigned long long>(bytes);
-    if (SinkStatus s = makeRoom(0, error); s != SinkStatus::Ok) {
+    const unsigned long long taken = disk(static_cast<unsigned long long>(bytes));
+    if (SinkStatus s = makeRoom(taken, 0, error); s != SinkStatus::Ok) {
       unlinkat(dir_, name.c_str(), 0);
-      written_ -= static_cast<unsigned long long>(bytes);
+      files_--;
       return s;
     }
+    disk_ += taken;
     shown = path_ + "/" + name;
   }
   std::string how = page.encoding;
@@ -305,23 +403,25 @@ SinkStatus OutputFolder::page(PrintedPage &page, std::string &error) {
                             "\t" + std::to_string(image.height) + "\t" + page.encoding + "\t" +
                             std::to_string(page.frames) + "\t" + (shown[0] == '(' ? "" : shown) +
                             "\n";
-  const SinkStatus s = append(pageList_, kPageListFile, entry, error);
+  const SinkStatus s = append(pageList_, kPageListFile, listBytes_, entry, error);
   std::fflush(pageList_);
   return s;
 }
 
 SinkStatus OutputFolder::stream(const unsigned char *data, size_t n, std::string &error) {
-  return append(raw_, kRawStreamFile, {reinterpret_cast<const char *>(data), n}, error);
+  return append(raw_, kRawStreamFile, rawBytes_, {reinterpret_cast<const char *>(data), n}, error);
 }
 
 SinkStatus OutputFolder::line(std::string_view text, std::string &error) {
-  return append(log_, kCommandLogFile, std::string(text) + '\n', error);
+  return append(log_, kCommandLogFile, logBytes_, std::string(text) + '\n', error);
 }
 
-SinkStatus OutputFolder::append(std::FILE *file, const char *name, std::string_view bytes,
-                                std::string &error) {
-  if (SinkStatus s = makeRoom(bytes.size(), error); s != SinkStatus::Ok) return s;
-  written_ += bytes.size();
+SinkStatus OutputFolder::append(std::FILE *file, const char *name, unsigned long long &size,
+                                std::string_view bytes, std::string &error) {
+  const unsigned long long more = disk(size + bytes.size()) - disk(size);
+  if (SinkStatus s = makeRoom(more, 0, error); s != SinkStatus::Ok) return s;
+  disk_ += more;
+  size += bytes.size();
   // A failed flush of earlier bytes shows in the file's error flag.
   if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::ferror(file)) {
     error = systemError("cannot write " + path_ + "/" + name);

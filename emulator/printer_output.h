@@ -20,9 +20,16 @@ struct PrinterLimits {
   uint64_t jobDots = uint64_t{1} << 33;
   // Files in one job's folder (the log, the raw stream, the page list, one image per page).
   uint64_t jobFiles = 2000;
-  // Bytes in the backend's folder, all job folders together; older jobs are removed to make
-  // room. In the emulator program's folder: the bytes that the run writes.
+  // Disk in the backend's folder, all job folders together, in whole blocks (a file of one byte
+  // takes a block); older jobs are removed to make room. In the emulator program's folder: the
+  // disk that the run's files take.
   uint64_t totalBytes = uint64_t{2} << 30;
+  // Files in the backend's folder, all job folders together (older jobs make room as above).
+  uint64_t totalFiles = 10000;
+  // Dots that decoding label graphics may fill, paint and render in one job: a graphic stored
+  // once and recalled on every label costs its dots each time, however few bytes the stream
+  // spends on it. About 330 labels of 4 x 6 in at 300 dpi.
+  uint64_t decodeDots = uint64_t{2} << 30;
 };
 
 // A page as the printer decoded it.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <set>
 #include <string>
 
 #include "base/channel.h"
@@ -61,9 +62,15 @@ struct JobBase {
     return choices ? choices->marked(keyword) : nullptr;
   }
   bool modelNameIs(const char *name) const { return modelName == name; }
+  // True the first time the job asks about this subject: warnings about a value held to its
+  // command's range are given once per job, not per page.
+  bool firstWarningAbout(const void *subject) { return warned_.insert(subject).second; }
   // Sets ModelNumber and its facts.
   void setModel(int number) {
     ModelNumber = number;
     model = &modelFacts(number);
   }
+
+ private:
+  std::set<const void *> warned_;  // main thread only
 };

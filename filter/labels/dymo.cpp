@@ -1,9 +1,15 @@
 // Dymo: label length, bytes per line and darkness before the page; rows as SYN and the raw
 // bytes, blank rows counted and sent as skips of at most 255 rows.
-#include <algorithm>
 #include <cstdint>
 
 #include "labels/label_private.h"
+
+namespace {
+
+// 'c' for darkness 0 up to 'g' for 4, the darkest letter the printer knows.
+const SettingRange kDarkness = {"a darkness of ", "", 0, 4};
+
+}  // namespace
 
 void dymoStartPage(JobBase &job, const Page &page) {
   const cups_page_header2_t *header = &page.header;
@@ -20,8 +26,7 @@ void dymoStartPage(JobBase &job, const Page &page) {
       'D',
       static_cast<unsigned char>(labelRowBytes(*header)),
       0x1B,
-      // 'c' for darkness 0 up to 'g' for 4, the darkest letter the printer knows.
-      static_cast<unsigned char>(std::min(header->cupsCompression, 4u) + 'c'),
+      static_cast<unsigned char>(heldSetting(job, kDarkness, header->cupsCompression) + 'c'),
   };
   job.prn.write(prologue, sizeof prologue);
 }

@@ -1,5 +1,6 @@
 // The three page steps of the label models, dispatched by language, and the page's row buffers:
 // the packed row that the languages send and the row coders' work buffers.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -54,36 +55,60 @@ unsigned labelRowBytes(const cups_page_header2_t &header) {
   return static_cast<unsigned>((static_cast<uint64_t>(header.cupsWidth) + 7) / 8);
 }
 
-unsigned labelCopies(const cups_page_header2_t &header) {
-  return header.NumCopies < kMaxLabelCopies ? header.NumCopies : kMaxLabelCopies;
+long long heldSetting(JobBase &job, const SettingRange &setting, long long value) {
+  const long long held = std::clamp(value, setting.low, setting.high);
+  if (held != value && job.firstWarningAbout(&setting))
+    job.log.message("WARNING: Page %d: %s%lld%s asked for; the printer is sent at %s %lld\n",
+                    job.Page.load(), setting.before, value, setting.after,
+                    held < value ? "most" : "least", held);
+  return held;
 }
 
 bool labelPageFits(int model, const cups_page_header2_t &header, std::string &reason) {
   const uint64_t n = labelRowBytes(header);
-  const LabelLanguage language = modelFacts(model).language;
   char text[160];
-  if (language == LabelLanguage::Dymo) {
-    // ESC D carries the row length in one byte, ESC L the label length in two.
-    const uint64_t length = uint64_t{header.PageSize[1]} * header.HWResolution[1] / 72;
-    if (n > 255) {
-      std::snprintf(text, sizeof text,
-                    "rows of %llu bytes do not fit the printer's row length (at most 255 bytes)",
-                    static_cast<unsigned long long>(n));
-    } else if (length > 65535) {
+  // The row commands that carry the row length in a fixed field: what does not fit it would
+  // make the printer read the rest of the row as commands.
+  auto rowsFit = [&](uint64_t most) {
+    if (n <= most) return true;
+    std::snprintf(text, sizeof text,
+                  "rows of %llu bytes do not fit the printer's row length (at most %llu bytes)",
+                  static_cast<unsigned long long>(n), static_cast<unsigned long long>(most));
+    return false;
+  };
+  switch (modelFacts(model).language) {
+    case LabelLanguage::Dymo: {
+      // ESC D carries the row length in one byte, ESC L the label length in two.
+      const uint64_t length = uint64_t{header.PageSize[1]} * header.HWResolution[1] / 72;
+      if (!rowsFit(255)) break;
+      if (length <= 65535) return true;
       std::snprintf(text, sizeof text,
                     "a label length of %llu dots does not fit the printer's length field "
                     "(at most 65535 dots)",
                     static_cast<unsigned long long>(length));
-    } else {
-      return true;
+      break;
     }
-  } else if (language == LabelLanguage::Zpl &&
-             n * header.cupsHeight > static_cast<uint64_t>(INT_MAX)) {
-    std::snprintf(text, sizeof text,
-                  "a graphic of %llu bytes does not fit the printer's download command",
-                  static_cast<unsigned long long>(n * header.cupsHeight));
-  } else {
-    return true;
+    case LabelLanguage::EplLine:
+      // ESC g takes three digits.
+      if (rowsFit(999)) return true;
+      break;
+    case LabelLanguage::Zpl:
+      if (n * header.cupsHeight <= static_cast<uint64_t>(INT_MAX)) return true;
+      std::snprintf(text, sizeof text,
+                    "a graphic of %llu bytes does not fit the printer's download command",
+                    static_cast<unsigned long long>(n * header.cupsHeight));
+      break;
+    case LabelLanguage::Pcl:
+      // The raster area's commands take values up to kPclMaxValue. Such a width also bounds a
+      // coded row (at most n + n / 8 + 1 bytes) and a row skip within the field.
+      if (header.cupsWidth <= kPclMaxValue && header.cupsHeight <= kPclMaxValue) return true;
+      std::snprintf(text, sizeof text,
+                    "a raster of %u x %u dots does not fit the printer's raster commands (at "
+                    "most %lld dots each way)",
+                    header.cupsWidth, header.cupsHeight, kPclMaxValue);
+      break;
+    default:
+      return true;
   }
   reason = text;
   return false;
@@ -114,12 +139,12 @@ void allocateRowCoderBuffers(JobBase &job, Page &page, size_t n) {
 void labelStartPage(JobBase &job, Page &page) {
   const LabelLanguage language = job.model->language;
   if (language == LabelLanguage::None) return;
-  const cups_page_header2_t &header = page.header;
-  if ((language == LabelLanguage::Zpl || language == LabelLanguage::Cpcl ||
-       language == LabelLanguage::Pcl) &&
-      header.NumCopies > kMaxLabelCopies)
-    job.log.message("WARNING: Page %d: %u copies asked for; the printer is sent at most %u\n",
-                    job.Page.load(), header.NumCopies, kMaxLabelCopies);
+  cups_page_header2_t &header = page.header;
+  // The copy count every language with a copy field sends: held once for them all.
+  static const SettingRange kCopies = {"", " copies", 0, kMaxLabelCopies};
+  if (language == LabelLanguage::Zpl || language == LabelLanguage::Cpcl ||
+      language == LabelLanguage::Pcl)
+    header.NumCopies = static_cast<unsigned>(heldSetting(job, kCopies, header.NumCopies));
   allocatePackedRow(job, page, labelRowBytes(header));
   switch (language) {
     case LabelLanguage::Dymo:

@@ -27,8 +27,18 @@ inline void writeText(JobBase &job, const char *text) {
 inline int asSigned(unsigned value) {
   return static_cast<int>(value);
 }
-// The header's copy count, limited to kMaxLabelCopies.
-unsigned labelCopies(const cups_page_header2_t &header);
+// A number that only sets something on the printer (darkness, label top, tear-off position,
+// feeds, copies) and the range its command takes; the warning reads "<before><value><after>
+// asked for".
+struct SettingRange {
+  const char *before, *after;
+  long long low, high;
+};
+// The value held to the setting's range. The first time in the job that a value of this setting
+// is held, one "WARNING:" line names the value and the limit the printer is sent instead.
+long long heldSetting(JobBase &job, const SettingRange &setting, long long value);
+// PCL value fields take at most this.
+inline constexpr long long kPclMaxValue = 32767;
 // The darkness range of the EPL and ZPL commands; outside it they send nothing.
 inline bool darknessGiven(unsigned darkness) {
   return darkness >= 1 && darkness <= 100;

@@ -13,8 +13,9 @@
 // fields all take. CUPS makes copies itself; the raster header's count is normally 1.
 inline constexpr unsigned kMaxLabelCopies = 999;
 
-// True when the page's numbers fit the fields of its language's commands (the Dymo row length
-// and label length, the size of the ZPL graphic); otherwise false with the reason.
+// True when the page's numbers that size what follows fit the fields of its language's commands
+// (the Dymo row length and label length, the EPL line-mode row length, the size of the ZPL
+// graphic, the PCL raster area); otherwise false with the reason.
 bool labelPageFits(int model, const cups_page_header2_t &header, std::string &reason);
 
 // Bytes per packed label row: (cupsWidth + 7) / 8.

@@ -16,21 +16,33 @@ const PclPageSize kPclPageSizes[] = {
     {756, "\033&l1A"},  {792, "\033&l2A"},  {842, "\033&l26A"}, {1008, "\033&l3A"},
 };
 
+// The longest page whose length in 1/300 inch fits a value field.
+const SettingRange kPageLength = {"a page length of ", " points", 0, kPclMaxValue * 72 / 300};
+// Darkness 0 to 100 map to -15 to 15, the settings the printer descriptions offer.
+const SettingRange kDarkness = {"a darkness setting of ", "", -15, 15};
+const SettingRange kRowFeed = {"a row feed of ", "", 0, kPclMaxValue};
+const SettingRange kRowCount = {"a row count of ", "", 0, kPclMaxValue};
+const SettingRange kRowStep = {"a row step of ", "", 0, kPclMaxValue};
+
 void pclPrinterSettings(JobBase &job, const cups_page_header2_t &header) {
-  if (header.cupsRowFeed != 0) job.prn.printf("\033!p%dS", asSigned(header.cupsRowFeed));
-  // All bits set means no darkness was given; 0 to 100 map to -15 to 15.
+  if (header.cupsRowFeed != 0)
+    job.prn.printf("\033!p%lldS", heldSetting(job, kRowFeed, header.cupsRowFeed));
+  // All bits set means no darkness was given.
   if (header.cupsCompression != ~0u)
-    job.prn.printf("\033&d%dA", asSigned(header.cupsCompression * 30 / 100 - 15));
+    job.prn.printf("\033&d%lldA",
+                   heldSetting(job, kDarkness, header.cupsCompression * 30LL / 100 - 15));
   const char *mode = markedChoiceOtherThan(job, "inPrintMode", "Default");
   if (!mode) return;
   if (choiceIs(mode, "Standard")) {
     writeText(job, "\033!p0M");
   } else if (choiceIs(mode, "Tear")) {
     writeText(job, "\033!p1M");
-    if (header.cupsRowCount != 0) job.prn.printf("\033!n%dT", asSigned(header.cupsRowCount));
+    if (header.cupsRowCount != 0)
+      job.prn.printf("\033!n%lldT", heldSetting(job, kRowCount, header.cupsRowCount));
   } else {
     writeText(job, "\033!p2M");
-    if (header.cupsRowStep != 0) job.prn.printf("\033!n%dC", asSigned(header.cupsRowStep));
+    if (header.cupsRowStep != 0)
+      job.prn.printf("\033!n%lldC", heldSetting(job, kRowStep, header.cupsRowStep));
   }
 }
 
@@ -39,7 +51,7 @@ void pclPrinterSettings(JobBase &job, const cups_page_header2_t &header) {
 void pclStartPage(JobBase &job, Page &page) {
   const cups_page_header2_t &header = page.header;
   writeText(job, "\033&l6D\033&k12H\033&l0O");
-  const unsigned length = header.PageSize[1];
+  const auto length = static_cast<unsigned>(heldSetting(job, kPageLength, header.PageSize[1]));
   const char *sizeCommand = nullptr;
   for (const PclPageSize &size : kPclPageSizes)
     if (size.length == length) sizeCommand = size.command;
@@ -48,7 +60,7 @@ void pclStartPage(JobBase &job, Page &page) {
   else
     job.prn.printf("\033!f%dZ", asSigned(length * 300 / 72));  // length in 1/300 inch
   job.prn.printf("\033&l%dP", asSigned(length / 12));
-  job.prn.printf("\033&l0E\033&l%uX\033&l0L", labelCopies(header));
+  job.prn.printf("\033&l0E\033&l%uX\033&l0L", header.NumCopies);
   if (job.Page == 1) pclPrinterSettings(job, header);
   job.prn.printf("\033*t%dR\033*r%dS\033*r%dT\033&a0H\033&a0V\033*r1A\033*b3M",
                  asSigned(header.HWResolution[0]), asSigned(header.cupsWidth),

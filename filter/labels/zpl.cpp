@@ -9,6 +9,11 @@ namespace {
 
 const char kHexDigits[] = "0123456789ABCDEF";
 
+// The ranges of ^LL, ^LT and ~TA.
+const SettingRange kLabelLength = {"a label length of ", " dots", 1, 32000};
+const SettingRange kLabelTop = {"a label top of ", " dots", -120, 120};
+const SettingRange kTearOff = {"a tear-off position of ", " dots", -120, 120};
+
 }  // namespace
 
 unsigned char *zplCodeRun(unsigned char *out, char digit, long count) {
@@ -96,14 +101,16 @@ void zplEndPage(JobBase &job, const Page &page) {
   writeText(job, "^LH0,0\n");
   const char *tracking = job.markedChoice("zeMediaTracking");
   if (choiceIs(tracking, "Continuous")) {
-    job.prn.printf("^LL%d\n", asSigned(header.cupsHeight));
+    job.prn.printf("^LL%lld\n", heldSetting(job, kLabelLength, header.cupsHeight));
     writeText(job, "^MNN\n");
   } else if (choiceIs(tracking, "Web")) {
     writeText(job, "^MNY\n");
   } else if (choiceIs(tracking, "Mark")) {
     writeText(job, "^MNM\n");
   }
-  if (header.cupsRowStep != 200) job.prn.printf("^LT%u\n", header.cupsRowStep);
+  // 200 keeps the printer's label top.
+  if (header.cupsRowStep != 200)
+    job.prn.printf("^LT%lld\n", heldSetting(job, kLabelTop, header.cupsRowStep));
   if (headerStringIs(header.MediaType, "Thermal"))
     writeText(job, "^MTT\n");
   else if (headerStringIs(header.MediaType, "Direct"))
@@ -116,13 +123,17 @@ void zplEndPage(JobBase &job, const Page &page) {
                                                         : "C,Y";
     job.prn.printf("^MM%s\n", mode);
   }
+  // 1000 keeps the printer's tear-off position.
   const int advance = asSigned(header.AdvanceDistance);
-  if (advance != 1000) job.prn.printf(advance < 0 ? "~TA%04d\n" : "~TA%03d\n", advance);
+  if (advance != 1000) {
+    const long long held = heldSetting(job, kTearOff, advance);
+    job.prn.printf(held < 0 ? "~TA%04lld\n" : "~TA%03lld\n", held);
+  }
   const char *reprint = job.markedChoice("zeErrorReprint");
   if (choiceIs(reprint, "Always"))
     writeText(job, "^JZY\n");
   else if (choiceIs(reprint, "Never"))
     writeText(job, "^JZN\n");
-  if (header.NumCopies > 1) job.prn.printf("^PQ%u, 0, 0, N\n", labelCopies(header));
+  if (header.NumCopies > 1) job.prn.printf("^PQ%u, 0, 0, N\n", header.NumCopies);
   writeText(job, "^FO0,0^XGR:CUPS.GRF,1,1^FS\n^IDR:CUPS.GRF^FS\n^XZ\n");
 }

@@ -1,7 +1,9 @@
 // The emulator as a CUPS backend: options from the device URI, the device line, the job folders
-// it writes and the ones it refuses, the caps that end a job, and the program's own folder. The
+// it writes, who may read them and the ones it refuses, the caps that end a job, and the
+// program's own folder. The
 // folder tests run the backend as the unprivileged lp user, as the scheduler does, against
 // entries that another user (the test, as root) planted.
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -9,12 +11,14 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,14 +68,22 @@ fs::path scratch(const std::string &name) {
   return dir;
 }
 
+// The process becomes `user`; false if it cannot.
+bool become(const passwd *user) {
+  return setgroups(0, nullptr) == 0 && setgid(user->pw_gid) == 0 && setuid(user->pw_uid) == 0;
+}
+
 // The emulator program with these arguments (argv[0] on) and more environment (NAME=VALUE), as
-// `user` if given, within an address space of `addressSpace` bytes if given.
+// `user` if given, within an address space of `addressSpace` bytes if given, under the strictest
+// umask. With `during`, standard input stays open until during(pid) has returned.
 Outcome run(std::vector<std::string> args, std::vector<std::string> env = {},
             const std::string &stdinBytes = "", const passwd *user = nullptr,
-            rlim_t addressSpace = 0) {
+            rlim_t addressSpace = 0, const std::function<void(pid_t)> &during = nullptr) {
   const fs::path files = scratch("run");
   std::ofstream(files / "stdin", std::ios::binary) << stdinBytes;
-  const int in = open((files / "stdin").c_str(), O_RDONLY | O_CLOEXEC);
+  int pipeEnds[2] = {-1, -1};
+  if (during && pipe2(pipeEnds, O_CLOEXEC) != 0) return {};
+  const int in = during ? pipeEnds[0] : open((files / "stdin").c_str(), O_RDONLY | O_CLOEXEC);
   const int out = open((files / "output").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   std::vector<char *> argv;
   for (std::string &a : args) argv.push_back(a.data());
@@ -83,17 +95,23 @@ Outcome run(std::vector<std::string> args, std::vector<std::string> env = {},
     dup2(out, 1);
     dup2(out, 2);
     alarm(60);  // a run that hangs (on a FIFO, say) fails instead of stalling the suite
+    umask(077);
     for (std::string &e : env) putenv(e.data());
     const rlimit limit{addressSpace, addressSpace};
     if (addressSpace && !kAddressSanitizer) setrlimit(RLIMIT_AS, &limit);
-    if (user &&
-        (setgroups(0, nullptr) != 0 || setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0))
-      _exit(126);
+    if (user && !become(user)) _exit(126);
     execv(program.c_str(), argv.data());
     _exit(127);
   }
   close(in);
   close(out);
+  if (during) {
+    const bool written = write(pipeEnds[1], stdinBytes.data(), stdinBytes.size()) ==
+                         static_cast<ssize_t>(stdinBytes.size());
+    EXPECT_TRUE(written);
+    during(pid);
+    close(pipeEnds[1]);
+  }
   int status = 0;
   waitpid(pid, &status, 0);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
@@ -140,6 +158,29 @@ struct stat statOf(const fs::path &p) {
   return st;
 }
 
+// Whether `user` can list the folder or read the file at p.
+bool readableAs(const passwd *user, const fs::path &p) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!become(user)) _exit(2);
+    if (DIR *d = opendir(p.c_str())) _exit(readdir(d) ? 0 : 1);
+    char c;
+    const int fd = open(p.c_str(), O_RDONLY);
+    _exit(fd >= 0 && read(fd, &c, 1) >= 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Disk that a folder and its files take, as allocated.
+uintmax_t diskOf(const fs::path &folder) {
+  uintmax_t bytes = static_cast<uintmax_t>(statOf(folder).st_blocks) * 512;
+  for (const auto &e : fs::directory_iterator(folder))
+    bytes += static_cast<uintmax_t>(statOf(e.path()).st_blocks) * 512;
+  return bytes;
+}
+
 }  // namespace
 
 TEST(BackendMode, DeviceUriOptionsDeviceLineVersionAndHelp) {
@@ -156,7 +197,8 @@ TEST(BackendMode, DeviceUriOptionsDeviceLineVersionAndHelp) {
   // The backend's usage names every printer option and cap as a device URI key.
   const std::string help = run({"rx5k-emu", "--help"}).output;
   for (const char *key : {"out=DIR", "ppd=FILE", "paper-missing=N", "silent", "label-row-bytes=N",
-                          "idle-report-ms=MS", "max-total-bytes=N"})
+                          "idle-report-ms=MS", "max-total-bytes=N", "max-total-files=N",
+                          "max-decode-dots=N", "max-cpu-seconds=N"})
     EXPECT_NE(help.find(std::string("\n  ") + key + " "), std::string::npos) << key << help;
 }
 
@@ -247,8 +289,8 @@ TEST(BackendFolder, RefusesWhatItDoesNotOwn) {
 }
 
 // The folder is made if missing; each job gets a new folder (one left by an earlier run of the
-// same job is emptied, its links removed, not followed), files readable by all, and `latest`
-// points at the newest. Past the total cap the oldest job folders go, until the new job fits.
+// same job is emptied, its links removed, not followed), and `latest` points at the newest. Past
+// the total cap the oldest job folders go, until the new job fits.
 TEST(BackendFolder, EachJobGetsItsOwnFolderAndTheOldestMakeRoom) {
   const passwd *lp = lpUser();
   const uid_t owner = lp ? lp->pw_uid : geteuid();
@@ -270,18 +312,11 @@ TEST(BackendFolder, EachJobGetsItsOwnFolderAndTheOldestMakeRoom) {
   EXPECT_EQ(readFile(root / "job-2" / "pages.tsv"),
             "1\t16\t3\tlabel\t0\t" + (root / "job-2" / "label-1.png").string() + "\n" +
                 "2\t16\t3\tlabel\t0\t" + (root / "job-2" / "label-2.png").string() + "\n");
-  for (const fs::path &folder : {root, root / "job-1", root / "job-2"}) {
-    EXPECT_EQ(statOf(folder).st_mode, S_IFDIR | 0755) << folder;
-    EXPECT_EQ(statOf(folder).st_uid, owner) << folder;
-  }
-  for (const char *file : {"printer.log", "printer.bin", "pages.tsv", "label-1.png"}) {
-    EXPECT_EQ(statOf(root / "job-2" / file).st_mode, S_IFREG | 0644) << file;
-    EXPECT_EQ(statOf(root / "job-2" / file).st_uid, owner) << file;
-  }
+  for (const fs::path &p : {root, root / "job-1", root / "job-2", root / "job-2" / "pages.tsv"})
+    EXPECT_EQ(statOf(p).st_uid, owner) << p;
 
   ASSERT_EQ(runBackend(uri(root), labelStream(2), 18, lp, "3").exitStatus, 0);
-  uintmax_t bytes = 0;
-  for (const auto &e : fs::directory_iterator(root / "job-2")) bytes += e.file_size();
+  const uintmax_t bytes = diskOf(root / "job-2");
   // Room for two and a half jobs of two labels: the oldest, 1 and 2, go to make room for 4.
   const std::string cap = "max-total-bytes=" + std::to_string(bytes * 5 / 2);
   ASSERT_EQ(runBackend(uri(root, cap), labelStream(2), 18, lp, "4").exitStatus, 0);
@@ -289,10 +324,66 @@ TEST(BackendFolder, EachJobGetsItsOwnFolderAndTheOldestMakeRoom) {
   for (const char *job : {"job-3", "job-4"}) EXPECT_TRUE(fs::exists(root / job)) << job;
 }
 
+// Previews show what users printed. Another user lists no folder and reads no file, even
+// through `latest`, whether the folder was installed for the print administrators' group
+// (whose the files then are) or made by an older version that let everyone look; the user who
+// printed reads their own job through an ACL where the file system has them.
+TEST(BackendFolder, PreviewsAreReadByTheirOwnersAlone) {
+  if (!lpUser()) GTEST_SKIP() << "needs root, to run the backend as lp and look as other users";
+  // Copies: each look-up overwrites the last one's answer.
+  const passwd lpCopy = *lpUser(), *lp = &lpCopy;
+  ASSERT_TRUE(getpwnam("nobody") && getpwnam("daemon"));
+  const passwd otherCopy = *getpwnam("nobody"), *other = &otherCopy;
+  const passwd printingCopy = *getpwnam("daemon"), *printing = &printingCopy;
+  const group *admins = getgrnam("lpadmin");
+  struct Case {
+    const char *folder;
+    gid_t group;
+    mode_t mode, after;
+  };
+  const Case cases[] = {{"as installed", admins ? admins->gr_gid : lp->pw_gid, 02751, 02751},
+                        {"of an older version", lp->pw_gid, 0755, 0751}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.folder);
+    const fs::path root = scratch("case") / "rx5k-emu", older = root / "job-7";
+    for (const fs::path &p : {root, older}) {
+      fs::create_directories(p);
+      chown(p.c_str(), lp->pw_uid, c.group);
+      chmod(p.c_str(), c.mode);
+    }
+    const std::string u = uri(root);
+    const Outcome o = run({u, "8", "daemon", "title", "1", ""},
+                          {"DEVICE_URI=" + u, "PPD=" + ppdtest::modelPpd(18)}, labelStream(1), lp);
+    ASSERT_EQ(o.exitStatus, 0) << o.output;
+    const fs::path job = root / "job-8";
+    EXPECT_EQ(statOf(root).st_mode, S_IFDIR | c.after);
+    for (const fs::path &folder : {job, older})
+      EXPECT_EQ(statOf(folder).st_mode & 0777, 0750u) << folder;
+    for (const char *file : {"printer.log", "label-1.png"}) {
+      EXPECT_EQ(statOf(job / file).st_mode, S_IFREG | 0640) << file;
+      EXPECT_EQ(statOf(job / file).st_gid, c.group) << file;
+    }
+    for (const fs::path &p :
+         {root, older, job, job / "printer.log", root / "latest" / "label-1.png"})
+      EXPECT_FALSE(readableAs(other, p)) << p;
+    EXPECT_FALSE(readableAs(printing, root));
+    if (getxattr(root.c_str(), "system.posix_acl_access", nullptr, 0) < 0 && errno == EOPNOTSUPP) {
+      EXPECT_NE(o.output.find("DEBUG: no ACL lets the user who printed read " + job.string() +
+                              " (the file system has none)"),
+                std::string::npos)
+          << o.output;
+      continue;  // nothing lets the user who printed in
+    }
+    for (const fs::path &p : {job, job / "printer.log", root / "latest" / "label-1.png"})
+      EXPECT_TRUE(readableAs(printing, p)) << p;
+  }
+}
+
 // Each cap ends the job with its reason: CUPS_BACKEND_CANCEL (5), so that the queue goes on; a
-// stream that cannot be parsed fails the job (1). The last two streams once made labels of
+// stream that cannot be parsed fails the job (1). The last three streams once made labels of
 // hundreds of megabytes each: within 512 MiB a graphic beyond the default page cap is refused
-// before it is allocated, and recalling a graphic over and over ends at the job's dots.
+// before it is allocated, and recalling a graphic over and over ends at the job's dots or at
+// the work of decoding, whichever comes first.
 TEST(BackendCaps, JobsEndWithTheirReasonWithinMemory) {
   std::string commands, recalls;
   for (int i = 0; i < 50; i++) commands += "^XA^XZ\n";
@@ -320,18 +411,116 @@ TEST(BackendCaps, JobsEndWithTheirReasonWithinMemory) {
        cancelled + "cannot create OUT/job-8/label-2.png: the job has 4 files, the most it may "
                    "have (max-job-files)"},
       {18, "max-total-bytes=2K", commands, 5,
-       cancelled + "the job's files would exceed 2048 bytes (max-total-bytes)"},
+       cancelled + "the job's files would take more than 2048 bytes of disk (max-total-bytes)"},
+      {18, "max-total-files=4", labelStream(2), 5,
+       cancelled + "the job would have more than 4 files (max-total-files)"},
+      {18, "max-decode-dots=239", labelStream(2), 5,
+       label + "50: decoding the labels would take more than 239 dots of work (max-decode-dots)"},
       {22, "", "\x1F\x11\x99", 1, "printer stream error: offset 0: unknown command 1F 11 99"},
       {18, "", "~DGR:A,33554432,2048,\n" + std::string(16384, ',') + recalls, 5,
        label + "0: graphic of 16384 x 16384 dots is larger than the decoder accepts"},
       {18, "max-job-dots=64M", "~DGR:A,2097152,512,\n" + std::string(4096, ',') + recalls, 5,
        label + "4176: label 5 would bring the job to more than 67108864 dots"},
+      {18, "max-decode-dots=256M", "~DGR:A,2097152,512,\n" + std::string(4096, ',') + recalls, 5,
+       label + "4212: decoding the labels would take more than 268435456 dots of work " +
+           "(max-decode-dots)"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.error);
     const fs::path out = scratch("out");
     expectError(runBackend(uri(out, c.query), c.stream, c.model), c.exitStatus, c.error, out);
   }
+  // Two labels of a 16 x 3 graphic: its download, two paints and two renders.
+  EXPECT_EQ(runBackend(uri(scratch("out"), "max-decode-dots=240"), labelStream(2)).exitStatus, 0);
+}
+
+// The backend's folder is held to the disk that its files take, in whole blocks, and to the
+// files of all job folders together: an older job of many one-byte files, or of blocks beyond
+// its files' sizes, makes room; a sparse one takes only its blocks. The new job's own files
+// count in whole blocks too.
+TEST(BackendCaps, DiskInBlocksAndFilesOfAllJobFolders) {
+  const passwd *lp = lpUser();
+  const uid_t owner = lp ? lp->pw_uid : geteuid();
+  auto files = [](int n) {
+    return [n](const fs::path &job) {
+      for (int i = 0; i < n; i++) std::ofstream(job / std::to_string(i)) << (n > 5 ? "x" : "");
+    };
+  };
+  auto file = [](off_t allocated, off_t size) {
+    return [=](const fs::path &job) {
+      const int fd = open((job / "f").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+      EXPECT_EQ(allocated ? fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, allocated) : 0, 0);
+      EXPECT_EQ(size ? ftruncate(fd, size) : 0, 0);  // a truncation drops blocks past the end
+      close(fd);
+    };
+  };
+  struct Case {
+    const char *older;
+    std::function<void(const fs::path &job)> plant;
+    std::string query;
+    bool olderKept;
+  };
+  const Case cases[] = {
+      {"600 files of a byte", files(600), "max-total-bytes=1M", false},
+      {"2 MiB allocated to a file of no bytes", file(2 << 20, 0), "max-total-bytes=1M", false},
+      {"a sparse file of 1 GiB", file(0, off_t{1} << 30), "max-total-bytes=1M", true},
+      {"5 files, 10 with the new job's", files(5), "max-total-files=10", true},
+      {"5 files, 10 with the new job's, one too many", files(5), "max-total-files=9", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.older);
+    const fs::path root = scratch("case") / "out", older = root / "job-7";
+    fs::create_directories(older);
+    c.plant(older);
+    for (const auto &e : fs::recursive_directory_iterator(root))
+      chown(e.path().c_str(), owner, static_cast<gid_t>(-1));
+    chown(root.c_str(), owner, static_cast<gid_t>(-1));
+    const Outcome o = runBackend(uri(root, c.query), labelStream(2), 18, lp);
+    EXPECT_EQ(o.exitStatus, 0) << o.output;
+    EXPECT_EQ(fs::exists(older), c.olderKept);
+  }
+
+  const fs::path out = scratch("own");
+  ASSERT_EQ(runBackend(uri(out), labelStream(2)).exitStatus, 0);
+  const uintmax_t block = static_cast<uintmax_t>(statOf(out).st_blksize);
+  uintmax_t need = 0;
+  for (const auto &e : fs::directory_iterator(out / "job-8"))
+    need += (e.file_size() + block - 1) / block * block;
+  const std::string cap = "max-total-bytes=" + std::to_string(need);
+  EXPECT_EQ(runBackend(uri(scratch("fits"), cap), labelStream(2)).exitStatus, 0);
+  const fs::path tight = scratch("tight");
+  expectError(runBackend(uri(tight, "max-total-bytes=" + std::to_string(need - 1)), labelStream(2)),
+              5,
+              "job cancelled: the job's files would take more than " + std::to_string(need - 1) +
+                  " bytes of disk (max-total-bytes)",
+              tight);
+}
+
+// The job's CPU time is limited as the device URI says; the kernel's signal ends the job with
+// its reason, as a cap does (the test sends the signal rather than wait for it).
+TEST(BackendCaps, CpuTimeEndsTheJobWithItsReason) {
+  const fs::path out = scratch("out");
+  const std::string u = uri(out, "max-cpu-seconds=7");
+  std::string limit;
+  const Outcome o =
+      run({u, "8", "user", "title", "1", ""}, {"DEVICE_URI=" + u, "PPD=" + ppdtest::modelPpd(18)},
+          "^XA", nullptr, 0, [&](pid_t pid) {
+            // The limit is set before the job's files are made.
+            for (int i = 0; i < 60000 && !fs::exists(out / "job-8" / "pages.tsv"); i++)
+              usleep(1000);
+            std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+            for (std::string line; std::getline(limits, line);)
+              if (line.rfind("Max cpu time", 0) == 0) limit = line.substr(12);
+            kill(pid, SIGXCPU);
+          });
+  std::istringstream fields(limit);
+  std::string soft, hard;
+  fields >> soft >> hard;
+  EXPECT_EQ(soft + " " + hard, "7 12") << limit;
+  expectError(o, 5,
+              "job cancelled: the job used 7 seconds of CPU time, the most it may use "
+              "(max-cpu-seconds)",
+              out);
 }
 
 // The emulator program replaces what its folder holds: a link is not written through, and a FIFO

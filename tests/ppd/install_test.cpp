@@ -2,6 +2,7 @@
 // where CUPS looks for them, with the modes the scheduler accepts, and every installed PPD
 // passes cupstestppd; the emulator program lands on PATH and the virtual printer's folder is
 // made for the backend's user.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -55,13 +56,15 @@ TEST(StagedInstall, ProgramsAndPpdsLandWhereTheSchedulerLooks) {
   const fs::path program = stage / fs::path(RX5K_INSTALL_BINDIR).relative_path() / "rx5k-emulator";
   EXPECT_EQ(modeOf(program), 0755u);
   EXPECT_EQ(commandOutput("'" + program.string() + "' --version"), "rx5k-emulator " RX5K_VERSION);
-  // The virtual printer's folder, for the user the scheduler runs the backend as (given away
-  // only when installing as root).
+  // The virtual printer's folder, for the user the scheduler runs the backend as and the print
+  // administrators (given away only when installing as root); others may not list it.
   struct stat folder {};
   ASSERT_EQ(stat((stage / fs::path(RX5K_BACKEND_ROOT).relative_path()).c_str(), &folder), 0);
-  EXPECT_EQ(folder.st_mode, S_IFDIR | 0755);
+  EXPECT_EQ(folder.st_mode, S_IFDIR | 02751);
   const passwd *lp = geteuid() == 0 ? getpwnam("lp") : nullptr;
   EXPECT_EQ(folder.st_uid, lp ? lp->pw_uid : geteuid());
+  const group *admins = lp ? getgrnam("lpadmin") : nullptr;
+  EXPECT_EQ(folder.st_gid, admins ? admins->gr_gid : lp ? lp->pw_gid : getegid());
 
   // Every built PPD, unchanged and readable by all; with the staging tree as root, cupstestppd
   // also finds the filter each one names.

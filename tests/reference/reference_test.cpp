@@ -347,7 +347,7 @@ std::string withoutLaterLines(const std::string &log) {
 // Besides its recording, what a hostile job must show: the page refused with "ERROR: Page N:"
 // and nothing of it printed (pages just past the 16-bit fields of the bitmap command, the Dymo
 // row and label lengths), or bytes its stream must hold (copy counts capped, the Dymo darkness a
-// density letter).
+// density letter, settings held to their commands' ranges).
 const std::map<std::string, std::pair<size_t, std::string>> kHostileOutcomes = {
     {"rows-65535-613207", {0, ""}},
     {"rows-65536-613207", {2, ""}},
@@ -360,6 +360,8 @@ const std::map<std::string, std::pair<size_t, std::string>> kHostileOutcomes = {
     {"copies-18", {0, "^PQ999, 0, 0, N\n"}},
     {"copies-19", {0, " 999\r\n"}},
     {"copies-32", {0, "\x1B&l999X"}},
+    {"enums-19", {0, "PRESENT-AT 0 1\r\n"}},
+    {"enums-32", {0, "\x1B!p32767S"}},
 };
 
 // Checks the job's run against its recording, or records it.
