@@ -98,6 +98,16 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
       return nullptr;
     }
   }
+  // A server never takes over another user's folders: a root server in the service's folders
+  // would leave files the service cannot write.
+  struct stat folder {};
+  if (stat(state.c_str(), &folder) != 0 || folder.st_uid != geteuid()) {
+    std::fprintf(stderr,
+                 "%s: %s belongs to another user: run the server as that user (the system "
+                 "service: systemctl start %s)\n",
+                 kAppName, state.c_str(), kAppName);
+    return nullptr;
+  }
   const std::string logFile = option("log-file", count, options, state + "/" + kAppName + ".log");
   const int port = std::atoi(option("server-port", count, options, "0").c_str());
   // Administrators authenticate over the network with PAM (the service's file, or PAM's

@@ -265,6 +265,17 @@ TEST(AppSecurity, ServiceAccountAndSandbox) {
     EXPECT_NE(unit.find(line), std::string::npos) << line;
   EXPECT_EQ(unit.find("listen-hostname"), std::string::npos);
 
+  // A server refuses a state folder of another user.
+  char scratch[] = "/tmp/rx5k-foreign-XXXXXX";
+  const std::string foreign = mkdtemp(scratch);
+  ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+  const auto refused = output({std::string(RX5K_BIN_DIR) + "/rx5k-printer-app", "server", "-o",
+                               "state-directory=" + foreign, "-o", "log-file=-"});
+  EXPECT_NE(refused.first, 0);
+  EXPECT_NE(refused.second.find("belongs to another user"), std::string::npos) << refused.second;
+  EXPECT_FALSE(fs::exists(foreign + "/rx5k-printer-app.sock"));
+  fs::remove_all(foreign);
+
   char pattern[] = "/tmp/rx5k-setup-XXXXXX";
   const fs::path root = mkdtemp(pattern);
   fs::create_directories(root / "etc");
