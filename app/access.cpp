@@ -23,22 +23,42 @@ std::string &serverSocket() {
   return path;
 }
 
+// An account's entry (PAPPL serves each client on a thread of its own: the reentrant lookups).
+struct Account {
+  passwd entry{};
+  std::vector<char> text = std::vector<char>(16384);
+};
+
+bool findAccount(uid_t uid, const char *name, Account &account) {
+  passwd *found = nullptr;
+  if (name)
+    getpwnam_r(name, &account.entry, account.text.data(), account.text.size(), &found);
+  else
+    getpwuid_r(uid, &account.entry, account.text.data(), account.text.size(), &found);
+  return found != nullptr;
+}
+
 // uid is root, the server's own user, or a member of the admin group.
 bool isAdministrator(uid_t uid, pappl_system_t *system) {
   if (uid == 0 || uid == geteuid()) return true;
   char name[256] = "";
   if (!papplSystemGetAdminGroup(system, name, sizeof name) || !*name) return false;
-  const group *admins = getgrnam(name);
-  const passwd *user = getpwuid(uid);
-  if (!admins || !user) return false;
+  group admins{};
+  group *found = nullptr;
+  std::vector<char> text(65536);
+  Account user;
+  if (getgrnam_r(name, &admins, text.data(), text.size(), &found) != 0 || !found ||
+      !findAccount(uid, nullptr, user))
+    return false;
   int count = 64;
   std::vector<gid_t> groups(static_cast<size_t>(count));
-  if (getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) {
+  if (getgrouplist(user.entry.pw_name, user.entry.pw_gid, groups.data(), &count) < 0) {
     groups.resize(static_cast<size_t>(count));
-    if (getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) return false;
+    if (getgrouplist(user.entry.pw_name, user.entry.pw_gid, groups.data(), &count) < 0)
+      return false;
   }
   for (int i = 0; i < count; i++)
-    if (groups[static_cast<size_t>(i)] == admins->gr_gid) return true;
+    if (groups[static_cast<size_t>(i)] == admins.gr_gid) return true;
   return false;
 }
 
@@ -81,10 +101,11 @@ http_status_t networkAdminStatus(pappl_client_t *client, http_t *http) {
   const std::string user(decoded, static_cast<size_t>(colon - decoded)), password(colon + 1);
   pappl_system_t *system = papplClientGetSystem(client);
   const char *service = papplSystemGetAuthService(system);
-  const passwd *account = getpwnam(user.c_str());
-  if (!service || !account || !passwordMatches(service, user, password))
+  Account account;
+  if (!service || !findAccount(0, user.c_str(), account) ||
+      !passwordMatches(service, user, password))
     return HTTP_STATUS_UNAUTHORIZED;
-  if (!isAdministrator(account->pw_uid, system)) return HTTP_STATUS_FORBIDDEN;
+  if (!isAdministrator(account.entry.pw_uid, system)) return HTTP_STATUS_FORBIDDEN;
   papplClientSetUsername(client, user.c_str());
   return HTTP_STATUS_CONTINUE;
 }

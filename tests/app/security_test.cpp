@@ -87,6 +87,7 @@ class TemporaryUser {
   }
   ~TemporaryUser() { run({"/usr/sbin/userdel", name_}); }
   bool ok() const { return ok_; }
+  const std::string &name() const { return name_; }
   std::string credentials() const { return name_ + ":" + password(); }
   std::string password() const { return "Pw-" + name_ + "-7"; }
 
@@ -234,7 +235,8 @@ TEST(AppSecurity, DeviceListsWithoutAvahi) {
 }
 
 // Over the network an administrator gives a password and belongs to the admin group, on loopback
-// too: the device page then lists the app's devices (no Avahi daemon runs here).
+// too: the device page then lists the app's devices (no Avahi daemon runs here). On the local
+// socket the group alone counts.
 TEST(AppSecurity, AdministratorsAuthenticateWithPasswords) {
   const std::string id = std::to_string(getpid() % 100000);
   TemporaryUser admin("rx5kadm" + id, "lpadmin"), plain("rx5kusr" + id, "");
@@ -247,7 +249,15 @@ TEST(AppSecurity, AdministratorsAuthenticateWithPasswords) {
   const auto listed = http({}, {"-u", admin.credentials(), page});
   EXPECT_EQ(listed.first, "200");
   EXPECT_NE(listed.second.find("rx5k-emu:/"), std::string::npos);
-  EXPECT_EQ(run({server.kApp, "status", "-o", "state-directory=" + server.file("")}), 0);
+  // On the local socket, the admin group's members administer.
+  ASSERT_TRUE(server.add("p", "rx5k-22"));
+  chmod(server.file("").c_str(), 0755);
+  for (const TemporaryUser *user : {&plain, &admin}) {
+    const auto paused = output({kRunuser, "-u", user->name(), "--", server.kApp, "pause", "-o",
+                                "state-directory=" + server.file(""), "-d", "p"});
+    EXPECT_EQ(paused.first == 0, user == &admin) << paused.second;
+  }
+  EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "p", "printer-state"), "stopped");
 }
 
 // The service runs as its own account in a sandbox; the setup script makes the account and the
