@@ -56,13 +56,20 @@ bool contains(const Network &network, int family, const unsigned char *bytes) {
   return rest == 0 || (bytes[whole] & mask) == (network.bytes[whole] & mask);
 }
 
-// file:///PATH inside one of the app's folders, without "..".
+// file:///PATH inside one of the app's folders, as PAPPL decodes the path, without "." or ".."
+// segments.
 bool fileAllowed(const std::string &uri, std::string &reason) {
-  const std::string path = uri.substr(std::strlen("file://"));
-  if (path.find("/../") == std::string::npos && path.find("/./") == std::string::npos)
-    for (const std::string &folder : policy().folders)
-      if (path.compare(0, folder.size() + 1, folder + "/") == 0) return true;
   reason = "a file device must be in the app's folders";
+  char scheme[32], user[256], host[256], path[1024];
+  int port = 0;
+  if (httpSeparateURI(HTTP_URI_CODING_ALL, uri.c_str(), scheme, sizeof scheme, user, sizeof user,
+                      host, sizeof host, &port, path, sizeof path) < HTTP_URI_STATUS_OK)
+    return false;
+  const std::string file = std::string(path) + "/";
+  if (file.find("/./") != std::string::npos || file.find("/../") != std::string::npos) return false;
+  for (const std::string &folder : policy().folders)
+    if (file.compare(0, folder.size() + 1, folder + "/") == 0 && file.size() > folder.size() + 2)
+      return true;
   return false;
 }
 

@@ -27,12 +27,11 @@ void findServerSocket(std::vector<char *> &args) {
       i--;
     }
   }
+  if (server) return;
   app::setClientSocket(app::localSocketPath(state));
   // "devices" lists in the command's own process: the app's schemes too.
-  if (!server) {
-    app::registerEmulatorScheme(state + "/previews");
-    app::registerSocketScheme();
-  }
+  app::registerEmulatorScheme(state + "/previews");
+  app::registerSocketScheme();
 }
 
 }  // namespace

@@ -196,6 +196,7 @@ TEST(AppSecurity, DeviceUrisThatAreNotPrintersAreRefused) {
   const std::string passwd = apptest::readFile("/etc/passwd");
   for (const std::string &uri : std::vector<std::string>{
            "file:///etc/passwd", "file://" + server.file("spool/../../x"),
+           "file://" + server.file("spool/%2e%2e/%2e%2e/x"),
            "rx5k-emu:/?out=" + server.file("elsewhere"), "rx5k-emu:/?paper-missing=1&o%75t=/tmp",
            std::string("rx5k-socket://127.0.0.1:9100"), std::string("rx5k-socket://localhost"),
            std::string("socket://[::1]:9100")}) {
@@ -208,6 +209,8 @@ TEST(AppSecurity, DeviceUrisThatAreNotPrintersAreRefused) {
   EXPECT_FALSE(fs::exists(server.file("elsewhere")));
   EXPECT_EQ(apptest::readFile("/etc/passwd"), passwd);
   EXPECT_EQ(add("net", "rx5k-socket://192.0.2.7:9100").first, 0);
+  std::ofstream(server.file("out.bin")).put('\n');
+  EXPECT_EQ(add("file", "file://" + server.file("out.bin")).first, 0);
 
   AppServer allowing({"printer-networks=192.0.2.0/25,127.0.0.1"});
   const std::string allowingState = "state-directory=" + allowing.file("");
