@@ -237,8 +237,9 @@ struct AppJob {
   JobClock clock;
   DeviceLink link;
   Job core;
-  std::vector<std::vector<unsigned char>> rows;  // the page being received, rows as they come
+  std::vector<unsigned char> rows;  // the page's rows received so far
   size_t rowBytes = 0;
+  unsigned rowCount = 0;
   bool stopped = false;  // no more pages: cancelled or failed
 };
 
@@ -300,6 +301,40 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   return true;
 }
 
+// The page header the core reads for PAPPL's raster header (below).
+cups_page_header2_t coreHeader(ppd_file_t *ppd, const cups_page_header2_t &raster);
+
+// The page's header is checked before anything of it is kept: a client's header may announce
+// any size, and only the rows that arrive take memory.
+bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+  if (!appJob(job) || appJob(job)->stopped) return false;
+  AppJob &session = *appJob(job);
+  Page page;
+  page.header = coreHeader(session.ppd.get(), options->header);
+  std::string reason;
+  if (!checkPageHeader(page.header, reason)) {
+    // The core refuses the page with its own reason, as for a page it read itself.
+    printPage(session.core, page, [](unsigned char *, unsigned) { return 0u; });
+    session.stopped = true;
+    return false;
+  }
+  session.rowBytes = options->header.cupsBytesPerLine;
+  session.rowCount = options->header.cupsHeight;
+  session.rows.clear();
+  return true;
+}
+
+bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,
+                     const unsigned char *line) {
+  AppJob *session = appJob(job);
+  if (!session || y >= session->rowCount) return true;
+  const size_t at = static_cast<size_t>(y) * session->rowBytes;
+  if (session->rows.size() < at + session->rowBytes)
+    session->rows.resize(at + session->rowBytes, 0xFF);
+  std::memcpy(session->rows.data() + at, line, session->rowBytes);
+  return true;
+}
+
 // The page header the filter would read: the PPD's page set-up for the marked choices (as the
 // rasterizer of a CUPS queue writes it) with the size and colour layout of PAPPL's raster.
 cups_page_header2_t coreHeader(ppd_file_t *ppd, const cups_page_header2_t &raster) {
@@ -337,32 +372,6 @@ void describePage(AppJob &session, const cups_page_header2_t &raster) {
   if (!size.empty()) ppdMarkOption(ppd, "PageSize", size.c_str());
 }
 
-// The page's header is checked before anything of it is kept: a client's header may announce
-// any size, and only the rows that arrive take memory.
-bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
-  if (!appJob(job) || appJob(job)->stopped) return false;
-  AppJob &session = *appJob(job);
-  Page page;
-  page.header = coreHeader(session.ppd.get(), options->header);
-  std::string reason;
-  if (!checkPageHeader(page.header, reason)) {
-    // The core refuses the page with its own reason, as for a page it read itself.
-    printPage(session.core, page, [](unsigned char *, unsigned) { return 0u; });
-    session.stopped = true;
-    return false;
-  }
-  session.rowBytes = options->header.cupsBytesPerLine;
-  session.rows.assign(options->header.cupsHeight, {});
-  return true;
-}
-
-bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,
-                     const unsigned char *line) {
-  AppJob *session = appJob(job);
-  if (session && y < session->rows.size()) session->rows[y].assign(line, line + session->rowBytes);
-  return true;
-}
-
 // PAPPL repeats the pages of the images it decodes itself; raster documents are left to the
 // driver.
 int copiesToMake(pappl_job_t *job, const pappl_pr_options_t &options) {
@@ -384,10 +393,12 @@ bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t
     unsigned y = 0;
     // Rows that never came are white.
     const RowReader read = [&](unsigned char *row, unsigned length) -> unsigned {
-      if (y >= session.rows.size()) return 0;
-      const std::vector<unsigned char> &kept = session.rows[y++];
+      if (y >= session.rowCount) return 0;
+      const size_t at = static_cast<size_t>(y++) * session.rowBytes;
       std::memset(row, 0xFF, length);
-      if (!kept.empty()) std::memcpy(row, kept.data(), std::min<size_t>(length, kept.size()));
+      if (at < session.rows.size())
+        std::memcpy(row, session.rows.data() + at,
+                    std::min<size_t>(length, std::min(session.rowBytes, session.rows.size() - at)));
       return length;
     };
     end = printPage(session.core, page, read);
