@@ -17,6 +17,7 @@
 #include "device_policy.h"
 #include "drivers.h"
 #include "emulator_device.h"
+#include "pdf_job.h"
 #include "raster_job.h"
 #include "socket_device.h"
 
@@ -143,6 +144,7 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
   static std::vector<pappl_pr_driver_t> drivers = driverList();
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),
                                autoAddDriver, nullptr, driverCallback, nullptr);
+  addPdfFilter(system);
   registerEmulatorScheme(previews);
   registerSocketScheme();
 

@@ -1,11 +1,10 @@
 // The drivers from the embedded PPDs, and the callbacks that hand them to PAPPL.
 #include "drivers.h"
 
-#include <cstring>
 #include <string>
 
 #include "device_policy.h"
-#include "emulator_device.h"
+#include "pdf_job.h"
 #include "ppd_catalog.h"
 #include "raster_job.h"
 
@@ -52,9 +51,8 @@ bool driverCallback(pappl_system_t *system, const char *driverName, const char *
   }
   fillDriverData(*model, *data, *attrs);
   setRasterCallbacks(*data);
+  setUnknownDocumentCallback(*data);
   data->extension = const_cast<PrinterModel *>(model);  // read only
-  if (deviceUri && std::strncmp(deviceUri, kEmulatorScheme, std::strlen(kEmulatorScheme)) == 0)
-    setEmulatorModel(deviceUri, model->modelNumber, model->modelName);
   return true;
 }
 

@@ -289,6 +289,13 @@ PrinterModel describePpd(ppd_file_t *ppd, const std::string &driver) {
     if (pageSize && std::strcmp(size.name, pageSize->defchoice) == 0)
       model.defaultMedia = model.media.size();
     model.media.push_back(mediaOf(size, model.media));
+    auto margin = [](float points) {
+      return static_cast<int>(std::ceil(std::max(0.0f, points) * kHundredthsPerPoint - 0.5));
+    };
+    model.sideMargin =
+        std::max({model.sideMargin, margin(size.left), margin(size.width - size.right)});
+    model.endMargin =
+        std::max({model.endMargin, margin(size.bottom), margin(size.length - size.top)});
   }
   if (ppd->variable_sizes) {
     model.customMin = customName("min", ppd->custom_min);
@@ -336,6 +343,14 @@ void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp
   data.borderless = true;
   data.left_right = 1;
   data.bottom_top = 1;
+  // Where the PPD's imageable area is smaller than the paper, its margins tell clients to keep
+  // the picture inside: the app hands the filter only what lies within (PAPPL has one margin for
+  // the top and the bottom).
+  if (model.sideMargin > 0 || model.endMargin > 0) {
+    data.borderless = false;
+    data.left_right = model.sideMargin;
+    data.bottom_top = model.endMargin;
+  }
 
   data.color_supported = PAPPL_COLOR_MODE_MONOCHROME;
   data.color_default = PAPPL_COLOR_MODE_MONOCHROME;
@@ -382,6 +397,10 @@ void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp
   copyString(media.type, sizeof media.type, data.type[0]);
   media.size_width = size.width;
   media.size_length = size.length;
+  if (!data.borderless) {
+    media.left_margin = media.right_margin = data.left_right;
+    media.bottom_margin = media.top_margin = data.bottom_top;
+  }
 
   for (const MappedOption &o : model.options) {
     const OptionChoice &preset = o.choices[o.defaultChoice];

@@ -57,7 +57,10 @@ struct PrinterModel {
   size_t defaultMedia = 0;
   std::string customMin, customMax;  // the custom size range as PWG names (empty: none)
   int customRange[4] = {};           // the same: least width and length, greatest, in 1/100 mm
-  std::vector<int> resolutions;      // dots per inch, the same across and down
+  // The widest margins of the PPD's imageable areas, in hundredths of millimetres: the
+  // rasterizer hands the filter only what lies inside them.
+  int sideMargin = 0, endMargin = 0;
+  std::vector<int> resolutions;  // dots per inch, the same across and down
   int defaultResolution = 0;
   std::vector<MappedOption> options;
 

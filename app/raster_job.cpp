@@ -7,9 +7,12 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/job.h"
 #include "emulator_device.h"
+#include "page_header.h"
+#include "pdf_job.h"
 #include "pipeline/page_check.h"
 #include "ppd_catalog.h"
 #include "printer_model.h"
@@ -240,7 +243,9 @@ struct AppJob {
   std::vector<unsigned char> rows;  // the page's rows received so far
   size_t rowBytes = 0;
   unsigned rowCount = 0;
-  bool stopped = false;  // no more pages: cancelled or failed
+  bool stopped = false;   // no more pages: cancelled or failed
+  unsigned imageDpi = 0;  // the resolution image pages are brought to (0: as they come)
+  bool pageStarted = false;
 };
 
 AppJob *appJob(pappl_job_t *job) {
@@ -269,15 +274,29 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
                 model.driver.c_str());
     return false;
   }
+  // The pages come at the header's resolution (PAPPL's choice by print-quality is not the head's).
+  // PAPPL renders images at the resolution print-quality picks: their pages are brought to the
+  // job's own.
+  const char *format = papplJobGetFormat(job);
+  const bool image =
+      format && (!std::strcmp(format, "image/jpeg") || !std::strcmp(format, "image/png"));
+  const unsigned imageDpi = image ? static_cast<unsigned>(jobResolution(job, model)) : 0;
+  if (imageDpi > 0) {
+    options->printer_resolution[0] = options->printer_resolution[1] = static_cast<int>(imageDpi);
+  } else if (options->header.HWResolution[0] > 0) {
+    options->printer_resolution[0] = static_cast<int>(options->header.HWResolution[0]);
+    options->printer_resolution[1] = static_cast<int>(options->header.HWResolution[1]);
+  }
   const std::string text = optionText(ppdOptionsFor(model, *options));
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", text.c_str());
-  setEmulatorJob(device, folderName(job), papplJobGetID(job));
+  setEmulatorJob(device, folderName(job), papplJobGetID(job), model.modelNumber, model.modelName);
 
   auto *session = new AppJob(job, device, model, std::move(ppd));
   if (!(session->slot.held = jobSlots().take(job))) {
     delete session;
     return false;
   }
+  session->imageDpi = imageDpi;
   papplJobSetData(job, session);
   Job &core = session->core;
   cups_option_t *marked = nullptr;
@@ -301,25 +320,33 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   return true;
 }
 
-// The page header the core reads for PAPPL's raster header (below).
-cups_page_header2_t coreHeader(ppd_file_t *ppd, const cups_page_header2_t &raster);
-
-// The page's header is checked before anything of it is kept: a client's header may announce
-// any size, and only the rows that arrive take memory.
 bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   if (!appJob(job) || appJob(job)->stopped) return false;
   AppJob &session = *appJob(job);
-  Page page;
-  page.header = coreHeader(session.ppd.get(), options->header);
+  session.pageStarted = true;
+  const cups_page_header2_t &header = options->header;
+  session.rowBytes = header.cupsBytesPerLine;
+  session.rowCount = header.cupsHeight;
+  if (!readableRaster(header)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
+                "The page's raster type (%u bits, color space %u) "
+                "is not one the printer reads.",
+                header.cupsBitsPerPixel, header.cupsColorSpace);
+    papplJobSetMessage(job, "Unsupported raster type.");
+    session.stopped = true;
+    return false;
+  }
+  // The client's header is checked before anything of the page is kept: it may announce any
+  // size, and only the rows that arrive take memory.
   std::string reason;
-  if (!checkPageHeader(page.header, reason)) {
+  if (!checkPageHeader(header, reason)) {
     // The core refuses the page with its own reason, as for a page it read itself.
+    Page page;
+    page.header = header;
     printPage(session.core, page, [](unsigned char *, unsigned) { return 0u; });
     session.stopped = true;
     return false;
   }
-  session.rowBytes = options->header.cupsBytesPerLine;
-  session.rowCount = options->header.cupsHeight;
   session.rows.clear();
   return true;
 }
@@ -335,43 +362,6 @@ bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, u
   return true;
 }
 
-// The page header the filter would read: the PPD's page set-up for the marked choices (as the
-// rasterizer of a CUPS queue writes it) with the size and colour layout of PAPPL's raster.
-cups_page_header2_t coreHeader(ppd_file_t *ppd, const cups_page_header2_t &raster) {
-  cups_page_header2_t header;
-  std::memset(&header, 0, sizeof header);
-  cupsRasterInterpretPPD(&header, ppd, 0, nullptr, nullptr);
-  header.cupsWidth = raster.cupsWidth;
-  header.cupsHeight = raster.cupsHeight;
-  header.cupsBitsPerColor = raster.cupsBitsPerColor;
-  header.cupsBitsPerPixel = raster.cupsBitsPerPixel;
-  header.cupsBytesPerLine = raster.cupsBytesPerLine;
-  header.cupsColorOrder = raster.cupsColorOrder;
-  header.cupsColorSpace = raster.cupsColorSpace;
-  header.cupsNumColors = raster.cupsNumColors;
-  return header;
-}
-
-// A client's raster comes at the size and resolution it chose: the PPD's matching choices
-// describe the page, as the rasterizer's header does for a CUPS queue.
-void describePage(AppJob &session, const cups_page_header2_t &raster) {
-  ppd_file_t *ppd = session.ppd.get();
-  const unsigned dpi = raster.HWResolution[0];
-  const std::string resolution = std::to_string(dpi) + "dpi";
-  if (dpi > 0 && dpi == raster.HWResolution[1] &&
-      ppdFindChoice(ppdFindOption(ppd, "Resolution"), resolution.c_str()))
-    ppdMarkOption(ppd, "Resolution", resolution.c_str());
-  const ppd_size_t *marked = ppdPageSize(ppd, nullptr);
-  if (dpi == 0 || raster.HWResolution[1] == 0 || !marked) return;
-  const int width = static_cast<int>(raster.cupsWidth * 2540ULL / dpi);
-  const int length = static_cast<int>(raster.cupsHeight * 2540ULL / raster.HWResolution[1]);
-  if (std::abs(width - marked->width * 2540 / 72) <= 100 &&
-      std::abs(length - marked->length * 2540 / 72) <= 100)
-    return;
-  const std::string size = pageSizeOfPage(*session.model, width, length);
-  if (!size.empty()) ppdMarkOption(ppd, "PageSize", size.c_str());
-}
-
 // PAPPL repeats the pages of the images it decodes itself; raster documents are left to the
 // driver.
 int copiesToMake(pappl_job_t *job, const pappl_pr_options_t &options) {
@@ -384,26 +374,27 @@ int copiesToMake(pappl_job_t *job, const pappl_pr_options_t &options) {
 bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   if (!appJob(job) || appJob(job)->stopped) return false;
   AppJob &session = *appJob(job);
-  describePage(session, options->header);
+  // Rows that never came are white.
+  session.rows.resize(static_cast<size_t>(session.rowCount) * session.rowBytes, 0xFF);
+  std::vector<unsigned char> resampledRows;
+  ClientPage client = clientPageOf(options->header, session.rows.data());
+  if (session.imageDpi && (client.xdpi != session.imageDpi || client.ydpi != session.imageDpi))
+    client = resampled(client, session.imageDpi, resampledRows);
+  const FilterPage filter = filterPageOf(session.ppd.get(), *session.model, client);
   PageEnd end = PageEnd::Next;
   const int copies = copiesToMake(job, *options);
   for (int copy = 0; copy < copies && end == PageEnd::Next; copy++) {
     Page page;
-    page.header = coreHeader(session.ppd.get(), options->header);
+    page.header = filter.header;
     unsigned y = 0;
-    // Rows that never came are white.
     const RowReader read = [&](unsigned char *row, unsigned length) -> unsigned {
-      if (y >= session.rowCount) return 0;
-      const size_t at = static_cast<size_t>(y++) * session.rowBytes;
-      std::memset(row, 0xFF, length);
-      if (at < session.rows.size())
-        std::memcpy(row, session.rows.data() + at,
-                    std::min<size_t>(length, std::min(session.rowBytes, session.rows.size() - at)));
+      if (y >= filter.header.cupsHeight) return 0;
+      filterRow(filter, client, y++, row, length);
       return length;
     };
     end = printPage(session.core, page, read);
   }
-  session.rows.clear();
+  session.rows = {};
   if (end == PageEnd::Next) return true;
   session.stopped = true;
   // A cancel from the printer (or a lost connection) ends the PAPPL job as cancelled too.
@@ -416,6 +407,11 @@ bool endRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
   if (!session) return false;
   endJob(session->core);
   const bool ok = jobExitStatus(session->core) == 0;
+  // PAPPL drops the pages of a client raster whose type differs from the one it asked for.
+  const char *format = papplJobGetFormat(job);
+  if (!session->pageStarted && format &&
+      (!std::strcmp(format, "image/pwg-raster") || !std::strcmp(format, "image/urf")))
+    papplJobSetMessage(job, "No page printed: the printer takes 8-bit gray raster (sgray_8).");
   papplJobSetData(job, nullptr);
   delete session;
   return ok;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cups/cups.h>
-#include <cups/raster.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -53,33 +52,6 @@ inline bool waitUntil(double seconds, const std::function<bool()> &done) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return true;
-}
-
-inline ssize_t appendTo(void *text, unsigned char *data, size_t n) {
-  static_cast<std::string *>(text)->append(reinterpret_cast<char *>(data), n);
-  return static_cast<ssize_t>(n);
-}
-
-// A PWG raster page of width x height 8-bit gray dots at 203 dpi, of which rows rows are sent.
-inline std::string pwgPage(unsigned width, unsigned height, unsigned rows) {
-  cups_page_header2_t h{};
-  std::snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "custom");
-  h.HWResolution[0] = h.HWResolution[1] = 203;
-  h.PageSize[0] = width * 72 / 203;
-  h.PageSize[1] = height * 72 / 203;
-  h.cupsWidth = width;
-  h.cupsHeight = height;
-  h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
-  h.cupsBytesPerLine = width;
-  h.cupsColorSpace = CUPS_CSPACE_SW;
-  h.cupsNumColors = 1;
-  std::string out;
-  cups_raster_t *raster = cupsRasterOpenIO(appendTo, &out, CUPS_RASTER_WRITE_PWG);
-  cupsRasterWriteHeader2(raster, &h);
-  std::vector<unsigned char> row(width, 0);
-  for (unsigned y = 0; y < rows; y++) cupsRasterWritePixels(raster, row.data(), width);
-  cupsRasterClose(raster);
-  return out;
 }
 
 // A server in a scratch folder on a free port, stopped at the end (the folder is removed unless
@@ -194,38 +166,5 @@ class AppServer {
   pid_t pid_ = -1;
   http_t *http_ = nullptr;
 };
-
-// Prints document (of format) on printer with ipptool and the job attributes (ipptool ATTR
-// lines), waiting for the job's end; false when ipptool reports a failure.
-inline bool ipptoolPrintAs(AppServer &server, const std::string &printer,
-                           const std::string &document, const std::string &attributes,
-                           const std::string &format) {
-  const std::string rasterFile = server.file(printer + ".pwg");
-  const std::string testFile = server.file(printer + ".test");
-  std::ofstream(rasterFile, std::ios::binary) << document;
-  const std::string operation =
-      "GROUP operation-attributes-tag\nATTR charset attributes-charset utf-8\n"
-      "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n";
-  std::ofstream(testFile) << "{\nOPERATION Print-Job\n"
-                          << operation
-                          << "ATTR name requesting-user-name test\n"
-                             "ATTR mimeMediaType document-format "
-                          << format
-                          << "\n"
-                             "GROUP job-attributes-tag\n"
-                          << attributes << "\nFILE " << rasterFile
-                          << "\nSTATUS successful-ok\nEXPECT job-id OF-TYPE integer\n}\n"
-                             "{\nOPERATION Get-Job-Attributes\n"
-                          << operation
-                          << "ATTR integer job-id $job-id\nSTATUS successful-ok\n"
-                             "EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600\n"
-                             "DELAY 0.1\n}\n";
-  return run({"/usr/bin/ipptool", "-q", "-T", "60", server.uri(printer), testFile}) == 0;
-}
-
-inline bool ipptoolPrint(AppServer &server, const std::string &printer, const std::string &raster,
-                         const std::string &attributes) {
-  return ipptoolPrintAs(server, printer, raster, attributes, "image/pwg-raster");
-}
 
 }  // namespace apptest

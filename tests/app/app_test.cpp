@@ -13,18 +13,16 @@
 #include <future>
 #include <sstream>
 
-#include "app/app_server.h"
-#include "job_runner.h"
+#include "app/client_pages.h"
 
 namespace fs = std::filesystem;
 using apptest::AppServer;
+using apptest::filterStream;
+using apptest::idleReportMs;
 using apptest::ipptoolPrint;
+using apptest::ppdPath;
 
 namespace {
-
-std::string ppdPath(const std::string &driver) {
-  return std::string(RX5K_BUILD_DIR) + "/ppd/" + driver + ".ppd";
-}
 
 // The page header a CUPS queue's rasterizer writes for the PPD marked with options.
 cups_page_header2_t ppdHeader(const std::string &driver, const std::string &options) {
@@ -40,59 +38,15 @@ cups_page_header2_t ppdHeader(const std::string &driver, const std::string &opti
   return header;
 }
 
-// pages pages of the header's size as an 8-bit gray raster stream (PWG from a client, CUPS for
-// the filter): a gradient under a chequer board and a frame, so that the thresholds, the
-// dithering and the geometry all show in the printer stream.
-std::string grayRaster(cups_page_header2_t header, cups_mode_t mode, int pages = 1) {
-  const unsigned dpi = header.HWResolution[0];
-  header.cupsWidth = static_cast<unsigned>(header.PageSize[0] * dpi / 72);
-  header.cupsHeight = static_cast<unsigned>(header.PageSize[1] * dpi / 72);
-  header.cupsBitsPerColor = header.cupsBitsPerPixel = 8;
-  header.cupsBytesPerLine = header.cupsWidth;
-  header.cupsColorSpace = CUPS_CSPACE_SW;
-  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  header.cupsNumColors = 1;
-  std::string out;
-  cups_raster_t *raster = cupsRasterOpenIO(apptest::appendTo, &out, mode);
-  std::vector<unsigned char> row(header.cupsWidth);
-  for (int p = 0; p < pages; p++) {
-    cupsRasterWriteHeader2(raster, &header);
-    for (unsigned y = 0; y < header.cupsHeight; y++) {
-      for (unsigned x = 0; x < header.cupsWidth; x++) {
-        const bool frame =
-            x < 8 || y < 8 || x + 8 >= header.cupsWidth || y + 8 >= header.cupsHeight;
-        const bool square = (x / 64 + y / 64) % 3 == 0;
-        row[x] = frame || square ? 0 : static_cast<unsigned char>(x * 255 / header.cupsWidth);
-      }
-      cupsRasterWritePixels(raster, row.data(), header.cupsWidth);
-    }
-  }
-  cupsRasterClose(raster);
-  return out;
+// Pages of the PPD's size for options, as a client's rasterizer makes them.
+apptest::GrayPage pageFor(const std::string &driver, const std::string &options) {
+  const cups_page_header2_t header = ppdHeader(driver, options);
+  return apptest::testPage(header.cupsPageSize[0], header.cupsPageSize[1], header.HWResolution[0]);
 }
 
-// Sheets of the driver's size in the PPD, at the PPD's default resolution.
+// Sheets of the driver's default size as PWG raster.
 std::string defaultRaster(const char *driver, int pages = 1) {
-  return grayRaster(ppdHeader(driver, ""), CUPS_RASTER_WRITE_PWG, pages);
-}
-
-// Model 302 waits after each page for the idle report, which its printer volunteers 500 ms after
-// the bitmap by default: a loaded machine may send the filler after the report, and the job then
-// waits 26 s for the next. Later reports keep the order the virtual clock gives.
-int idleReportMs(const std::string &driver) {
-  return driver.find("302") != std::string::npos ? 5000 : -1;
-}
-
-// The stream the filter writes for the raster and options (in-process, against the emulator).
-std::string filterStream(const std::string &driver, const std::string &options,
-                         const std::string &raster) {
-  runner::JobSpec spec;
-  spec.printer.idleReportMs = idleReportMs(driver);
-  spec.ppd = ppdPath(driver);
-  spec.jobOptions = options;
-  spec.raster = raster;
-  spec.keepImages = false;
-  return runner::runJob(spec).stream;
+  return apptest::rasterOf(pageFor(driver, ""), {}, CUPS_RASTER_WRITE_PWG, pages);
 }
 
 struct StreamCase {
@@ -185,26 +139,27 @@ TEST(App, PwgRasterPrintsTheFilterStream) {
     cases.push_back({entry.path().stem().string(), "", ""});
   cases.insert(cases.end(), std::begin(kStreamCases), std::end(kStreamCases));
   std::vector<std::future<bool>> printed;
-  std::vector<std::string> rasters;
+  std::vector<std::string> rasters, pwg;
   for (size_t i = 0; i < cases.size(); i++) {
     const std::string printer = "p" + std::to_string(i);
     const cups_page_header2_t header = ppdHeader(cases[i].driver, cases[i].ppdOptions);
     // Model 20's stream does not say its row length: the printer knows it from its labels.
-    const std::string rowBytes = std::to_string((header.PageSize[0] * 203 / 72 + 7) / 8);
+    const std::string rowBytes = std::to_string((header.cupsWidth + 7) / 8);
     ASSERT_TRUE(server.add(printer, cases[i].driver,
                            "&label-row-bytes=" + rowBytes +
                                "&idle-report-ms=" + std::to_string(idleReportMs(cases[i].driver))));
     // Asked before the jobs start: a server slowed by a sanitizer and busy with them all may
     // answer "Service Unavailable".
     if (!*cases[i].ipp) expectPpdMedia(server, printer, cases[i].driver);
-    rasters.push_back(grayRaster(header, CUPS_RASTER_WRITE, cases[i].copies));
+    const apptest::GrayPage page = pageFor(cases[i].driver, cases[i].ppdOptions);
+    rasters.push_back(apptest::cupsRasterFor(cases[i].driver, cases[i].ppdOptions, page,
+                                             server.file(printer), cases[i].copies));
+    pwg.push_back(apptest::rasterOf(page, {}, CUPS_RASTER_WRITE_PWG));
   }
-  for (size_t i = 0; i < cases.size(); i++) {
-    const cups_page_header2_t header = ppdHeader(cases[i].driver, cases[i].ppdOptions);
+  for (size_t i = 0; i < cases.size(); i++)
     printed.push_back(std::async(std::launch::async, ipptoolPrint, std::ref(server),
-                                 "p" + std::to_string(i), grayRaster(header, CUPS_RASTER_WRITE_PWG),
-                                 cases[i].ipp));
-  }
+                                 "p" + std::to_string(i), pwg[i], cases[i].ipp,
+                                 "image/pwg-raster"));
   for (size_t i = 0; i < cases.size(); i++) {
     SCOPED_TRACE(cases[i].driver + " " + cases[i].ipp);
     ASSERT_TRUE(printed[i].get());
@@ -229,15 +184,16 @@ TEST(App, MediaEmptyWhileThePrinterIsOutOfPaperAndCancels) {
   ASSERT_TRUE(server.add("waiting", "rx5k-21", "&paper-missing=1000"));
   ASSERT_TRUE(server.add("cancelling", "rx5k-22", "&cancel-at-page=1"));
   auto job = std::async(std::launch::async, ipptoolPrint, std::ref(server), "p",
-                        defaultRaster("rx5k-21"), "");
+                        defaultRaster("rx5k-21"), "", "image/pwg-raster");
   auto waiting = std::async(std::launch::async, ipptoolPrint, std::ref(server), "waiting",
-                            defaultRaster("rx5k-21"), "");
+                            defaultRaster("rx5k-21"), "", "image/pwg-raster");
   EXPECT_TRUE(apptest::waitUntil(10, [&] { return hasReason(server, "p", "media-empty"); }));
   EXPECT_TRUE(job.get());
   EXPECT_EQ(server.jobState("p", 1), "completed");
   EXPECT_FALSE(hasReason(server, "p", "media-empty"));
 
-  EXPECT_TRUE(ipptoolPrint(server, "cancelling", defaultRaster("rx5k-22", 2), ""));
+  EXPECT_TRUE(
+      ipptoolPrint(server, "cancelling", defaultRaster("rx5k-22", 2), "", "image/pwg-raster"));
   EXPECT_EQ(server.jobState("cancelling", 1), "canceled");
   ASSERT_TRUE(apptest::waitUntil(10, [&] { return hasReason(server, "waiting", "media-empty"); }));
   server.value(IPP_OP_CANCEL_JOB, "waiting", "job-state", 1);

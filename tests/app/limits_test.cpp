@@ -9,13 +9,12 @@
 #include <functional>
 #include <future>
 
-#include "app/app_server.h"
+#include "app/client_pages.h"
 #include "page_png.h"
 
 namespace fs = std::filesystem;
 using apptest::AppServer;
 using apptest::ipptoolPrint;
-using apptest::ipptoolPrintAs;
 using apptest::pwgPage;
 
 namespace {
@@ -50,7 +49,7 @@ void printEach(AppServer &server, const std::vector<Document> &documents,
   int job = 0;
   for (const Document &d : documents) {
     SCOPED_TRACE(d.format);
-    ASSERT_TRUE(ipptoolPrintAs(server, "p", d.data, attributes, d.format));
+    ASSERT_TRUE(ipptoolPrint(server, "p", d.data, attributes, d.format));
     job++;
     EXPECT_EQ(server.jobState("p", job), state);
     check(job);
@@ -103,14 +102,16 @@ TEST(AppLimits, JobsAtOnce) {
     AppServer server({"max-jobs=" + std::to_string(jobs)});
     ASSERT_TRUE(server.add("waiting", "rx5k-21", "&paper-missing=1000"));
     ASSERT_TRUE(server.add("p", "rx5k-label-18"));
-    auto first = std::async(std::launch::async, ipptoolPrint, std::ref(server), "waiting",
-                            pwgPage(812, 1218, 1218), "");
+    auto first = std::async(std::launch::async, [&] {
+      return ipptoolPrint(server, "waiting", pwgPage(812, 1218, 1218), "");
+    });
     ASSERT_TRUE(apptest::waitUntil(20, [&] {
       return server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "waiting", "printer-state-reasons")
                  .find("media-empty") != std::string::npos;
     }));
-    auto second = std::async(std::launch::async, ipptoolPrint, std::ref(server), "p",
-                             pwgPage(812, 1218, 1218), "");
+    auto second = std::async(std::launch::async, [&] {
+      return ipptoolPrint(server, "p", pwgPage(812, 1218, 1218), "");
+    });
     if (jobs == 1) {
       EXPECT_TRUE(apptest::waitUntil(20, [&] {
         return server.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", 1)

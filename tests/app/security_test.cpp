@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/app_server.h"
+#include "app/client_pages.h"
 
 namespace fs = std::filesystem;
 using apptest::AppServer;

@@ -62,10 +62,11 @@ void buildServerBin(const fs::path &bin) {
   std::string serverbin = runCommand("cups-config --serverbin").output;
   serverbin = serverbin.substr(0, serverbin.find('\n'));
   std::error_code ec;
-  // The scheduler may choose either rasterizer for a PPD that asks for RGB raster; the ipp
-  // backend serves the queue on the printer application.
-  for (const char *f : {"filter/pdftopdf", "filter/pdftoraster", "filter/gstoraster", "cgi-bin",
-                        "daemon", "notifier", "monitor", "backend/ipp"}) {
+  // The scheduler may choose either rasterizer for a PPD that asks for RGB raster; texttopdf
+  // turns text into PDF; the ipp backend serves the queue on the printer application.
+  for (const char *f :
+       {"filter/pdftopdf", "filter/pdftoraster", "filter/gstoraster", "filter/texttopdf", "cgi-bin",
+        "daemon", "notifier", "monitor", "backend/ipp"}) {
     if (fs::exists(fs::path(serverbin) / f))
       fs::create_symlink(fs::path(serverbin) / f, bin / f, ec);
   }
@@ -147,22 +148,6 @@ emu::GrayImage onlyPage(const fs::path &dir) {
   return img;
 }
 
-// CUPS's rastertopwg (Debian package cups, which the tests do without) turns raster into the
-// Apple raster that an IPP Everywhere queue prefers. In its stead: the rasterizer's PWG raster,
-// whose rows Apple raster compresses alike, under Apple raster's headers (one page, as the
-// tests' documents have).
-void addAppleRasterFilter(const fs::path &dir) {
-  std::ofstream(dir / "conf" / "urf.convs") << "application/vnd.cups-pdf image/urf 50 tourf\n";
-  std::ofstream(dir / "bin" / "filter" / "tourf")
-      << "#!/bin/sh\nFINAL_CONTENT_TYPE=image/pwg-raster " << dir.string()
-      << "/bin/filter/gstoraster \"$@\" | python3 -c '\n"
-         "import struct, sys\n"
-         "d = sys.stdin.buffer.read(); u = lambda at: struct.unpack_from(\">I\", d, at)[0]\n"
-         "sys.stdout.buffer.write(b\"UNIRAST\\0\" + struct.pack(\">IBBBB8xIII8x\", 1, u(392), "
-         "0 if u(404) == 18 else 1, 1, 4, u(376), u(380), u(280)) + d[1800:])'\n";
-  chmod((dir / "bin" / "filter" / "tourf").c_str(), 0755);
-}
-
 class Scheduler : public testing::Test {
  protected:
   // Prepares the scheduler's folder (under the build tree, or under /tmp when running as root)
@@ -182,7 +167,6 @@ class Scheduler : public testing::Test {
     server_ = (dir_ / "cupsd.sock").string();
     buildServerBin(dir_ / "bin");
     writeConfiguration(dir_, server_);
-    addAppleRasterFilter(dir_);
 
     pid_ = fork();
     ASSERT_GE(pid_, 0) << "fork failed";
@@ -309,7 +293,8 @@ TEST_F(Scheduler, ThermalJobWaitsForPaperAndPrintsTheBoxes) {
 // Label printers: the page arrives in their language and decodes to the same picture, on a
 // queue of the project's PPD (model 20's stream has no row length: the virtual printer takes it
 // from the PPD and the job) and on an IPP Everywhere queue (lpadmin -m everywhere) of the
-// printer application, to which the scheduler sends the PDF as raster.
+// printer application, to which the scheduler sends the PDF as PDF: nothing but the packages
+// the project installs.
 TEST_F(Scheduler, LabelQueuesPrintTheBox) {
   const Box box = {10, 20, 50, 40};
   const fs::path pdf = makePdf(dir_ / "doc" / "label.pdf", 288, 432, {box});
@@ -319,11 +304,19 @@ TEST_F(Scheduler, LabelQueuesPrintTheBox) {
   ASSERT_EQ(r.status, 0) << r.output;
   r = client("lp -d Q " + shellQuote(pdf.string()));
   EXPECT_EQ(r.status, 0) << r.output;
+  // Text too: the scheduler turns it into PDF.
+  std::ofstream(dir_ / "doc" / "note.txt") << "Shipping label\n";
+  r = client("lp -d Q " + shellQuote((dir_ / "doc" / "note.txt").string()));
+  EXPECT_EQ(r.status, 0) << r.output;
   const int job = addPrinterAndPrint("label20", "rx5k-label-20.ppd", pdf);
   ASSERT_GT(job, 0);
   ASSERT_TRUE(completed(job, 25)) << errorLog();
   EXPECT_TRUE(waitUntil(40, [&] { return client("lpstat -o").output.empty(); }))
       << errorLog().substr(0, 20000);
+  EXPECT_NE(readFile(app.file("rx5k-printer-app.log")).find("format \"application/pdf\""),
+            std::string::npos);
+  const emu::GrayImage text = onlyPage(app.file("label/job-2"));
+  EXPECT_GT(blackShare(text, {0, 0, 100, 40}), 0.001);
   for (const fs::path &folder : {out_, fs::path(app.file("label/job-1"))}) {
     SCOPED_TRACE(folder);
     const emu::GrayImage img = onlyPage(folder);

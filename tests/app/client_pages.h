@@ -1,0 +1,254 @@
+// Pages as clients send them to the printer application (PWG raster, Apple raster, PDF), and
+// the same pages as a CUPS queue hands them to the filter: the header the queue's rasterizer
+// (pdftoraster) writes for the PPD and options, its imageable area cut from the client's page.
+#pragma once
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <cups/raster.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/app_server.h"
+#include "job_runner.h"
+
+namespace apptest {
+
+inline std::string ppdPath(const std::string &driver) {
+  return std::string(RX5K_BUILD_DIR) + "/ppd/" + driver + ".ppd";
+}
+
+// An 8-bit gray page (0 black).
+struct GrayPage {
+  unsigned width = 0, height = 0, dpi = 0;
+  std::vector<unsigned char> dots;
+};
+
+// A page of the size in points at dpi, as a client's rasterizer makes it (sizes rounded), with a
+// gradient under a chequer board of side `square` dots, a frame, and `boxes` random black boxes.
+inline GrayPage testPage(double widthPt, double lengthPt, unsigned dpi, unsigned seed = 0,
+                         int boxes = 0) {
+  GrayPage page;
+  page.dpi = dpi;
+  page.width = static_cast<unsigned>(std::lround(widthPt * dpi / 72));
+  page.height = static_cast<unsigned>(std::lround(lengthPt * dpi / 72));
+  page.dots.resize(static_cast<size_t>(page.width) * page.height);
+  std::mt19937 random(seed);
+  const unsigned square = 32 + random() % 64;
+  for (unsigned y = 0; y < page.height; y++)
+    for (unsigned x = 0; x < page.width; x++) {
+      const bool frame = x < 8 || y < 8 || x + 8 >= page.width || y + 8 >= page.height;
+      const bool dark = (x / square + y / square) % 3 == 0;
+      page.dots[static_cast<size_t>(y) * page.width + x] =
+          frame || dark ? 0 : static_cast<unsigned char>(x * 255 / page.width);
+    }
+  for (int b = 0; b < boxes; b++) {
+    const unsigned x0 = random() % page.width, y0 = random() % page.height;
+    const unsigned x1 = std::min<unsigned>(page.width, x0 + 1 + random() % 200);
+    const unsigned y1 = std::min<unsigned>(page.height, y0 + 1 + random() % 200);
+    const auto shade = static_cast<unsigned char>(random() % 256);
+    for (unsigned y = y0; y < y1; y++)
+      std::memset(&page.dots[static_cast<size_t>(y) * page.width + x0], shade, x1 - x0);
+  }
+  return page;
+}
+
+inline ssize_t appendTo(void *text, unsigned char *data, size_t n) {
+  static_cast<std::string *>(text)->append(reinterpret_cast<char *>(data), n);
+  return static_cast<ssize_t>(n);
+}
+
+// A PWG raster page of width x height 8-bit gray dots at 203 dpi, of which rows rows are sent.
+inline std::string pwgPage(unsigned width, unsigned height, unsigned rows) {
+  cups_page_header2_t h{};
+  std::snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "custom");
+  h.HWResolution[0] = h.HWResolution[1] = 203;
+  h.PageSize[0] = width * 72 / 203;
+  h.PageSize[1] = height * 72 / 203;
+  h.cupsWidth = width;
+  h.cupsHeight = height;
+  h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
+  h.cupsBytesPerLine = width;
+  h.cupsColorSpace = CUPS_CSPACE_SW;
+  h.cupsNumColors = 1;
+  std::string out;
+  cups_raster_t *raster = cupsRasterOpenIO(appendTo, &out, CUPS_RASTER_WRITE_PWG);
+  cupsRasterWriteHeader2(raster, &h);
+  std::vector<unsigned char> row(width, 0);
+  for (unsigned y = 0; y < rows; y++) cupsRasterWritePixels(raster, row.data(), width);
+  cupsRasterClose(raster);
+  return out;
+}
+
+// The page `copies` times as an 8-bit gray raster stream with the header's other fields, rows
+// first..first+height of the page (white beyond it).
+inline std::string rasterOf(const GrayPage &page, cups_page_header2_t header, cups_mode_t mode,
+                            int copies = 1, unsigned first = 0) {
+  if (mode == CUPS_RASTER_WRITE_PWG) {
+    header.cupsWidth = page.width;
+    header.cupsHeight = page.height;
+    header.HWResolution[0] = header.HWResolution[1] = page.dpi;
+  }
+  header.cupsBitsPerColor = header.cupsBitsPerPixel = 8;
+  header.cupsBytesPerLine = header.cupsWidth;
+  header.cupsColorSpace = CUPS_CSPACE_SW;
+  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  header.cupsNumColors = 1;
+  std::string out;
+  cups_raster_t *raster = cupsRasterOpenIO(appendTo, &out, mode);
+  std::vector<unsigned char> row(header.cupsWidth);
+  for (int c = 0; c < copies; c++) {
+    cupsRasterWriteHeader2(raster, &header);
+    for (unsigned y = 0; y < header.cupsHeight; y++) {
+      std::fill(row.begin(), row.end(), 255);
+      if (first + y < page.height)
+        std::memcpy(row.data(), &page.dots[static_cast<size_t>(first + y) * page.width],
+                    std::min(page.width, header.cupsWidth));
+      cupsRasterWritePixels(raster, row.data(), header.cupsWidth);
+    }
+  }
+  cupsRasterClose(raster);
+  return out;
+}
+
+// The page as Apple raster: PWG raster's rows are coded alike, under Apple raster's headers.
+inline std::string urfOf(const GrayPage &page) {
+  cups_page_header2_t header{};
+  const std::string pwg = rasterOf(page, header, CUPS_RASTER_WRITE_PWG);
+  std::string urf("UNIRAST\0", 8);
+  auto put32 = [&](uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) urf += static_cast<char>((v >> shift) & 0xFF);
+  };
+  put32(1);
+  urf += std::string("\x08\x00\x01\x04", 4);  // 8 bits, sGray, one-sided, normal quality
+  urf += std::string(8, '\0');
+  put32(page.width);
+  put32(page.height);
+  put32(page.dpi);
+  urf += std::string(8, '\0');
+  return urf + pwg.substr(4 + 1796);
+}
+
+// The header pdftoraster writes for a page of the size in points on the PPD with options.
+inline cups_page_header2_t rasterizerHeader(const std::string &driver, const std::string &options,
+                                            double widthPt, double lengthPt,
+                                            const std::string &scratch) {
+  const std::string pdf = scratch + ".pdf", ras = scratch + ".ras";
+  std::ofstream(pdf) << "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+                        "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+                        "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 "
+                     << widthPt << " " << lengthPt << "]>>endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n";
+  const std::string command = "PPD=" + ppdPath(driver) +
+                              " /usr/lib/cups/filter/pdftoraster 1 u t 1 '" + options + "' " + pdf +
+                              " > " + ras + " 2>/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  cups_page_header2_t header{};
+  const int fd = open(ras.c_str(), O_RDONLY);
+  cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  EXPECT_TRUE(raster && cupsRasterReadHeader2(raster, &header)) << command;
+  cupsRasterClose(raster);
+  close(fd);
+  return header;
+}
+
+// The size in points of the page the filter's options choose (a PPD size or "Custom.WxH").
+inline std::pair<double, double> pageSizeOf(const std::string &driver, const std::string &options) {
+  ppd_file_t *ppd = ppdOpenFile(ppdPath(driver).c_str());
+  cups_option_t *parsed = nullptr;
+  const int count = cupsParseOptions(options.c_str(), 0, &parsed);
+  ppdMarkDefaults(ppd);
+  cupsMarkOptions(ppd, count, parsed);
+  cupsFreeOptions(count, parsed);
+  const ppd_size_t *size = ppdPageSize(ppd, nullptr);
+  const std::pair<double, double> points{size ? size->width : 0, size ? size->length : 0};
+  ppdClose(ppd);
+  return points;
+}
+
+// The header pdftoraster writes for a document of the page size the filter's options choose.
+inline cups_page_header2_t rasterizerHeaderFor(const std::string &driver,
+                                               const std::string &options,
+                                               const std::string &scratch) {
+  const auto [width, length] = pageSizeOf(driver, options);
+  return rasterizerHeader(driver, options, width, length, scratch);
+}
+
+// What a CUPS queue's rasterizer hands the filter for the client's page under its header: the
+// rows of the imageable area, which starts floor((length - top) * dpi / 72) rows below the
+// page's top edge.
+inline std::string cupsRasterOf(const cups_page_header2_t &header, const GrayPage &page,
+                                int copies = 1) {
+  const auto first = static_cast<unsigned>(std::floor(
+      (header.cupsPageSize[1] - header.cupsImagingBBox[3]) * header.HWResolution[1] / 72.0));
+  return rasterOf(page, header, CUPS_RASTER_WRITE, copies, first);
+}
+
+// The same for the client's page printed with options (a document of the page's PPD size).
+inline std::string cupsRasterFor(const std::string &driver, const std::string &options,
+                                 const GrayPage &page, const std::string &scratch, int copies = 1) {
+  return cupsRasterOf(rasterizerHeaderFor(driver, options, scratch), page, copies);
+}
+
+// Model 302 waits after each page for the idle report, which its printer volunteers 500 ms after
+// the bitmap by default: a loaded machine may send the filler after the report, and the job then
+// waits 26 s for the next. Later reports keep the order the virtual clock gives.
+inline int idleReportMs(const std::string &driver) {
+  return driver.find("302") != std::string::npos ? 5000 : -1;
+}
+
+// The stream the filter writes for the raster and options (in-process, against the emulator).
+inline std::string filterStream(const std::string &driver, const std::string &options,
+                                const std::string &raster) {
+  runner::JobSpec spec;
+  spec.printer.idleReportMs = idleReportMs(driver);
+  spec.ppd = ppdPath(driver);
+  spec.jobOptions = options;
+  spec.raster = raster;
+  spec.keepImages = false;
+  return runner::runJob(spec).stream;
+}
+
+// Sends a document with ipptool and the job attributes (ipptool ATTR lines), waiting for the
+// job's end; false when ipptool reports a failure.
+inline bool ipptoolPrint(AppServer &server, const std::string &printer, const std::string &document,
+                         const std::string &attributes, const char *format = "image/pwg-raster") {
+  const std::string documentFile = server.file(printer + ".doc");
+  const std::string testFile = server.file(printer + ".test");
+  std::ofstream(documentFile, std::ios::binary) << document;
+  const std::string operation =
+      "GROUP operation-attributes-tag\nATTR charset attributes-charset utf-8\n"
+      "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n";
+  std::ofstream(testFile) << "{\nOPERATION Print-Job\n"
+                          << operation
+                          << "ATTR name requesting-user-name test\n"
+                             "ATTR mimeMediaType document-format "
+                          << format << "\nGROUP job-attributes-tag\n"
+                          << attributes << "\nFILE " << documentFile
+                          << "\nSTATUS successful-ok\nEXPECT job-id OF-TYPE integer\n}\n"
+                             "{\nOPERATION Get-Job-Attributes\n"
+                          << operation
+                          << "ATTR integer job-id $job-id\nSTATUS successful-ok\n"
+                             "EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600\n"
+                             "DELAY 0.1\n}\n";
+  return run({"/usr/bin/ipptool", "-q", "-T", "60", server.uri(printer), testFile}) == 0;
+}
+
+// The PPD options the app logged for its latest job (in the log, or in the one PAPPL moved
+// aside when it grew too long).
+inline std::string loggedOptions(AppServer &server) {
+  const std::string key = "PPD options: ";
+  for (const char *name : {"rx5k-printer-app.log", "rx5k-printer-app.log.O"}) {
+    const std::string log = readFile(server.file(name));
+    const size_t at = log.rfind(key);
+    if (at != std::string::npos)
+      return log.substr(at + key.size(), log.find('\n', at) - at - key.size());
+  }
+  return "";
+}
+
+}  // namespace apptest
