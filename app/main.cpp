@@ -41,7 +41,7 @@ int main(int argc, char *argv[]) {
   findServerSocket(args);
   args.push_back(nullptr);
   std::vector<pappl_pr_driver_t> drivers = app::driverList();
-  return papplMainloop(static_cast<int>(args.size()) - 1, args.data(), "1.0",
+  return papplMainloop(static_cast<int>(args.size()) - 1, args.data(), RX5K_VERSION,
                        "RX5K printer application", static_cast<int>(drivers.size()), drivers.data(),
                        app::autoAddDriver, app::driverCallback, nullptr, nullptr, app::createSystem,
                        app::printUsage, nullptr);

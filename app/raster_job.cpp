@@ -26,69 +26,54 @@ constexpr double kCancelPollSeconds = 0.2;
 // Time between two reads of a device while a back-channel read waits (device reads do not wait).
 constexpr double kReadPollSeconds = 0.02;
 
-// The printer-state reasons the core's "STATE:" keywords stand for.
-pappl_preason_t reasonOf(std::string_view keyword) {
-  if (keyword == "media-empty-error") return PAPPL_PREASON_MEDIA_EMPTY;
-  if (keyword == "cover-open-error") return PAPPL_PREASON_COVER_OPEN;
+// The printer-state reason PAPPL knows for a condition the core reports.
+pappl_preason_t reasonOf(PrinterReason reason) {
+  switch (reason) {
+    case kReasonMediaEmpty:
+      return PAPPL_PREASON_MEDIA_EMPTY;
+    case kReasonCoverOpen:
+      return PAPPL_PREASON_COVER_OPEN;
+    case kReasonOverheat:
+      break;
+  }
   return PAPPL_PREASON_OTHER;
 }
 
-// The core's scheduler lines, turned into the job's log and message and the printer's state
-// reasons. The core's Log hands over one message at a time.
+// The core's events as the job's log and message and the printer's state reasons; its debug
+// text as the job's debug log.
 class JobLog : public LogSink {
  public:
   explicit JobLog(pappl_job_t *job) : job_(job) {}
   void write(std::string_view text) override {
-    pending_.append(text);
-    for (size_t end; (end = pending_.find('\n')) != std::string::npos;) {
-      line(std::string_view(pending_).substr(0, end));
-      pending_.erase(0, end + 1);
+    while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    // PAPPL's log formats no precisions: every text goes as a whole string.
+    papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%s", std::string(text).c_str());
+  }
+  void message(MessageLevel level, std::string_view text) override {
+    const std::string message(text);
+    switch (level) {
+      case MessageLevel::Error:
+        papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
+        papplJobSetMessage(job_, "%s", message.c_str());
+        failed_ = true;
+        break;
+      case MessageLevel::Warning:
+        papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "%s", message.c_str());
+        break;
+      case MessageLevel::Info:
+        papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "%s", message.c_str());
+        // The job's message stays the reason it failed.
+        if (!message.empty() && !failed_) papplJobSetMessage(job_, "%s", message.c_str());
+        break;
     }
+  }
+  void printerReason(PrinterReason reason, bool on) override {
+    const pappl_preason_t none = PAPPL_PREASON_NONE, changed = reasonOf(reason);
+    papplPrinterSetReasons(papplJobGetPrinter(job_), on ? changed : none, on ? none : changed);
   }
 
  private:
-  void line(std::string_view text) {
-    auto after = [&](std::string_view prefix) {
-      if (text.substr(0, prefix.size()) != prefix) return false;
-      text.remove_prefix(prefix.size());
-      while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-      return true;
-    };
-    // PAPPL's log formats no precisions: every text goes as a whole string.
-    const std::string whole(text);
-    if (after("STATE:")) {
-      state(text);
-    } else if (after("ERROR:")) {
-      const std::string message(text);
-      papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
-      papplJobSetMessage(job_, "%s", message.c_str());
-      failed_ = true;
-    } else if (after("WARNING:")) {
-      papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "%s", std::string(text).c_str());
-    } else if (after("INFO:")) {
-      const std::string message(text);
-      papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "%s", message.c_str());
-      // The job's message stays the reason it failed.
-      if (!message.empty() && !failed_) papplJobSetMessage(job_, "%s", message.c_str());
-    } else {
-      papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%s", whole.c_str());
-    }
-  }
-  // "+reason -reason ...".
-  void state(std::string_view text) {
-    pappl_preason_t add = PAPPL_PREASON_NONE, remove = PAPPL_PREASON_NONE;
-    while (!text.empty()) {
-      const size_t end = std::min(text.find(' '), text.size());
-      const std::string_view word = text.substr(0, end);
-      if (word.size() > 1 && word[0] == '+') add |= reasonOf(word.substr(1));
-      if (word.size() > 1 && word[0] == '-') remove |= reasonOf(word.substr(1));
-      text.remove_prefix(std::min(end + 1, text.size()));
-    }
-    papplPrinterSetReasons(papplJobGetPrinter(job_), add, remove);
-  }
-
   pappl_job_t *job_;
-  std::string pending_;
   bool failed_ = false;
 };
 

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "base/page_memory.h"
+#include "driver/job.h"
 #include "labels/labels.h"
 #include "pipeline/geometry.h"
 #include "pipeline/packing.h"
+#include "thermal/thermal_printer.h"
 #include "thermal/transmission.h"
 
 namespace {
@@ -158,6 +160,7 @@ struct BenchJob {
   explicit BenchJob(int model) {
     job.choices = &choices;
     job.setModel(model);
+    job.printer = choosePrinter(job);
     job.Page = 1;
   }
   CountingSink sink;
@@ -165,7 +168,7 @@ struct BenchJob {
   InstantChannel channel;
   NoWaitClock clock;
   ChoiceMap choices;
-  ThermalJob job{JobSeams{sink, log, channel, clock}};
+  Job job{JobSeams{sink, log, channel, clock}};
 };
 
 void describePage(benchmark::State &state, int sizeIndex, const std::string &what) {
@@ -184,21 +187,21 @@ struct Placement {
   const char *modelName, *pageSizeName;
   int rotate;
   double hOffsetMm, vOffsetMm;
-  unsigned char gapMode;
+  bool continuousMedia;
 };
 // The placements of the thermal models as an A4 job meets them.
 const Placement kPlacements[] = {
-    {"22 A4 as is", 22, "RX5K 22", "A4", 0, 0, 0, 0x26},
-    {"22 A4 offsets +3,-2 mm", 22, "RX5K 22", "A4", 0, 3, -2, 0x26},
-    {"22 A4 half turn", 22, "RX5K 22", "A4", 1, 0, 0, 0x26},
-    {"22 Letter widened", 22, "RX5K 22", "Letter", 0, 0, 0, 0x26},
-    {"21 RX5_A4 lowered", 21, "RX5K 21", "RX5_A4", 0, 0, 0, 0x26},
-    {"21 custom top cut", 21, "RX5K 21", "Custom.210x297mm", 0, 0, 0, 0x26},
-    {"302 A4 fitted", 302, "RX5K 302", "A4", 0, 0, 0, 0x26},
-    {"400 width cut", 400, "RX5K 400", "A4", 0, 0, 0, 0x26},
-    {"64519 continuous", 64519, "RX5K 64519", "A4", 0, 0, 0, 0x0B},
-    {"590314 top margin", 590314, "RX5K 590314", "A4", 0, 0, 0, 0x26},
-    {"613207 page length", 613207, "RX5K 613207", "A4", 0, 0, 0, 0x26},
+    {"22 A4 as is", 22, "RX5K 22", "A4", 0, 0, 0, false},
+    {"22 A4 offsets +3,-2 mm", 22, "RX5K 22", "A4", 0, 3, -2, false},
+    {"22 A4 half turn", 22, "RX5K 22", "A4", 1, 0, 0, false},
+    {"22 Letter widened", 22, "RX5K 22", "Letter", 0, 0, 0, false},
+    {"21 RX5_A4 lowered", 21, "RX5K 21", "RX5_A4", 0, 0, 0, false},
+    {"21 custom top cut", 21, "RX5K 21", "Custom.210x297mm", 0, 0, 0, false},
+    {"302 A4 fitted", 302, "RX5K 302", "A4", 0, 0, 0, false},
+    {"400 width cut", 400, "RX5K 400", "A4", 0, 0, 0, false},
+    {"64519 continuous", 64519, "RX5K 64519", "A4", 0, 0, 0, true},
+    {"590314 top margin", 590314, "RX5K 590314", "A4", 0, 0, 0, false},
+    {"613207 page length", 613207, "RX5K 613207", "A4", 0, 0, 0, false},
 };
 
 // Args: size index, placement index.
@@ -220,7 +223,7 @@ void BM_Geometry(benchmark::State &state) {
   p.hOffset = static_cast<int>(pl.hOffsetMm * size.dpi / 25.4);
   p.vOffset = static_cast<int>(pl.vOffsetMm * size.dpi / 25.4);
   p.tofill = size.width - size.rasterWidth;
-  p.gapMode = pl.gapMode;
+  p.continuousMedia = pl.continuousMedia;
   int finishedWidth = 0, finishedHeight = 0;
   DotBuffer page;
   for (auto _ : state) {
@@ -290,7 +293,8 @@ void BM_TransmitBitmap(benchmark::State &state) {
     std::memcpy(page.sendBuf.get(), bitmap.data(), bitmap.size());
     page.sendBufSize = bitmap.size();
     state.ResumeTiming();
-    if (transmitBitmap(bench.job, page) != TransmitResult::Sent) {
+    if (static_cast<ThermalPrinter &>(*bench.job.printer).transmitBitmap(page) !=
+        PageResult::Sent) {
       state.SkipWithError("the bitmap was not sent");
       break;
     }
@@ -339,11 +343,10 @@ void BM_LabelPage(benchmark::State &state) {
   std::memcpy(page.dots.get(), source.data(), source.size());
   for (auto _ : state) {
     page.header = header;
-    labelStartPage(bench.job, page);
+    bench.job.printer->startPage(page);
     page.Feed = 0;
-    for (int y = 0; y < size.height; y++) labelOutputLine(bench.job, page, y);
-    labelEndPage(bench.job, page);
-    bench.job.prn.flush();  // as the driver's page end does
+    for (int y = 0; y < size.height; y++) bench.job.printer->row(page, y);
+    bench.job.printer->endPage(page);
   }
   const size_t pages = std::max<size_t>(state.iterations(), 1);
   static const char *const kLanguages[] = {"Dymo", "EPL line", "EPL page", "ZPL",

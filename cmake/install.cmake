@@ -39,6 +39,12 @@ install(PROGRAMS $<TARGET_FILE:rx5k-emulator>
         RENAME rx5k-emu
         PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                     WORLD_READ WORLD_EXECUTE)
+# A copied program is not a target, so `--strip` (and the package) strips it here.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND ${CMAKE_STRIP} \"\$ENV{DESTDIR}${RX5K_CUPS_SERVERBIN}/backend/rx5k-emu\")
+  endif()
+")
 
 # On PATH too, for trying a PPD and a raster by hand; it runs the installed filter.
 install(TARGETS rx5k-emulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -81,3 +87,9 @@ install(CODE "
     message(FATAL_ERROR \"cannot set the mode of \${folder}\")
   endif()
 " COMPONENT rx5k-backend-folder)
+
+# What a user and a distribution want beside the programs: the licence as Debian names it, the
+# changes and the guides.
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/CHANGES.md
+              ${CMAKE_SOURCE_DIR}/docs/INSTALL.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -120,6 +120,7 @@ int runEmulatorJob(const EmulatorOptions &o, const std::string &programPath) {
   command.echoStderr = o.showStderr;
   command.sigtermAfterMs = o.sigtermAfterMs;
   command.sigtermAtPage = o.sigtermAtPage;
+  command.sigtermAtByte = o.sigtermAtByte;
   command.timeoutSeconds = o.timeoutSeconds;
 
   FilterOutcome outcome = runFilterUnderPrinter(command, printer);

@@ -144,6 +144,7 @@ const char *emulatorUsage() {
       "  --stdin               feed RASTER-FILE on the filter's standard input\n"
       "  --sigterm-after-ms N  send SIGTERM to the filter N ms after its start\n"
       "  --sigterm-at-page N   send SIGTERM when page N's bitmap command arrives\n"
+      "  --sigterm-at-byte N   send SIGTERM when byte N of the printer stream arrives\n"
       "  --timeout SEC         kill the filter after SEC seconds (default: no limit)\n"
       "  --argv ARG            (repeatable) filter arguments after argv[0], replacing\n"
       "                        job-id user title copies options [file]\n"
@@ -251,6 +252,8 @@ bool parseEmulatorArgs(const std::vector<std::string> &args, EmulatorOptions &o,
       ok = count(a, 1, o.cpuSeconds);
     } else if (a == "--sigterm-at-page") {
       ok = count(a, 1, o.sigtermAtPage);
+    } else if (a == "--sigterm-at-byte") {
+      ok = count(a, 1, o.sigtermAtByte);
     } else if (a == "--idle-after" || a == "--timeout") {
       double &target = a == "--timeout" ? o.timeoutSeconds : o.printer.idleAfter;
       ok = value(a, v) && (toSeconds(v, target) || bad(a + ": not a number of seconds: " + v));

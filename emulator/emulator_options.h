@@ -22,6 +22,7 @@ struct EmulatorOptions {
   bool viaStdin = false;  // --stdin: the raster goes through standard input
   int sigtermAfterMs = -1;
   int sigtermAtPage = 0;
+  int sigtermAtByte = 0;
   double timeoutSeconds = 0;
   int cpuSeconds = kDefaultCpuSeconds;  // --max-cpu-seconds (the backend's)
   bool showStderr = false;

@@ -86,7 +86,7 @@ struct Pipes {
       closeFd(*fd);
     }
   }
-  bool create(bool pipedStdin, std::string &error) {
+  bool create(bool pipedStdin, bool smallOutput, std::string &error) {
     int p[2];
     auto makePipe = [&](int &r, int &w) {
       if (pipe2(p, O_CLOEXEC) != 0) return false;
@@ -105,6 +105,7 @@ struct Pipes {
     }
     sideParent = s[0];
     sideChild = s[1];
+    if (smallOutput) fcntl(stdoutRead, F_SETPIPE_SZ, 4096);
     // As the scheduler does: the filter's back and side channel ends are non-blocking.
     setNonBlocking(backRead);
     setNonBlocking(sideChild);
@@ -168,6 +169,7 @@ class Run {
   int stdinSource_ = -1;
   std::FILE *stderrCopy_ = nullptr;
   double exitedAt_ = 0;
+  long long received_ = 0;  // bytes of the printer stream
 };
 
 void Run::sendSignal(int sig, const char *why) {
@@ -180,9 +182,19 @@ void Run::sendSignal(int sig, const char *why) {
 void Run::pumpStdout() {
   unsigned char buf[65536];
   while (pipes_.stdoutRead >= 0) {
-    ssize_t n = read(pipes_.stdoutRead, buf, sizeof buf);
+    // Up to the signal's byte exactly, so that it goes as that byte arrives.
+    size_t want = sizeof buf;
+    const long long toSignal = command_.sigtermAtByte - received_;
+    if (toSignal > 0 && !outcome_.sigtermSent) want = std::min(want, static_cast<size_t>(toSignal));
+    ssize_t n = read(pipes_.stdoutRead, buf, want);
     if (n > 0) {
       printer_.receive(buf, static_cast<size_t>(n), now());
+      received_ += n;
+      if (command_.sigtermAtByte > 0 && received_ >= command_.sigtermAtByte &&
+          !outcome_.sigtermSent) {
+        outcome_.sigtermSent = true;
+        sendSignal(SIGTERM, ("byte " + std::to_string(received_) + " arrived").c_str());
+      }
       if (printer_.stopped()) closeFd(pipes_.stdoutRead);
     } else if (n < 0 && errno == EINTR) {
       continue;
@@ -331,7 +343,7 @@ FilterOutcome Run::go() {
       return outcome_;
     }
   }
-  if (!pipes_.create(pipedStdin, outcome_.error)) {
+  if (!pipes_.create(pipedStdin, command_.sigtermAtByte > 0, outcome_.error)) {
     closeFd(stdinSource_);
     return outcome_;
   }

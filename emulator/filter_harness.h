@@ -21,7 +21,10 @@ struct FilterCommand {
   bool echoStderr = false;          // and to the emulator's standard error
   int sigtermAfterMs = -1;          // SIGTERM this long after the start (-1: never)
   int sigtermAtPage = 0;            // SIGTERM when this page's bitmap command arrives (0: never)
-  double timeoutSeconds = 0;        // SIGKILL after this long (0: no limit)
+  // SIGTERM when this byte of the printer stream arrives (0: never). The filter's output pipe is
+  // then one memory page, so the filter is at most that and its own buffer ahead of the printer.
+  int sigtermAtByte = 0;
+  double timeoutSeconds = 0;  // SIGKILL after this long (0: no limit)
 };
 
 struct FilterOutcome {

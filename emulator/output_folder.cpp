@@ -392,7 +392,8 @@ SinkStatus OutputFolder::page(PrintedPage &page, std::string &error) {
     shown = path_ + "/" + name;
   }
   std::string how = page.encoding;
-  if (page.encoding == "LZO") how += " " + std::to_string(page.frames) + " frames";
+  // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on " " + std::string.
+  if (page.encoding == "LZO") how.append(" ").append(std::to_string(page.frames)).append(" frames");
   if (summary_) {
     std::fprintf(summary_, "%s %d: %dx%d dots, %.1f%% black, %s -> %s\n",
                  page.label ? "label" : "page", page.number, image.width, image.height,

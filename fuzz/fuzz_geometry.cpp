@@ -73,8 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   p.hOffset = smallOrAny(in);
   p.vOffset = smallOrAny(in);
   p.tofill = in.byte() % 8;
-  static const unsigned char gaps[] = {0x0A, 0x0B, 0x26, 0x00};
-  p.gapMode = in.pick(gaps);
+  p.continuousMedia = in.byte() % 2 == 0;
 
   // The capture hands over rows padded to whole bytes, the pad columns white on the right.
   int width = 8 * (1 + in.byte() % 16);

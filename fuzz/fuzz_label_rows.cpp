@@ -1,6 +1,6 @@
 // Fuzzes the label row coders through the filter's own page steps: random pages of random rows
-// (blank, repeated, nearly repeated, black, arbitrary) go through labelStartPage,
-// labelOutputLine and labelEndPage of a job of every label model; the emulator's decoder must
+// (blank, repeated, nearly repeated, black, arbitrary) go through the page set-up, rows and
+// page end of the printer language of every label model; the emulator's decoder must
 // give back exactly those dots.
 #include <algorithm>
 #include <cstring>
@@ -138,14 +138,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     page.header.cupsHeight = static_cast<unsigned>(sent.rows.size());
     page.header.PageSize[1] = (page.header.cupsHeight * 72 + kResolution - 1) / kResolution;
     page.header.cupsPageSize[1] = page.header.PageSize[1];
-    labelStartPage(job, page);
+    job.printer->startPage(page);
     // The finished page as the pipeline leaves it, in a buffer of exactly its size: a coder that
     // reads past it is caught.
     page.dots = allocateDots(static_cast<uint64_t>(width) * sent.rows.size());
     for (size_t y = 0; y < sent.rows.size(); y++)
       std::memcpy(page.dots.get() + y * width, sent.rows[y].data(), width);
-    for (size_t y = 0; y < sent.rows.size(); y++) labelOutputLine(job, page, static_cast<int>(y));
-    labelEndPage(job, page);
+    for (size_t y = 0; y < sent.rows.size(); y++) job.printer->row(page, static_cast<int>(y));
+    job.printer->endPage(page);
   }
   job.prn.flush();
 

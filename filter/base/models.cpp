@@ -1,7 +1,6 @@
-// The model table.
+// The model table: one row per model number, each fact named; a fact a row leaves out keeps the
+// default of ModelFacts (off, none or zero).
 #include "base/models.h"
-
-#include <iterator>
 
 namespace {
 
@@ -11,31 +10,107 @@ using L = LabelLanguage;
 using P = Placement;
 using W = ReadyWait;
 
-// clang-format off
 constexpr ModelFacts kModels[] = {
-  // number  family      language     ready wait              density               anti  track first mode  prod  flush placement           limit lzo    filler idle   paper  feed   pause  end    endidle  version
-  {21,      F::Thermal, L::None,     W::PaperTwice,          D::SpecialDrained,    true, false, false, false, false, false, P::OnSheet,          0,    false, true,  false, true,  false, false, false, false},
-  {22,      F::Thermal, L::None,     W::None,                D::NoSpecial,         false, false, false, false, false, true, P::WidenToPaper,     0,    true,  true,  false, false, false, true,  false, false},
-  {23,      F::Thermal, L::None,     W::None,                D::NoSpecial,         false, true, false, true,  false, true,  P::WidenToPaper,     0,    true,  true,  false, false, false, true,  false, false},
-  {302,     F::Thermal, L::None,     W::PaperAndCover,       D::NoSpecial,         false, true, false, true,  false, true,  P::FitToPaper,       0,    true,  true,  true,  false, false, false, false, false},
-  {400,     F::Thermal, L::None,     W::None,                D::SpecialUndrained,  false, false, false, false, false, true, P::None,             1280, true,  true,  false, false, false, false, true,  false},
-  {831,     F::Thermal, L::None,     W::SheetGoneAndReady,   D::SpecialDrained,    true, false, false, false, false, false, P::OnSheet,          0,    false, true,  false, true,  false, false, false, true},
-  {64519,   F::Thermal, L::None,     W::IdleThenReadyTwice,  D::SpecialUndrained,  false, true, true,  false, true,  false, P::ContinuousLength, 0,    false, false, false, false, true,  false, false, true,  0x010005},
-  {590314,  F::Thermal, L::None,     W::PaperTwice,          D::SpecialDrained,    true, false, false, false, false, false, P::BelowTopMargin,   0,    false, true,  false, true,  false, false, false, false},
-  {613207,  F::Thermal, L::None,     W::PaperTwice,          D::SpecialDrained,    true, false, false, false, false, false, P::PageLength,       0,    true,  true,  false, true,  false, false, false, false},
-  {0,       F::Label,   L::Dymo},
-  {16,      F::Label,   L::EplLine},
-  {17,      F::Label,   L::EplPage},
-  {18,      F::Label,   L::Zpl},
-  {19,      F::Label,   L::Cpcl},
-  {20,      F::Label,   L::PrintRows},
-  {32,      F::Label,   L::Pcl},
+    {.number = 21,
+     .family = F::Thermal,
+     .readyWait = W::PaperTwice,
+     .density = D::SpecialDrained,
+     .antiwrinkle = true,
+     .placement = P::OnSheet,
+     .filler = true,
+     .paperResetAtPageEnd = true},
+    {.number = 22,
+     .family = F::Thermal,
+     .density = D::NoSpecial,
+     .flushAfterSetup = true,
+     .placement = P::WidenToPaper,
+     .envelopeB5Mm = 174,
+     .compressed = true,
+     .filler = true,
+     .pauseBetweenPages = true},
+    {.number = 23,
+     .family = F::Thermal,
+     .density = D::NoSpecial,
+     .mediaTracking = true,
+     .printMode = true,
+     .flushAfterSetup = true,
+     .placement = P::WidenToPaper,
+     .envelopeB5Mm = 176,
+     .compressed = true,
+     .filler = true,
+     .pauseBetweenPages = true},
+    {.number = 302,
+     .family = F::Thermal,
+     .readyWait = W::PaperAndCover,
+     .density = D::NoSpecial,
+     .mediaTracking = true,
+     .printMode = true,
+     .flushAfterSetup = true,
+     .placement = P::FitToPaper,
+     .compressed = true,
+     .filler = true,
+     .idleWaitAfterPage = true},
+    {.number = 400,
+     .family = F::Thermal,
+     .density = D::SpecialUndrained,
+     .flushAfterSetup = true,
+     .widthLimit = 1280,
+     .compressed = true,
+     .filler = true,
+     .feedAtJobEnd = true},
+    {.number = 831,
+     .family = F::Thermal,
+     .readyWait = W::SheetGoneAndReady,
+     .density = D::SpecialDrained,
+     .antiwrinkle = true,
+     .placement = P::OnSheet,
+     .filler = true,
+     .paperResetAtPageEnd = true,
+     .idleWaitAtJobEnd = true},
+    {.number = 64519,
+     .family = F::Thermal,
+     .readyWait = W::IdleThenReadyTwice,
+     .density = D::SpecialUndrained,
+     .mediaTracking = true,
+     .mediaTrackingFirst = true,
+     .offsetsProductFirst = true,
+     .placement = P::ContinuousLength,
+     .feedAfterCustomPage = true,
+     .idleWaitAtJobEnd = true,
+     .firstVersionAskedIdle = 0x010005},
+    {.number = 590314,
+     .family = F::Thermal,
+     .readyWait = W::PaperTwice,
+     .density = D::SpecialDrained,
+     .antiwrinkle = true,
+     .placement = P::BelowTopMargin,
+     .filler = true,
+     .paperResetAtPageEnd = true},
+    {.number = 613207,
+     .family = F::Thermal,
+     .readyWait = W::PaperTwice,
+     .density = D::SpecialDrained,
+     .antiwrinkle = true,
+     .placement = P::PageLength,
+     .compressed = true,
+     .filler = true,
+     .paperResetAtPageEnd = true},
+    {.number = 0, .family = F::Label, .language = L::Dymo},
+    {.number = 16, .family = F::Label, .language = L::EplLine},
+    {.number = 17, .family = F::Label, .language = L::EplPage},
+    {.number = 18, .family = F::Label, .language = L::Zpl},
+    {.number = 19, .family = F::Label, .language = L::Cpcl},
+    {.number = 20, .family = F::Label, .language = L::PrintRows},
+    {.number = 32, .family = F::Label, .language = L::Pcl},
 };
-// clang-format on
 
-constexpr ModelFacts kOther = {-1, F::Other, L::None};
+constexpr ModelFacts kOther = {.number = -1, .family = F::Other};
 
 }  // namespace
+
+std::span<const ModelFacts> modelTable() {
+  return kModels;
+}
 
 const ModelFacts &modelFacts(int model) {
   for (const ModelFacts &facts : kModels)

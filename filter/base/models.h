@@ -2,6 +2,8 @@
 // application read, instead of model numbers compared all over the code.
 #pragma once
 
+#include <span>
+
 enum class ModelFamily {
   Thermal,  // the thermal command set: one bitmap per page
   Label,    // a classic label-printer language
@@ -53,6 +55,7 @@ struct ModelFacts {
   // The page and its transmission.
   Placement placement = {};
   int widthLimit = 0;                // dots kept of a wider page (0: no limit)
+  double envelopeB5Mm = 0;           // the paper width of "EnvISOB5" when widening to the paper
   bool compressed = false;           // LZO-framed bitmap
   bool filler = false;               // 2048 zero bytes before the compression switch
   bool idleWaitAfterPage = false;    // filler after the bitmap and up to 30 s for the idle report
@@ -69,6 +72,8 @@ struct ModelFacts {
 
 // The facts of a model number; an unknown number gets those of family Other.
 const ModelFacts &modelFacts(int model);
+// Every known model, in the table's order.
+std::span<const ModelFacts> modelTable();
 
 inline bool isThermalModel(int model) {
   return modelFacts(model).family == ModelFamily::Thermal;

@@ -25,6 +25,7 @@ struct Page {
   // The finished page from the pipeline: header.cupsWidth x header.cupsHeight dots, row-major,
   // 0 black, 255 white.
   DotBuffer dots;
+  int paperCode = -1;  // the paper-size command's code the geometry chose for it, or -1
   // The thermal page bitmap the rows are packed into: (cupsWidth + 7) / 8 bytes per row.
   DotBuffer sendBuf;
   size_t sendBufSize = 0;

@@ -18,8 +18,7 @@
 #include "labels/labels.h"
 #include "monitor/queries.h"
 #include "pipeline/page_check.h"
-#include "thermal/page_setup.h"
-#include "thermal/transmission.h"
+#include "thermal/thermal_printer.h"
 
 namespace {
 
@@ -57,34 +56,14 @@ void readPageLight(Job &job, const Page &page) {
     job.lightOffset = job.lightOffset > INT32_MAX - 10 ? INT32_MAX : job.lightOffset + 10;
 }
 
-// The pause models 22 and 23 take between pages, a second at a time so a cancel ends it.
-void pauseBetweenPages(Job &job) {
-  for (int i = 0; i < 3; i++) {
-    if (job.canceled()) return;
-    sleepSeconds(job, 1);
-  }
-}
-
 GeometryParams pageGeometry(const Job &job, const Page &page) {
-  return geometryParams(page.header, job.ModelNumber, job.modelName.c_str(), job.bCmdGap[2]);
-}
-
-// True when the numbers of the page fit the fields of the commands that will carry them;
-// checked before anything of the page reaches the printer, so a hostile size cannot turn
-// pixels into commands.
-bool pageFitsCommands(const Job &job, const Page &page, std::string &reason) {
-  if (isLabelModel(job.ModelNumber)) return labelPageFits(job.ModelNumber, page.header, reason);
-  if (!isThermalModel(job.ModelNumber)) return true;
-  GeometryParams p = pageGeometry(job, page);
-  p.gapMode = gapModeForPage(job, page.header);
-  int64_t width = 0, height = 0;
-  return finishedPageSizeOf(page.header, p, width, height, reason) &&
-         bitmapCommandFits(width, height, reason);
+  return geometryParams(page.header, job.ModelNumber, job.modelName.c_str(),
+                        job.printer->continuousMedia(page));
 }
 
 // Refuses the page: one "ERROR:" line, and the job ends with status 1.
 PageEnd refusePage(Job &job, const std::string &reason) {
-  job.log.message("ERROR: Page %d: %s\n", job.Page.load(), reason.c_str());
+  job.log.error("Page %d: %s", job.Page.load(), reason.c_str());
   job.failed = true;
   return PageEnd::Stop;
 }
@@ -107,7 +86,7 @@ bool runPipeline(Job &job, Page &page, const RowReader &read, std::string &error
       runPagePipeline(read, page.header, settings, page.Buffer.get(), job.log, finished, error);
   page.Buffer.reset();
   if (!ok) return false;
-  if (finished.paperCode >= 0) job.bCmdPaper[3] = static_cast<unsigned char>(finished.paperCode);
+  page.paperCode = finished.paperCode;
   page.dots = std::move(finished.dots);
   page.header.cupsWidth = static_cast<unsigned>(finished.width);
   page.header.cupsHeight = static_cast<unsigned>(finished.height);
@@ -124,56 +103,32 @@ PageEnd setUpAndSendPage(Job &job, Page &page, const RowReader &read) {
                                std::to_string(page.header.cupsBytesPerLine) + " bytes");
   }
   readPageLight(job, page);
-  job.log.message("INFO: %d/%d\n", job.Page.load(), job.TotalPage.load());
+  job.log.info("%d/%d", job.Page.load(), job.TotalPage.load());
 
   std::string error;
   if (!runPipeline(job, page, read, error)) return refusePage(job, error);
 
-  const bool thermal = isThermalModel(job.ModelNumber);
+  if (!job.printer->startRows(page, error)) return refusePage(job, error);
   const cups_page_header2_t &header = page.header;
-  if (thermal) {
-    const uint64_t bytewidth = (static_cast<uint64_t>(header.cupsWidth) + 7) / 8;
-    uint64_t buffersize = 0;
-    if (!checkedMul(bytewidth, header.cupsHeight, buffersize) ||
-        !(page.sendBuf = allocateDots(buffersize))) {
-      return refusePage(
-          job, "cannot allocate the page bitmap of " + std::to_string(buffersize) + " bytes");
-    }
-    std::memset(page.sendBuf.get(), 0, buffersize);
-    page.sendBufSize = buffersize;
-  }
   for (unsigned y = 0; y < header.cupsHeight && !job.canceled(); y++) {
     if (y % 16 == 0)
-      job.log.message("ATTR: job-media-progress=%u\n",
-                      static_cast<unsigned>(static_cast<uint64_t>(y) * 100 / header.cupsHeight));
+      job.log.pageProgress(
+          static_cast<unsigned>(static_cast<uint64_t>(y) * 100 / header.cupsHeight));
     OutputLine(job, page, static_cast<int>(y));
   }
   if (job.canceled()) return PageEnd::Stop;
 
-  if (thermal) {
-    switch (transmitBitmap(job, page)) {
-      case TransmitResult::Sent:
-        break;
-      case TransmitResult::Canceled:
-        return PageEnd::Stop;
-      case TransmitResult::Failed:
-        job.failed = true;
-        return PageEnd::Stop;
-    }
+  switch (EndPage(job, page)) {
+    case PageResult::Sent:
+      break;
+    case PageResult::Canceled:
+      return PageEnd::Stop;
+    case PageResult::Failed:
+      job.failed = true;
+      return PageEnd::Stop;
   }
   page.dots.reset();
-
-  EndPage(job, page);
   job.pagesSent++;
-
-  if (job.model->feedAfterCustomPage && job.bCmdGap[2] == 0x0B &&
-      !headerStringIs(header.cupsPageSizeName, "A4") &&
-      !headerStringIs(header.cupsPageSizeName, "Letter")) {
-    job.bCmdAfter[2] = 0x01;
-    job.prn.write(job.bCmdAfter, sizeof job.bCmdAfter);
-    job.prn.flush();
-    job.afterFeedPending = true;
-  }
   return job.canceled() ? PageEnd::Stop : PageEnd::Next;
 }
 
@@ -197,16 +152,16 @@ constexpr uint64_t kRasterSyncBytes = 4;
 void explainNoPage(Job &job) {
   unsigned char more;
   if (job.canceled()) {
-    job.log.message("ERROR: The job was cancelled before its first page\n");
+    job.log.error("The job was cancelled before its first page");
   } else if (job.rasterBytes > kRasterSyncBytes || (!job.ras && job.rasterBytes > 0) ||
              read(job.fd, &more, 1) > 0) {
-    job.log.message(
-        "ERROR: The raster stream's first page header was refused by the raster library (its "
-        "format or sizes are invalid); nothing was printed\n");
+    job.log.error(
+        "The raster stream's first page header was refused by the raster library (its "
+        "format or sizes are invalid); nothing was printed");
   } else {
-    job.log.message(
-        "ERROR: The document has no pages to print (an empty document, or pages chosen beyond "
-        "its end)\n");
+    job.log.error(
+        "The document has no pages to print (an empty document, or pages chosen beyond "
+        "its end)");
   }
 }
 
@@ -233,19 +188,17 @@ const std::atomic<int> &sigtermFlag() {
   return sigterm;
 }
 
+std::unique_ptr<PrinterLanguage> choosePrinter(Job &job) {
+  std::unique_ptr<PrinterLanguage> printer;
+  if (job.model->family == ModelFamily::Thermal) printer = std::make_unique<ThermalPrinter>(job);
+  if (job.model->family == ModelFamily::Label) printer = makeLabelPrinter(job);
+  return printer ? std::move(printer) : std::make_unique<PrinterLanguage>();
+}
+
 void Setup(Job &job, ppd_file_t *ppd) {
   if (ppd) job.setModel(ppd->model_number);
-  if (job.ModelNumber == 0) {
-    unsigned char escapes[100];
-    std::memset(escapes, 0x1B, sizeof escapes);
-    job.prn.write(escapes, sizeof escapes);
-    job.prn.write("\x1B@", 2);
-  } else if (job.ModelNumber == 32) {
-    job.prn.write(
-        "\x1B"
-        "E",
-        2);
-  }
+  job.printer = choosePrinter(job);
+  job.printer->startJob();
 }
 
 bool startJob(Job &job, const char *language) {
@@ -267,39 +220,26 @@ bool startJob(Job &job, const char *language) {
 
 PageEnd printPage(Job &job, Page &page, const RowReader &read) {
   job.Page++;
-  job.log.message("PAGE: %d 1\n", job.Page.load());
-  if (job.Page > 1 && job.model->pauseBetweenPages) pauseBetweenPages(job);
+  job.log.pageBegins(job.Page.load());
+  job.printer->beforePage();
   if (job.canceled()) return PageEnd::Stop;
   std::string reason;
-  if (!checkPageHeader(page.header, reason) || !pageFitsCommands(job, page, reason))
+  if (!checkPageHeader(page.header, reason) || !job.printer->pageFits(page, reason))
     return refusePage(job, reason);
   return setUpAndSendPage(job, page, read);
 }
 
 void endJob(Job &job) {
   if (job.prn.failed()) {
-    job.log.message("ERROR: The printer connection was lost; the job was not printed completely\n");
+    job.log.error("The printer connection was lost; the job was not printed completely");
     job.failed = true;
   }
-  if (job.model->feedAtJobEnd) {
-    job.prn.put(0x1B);
-    job.prn.put(0x64);
-    job.prn.put(0x02);
-    job.prn.flush();
-  }
-  if (job.afterFeedPending) {
-    job.bCmdAfter[2] = 0x02;
-    job.prn.write(job.bCmdAfter, sizeof job.bCmdAfter);
-    job.prn.flush();
-  }
-  job.log.message(job.mymon.language ? "INFO: 数据已发送\n" : "INFO: Printed data has been sent\n");
-  if (job.model->idleWaitAtJobEnd) {
-    setMonitorStatus(job, 1);
-    waitFree(job);
-  }
+  job.printer->endJob();
+  job.log.info("%s", job.mymon.language ? "数据已发送" : "Printed data has been sent");
+  job.printer->waitJobDone();
   stopMonitor(job);
   clearPrinterReasons(job);
-  job.log.message("INFO:\n");
+  job.log.info("%s", "");
 }
 
 int jobExitStatus(const Job &job) {

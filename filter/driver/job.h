@@ -8,13 +8,19 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "base/page.h"
+#include "base/printer_language.h"
+#include "monitor/status.h"
 #include "pipeline/pipeline.h"
-#include "thermal/commands.h"
 
-struct Job : ThermalJob {
-  using ThermalJob::ThermalJob;
+struct Job : MonitorJob {
+  using MonitorJob::MonitorJob;
+
+  // The language of the job's model, chosen by Setup; it keeps its command state from page to
+  // page.
+  std::unique_ptr<PrinterLanguage> printer = std::make_unique<PrinterLanguage>();
 
   // The filter's raster stream, PPD and options (unused by other front ends).
   int fd = 0;                // the raster's descriptor; closed at the end when the job opened it
@@ -33,7 +39,6 @@ struct Job : ThermalJob {
   int lightOffset = 0;
 
   bool ownsFd = false;
-  bool afterFeedPending = false;
   bool failed = false;  // a page could not be printed: exit status 1
   int pagesSent = 0;    // pages that went out to their page end
 };
@@ -56,9 +61,11 @@ void CancelJob(int sig);
 // The flag CancelJob sets.
 const std::atomic<int> &sigtermFlag();
 
-// Job set-up: the model number (from the PPD when given) and the job-level bytes of two label
-// languages.
+// Job set-up: the model number (from the PPD when given), its printer language and what that
+// sends before the first page.
 void Setup(Job &job, ppd_file_t *ppd);
+// The printer language of the job's model (job.model), chosen from the model table.
+std::unique_ptr<PrinterLanguage> choosePrinter(Job &job);
 // After Setup: the message language, the image choices, the status record and the monitor
 // thread. False (with its line written) when the thread cannot be created.
 bool startJob(Job &job, const char *language);

@@ -1,13 +1,10 @@
-// Per-page steps dispatched by model family: thermal set-up and packing, or label languages.
+// The per-page steps: the header dump, then the job's printer language.
 #include "driver/page_steps.h"
 
 #include <string>
 
 #include "base/format.h"
 #include "base/header_fields.h"
-#include "labels/labels.h"
-#include "pipeline/packing.h"
-#include "thermal/page_setup.h"
 
 namespace {
 
@@ -72,10 +69,7 @@ void logPageHeader(Job &job, const cups_page_header2_t *h) {
 
 void StartPage(Job &job, Page &page) {
   logPageHeader(job, &page.header);
-  if (isThermalModel(job.ModelNumber))
-    thermalStartPage(job, page);
-  else if (isLabelModel(job.ModelNumber))
-    labelStartPage(job, page);
+  job.printer->startPage(page);
   const size_t bytesPerLine = page.header.cupsBytesPerLine;
   page.Buffer =
       DotBuffer(static_cast<unsigned char *>(std::malloc(bytesPerLine ? bytesPerLine : 1)));
@@ -83,23 +77,11 @@ void StartPage(Job &job, Page &page) {
 }
 
 void OutputLine(Job &job, Page &page, int y) {
-  if (isThermalModel(job.ModelNumber)) {
-    // A cancelled page leaves its rows blank; it is dropped before transmission anyway.
-    if (job.canceled()) return;
-    const size_t bytewidth = (static_cast<size_t>(page.header.cupsWidth) + 7) / 8;
-    packRow(page.finishedRow(static_cast<unsigned>(y)), static_cast<int>(page.header.cupsWidth),
-            page.sendBuf.get() + bytewidth * static_cast<size_t>(y));
-  } else if (isLabelModel(job.ModelNumber)) {
-    labelOutputLine(job, page, y);
-  }
+  job.printer->row(page, y);
 }
 
-void EndPage(Job &job, Page &page) {
-  if (isLabelModel(job.ModelNumber)) {
-    labelEndPage(job, page);
-  } else if (job.model->paperResetAtPageEnd) {
-    // These printers report the paper state anew for every sheet: forget the last one.
-    job.mymon.paperstatus = 0;
-  }
-  job.prn.flush();
+PageResult EndPage(Job &job, Page &page) {
+  const PageResult result = job.printer->endPage(page);
+  if (result == PageResult::Sent) job.prn.flush();
+  return result;
 }

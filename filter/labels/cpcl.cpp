@@ -10,9 +10,20 @@ namespace {
 const SettingRange kTone = {"a tone of ", "", 0, 200};
 const SettingRange kPresentAt = {"a presentation distance of ", " dots", 0, 120};
 
+class CpclPrinter final : public LabelPrinter {
+ public:
+  using LabelPrinter::LabelPrinter;
+
+ private:
+  bool sendsCopies() const override { return true; }
+  void prologue(Page &page) override;
+  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
+  void pageEnd(Page &page) override;
+};
+
 }  // namespace
 
-void cpclStartPage(JobBase &job, const Page &page) {
+void CpclPrinter::prologue(Page &page) {
   const cups_page_header2_t &header = page.header;
   job.prn.printf("! 0 %u %u %u %u\r\n", header.HWResolution[0], header.HWResolution[1],
                  header.cupsHeight, header.NumCopies);
@@ -20,7 +31,7 @@ void cpclStartPage(JobBase &job, const Page &page) {
   job.prn.printf("PAGE-HEIGHT %d\r\n", asSigned(header.cupsHeight));
 }
 
-void cpclOutputLine(JobBase &job, const unsigned char *row, size_t n, int y) {
+void CpclPrinter::codeRow(Page &, unsigned char *row, size_t n, int y) {
   if (isBlankRow(row, n)) return;
   job.prn.printf("CG %u 1 0 %d ", static_cast<unsigned>(n), y);
   job.prn.write(row, n);
@@ -28,7 +39,7 @@ void cpclOutputLine(JobBase &job, const unsigned char *row, size_t n, int y) {
   job.prn.flush();
 }
 
-void cpclEndPage(JobBase &job, const Page &page) {
+void CpclPrinter::pageEnd(Page &page) {
   const cups_page_header2_t &header = page.header;
   const int advance = asSigned(header.AdvanceDistance);
   if (advance != 1000)
@@ -46,4 +57,8 @@ void cpclEndPage(JobBase &job, const Page &page) {
   // Continuous media has no form to feed to; every other tracking (or none) feeds one.
   if (!choiceIs(job.markedChoice("zeMediaTracking"), "Continuous")) writeText(job, "FORM\r\n");
   writeText(job, "PRINT\r\n");
+}
+
+std::unique_ptr<PrinterLanguage> makeCpclPrinter(JobBase &job) {
+  return std::make_unique<CpclPrinter>(job);
 }

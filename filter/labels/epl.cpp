@@ -18,9 +18,33 @@ float choiceFloat(const char *choice) {
   return static_cast<float>(value);
 }
 
+class EplLinePrinter final : public LabelPrinter {
+ public:
+  using LabelPrinter::LabelPrinter;
+  // ESC g takes three digits.
+  bool pageFits(const Page &page, std::string &reason) const override {
+    return rowsFit(page.header, 999, reason);
+  }
+
+ private:
+  void prologue(Page &page) override;
+  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
+  void pageEnd(Page &) override { writeText(job, "\033E\f"); }
+};
+
+class EplPagePrinter final : public LabelPrinter {
+ public:
+  using LabelPrinter::LabelPrinter;
+
+ private:
+  void prologue(Page &page) override;
+  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
+  void pageEnd(Page &) override { writeText(job, "P1\n"); }
+};
+
 }  // namespace
 
-void eplLineStartPage(JobBase &job, const Page &page) {
+void EplLinePrinter::prologue(Page &page) {
   const cups_page_header2_t &header = page.header;
   if (const char *rate = markedChoiceOtherThan(job, "zePrintRate", "Default"))
     job.prn.printf("\033S%.0f", 2 * std::atof(rate) - 2);
@@ -29,13 +53,13 @@ void eplLineStartPage(JobBase &job, const Page &page) {
   writeText(job, "\033M01\033B");
 }
 
-void eplLineOutputLine(JobBase &job, const unsigned char *row, size_t n) {
+void EplLinePrinter::codeRow(Page &, unsigned char *row, size_t n, int) {
   job.prn.printf("\033g%03d", asSigned(static_cast<unsigned>(n)));
   job.prn.write(row, n);
   job.prn.flush();
 }
 
-void eplPageStartPage(JobBase &job, const Page &page) {
+void EplPagePrinter::prologue(Page &page) {
   const cups_page_header2_t &header = page.header;
   writeText(job, "\nN\n");
   if (headerStringIs(header.MediaType, "Direct")) writeText(job, "OD\n");
@@ -49,11 +73,19 @@ void eplPageStartPage(JobBase &job, const Page &page) {
   job.prn.printf("q%d\n", asSigned((header.cupsWidth + 7) & ~7u));
 }
 
-void eplPageOutputLine(JobBase &job, unsigned char *row, size_t n, int y) {
+void EplPagePrinter::codeRow(Page &, unsigned char *row, size_t n, int y) {
   if (isBlankRow(row, n)) return;
   job.prn.printf("GW0,%d,%d,1\n", y, asSigned(static_cast<unsigned>(n)));
   for (size_t i = 0; i < n; i++) row[i] = static_cast<unsigned char>(~row[i]);
   job.prn.write(row, n);
   job.prn.put('\n');
   job.prn.flush();
+}
+
+std::unique_ptr<PrinterLanguage> makeEplLinePrinter(JobBase &job) {
+  return std::make_unique<EplLinePrinter>(job);
+}
+
+std::unique_ptr<PrinterLanguage> makeEplPagePrinter(JobBase &job) {
+  return std::make_unique<EplPagePrinter>(job);
 }

@@ -1,16 +1,20 @@
-// What the label dispatch shares with the language files: the row buffers, choices and the
-// header helpers of the formats.
+// What the label languages share: the page road around their commands, the row buffers,
+// choices and the header helpers of the formats.
 #pragma once
 
 #include <cups/raster.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "base/choices.h"
 #include "base/header_fields.h"
 #include "base/job.h"
 #include "base/page.h"
+#include "base/printer_language.h"
 #include "labels/labels.h"
 
 bool isBlankRow(const unsigned char *row, size_t n);
@@ -44,19 +48,35 @@ inline bool darknessGiven(unsigned darkness) {
   return darkness >= 1 && darkness <= 100;
 }
 
+// The page road every label language shares: the copy count held once for the languages that
+// send it, the packed row, the release of the row buffers and the flush at the page end. Each
+// language adds its prologue, its row coding and its page end.
+class LabelPrinter : public PrinterLanguage {
+ public:
+  explicit LabelPrinter(JobBase &job) : job(job) {}
+  void startPage(Page &page) final;
+  void row(Page &page, int y) final;
+  PageResult endPage(Page &page) final;
+
+ protected:
+  virtual bool sendsCopies() const { return false; }
+  // The page's prologue, with the header as read from the raster.
+  virtual void prologue(Page &) {}
+  // Row y packed into n bytes (row may be changed in place).
+  virtual void codeRow(Page &page, unsigned char *row, size_t n, int y) = 0;
+  virtual void pageEnd(Page &page) = 0;
+
+  JobBase &job;
+};
+
 // The languages.
-void dymoStartPage(JobBase &job, const Page &page);
-void dymoOutputLine(JobBase &job, Page &page, const unsigned char *row, size_t n);
-void eplLineStartPage(JobBase &job, const Page &page);
-void eplLineOutputLine(JobBase &job, const unsigned char *row, size_t n);
-void eplPageStartPage(JobBase &job, const Page &page);
-void eplPageOutputLine(JobBase &job, unsigned char *row, size_t n, int y);
-void zplStartPage(JobBase &job, Page &page);
-void zplOutputLine(JobBase &job, Page &page, const unsigned char *row, size_t n);
-void zplEndPage(JobBase &job, const Page &page);
-void cpclStartPage(JobBase &job, const Page &page);
-void cpclOutputLine(JobBase &job, const unsigned char *row, size_t n, int y);
-void cpclEndPage(JobBase &job, const Page &page);
-void model20OutputLine(JobBase &job, unsigned char *row, size_t n);
-void pclStartPage(JobBase &job, Page &page);
-void pclOutputLine(JobBase &job, Page &page, const unsigned char *row, size_t n);
+std::unique_ptr<PrinterLanguage> makeDymoPrinter(JobBase &job);
+std::unique_ptr<PrinterLanguage> makeEplLinePrinter(JobBase &job);
+std::unique_ptr<PrinterLanguage> makeEplPagePrinter(JobBase &job);
+std::unique_ptr<PrinterLanguage> makeZplPrinter(JobBase &job);
+std::unique_ptr<PrinterLanguage> makeCpclPrinter(JobBase &job);
+std::unique_ptr<PrinterLanguage> makeRowsPrinter(JobBase &job);
+std::unique_ptr<PrinterLanguage> makePclPrinter(JobBase &job);
+// A row length beyond most bytes refuses the page: the row command carries it in a fixed field,
+// and what does not fit would make the printer read the rest of the row as commands.
+bool rowsFit(const cups_page_header2_t &header, uint64_t most, std::string &reason);

@@ -4,30 +4,26 @@
 #include <cups/raster.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "base/job.h"
 #include "base/page.h"
+#include "base/printer_language.h"
 
 // The most copies a label page asks of the printer: the largest count the ZPL, CPCL and PCL copy
 // fields all take. CUPS makes copies itself; the raster header's count is normally 1.
 inline constexpr unsigned kMaxLabelCopies = 999;
 
-// True when the page's numbers that size what follows fit the fields of its language's commands
-// (the Dymo row length and label length, the EPL line-mode row length, the size of the ZPL
-// graphic, the PCL raster area); otherwise false with the reason.
-bool labelPageFits(int model, const cups_page_header2_t &header, std::string &reason);
-
 // Bytes per packed label row: (cupsWidth + 7) / 8.
 unsigned labelRowBytes(const cups_page_header2_t &header);
 
-// Page prologue of a label model, with the header as read from the raster; allocates the row
-// buffers of the page.
-void labelStartPage(JobBase &job, Page &page);
-// Row y of the finished page (page.dots, header.cupsWidth dots per row).
-void labelOutputLine(JobBase &job, Page &page, int y);
-// Page end of a label model; releases the page's row buffers.
-void labelEndPage(JobBase &job, Page &page);
+// The language of the job's label model (job.model->language), or null when the model has
+// none. Its pageFits refuses the pages whose numbers that size what follows do not fit its
+// commands (the Dymo row length and label length, the EPL line-mode row length, the size of the
+// ZPL graphic, the PCL raster area); its startPage allocates the page's row buffers and its
+// endPage releases them.
+std::unique_ptr<PrinterLanguage> makeLabelPrinter(JobBase &job);
 
 // Row coders that write to the printer stream, over the page's CompBuffer and LastBuffer.
 // PCLCompress codes at most the page's row length.

@@ -1,5 +1,6 @@
 // Intellitech PCL: page format and, on the job's first page, the printer settings; raster
 // rows in delta-row compression (mode 3) with blank rows skipped by ESC *b#Y.
+#include <cstdio>
 #include <cstring>
 
 #include "labels/label_private.h"
@@ -46,9 +47,36 @@ void pclPrinterSettings(JobBase &job, const cups_page_header2_t &header) {
   }
 }
 
+class PclPrinter final : public LabelPrinter {
+ public:
+  using LabelPrinter::LabelPrinter;
+  void startJob() override { writeText(job, "\033E"); }
+  bool pageFits(const Page &page, std::string &reason) const override;
+
+ private:
+  bool sendsCopies() const override { return true; }
+  void prologue(Page &page) override;
+  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
+  void pageEnd(Page &) override { writeText(job, "\033*rB\f"); }
+};
+
 }  // namespace
 
-void pclStartPage(JobBase &job, Page &page) {
+// The raster area's commands take values up to kPclMaxValue. Such a width also bounds a coded
+// row (at most n + n / 8 + 1 bytes) and a row skip within the field.
+bool PclPrinter::pageFits(const Page &page, std::string &reason) const {
+  const cups_page_header2_t &header = page.header;
+  if (header.cupsWidth <= kPclMaxValue && header.cupsHeight <= kPclMaxValue) return true;
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "a raster of %u x %u dots does not fit the printer's raster commands (at "
+                "most %lld dots each way)",
+                header.cupsWidth, header.cupsHeight, kPclMaxValue);
+  reason = text;
+  return false;
+}
+
+void PclPrinter::prologue(Page &page) {
   const cups_page_header2_t &header = page.header;
   writeText(job, "\033&l6D\033&k12H\033&l0O");
   const auto length = static_cast<unsigned>(heldSetting(job, kPageLength, header.PageSize[1]));
@@ -115,7 +143,7 @@ void PCLCompress(JobBase &job, Page &page, const unsigned char *line, int length
   page.LastSet = 1;
 }
 
-void pclOutputLine(JobBase &job, Page &page, const unsigned char *row, size_t n) {
+void PclPrinter::codeRow(Page &page, unsigned char *row, size_t n, int) {
   if (isBlankRow(row, n)) {
     page.Feed++;
     return;
@@ -126,4 +154,8 @@ void pclOutputLine(JobBase &job, Page &page, const unsigned char *row, size_t n)
     page.LastSet = 0;  // the printer clears its seed row on a skip
   }
   PCLCompress(job, page, row, static_cast<int>(n));
+}
+
+std::unique_ptr<PrinterLanguage> makePclPrinter(JobBase &job) {
+  return std::make_unique<PclPrinter>(job);
 }

@@ -1,5 +1,8 @@
 // Zebra ZPL: the page is downloaded as one graphic ("~DGR") of hexadecimal rows with repeat
 // counts, then printed and deleted by one label format at the page end.
+#include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,6 +16,18 @@ const char kHexDigits[] = "0123456789ABCDEF";
 const SettingRange kLabelLength = {"a label length of ", " dots", 1, 32000};
 const SettingRange kLabelTop = {"a label top of ", " dots", -120, 120};
 const SettingRange kTearOff = {"a tear-off position of ", " dots", -120, 120};
+
+class ZplPrinter final : public LabelPrinter {
+ public:
+  using LabelPrinter::LabelPrinter;
+  bool pageFits(const Page &page, std::string &reason) const override;
+
+ private:
+  bool sendsCopies() const override { return true; }
+  void prologue(Page &page) override;
+  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
+  void pageEnd(Page &page) override;
+};
 
 }  // namespace
 
@@ -65,7 +80,18 @@ size_t zplCodeRow(const unsigned char *row, size_t n, unsigned char *work) {
   return static_cast<size_t>(out - work);
 }
 
-void zplStartPage(JobBase &job, Page &page) {
+bool ZplPrinter::pageFits(const Page &page, std::string &reason) const {
+  const uint64_t size = uint64_t{labelRowBytes(page.header)} * page.header.cupsHeight;
+  if (size <= static_cast<uint64_t>(INT_MAX)) return true;
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "a graphic of %llu bytes does not fit the printer's download command",
+                static_cast<unsigned long long>(size));
+  reason = text;
+  return false;
+}
+
+void ZplPrinter::prologue(Page &page) {
   const cups_page_header2_t &header = page.header;
   if (darknessGiven(header.cupsCompression))
     job.prn.printf("~SD%02d\n", asSigned(header.cupsCompression * 30 / 100));
@@ -74,7 +100,7 @@ void zplStartPage(JobBase &job, Page &page) {
   allocateRowCoderBuffers(job, page, n);
 }
 
-void zplOutputLine(JobBase &job, Page &page, const unsigned char *row, size_t n) {
+void ZplPrinter::codeRow(Page &page, unsigned char *row, size_t n, int) {
   if (!page.CompBuffer || !page.LastBuffer) return;
   if (page.LastSet && std::memcmp(row, page.LastBuffer.get(), n) == 0) {
     job.prn.put(':');
@@ -86,7 +112,7 @@ void zplOutputLine(JobBase &job, Page &page, const unsigned char *row, size_t n)
   page.LastSet = 1;
 }
 
-void zplEndPage(JobBase &job, const Page &page) {
+void ZplPrinter::pageEnd(Page &page) {
   const cups_page_header2_t &header = page.header;
   if (job.canceled()) {
     // The graphic is never recalled; the printer drops the unfinished download.
@@ -136,4 +162,8 @@ void zplEndPage(JobBase &job, const Page &page) {
     writeText(job, "^JZN\n");
   if (header.NumCopies > 1) job.prn.printf("^PQ%u, 0, 0, N\n", header.NumCopies);
   writeText(job, "^FO0,0^XGR:CUPS.GRF,1,1^FS\n^IDR:CUPS.GRF^FS\n^XZ\n");
+}
+
+std::unique_ptr<PrinterLanguage> makeZplPrinter(JobBase &job) {
+  return std::make_unique<ZplPrinter>(job);
 }

@@ -41,27 +41,14 @@ ssize_t reportLength(unsigned char code) {
 }
 
 void announce(MonitorJob &job, const char *english, const char *chinese) {
-  job.log.message("%s", job.mymon.language == 1 ? chinese : english);
+  job.log.info("%s", job.mymon.language == 1 ? chinese : english);
 }
 
 // Puts the page progress back into the printer-state message after an error message.
 void announceProgress(MonitorJob &job) {
   const int page = job.Page;
   const int total = job.TotalPage;
-  job.log.message("INFO: %d/%d\n", page, total);
-}
-
-// The keyword of a reason, with the suffix CUPS expects.
-const char *reasonKeyword(PrinterReason reason) {
-  switch (reason) {
-    case kReasonMediaEmpty:
-      return "media-empty-error";
-    case kReasonCoverOpen:
-      return "cover-open-error";
-    case kReasonOverheat:
-      return "fuser-over-temp-warning";
-  }
-  return "other";
+  job.log.info("%d/%d", page, total);
 }
 
 // Announces a condition's start or end to the scheduler, once per change.
@@ -69,7 +56,7 @@ void setReason(MonitorJob &job, PrinterReason reason, bool on) {
   const unsigned char before = job.mymon.reasons.load();
   if (((before & reason) != 0) == on) return;
   job.mymon.reasons = static_cast<unsigned char>(on ? before | reason : before & ~reason);
-  job.log.message("STATE: %c%s\n", on ? '+' : '-', reasonKeyword(reason));
+  job.log.printerReason(reason, on);
 }
 
 // Applies one 3-byte report (code and value).
@@ -77,8 +64,7 @@ void applyShortReport(MonitorJob &job, unsigned char code, unsigned char value) 
   if (code == kTemperature && value == kOverheated) {
     job.mymon.Tstatus = 1;
     job.mymon.messagestatus = kToldHeatOrCover;
-    announce(job, "INFO: The printer has overheated, please wait a moment.\n",
-             "INFO: 打印机过热，请稍等\n");
+    announce(job, "The printer has overheated, please wait a moment.", "打印机过热，请稍等");
     setReason(job, kReasonOverheat, true);
   } else if (code == kTemperature && value == kTemperatureNormal) {
     job.mymon.Tstatus = 0;
@@ -102,12 +88,12 @@ void applyShortReport(MonitorJob &job, unsigned char code, unsigned char value) 
     // Out of paper on an idle printer: the sheet has left it.
     if (job.mymon.freeStatus) job.mymon.nonePaper = 1;
     if (job.mymon.messagestatus != kToldPaperOut)
-      announce(job, "INFO: The printer is out of paper.\n", "INFO: 打印机缺纸\n");
+      announce(job, "The printer is out of paper.", "打印机缺纸");
     job.mymon.messagestatus = kToldPaperOut;
     setReason(job, kReasonMediaEmpty, true);
   } else if (code == kJob && value == kJobCanceled) {
     job.cancel();
-    job.log.message("INFO: job is canceled\n");
+    job.log.info("job is canceled");
   } else if (code == kState && value == kIdle) {
     job.mymon.freeStatus = 1;
   }

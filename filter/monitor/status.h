@@ -29,13 +29,6 @@ struct MON {
   std::atomic<unsigned char> reasons;     // printer-state reasons announced (PrinterReason bits)
 };
 
-// The printer conditions the scheduler is told about as printer-state-reasons ("STATE:" lines).
-enum PrinterReason : unsigned char {
-  kReasonMediaEmpty = 1,  // "media-empty-error": out of paper
-  kReasonCoverOpen = 2,   // "cover-open-error"
-  kReasonOverheat = 4,    // "fuser-over-temp-warning": the print head is too hot
-};
-
 // A job with a printer that reports its status: the status record and the monitor thread.
 struct MonitorJob : JobBase {
   using JobBase::JobBase;

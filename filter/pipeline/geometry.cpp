@@ -123,21 +123,22 @@ struct PlacementPlan {
   int paperCode = -1;  // the paper-size command's code, when the page size has one
 };
 
-// Models 22 and 23: widen the page to the paper, picture centred; set the paper-size code.
+// Widen the page to the paper, picture centred; set the paper-size code.
 void widenToPaper(PlacementPlan &to, int width, const GeometryParams &p) {
   struct Paper {
     const char *name;
-    double mm22, mm23;
+    double mm;  // 0: the model's own width
     unsigned char code;
   };
-  static const Paper kPapers[] = {{"A4", 210, 210, 0},
-                                  {"Letter", 216, 216, 4},
-                                  {"EnvISOB5", 174, 176, 2},
-                                  {"A5", 148, 148, 3},
-                                  {"A5_Lanspace", 210, 210, 1}};
+  static const Paper kPapers[] = {{"A4", 210, 0},
+                                  {"Letter", 216, 4},
+                                  {"EnvISOB5", 0, 2},
+                                  {"A5", 148, 3},
+                                  {"A5_Lanspace", 210, 1}};
   for (const Paper &paper : kPapers) {
     if (!sameName(p.pageSizeName, paper.name)) continue;
-    to.width = millimetresToDots(p.resX, p.model == 23 ? paper.mm23 : paper.mm22);
+    to.width =
+        millimetresToDots(p.resX, paper.mm > 0 ? paper.mm : modelFacts(p.model).envelopeB5Mm);
     to.paperCode = paper.code;
     break;
   }
@@ -204,7 +205,7 @@ bool placeOnSheet(PlacementPlan &to, int height, const GeometryParams &p, std::s
 
 // Model 64519 on continuous media: lengthen the page to the sheet, picture at the top.
 void lengthenContinuous(PlacementPlan &to, int height, const GeometryParams &p) {
-  if (p.gapMode != 0x0B) return;
+  if (!p.continuousMedia) return;
   if (sameName(p.pageSizeName, "A4")) {
     to.height = millimetresToDots(p.resY, 297);
   } else if (sameName(p.pageSizeName, "Letter")) {

@@ -17,7 +17,7 @@ struct GeometryParams {
   float imagingTop = 0;           // cupsImagingBBox[3], points
   int rotate = 0, hOffset = 0, vOffset = 0;
   int tofill = 0;                // pad columns the capture added on the right
-  unsigned char gapMode = 0x26;  // bCmdGap[2]
+  bool continuousMedia = false;  // the printer tracks continuous media for this page
 };
 
 // Turns the toned page (width = nw, height rows) into the finished page; may replace the

@@ -4,7 +4,7 @@
 #include "pipeline/capture.h"
 
 GeometryParams geometryParams(const cups_page_header2_t &header, int model, const char *modelName,
-                              unsigned char gapMode) {
+                              bool continuousMedia) {
   GeometryParams p;
   p.model = model;
   p.modelName = modelName ? modelName : "";
@@ -14,7 +14,7 @@ GeometryParams geometryParams(const cups_page_header2_t &header, int model, cons
   p.pageLength = header.cupsPageSize[1];
   p.imagingTop = header.cupsImagingBBox[3];
   p.tofill = paddedWidth(static_cast<int>(header.cupsWidth)) - static_cast<int>(header.cupsWidth);
-  p.gapMode = gapMode;
+  p.continuousMedia = continuousMedia;
   return p;
 }
 

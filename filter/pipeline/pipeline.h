@@ -27,10 +27,10 @@ struct FinishedPage {
   int paperCode = -1;  // the paper-size command's code for the page size, or -1
 };
 
-// The geometry of a page as its header gives it, for model (and the PPD's ModelName) with
-// gapMode the media-tracking byte its set-up leaves; turn and offsets are the set-up's.
+// The geometry of a page as its header gives it, for model (and the PPD's ModelName) on the
+// media its printer tracks for it; turn and offsets are the set-up's.
 GeometryParams geometryParams(const cups_page_header2_t &header, int model, const char *modelName,
-                              unsigned char gapMode);
+                              bool continuousMedia);
 
 // Runs the pipeline on the page whose header was read, reading its rows through read into
 // rowBuffer (cupsBytesPerLine bytes). Returns false, with a reason for the scheduler, when a

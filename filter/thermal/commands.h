@@ -1,9 +1,6 @@
-// The thermal printers' byte commands. A job holds its own copy of each: a patched byte keeps
-// its value for the rest of the job, and every job starts from the initial bytes.
+// The thermal printers' byte commands. A printer holds its own copy of each: a patched byte
+// keeps its value for the rest of the job, and every job starts from the initial bytes.
 #pragma once
-
-#include "base/page_memory.h"
-#include "monitor/status.h"
 
 struct ThermalCommands {
   unsigned char bCmdDensity[4] = {0x1F, 0x11, 0x02, 0x06};
@@ -19,9 +16,5 @@ struct ThermalCommands {
   unsigned char bCmdAfter[3] = {0x1B, 0x64, 0x02};
 };
 
-// A job that may drive a thermal printer: the status record, the command bytes and the
-// compressor's scratch, kept from page to page.
-struct ThermalJob : MonitorJob, ThermalCommands {
-  using MonitorJob::MonitorJob;
-  DotBuffer compressWork;
-};
+// The media-tracking byte of continuous media (bCmdGap[2]).
+inline constexpr unsigned char kContinuousMedia = 0x0B;

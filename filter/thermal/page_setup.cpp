@@ -2,6 +2,8 @@
 // choices and the set-up commands they ask for.
 #include "thermal/page_setup.h"
 
+#include "thermal/thermal_printer.h"
+
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -32,14 +34,14 @@ int millimetresToDotsProductFirst(int mm, unsigned dpi) {
 
 // A pause of a ready wait; none once the job is cancelled, so that a cancel ends the set-up
 // within the current query or pause instead of after every pause still to come.
-void pauseUnlessCanceled(ThermalJob &job, unsigned ms) {
+void pauseUnlessCanceled(MonitorJob &job, unsigned ms) {
   if (!job.canceled()) mysleep(job, ms);
 }
 
 // ---- Ready waits. Each returns false when the job was cancelled and the set-up must stop. ----
 
 // Asks for the paper until the printer reports it loaded, one second between tries.
-void pollUntilPaperLoaded(ThermalJob &job) {
+void pollUntilPaperLoaded(MonitorJob &job) {
   while (GetPaperStatus(job) != 1) {
     if (job.canceled()) return;
     sleepSeconds(job, 1);
@@ -47,7 +49,7 @@ void pollUntilPaperLoaded(ThermalJob &job) {
 }
 
 // Paper loaded on two checks 1.1 s apart.
-bool waitPaperTwice(ThermalJob &job) {
+bool waitPaperTwice(MonitorJob &job) {
   if (job.canceled()) return false;
   job.log.message("mytest：entry RX5K start page\n");
   pollUntilPaperLoaded(job);
@@ -60,7 +62,7 @@ bool waitPaperTwice(ThermalJob &job) {
 
 // Idle, the previous sheet gone (unless the cover was opened meanwhile), then paper loaded with
 // the cover closed.
-bool waitSheetGoneAndReady(ThermalJob &job) {
+bool waitSheetGoneAndReady(MonitorJob &job) {
   if (job.canceled()) return false;
   job.mymon.nonePaper = 0;
   waitFree(job);
@@ -89,7 +91,7 @@ bool waitSheetGoneAndReady(ThermalJob &job) {
 }
 
 // Paper loaded and cover closed, the paper confirmed 1.1 s later.
-bool waitPaperAndCover(ThermalJob &job) {
+bool waitPaperAndCover(MonitorJob &job) {
   for (;;) {
     int paper = GetPaperStatus(job);
     if (job.canceled()) break;
@@ -106,7 +108,7 @@ bool waitPaperAndCover(ThermalJob &job) {
 
 // Idle, then cover closed and paper loaded on two one-second polls in a row. Cancellation only
 // ends the polling; the options still follow.
-bool waitIdleThenReadyTwice(ThermalJob &job) {
+bool waitIdleThenReadyTwice(MonitorJob &job) {
   waitFree(job);
   bool paperCheck = false;
   int loopCount = 0;
@@ -130,7 +132,7 @@ bool waitIdleThenReadyTwice(ThermalJob &job) {
 }
 
 // The model's wait; false when the set-up must stop because the job was cancelled.
-bool waitUntilReady(ThermalJob &job) {
+bool waitUntilReady(MonitorJob &job) {
   switch (job.model->readyWait) {
     case ReadyWait::PaperTwice:
       return waitPaperTwice(job);
@@ -148,7 +150,7 @@ bool waitUntilReady(ThermalJob &job) {
 
 // ---- Option steps. ----
 
-void stepOffsets(ThermalJob &job, Page &page) {
+void stepOffsets(MonitorJob &job, Page &page) {
   page.Rotate = 0;
   page.vOffset = 0;
   page.hOffset = 0;
@@ -172,27 +174,29 @@ void stepOffsets(ThermalJob &job, Page &page) {
   page.vOffset = millimetresToDots(page.vOffset, resY);
 }
 
-void stepAntiwrinkling(ThermalJob &job) {
+void stepAntiwrinkling(ThermalPrinter &printer) {
+  MonitorJob &job = printer.job;
   const char *c = job.markedChoice("Antiwrinkling");
   if (!c) return;
   static const unsigned char kLevel[3] = {0x02, 0x01, 0x03};
   int a = choiceInt(c);
   if (a < 0 || a > 2) return;
-  job.bCmdAntiwrinkling[3] = kLevel[a];
-  job.prn.write(job.bCmdAntiwrinkling, sizeof job.bCmdAntiwrinkling);
+  printer.bCmdAntiwrinkling[3] = kLevel[a];
+  job.prn.write(printer.bCmdAntiwrinkling, sizeof printer.bCmdAntiwrinkling);
 }
 
-void stepDensity(ThermalJob &job) {
+void stepDensity(ThermalPrinter &printer) {
+  MonitorJob &job = printer.job;
   const char *c = job.markedChoice("Darkness");
   if (!c || std::strcmp(c, "Default") == 0) return;
   static const unsigned char kDensity[3] = {0x01, 0x02, 0x04};
   const DensityVariant variant = job.model->density;
   int d = choiceInt(c);
   if (d >= 0 && d <= 2) {
-    job.bCmdDensity[3] = kDensity[d];
-    job.prn.write(job.bCmdDensity, sizeof job.bCmdDensity);
+    printer.bCmdDensity[3] = kDensity[d];
+    job.prn.write(printer.bCmdDensity, sizeof printer.bCmdDensity);
   } else if (d == 3 && variant != DensityVariant::NoSpecial) {
-    job.prn.write(job.bCmdSpecial, sizeof job.bCmdSpecial);
+    job.prn.write(printer.bCmdSpecial, sizeof printer.bCmdSpecial);
   }
   if (variant == DensityVariant::SpecialDrained) SendNow(job);
   if (variant == DensityVariant::SpecialUndrained)
@@ -204,67 +208,70 @@ void stepDensity(ThermalJob &job) {
 // The media-tracking byte the page's set-up sends, or -1 when it sends none. Where the
 // tracking goes first (64519), a page size other than A4 or Letter always means continuous
 // media, whatever the choice.
-int mediaTrackingMode(const ThermalJob &job, const cups_page_header2_t &header) {
+int mediaTrackingMode(const ThermalPrinter &printer, const cups_page_header2_t &header) {
+  const MonitorJob &job = printer.job;
   const char *c = job.markedChoice("zeMediaTracking");
   if (!c) return -1;
   const bool standardSize = isStandardPageSize(header);
-  int mode = job.bCmdGap[2];
+  int mode = printer.bCmdGap[2];
   if (!(job.model->mediaTrackingFirst && !standardSize)) {
     if (std::strcmp(c, "Default") == 0) return -1;
     if (std::strcmp(c, "Gap") == 0)
       mode = 0x0A;
     else if (std::strcmp(c, "Continuous") == 0)
-      mode = 0x0B;
+      mode = kContinuousMedia;
     else if (std::strcmp(c, "BLine") == 0)
       mode = 0x26;
   }
-  if (!standardSize) mode = 0x0B;
+  if (!standardSize) mode = kContinuousMedia;
   return mode;
 }
 
-void stepMediaTracking(ThermalJob &job, const Page &page) {
-  const int mode = mediaTrackingMode(job, page.header);
+void stepMediaTracking(ThermalPrinter &printer, const Page &page) {
+  MonitorJob &job = printer.job;
+  const int mode = mediaTrackingMode(printer, page.header);
   if (mode < 0) return;
-  job.bCmdGap[2] = static_cast<unsigned char>(mode);
-  job.prn.write(job.bCmdGap, sizeof job.bCmdGap);
+  printer.bCmdGap[2] = static_cast<unsigned char>(mode);
+  job.prn.write(printer.bCmdGap, sizeof printer.bCmdGap);
 }
 
-void stepPrintMode(ThermalJob &job) {
+void stepPrintMode(ThermalPrinter &printer) {
+  MonitorJob &job = printer.job;
   const char *c = job.markedChoice("PrintMode");
   if (!c) return;
-  job.bCmdMode[12] = static_cast<unsigned char>(choiceInt(c));
-  job.prn.write(job.bCmdMode, sizeof job.bCmdMode);
-  job.log.message("PrintMode is %d\n", job.bCmdMode[12]);
+  printer.bCmdMode[12] = static_cast<unsigned char>(choiceInt(c));
+  job.prn.write(printer.bCmdMode, sizeof printer.bCmdMode);
+  job.log.message("PrintMode is %d\n", printer.bCmdMode[12]);
 }
 
-void stepColour(ThermalJob &job, Page &page) {
+void stepColour(MonitorJob &job, Page &page) {
   page.gray = choiceIs(job.markedChoice("ColorOption"), "GrayScale") ? 1 : 0;
 }
 
-void stepRotation(ThermalJob &job, Page &page) {
+void stepRotation(MonitorJob &job, Page &page) {
   if (const char *c = job.markedChoice("Rotate")) page.Rotate = choiceInt(c);
 }
 
 }  // namespace
 
-unsigned char gapModeForPage(const ThermalJob &job, const cups_page_header2_t &header) {
-  const int mode = job.model->mediaTracking ? mediaTrackingMode(job, header) : -1;
-  return mode < 0 ? job.bCmdGap[2] : static_cast<unsigned char>(mode);
+unsigned char ThermalPrinter::gapModeForPage(const cups_page_header2_t &header) const {
+  const int mode = job.model->mediaTracking ? mediaTrackingMode(*this, header) : -1;
+  return mode < 0 ? bCmdGap[2] : static_cast<unsigned char>(mode);
 }
 
 int millimetresToDots(int mm, unsigned dpi) {
   return clampedDots(mm / 25.4 * dpi);
 }
 
-void thermalStartPage(ThermalJob &job, Page &page) {
+void ThermalPrinter::startPage(Page &page) {
   if (!waitUntilReady(job)) return;
   const ModelFacts &m = *job.model;
   stepOffsets(job, page);
-  if (m.antiwrinkle) stepAntiwrinkling(job);
-  if (m.mediaTrackingFirst) stepMediaTracking(job, page);
-  stepDensity(job);
-  if (m.mediaTracking && !m.mediaTrackingFirst) stepMediaTracking(job, page);
-  if (m.printMode) stepPrintMode(job);
+  if (m.antiwrinkle) stepAntiwrinkling(*this);
+  if (m.mediaTrackingFirst) stepMediaTracking(*this, page);
+  stepDensity(*this);
+  if (m.mediaTracking && !m.mediaTrackingFirst) stepMediaTracking(*this, page);
+  if (m.printMode) stepPrintMode(*this);
   stepColour(job, page);
   stepRotation(job, page);
   if (m.flushAfterSetup) job.prn.flush();

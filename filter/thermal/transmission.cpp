@@ -13,6 +13,7 @@
 #include <new>
 
 #include "monitor/queries.h"
+#include "thermal/thermal_printer.h"
 
 namespace {
 
@@ -36,26 +37,26 @@ size_t worstFrame(size_t n) {
   return kFrameHeader + n + n / 16 + 64 + 3;
 }
 
-bool sendsFiller(const ThermalJob &job) {
+bool sendsFiller(const MonitorJob &job) {
   return job.model->filler && !job.modelNameIs("HQ31") && !job.modelNameIs("HQ32");
 }
 
-void sendFiller(ThermalJob &job) {
+void sendFiller(MonitorJob &job) {
   job.prn.write(rubbishData, sizeof rubbishData);
   SendNow(job);
 }
 
 // Bytes 4 to 7 of the bitmap command: row width in bytes and row count, both 16-bit, always of
 // the uncompressed bitmap.
-void patchBitmapCommand(ThermalJob &job, const cups_page_header2_t &header) {
+void patchBitmapCommand(ThermalPrinter &printer, const cups_page_header2_t &header) {
   uint64_t bytewidth = (static_cast<uint64_t>(header.cupsWidth) + 7) / 8;
-  job.bCmdBMP[4] = static_cast<unsigned char>(bytewidth & 0xFF);
-  job.bCmdBMP[5] = static_cast<unsigned char>((bytewidth / 256) & 0xFF);
-  job.bCmdBMP[6] = static_cast<unsigned char>(header.cupsHeight & 0xFF);
-  job.bCmdBMP[7] = static_cast<unsigned char>((header.cupsHeight >> 8) & 0xFF);
+  printer.bCmdBMP[4] = static_cast<unsigned char>(bytewidth & 0xFF);
+  printer.bCmdBMP[5] = static_cast<unsigned char>((bytewidth / 256) & 0xFF);
+  printer.bCmdBMP[6] = static_cast<unsigned char>(header.cupsHeight & 0xFF);
+  printer.bCmdBMP[7] = static_cast<unsigned char>((header.cupsHeight >> 8) & 0xFF);
 }
 
-void sendInPieces(ThermalJob &job, const unsigned char *data, size_t size) {
+void sendInPieces(MonitorJob &job, const unsigned char *data, size_t size) {
   for (size_t i = 0; i < size; i += kPieceSize) {
     job.prn.write(data + i, std::min(kPieceSize, size - i));
     SendNow(job);
@@ -64,7 +65,7 @@ void sendInPieces(ThermalJob &job, const unsigned char *data, size_t size) {
 
 // Up to 30 s for the idle report, which the monitor thread parses; from the 26th second on the
 // paper is asked for too, and paper present ends the wait.
-void waitPrinterIdle(ThermalJob &job) {
+void waitPrinterIdle(MonitorJob &job) {
   job.mymon.freeStatus = 0;
   for (int pass = 0; pass < kIdleWaitPasses; pass++) {
     sleepSeconds(job, 1);
@@ -125,7 +126,7 @@ bool bitmapCommandFits(int64_t width, int64_t height, std::string &reason) {
   return false;
 }
 
-TransmitResult transmitBitmap(ThermalJob &job, Page &page) {
+PageResult ThermalPrinter::transmitBitmap(Page &page) {
   const size_t buffersize = page.sendBufSize;
   job.log.message("buffer size is %zu\n", buffersize);
 
@@ -135,51 +136,50 @@ TransmitResult transmitBitmap(ThermalJob &job, Page &page) {
   if (compressed) {
     if (buffersize > static_cast<size_t>(INT_MAX) ||
         compressedCapacity(buffersize) > static_cast<size_t>(INT_MAX)) {
-      job.log.message("ERROR: Page bitmap of %zu bytes is too large to compress\n", buffersize);
-      return TransmitResult::Failed;
+      job.log.error("Page bitmap of %zu bytes is too large to compress", buffersize);
+      return PageResult::Failed;
     }
     if (!lzoReady()) {
-      job.log.message("ERROR: The LZO compression library could not be initialised\n");
-      return TransmitResult::Failed;
+      job.log.error("The LZO compression library could not be initialised");
+      return PageResult::Failed;
     }
     combuff.reset(new (std::nothrow) unsigned char[compressedCapacity(buffersize)]);
     if (!combuff) {
-      job.log.message("ERROR: Unable to allocate %zu bytes for the compressed page bitmap\n",
-                      compressedCapacity(buffersize));
-      return TransmitResult::Failed;
+      job.log.error("Unable to allocate %zu bytes for the compressed page bitmap",
+                    compressedCapacity(buffersize));
+      return PageResult::Failed;
     }
   }
 
-  if (job.model->printMode) job.prn.write(job.bCmdPaper, sizeof job.bCmdPaper);
+  if (job.model->printMode) job.prn.write(bCmdPaper, sizeof bCmdPaper);
   SendNow(job);
   if (sendsFiller(job)) sendFiller(job);
 
   const unsigned char *data = page.sendBuf.get();
   size_t size = buffersize;
   if (compressed) {
-    job.prn.write(job.bCmdCompressionOn, sizeof job.bCmdCompressionOn);
-    // The job keeps its work memory from page to page: fresh memory for every page would cost
-    // its page faults again (the compressor clears what it uses, so the bytes out are the same).
-    if (!job.compressWork) job.compressWork = allocateDots(kCompressWorkBytes);
+    job.prn.write(bCmdCompressionOn, sizeof bCmdCompressionOn);
+    // The compressor clears what it uses of its scratch, so the kept scratch changes no byte.
+    if (!compressWork) compressWork = allocateDots(kCompressWorkBytes);
     const int packed = compressBitmap(page.sendBuf.get(), combuff.get(),
-                                      static_cast<int>(buffersize), job.compressWork.get());
+                                      static_cast<int>(buffersize), compressWork.get());
     if (packed < 0) {
-      job.log.message("ERROR: The page bitmap could not be compressed\n");
-      return TransmitResult::Failed;
+      job.log.error("The page bitmap could not be compressed");
+      return PageResult::Failed;
     }
     size = static_cast<size_t>(packed);
     page.sendBuf.reset();
     data = combuff.get();
     job.log.message("buffer size is %zu\n", size);
   } else {
-    job.prn.write(job.bCmdCompressionOff, sizeof job.bCmdCompressionOff);
+    job.prn.write(bCmdCompressionOff, sizeof bCmdCompressionOff);
   }
 
-  if (job.canceled()) return TransmitResult::Canceled;
+  if (job.canceled()) return PageResult::Canceled;
 
   job.mymon.Exception = 0;
-  patchBitmapCommand(job, page.header);
-  job.prn.write(job.bCmdBMP, sizeof job.bCmdBMP);
+  patchBitmapCommand(*this, page.header);
+  job.prn.write(bCmdBMP, sizeof bCmdBMP);
   // Once the command is out the bitmap goes whole, cancelled or not.
   sendInPieces(job, data, size);
   job.prn.flush();
@@ -190,5 +190,5 @@ TransmitResult transmitBitmap(ThermalJob &job, Page &page) {
     sendFiller(job);
     waitPrinterIdle(job);
   }
-  return TransmitResult::Sent;
+  return PageResult::Sent;
 }

@@ -1,14 +1,10 @@
-// Sending the packed page bitmap: paper size, filler, compression switch, the raster bitmap
-// command and its data in drained 1024-byte pieces, and the wait after a page where the model
-// needs it.
+// The page bitmap's wire form: the bitmap command's limits and the LZO framing
+// (ThermalPrinter::transmitBitmap sends it).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-#include "base/page.h"
-#include "thermal/commands.h"
 
 // The largest bitmap the bitmap command can announce: its row width in bytes and its row count
 // are 16-bit fields.
@@ -29,13 +25,3 @@ inline constexpr size_t kCompressWorkBytes = 16384 * sizeof(unsigned char *);
 // Room for the compressed stream of size bytes: size + size/16 + 1024, and never less than the
 // worst case of every frame.
 size_t compressedCapacity(size_t size);
-
-enum class TransmitResult {
-  Sent,      // the bitmap went out whole
-  Canceled,  // the job was cancelled before the bitmap command; nothing of the bitmap was sent
-  Failed,    // a buffer could not be had; an "ERROR:" line was written, nothing of the bitmap sent
-};
-
-// Sends the page bitmap page.sendBuf ((header.cupsWidth + 7) / 8 bytes per row,
-// header.cupsHeight rows, page.sendBufSize bytes in all) and releases it.
-TransmitResult transmitBitmap(ThermalJob &job, Page &page);

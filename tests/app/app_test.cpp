@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "app/client_pages.h"
+#include "support/e2e_support.h"
 
 namespace fs = std::filesystem;
 using apptest::AppServer;
@@ -166,7 +167,7 @@ TEST(App, PwgRasterPrintsTheFilterStream) {
     const std::string app = server.stream("p" + std::to_string(i), 1);
     const std::string filter = filterStream(cases[i].driver, cases[i].ppdOptions, rasters[i]);
     EXPECT_FALSE(app.empty());
-    EXPECT_TRUE(app == filter) << "app " << app.size() << " bytes, filter " << filter.size();
+    EXPECT_EQ(e2e::firstDifference(app, filter), "") << "app vs filter";
   }
 }
 

@@ -218,8 +218,9 @@ class Scheduler : public testing::Test {
     // The backend runs as the scheduler's unprivileged user and accepts only a folder of its own.
     out_ = dir_ / ("out-" + printer);
     fs::create_directories(out_);
-    if (const passwd *lp = geteuid() == 0 ? getpwnam("lp") : nullptr)
-      chown(out_.c_str(), lp->pw_uid, lp->pw_gid);
+    if (const passwd *lp = geteuid() == 0 ? getpwnam("lp") : nullptr) {
+      EXPECT_EQ(chown(out_.c_str(), lp->pw_uid, lp->pw_gid), 0);
+    }
     const std::string uri = "rx5k-emu:/?out=" + out_.string() + (query.empty() ? "" : "&" + query);
     // "-E" after "-p" enables the printer and accepts jobs.
     CommandResult r =

@@ -237,7 +237,7 @@ TEST(BackendFolder, RefusesWhatItDoesNotOwn) {
   if (!lp) GTEST_SKIP() << "needs root, to run the backend as the lp user";
   const fs::path lpFolder = scratch("lp-folder");  // another folder of lp's, with a file
   std::ofstream(lpFolder / "precious") << "lp's own";
-  chown(lpFolder.c_str(), lp->pw_uid, lp->pw_gid);
+  ASSERT_EQ(chown(lpFolder.c_str(), lp->pw_uid, lp->pw_gid), 0);
   const std::string notLp = " belongs to uid 0 (root), not to the backend's user uid " +
                             std::to_string(lp->pw_uid) + " (lp)";
   struct Case {
@@ -276,7 +276,7 @@ TEST(BackendFolder, RefusesWhatItDoesNotOwn) {
     if (c.inFolderOfLp) {
       fs::create_directories(root);
       chmod(root.c_str(), 0755);
-      chown(root.c_str(), lp->pw_uid, lp->pw_gid);
+      ASSERT_EQ(chown(root.c_str(), lp->pw_uid, lp->pw_gid), 0);
     }
     c.plant(root);
     expectError(runBackend(uri(root), labelStream(1), 18, lp), 4, c.error, root);  // STOP
@@ -295,7 +295,7 @@ TEST(BackendFolder, EachJobGetsItsOwnFolderAndTheOldestMakeRoom) {
   const passwd *lp = lpUser();
   const uid_t owner = lp ? lp->pw_uid : geteuid();
   const fs::path parent = scratch("spool");
-  chown(parent.c_str(), owner, static_cast<gid_t>(-1));
+  ASSERT_EQ(chown(parent.c_str(), owner, static_cast<gid_t>(-1)), 0);
   const fs::path root = parent / "rx5k-emu";
   ASSERT_EQ(runBackend(uri(root), labelStream(1), 18, lp, "1").exitStatus, 0);
   // What an earlier run of job 2 might have left: a link to a file of the same user's.
@@ -303,7 +303,7 @@ TEST(BackendFolder, EachJobGetsItsOwnFolderAndTheOldestMakeRoom) {
   fs::create_directory(root / "job-2");
   fs::create_symlink(parent / "precious", root / "job-2" / "printer.log");
   for (const fs::path &p : {root / "job-2", root / "job-2" / "printer.log"})
-    lchown(p.c_str(), owner, static_cast<gid_t>(-1));
+    ASSERT_EQ(lchown(p.c_str(), owner, static_cast<gid_t>(-1)), 0);
   const Outcome o = runBackend(uri(root), labelStream(2), 18, lp, "2");
   ASSERT_EQ(o.exitStatus, 0) << o.output;
 

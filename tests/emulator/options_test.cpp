@@ -12,7 +12,8 @@ TEST(EmulatorOptions, RefusesBadCommandLines) {
   // Bad command lines, one per '|'.
   std::istringstream bad(
       "|--out o|--ppd|--ppd p --paper-missing -1|--ppd p --paper-missing two|"
-      "--ppd p --cancel-at-page 0|--ppd p --idle-report-ms -2|--ppd p --idle-after soon|"
+      "--ppd p --cancel-at-page 0|--ppd p --sigterm-at-byte 0|--ppd p --idle-report-ms -2|"
+      "--ppd p --idle-after soon|"
       "--ppd p --hardver 1.0|--ppd p --hardver 1.0.4.5|--ppd p --hardver 1..4|"
       "--ppd p --hardver 256.0.0|--ppd p --hardver -1.0.0|--ppd p --hardver 1.0.4x|"
       "--ppd p --serial 0123456789ABCDEF|--ppd p --env NOVALUE|--ppd p --bogus|"

@@ -23,6 +23,7 @@
 #include "pipeline/effects.h"
 #include "pipeline/page_check.h"
 #include "pipeline/pipeline.h"
+#include "pipeline/tone.h"
 #include "reference.h"
 #include "support/raster_file.h"
 
@@ -155,6 +156,28 @@ TEST(ByteIdentity, EffectsOfEveryRadiusOnSmallPages) {
           run(passes[k].first);
           EXPECT_EQ(expected, actual);
         }
+}
+
+// Stucki's diffusion against pages worked from its definition (a dot is white when its value
+// plus the error it received exceeds 127; the difference goes right 8 4, a row down 2 4 8 4 2,
+// two rows down 1 2 4 2 1, over 42) by a separate plain program: on these two 6 x 3 pages every
+// change of one weight, of the threshold or of the divisor gives other dots.
+TEST(Stucki, WorkedPages) {
+  const struct {
+    Dots in, out;
+  } pages[] = {
+      {{140, 160, 127, 90, 100, 120, 128, 127, 127, 128, 127, 127, 110, 120, 127, 127, 100, 140},
+       {255, 255, 0, 0, 255, 0, 0, 0, 255, 255, 0, 255, 0, 255, 0, 0, 0, 255}},
+      {{28, 227, 120, 51, 185, 157, 137, 142, 161, 119, 12, 65, 21, 243, 231, 91, 72, 92},
+       {0, 255, 0, 0, 255, 255, 255, 255, 255, 0, 0, 0, 0, 255, 255, 0, 0, 0}},
+  };
+  for (const auto &p : pages) {
+    Dots dots = p.in;
+    StuckiDiffusion diffusion(6);
+    for (int y = 0; y < 3; y++) diffusion.diffuseRow(dots.data() + 6 * y);
+    diffusion.finish();
+    EXPECT_EQ(dots, p.out);
+  }
 }
 
 TEST(PageCheck, RefusesWhatTheCaptureCannotRead) {

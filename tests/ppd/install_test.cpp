@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <string>
 
+#include "base/models.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -81,7 +83,7 @@ TEST(StagedInstall, ProgramsAndPpdsLandWhereTheSchedulerLooks) {
     EXPECT_EQ(std::system(test.c_str()), 0) << "cupstestppd -R " << stage << " " << installed;
     count++;
   }
-  EXPECT_EQ(count, 20);
+  EXPECT_GE(count, static_cast<int>(modelTable().size())) << "a PPD per model at least";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <map>
@@ -20,6 +21,8 @@
 #include <vector>
 
 #include "base/choices.h"
+#include "base/models.h"
+#include "support/test_job.h"
 
 namespace fs = std::filesystem;
 
@@ -29,9 +32,6 @@ const fs::path kPpdDir = fs::path(RX5K_BUILD_DIR) / "ppd";
 
 using Names = std::vector<std::string>;
 
-// How the printer's darkness level comes out of the header's cupsCompression.
-enum class Darkness { Thermal, Letter, Line, Page, Zpl, Cpcl, Pcl, None };
-
 // The words of a space-separated list.
 Names words(const std::string &list) {
   std::istringstream in(list);
@@ -40,43 +40,70 @@ Names words(const std::string &list) {
 
 struct Model {
   std::string file;
-  int number;
-  Darkness darkness;
-  std::string reads;  // option keywords beyond those every model of its kind reads
-  std::string sizes;  // page-size names the filter compares for this model
+  int number = -1;
+  std::string modelName;
 };
 
 const std::string kEveryModel = "DegreeOfBlackRecognition AdjustLight OemMirror Sketch";
 const std::string kThermal =
     "DegreeOfGrayRecognition AdjustHoriaontal AdjustVertical ColorOption Rotate Darkness";
 
-std::vector<Model> expectedModels() {
-  const char *media = "zeMediaTracking PrintMode", *wrinkles = "Antiwrinkling";
-  const char *widened = "A4 Letter A5 EnvISOB5 A5_Lanspace", *fitted = "A4 Letter A5 EnvISOB5";
-  const char *sheet = "A4 Letter A5 B5JIS RX5_A4 Tattoo-A4 Tattoo-letter";
-  const auto T = Darkness::Thermal;
-  return {
-      {"rx5k-22.ppd", 22, T, "", widened},
-      {"rx5k-23.ppd", 23, T, media, widened},
-      {"rx5k-302.ppd", 302, T, media, fitted},
-      {"rx5k-302-jt64.ppd", 302, T, media, fitted},
-      {"rx5k-21.ppd", 21, T, wrinkles, sheet},
-      {"rx5k-831.ppd", 831, T, wrinkles, sheet},
-      {"rx5k-613207.ppd", 613207, T, wrinkles, ""},
-      {"rx5k-590314.ppd", 590314, T, wrinkles, ""},
-      {"rx5k-590314-vn2w.ppd", 590314, T, wrinkles, "Tattoo-A4 Tattoo-letter"},
-      {"rx5k-590314-hq31.ppd", 590314, T, wrinkles, ""},
-      {"rx5k-590314-hq32.ppd", 590314, T, wrinkles, ""},
-      {"rx5k-400.ppd", 400, T, "", ""},
-      {"rx5k-64519.ppd", 64519, T, "zeMediaTracking", "A4 Letter"},
-      {"rx5k-label-0.ppd", 0, Darkness::Letter, "", ""},
-      {"rx5k-label-16.ppd", 16, Darkness::Line, "zePrintRate", ""},
-      {"rx5k-label-17.ppd", 17, Darkness::Page, "zePrintRate MediaType", ""},
-      {"rx5k-label-18.ppd", 18, Darkness::Zpl,
-       "zePrintRate zeMediaTracking MediaType zePrintMode zeErrorReprint", ""},
-      {"rx5k-label-19.ppd", 19, Darkness::Cpcl, "zePrintRate zeMediaTracking zeErrorReprint", ""},
-      {"rx5k-label-20.ppd", 20, Darkness::None, "", ""},
-      {"rx5k-label-32.ppd", 32, Darkness::Pcl, "inPrintMode", ""}};
+using PpdPtr = std::unique_ptr<ppd_file_t, decltype(&ppdClose)>;
+
+PpdPtr openPpd(const std::string &file) {
+  PpdPtr ppd(ppdOpenFile((kPpdDir / file).c_str()), ppdClose);
+  if (ppd) ppdMarkDefaults(ppd.get());
+  return ppd;
+}
+
+// Every built PPD with its model number and ModelName (a PPD that does not open keeps -1).
+std::vector<Model> builtModels(bool labelsOnly = false) {
+  std::vector<Model> models;
+  if (!fs::is_directory(kPpdDir)) return models;
+  for (const auto &entry : fs::directory_iterator(kPpdDir)) {
+    Model m;
+    m.file = entry.path().filename().string();
+    if (PpdPtr ppd = openPpd(m.file)) {
+      m.number = ppd->model_number;
+      m.modelName = ppd->modelname ? ppd->modelname : "";
+    }
+    if (!labelsOnly || isLabelModel(m.number)) models.push_back(m);
+  }
+  std::sort(models.begin(), models.end(), [](auto &a, auto &b) { return a.file < b.file; });
+  return models;
+}
+
+// The option keywords a model reads beyond those every model of its family reads.
+std::string readsOf(const Model &m) {
+  const ModelFacts &f = modelFacts(m.number);
+  if (f.family == ModelFamily::Thermal)
+    return std::string(f.antiwrinkle ? " Antiwrinkling" : "") +
+           (f.mediaTracking ? " zeMediaTracking" : "") + (f.printMode ? " PrintMode" : "");
+  const std::map<LabelLanguage, std::string> reads = {
+      {LabelLanguage::EplLine, "zePrintRate"},
+      {LabelLanguage::EplPage, "zePrintRate MediaType"},
+      {LabelLanguage::Zpl, "zePrintRate zeMediaTracking MediaType zePrintMode zeErrorReprint"},
+      {LabelLanguage::Cpcl, "zePrintRate zeMediaTracking zeErrorReprint"},
+      {LabelLanguage::Pcl, "inPrintMode"}};
+  return reads.count(f.language) ? reads.at(f.language) : "";
+}
+
+// The page-size names the filter compares for the model's placement.
+std::string sizesOf(const Model &m) {
+  switch (modelFacts(m.number).placement) {
+    case Placement::WidenToPaper:
+      return "A4 Letter A5 EnvISOB5 A5_Lanspace";
+    case Placement::FitToPaper:
+      return "A4 Letter A5 EnvISOB5";
+    case Placement::OnSheet:
+      return "A4 Letter A5 B5JIS RX5_A4 Tattoo-A4 Tattoo-letter";
+    case Placement::ContinuousLength:
+      return "A4 Letter";
+    case Placement::BelowTopMargin:
+      return m.modelName == "VN2W" ? "Tattoo-A4 Tattoo-letter" : "";
+    default:
+      return "";
+  }
 }
 
 // Every keyword the filter reads, and the choices it reads: names it compares and every whole
@@ -106,14 +133,6 @@ void PrintTo(const Model &m, std::ostream *os) {
   *os << m.file;
 }
 
-using PpdPtr = std::unique_ptr<ppd_file_t, decltype(&ppdClose)>;
-
-PpdPtr openPpd(const std::string &file) {
-  PpdPtr ppd(ppdOpenFile((kPpdDir / file).c_str()), ppdClose);
-  if (ppd) ppdMarkDefaults(ppd.get());
-  return ppd;
-}
-
 // The page header a rasterizer builds from the marked choices.
 cups_page_header2_t headerFor(ppd_file_t *ppd) {
   cups_page_header2_t h{};
@@ -140,8 +159,10 @@ class PpdFile : public testing::TestWithParam<Model> {
 // filter parses (every name it compares or a number in its range), and a default among them.
 TEST_P(PpdFile, OffersExactlyTheOptionsItsModelReadsInAFormItParses) {
   const Model &m = GetParam();
-  const bool thermal = m.darkness == Darkness::Thermal;
-  const Names reads = words(kEveryModel + " " + (thermal ? kThermal : "") + " " + m.reads);
+  const ModelFacts &facts = modelFacts(m.number);
+  ASSERT_NE(facts.family, ModelFamily::Other) << "model " << m.number << " is not in the table";
+  const bool thermal = facts.family == ModelFamily::Thermal;
+  const Names reads = words(kEveryModel + " " + (thermal ? kThermal : "") + " " + readsOf(m));
   for (const auto &[keyword, choices] : kChoices) {
     // A label PPD's "Darkness" is no keyword the filter reads: its code sets cupsCompression.
     if (keyword == "Darkness" && !thermal) continue;
@@ -153,7 +174,7 @@ TEST_P(PpdFile, OffersExactlyTheOptionsItsModelReadsInAFormItParses) {
     ASSERT_NE(o, nullptr) << keyword << " missing";
     std::string names = choices;
     if (keyword == "zeMediaTracking" && !thermal) names = "Default Continuous Web Mark";
-    if (keyword == "Darkness" && (m.number == 22 || m.number == 23 || m.number == 302))
+    if (keyword == "Darkness" && facts.density == DensityVariant::NoSpecial)
       names = "Default 0..2";  // no special darkness 3 on these
     int lo = 1, hi = 0, step = 1;
     std::sscanf(names.substr(names.find_last_of(' ') + 1).c_str(), "%d..%d/%d", &lo, &hi, &step);
@@ -167,8 +188,8 @@ TEST_P(PpdFile, OffersExactlyTheOptionsItsModelReadsInAFormItParses) {
         char *end = nullptr;
         const double speed = std::strtod(c.c_str(), &end);
         EXPECT_TRUE(*end == '\0' && speed >= 0 && speed <= 12 &&
-                    (std::to_string(n) == c || m.darkness == Darkness::Line ||
-                     m.darkness == Darkness::Page))
+                    (std::to_string(n) == c || facts.language == LabelLanguage::EplLine ||
+                     facts.language == LabelLanguage::EplPage))
             << c;
       } else {
         EXPECT_EQ(std::to_string(n), c) << keyword;
@@ -192,7 +213,7 @@ TEST_P(PpdFile, PageSizesAndResolutionsAsTheFilterReadsThem) {
       {"A4", {595, 842}},          {"Letter", {612, 792}},    {"A5", {420, 595}},
       {"A5_Lanspace", {595, 420}}, {"EnvISOB5", {499, 709}},  {"B5JIS", {516, 729}},
       {"RX5_A4", {595, 850}},      {"Tattoo-A4", {595, 842}}, {"Tattoo-letter", {612, 792}}};
-  for (const std::string &name : words(GetParam().sizes)) {
+  for (const std::string &name : words(sizesOf(GetParam()))) {
     ppd_size_t *p = ppdPageSize(ppd_.get(), name.c_str());
     ASSERT_NE(p, nullptr) << name;
     EXPECT_NEAR(p->width, paper.at(name).first, 0.01) << name;
@@ -214,42 +235,75 @@ TEST_P(PpdFile, PageSizesAndResolutionsAsTheFilterReadsThem) {
   EXPECT_TRUE(color && color->num_choices == 1);
 }
 
-// The label languages take their darkness from cupsCompression; each choice must arrive at the
-// printer as the level its name promises. Where the level is scaled from 1..100, "Default" sends
-// a value outside that range so that no level is sent.
-TEST_P(PpdFile, LabelDarknessReachesThePrinterAsNamed) {
-  const Darkness d = GetParam().darkness;
+// Every model of the table has a PPD.
+TEST(PpdFiles, EveryModelOfTheTableHasOne) {
+  std::set<int> built;
+  for (const Model &m : builtModels()) built.insert(m.number);
+  for (const ModelFacts &f : modelTable()) EXPECT_TRUE(built.count(f.number)) << f.number;
+}
+
+// What one small page of the PPD's marked choices sends on the model's printer.
+std::string labelStream(const Model &m, ppd_file_t *ppd) {
+  TestJob t(m.number, {}, m.modelName);
+  Page page;
+  page.header = headerFor(ppd);
+  page.header.cupsWidth = 8;
+  page.header.cupsHeight = 1;
+  t.job.printer->startPage(page);
+  page.dots = allocateDots(8);
+  std::memset(page.dots.get(), 255, 8);
+  t.job.printer->row(page, 0);
+  t.job.printer->endPage(page);
+  return t.stream();
+}
+
+// A label PPD's darkness choices reach the printer as the level their names promise: a number
+// as that number in the language's darkness command, a word as its Dymo density letter;
+// "Default" sends no darkness at all.
+using LabelPpd = PpdFile;
+TEST_P(LabelPpd, DarknessReachesThePrinterAsNamed) {
+  const Model &m = GetParam();
   ppd_option_t *o = ppdFindOption(ppd_.get(), "Darkness");
-  if (d == Darkness::Thermal || d == Darkness::None) {
-    EXPECT_TRUE(d == Darkness::Thermal || o == nullptr) << "model 20 takes no darkness";
+  const LabelLanguage language = modelFacts(m.number).language;
+  if (language == LabelLanguage::PrintRows) {
+    EXPECT_EQ(o, nullptr) << "model 20 takes no darkness";
     return;
   }
   ASSERT_NE(o, nullptr);
-  const std::map<std::string, int> letter = {
+  const std::map<std::string, char> letter = {
       {"Light", 'c'}, {"Medium", 'd'}, {"Normal", 'e'}, {"Dark", 'g'}};
-  const std::map<Darkness, int> scale = {
-      {Darkness::Line, 7}, {Darkness::Page, 15}, {Darkness::Zpl, 30}};
   for (const std::string &choice : choiceNames(o)) {
     ppdMarkOption(ppd_.get(), "Darkness", choice.c_str());
-    const int c = static_cast<int>(headerFor(ppd_.get()).cupsCompression);
-    if (scale.count(d)) {
-      EXPECT_EQ(c >= 1 && c <= 100, choice != "Default") << choice;
-      if (choice == "Default") continue;
+    const std::string n = choice == "Default" ? "" : choice;
+    char zpl[8];
+    std::snprintf(zpl, sizeof zpl, "~SD%02d", std::atoi(n.c_str()));
+    const std::map<LabelLanguage, std::pair<std::string, std::string>> command = {
+        {LabelLanguage::Dymo,
+         {"\x1B", letter.count(choice) ? std::string(1, letter.at(choice)) : "?"}},
+        {LabelLanguage::EplLine, {"\033D", n}},
+        {LabelLanguage::EplPage, {"\nD", n + "\n"}},
+        {LabelLanguage::Zpl, {"~SD", zpl + 3}},
+        {LabelLanguage::Cpcl, {"TONE ", n + "\r\n"}},
+        {LabelLanguage::Pcl, {"\033&d", n + "A"}}};
+    const auto &[prefix, value] = command.at(language);
+    const std::string stream = labelStream(m, ppd_.get());
+    if (choice == "Default") {
+      EXPECT_EQ(stream.find(prefix), std::string::npos) << choice;
+    } else if (language == LabelLanguage::Dymo) {
+      EXPECT_EQ(stream.substr(7, 2), prefix + value) << choice;  // after ESC L and ESC D
+    } else {
+      EXPECT_NE(stream.find(prefix + value), std::string::npos) << choice << ": " << stream;
     }
-    const int sent = d == Darkness::Letter ? c + 99
-                     : d == Darkness::Cpcl ? 2 * c
-                     : d == Darkness::Pcl  ? c * 30 / 100 - 15
-                                           : c * scale.at(d) / 100;
-    EXPECT_EQ(sent, d == Darkness::Letter ? letter.at(choice) : std::atoi(choice.c_str()))
-        << choice;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryModel, PpdFile, testing::ValuesIn(expectedModels()),
-                         [](const testing::TestParamInfo<Model> &i) {
-                           std::string n = i.param.file.substr(0, i.param.file.size() - 4);
-                           std::replace(n.begin(), n.end(), '-', '_');
-                           return n;
-                         });
+std::string testName(const testing::TestParamInfo<Model> &i) {
+  std::string n = i.param.file.substr(0, i.param.file.size() - 4);
+  std::replace(n.begin(), n.end(), '-', '_');
+  return n;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryModel, PpdFile, testing::ValuesIn(builtModels()), testName);
+INSTANTIATE_TEST_SUITE_P(Labels, LabelPpd, testing::ValuesIn(builtModels(true)), testName);
 
 }  // namespace

@@ -25,7 +25,8 @@ void expectOrderlyEnd(const DirectRunResult &r) {
 }
 
 // A model that waits for paper keeps waiting, at no cost, on a printer it cannot hear; a SIGTERM
-// after sigtermAfterMs ends the job within 2 s however the silence comes about.
+// after sigtermAfterMs ends the job by itself (not the SIGKILL of the time-out) however the
+// silence comes about.
 DirectRunResult unheardWaitEndsOnSigterm(BackChannel back, bool side, int sigtermAfterMs) {
   DirectRunOptions o;
   o.ppd = modelPpd(21);
@@ -37,7 +38,7 @@ DirectRunResult unheardWaitEndsOnSigterm(BackChannel back, bool side, int sigter
   DirectRunResult r = runDirect(o);
   expectOrderlyEnd(r);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_LT(r.secondsAfterCue, 2.0);
+  EXPECT_EQ(r.signal, 0) << "killed at the time-out: the wait outlasted SIGTERM";
   EXPECT_LT(r.cpuSeconds, 0.25 * r.seconds) << "the wait must not spin";
   EXPECT_EQ(streamProblem(21, r.out), "");
   EXPECT_EQ(r.out.find(std::string("\x1D\x76\x30", 3)), std::string::npos)
@@ -58,8 +59,9 @@ TEST(ChannelFaults, WaitOnAnUnheardPrinterEndsOnSigterm) {
 }
 
 // The backend goes away (standard output closed) in the middle of a job: the filter notices the
-// failed write, ends the job within 2 s with an "ERROR:" line, its trailer and status 1.
-TEST(ChannelFaults, BackendGoneEndsTheJobQuickly) {
+// failed write, ends the job by itself (also from a wait) with an "ERROR:" line, its trailer and
+// status 1.
+TEST(ChannelFaults, BackendGoneEndsTheJob) {
   struct Moment {
     const char *name;
     int model;
@@ -85,7 +87,7 @@ TEST(ChannelFaults, BackendGoneEndsTheJobQuickly) {
     EXPECT_EQ(r.exitStatus, 1) << r.err;
     EXPECT_NE(r.err.find("ERROR:"), std::string::npos) << r.err;
     ASSERT_GE(r.secondsAfterCue, 0) << "the output was never closed";
-    EXPECT_LT(r.secondsAfterCue, 2.0);
+    EXPECT_EQ(r.signal, 0) << "killed at the time-out: the job outlasted its backend";
     EXPECT_EQ(r.err.find("PAGE: 20 1"), std::string::npos) << "the job went on to its end";
   }
 }

@@ -2,6 +2,7 @@
 #include "support/e2e_support.h"
 
 #include <atomic>
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -167,6 +168,23 @@ std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> 
   std::vector<std::string> all;
   for (const std::vector<std::string> &p : parts) all.insert(all.end(), p.begin(), p.end());
   return all;
+}
+
+std::string firstDifference(const std::string &a, const std::string &b) {
+  if (a == b) return "";
+  size_t at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) at++;
+  auto hex = [at](const std::string &s) {
+    std::string text;
+    char byte[4];
+    for (size_t i = at; i < s.size() && i < at + 16; i++) {
+      std::snprintf(byte, sizeof byte, " %02X", static_cast<unsigned char>(s[i]));
+      text += byte;
+    }
+    return text.empty() ? std::string(" (end)") : text;
+  };
+  return "first difference at byte " + std::to_string(at) + " of " + std::to_string(a.size()) +
+         " vs " + std::to_string(b.size()) + ":" + hex(a) + " vs" + hex(b);
 }
 
 }  // namespace e2e

@@ -69,4 +69,8 @@ std::vector<std::string> asked(std::initializer_list<std::string> queries);
 // The lists one after another.
 std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts);
 
+// Where two byte streams part: "" when equal, else the offset, both lengths and up to 16 bytes
+// of each from there in hex.
+std::string firstDifference(const std::string &a, const std::string &b);
+
 }  // namespace e2e

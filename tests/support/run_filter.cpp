@@ -143,6 +143,10 @@ FilterRun runInProcess(const FilterRunOptions &o) {
   spec.printer = script.printer;
   spec.labelRowBytes = script.labelRowBytes;
   spec.cancelAtPage = script.sigtermAtPage;
+  if (script.sigtermAtByte > 0) {
+    run.error = "--sigterm-at-byte needs a process run";
+    return run;
+  }
   if (script.sigtermAfterMs >= 0) spec.cancelAfter = script.sigtermAfterMs / 1000.0;
   if (o.timeoutSeconds > 0) spec.timeLimit = o.timeoutSeconds;
   for (const std::string &e : o.env) {

@@ -14,6 +14,7 @@ TestJob::TestJob(int model, const std::vector<std::pair<std::string, std::string
   job.choices = &choices;
   job.modelName = modelName;
   job.setModel(model);
+  job.printer = choosePrinter(job);
   job.Page = 1;
   mymonInit(job);
   script(0x11, {report::paperIn});

@@ -19,6 +19,7 @@
 
 #include "support/test_job.h"
 #include "thermal/page_setup.h"
+#include "thermal/thermal_printer.h"
 #include "thermal/transmission.h"
 #include "thermal_parser.h"
 
@@ -32,10 +33,14 @@ const auto density = [](int v) { return bytes({0x1F, 0x11, 0x02, v}); };
 const auto gap = [](int v) { return bytes({0x1F, 0x11, v}); };
 const std::string kDensity1 = density(0x02);  // darkness 1
 
+ThermalPrinter &thermal(TestJob &t) {
+  return static_cast<ThermalPrinter &>(*t.job.printer);
+}
+
 // One page set-up of the job; returns the commands it sent, the status queries left out.
 std::string startPage(TestJob &t, Page &page) {
   const size_t before = t.stream().size();
-  thermalStartPage(t.job, page);
+  thermal(t).startPage(page);
   return std::regex_replace(t.stream().substr(before), std::regex("\x1F\x11[\x11\x12\x43]"), "");
 }
 
@@ -92,7 +97,7 @@ TEST(PageSetup, APatchedModeByteCarriesOverToLaterPages) {
   // A custom size forces continuous media, which the next A4 page then keeps.
   EXPECT_EQ(startPage(t, custom), gap(0x0B));
   EXPECT_EQ(startPage(t, a4), gap(0x0B));
-  EXPECT_EQ(gapModeForPage(t.job, a4.header), 0x0B);
+  EXPECT_EQ(thermal(t).gapModeForPage(a4.header), 0x0B);
   // A new job starts from the initial byte.
   TestJob next(302, {{"zeMediaTracking", "Mark"}});
   EXPECT_EQ(startPage(next, a4), gap(0x26));
@@ -102,7 +107,9 @@ TEST(PageSetup, APatchedModeByteCarriesOverToLaterPages) {
 // beyond a million dots either way are held there, in both forms. (Ordinary offsets, their
 // dots and log lines, are the reference jobs'.)
 TEST(PageSetup, PageSettingsAndOffsetsInDots) {
-  for (int model : {21, 22, 23, 302, 400, 831, 64519, 590314, 613207}) {
+  for (const ModelFacts &facts : modelTable()) {
+    if (facts.family != ModelFamily::Thermal) continue;
+    const int model = facts.number;
     TestJob t(model, {{"ColorOption", "GrayScale"},
                       {"Rotate", "180"},
                       {"AdjustHoriaontal", "2147483647"},
@@ -204,7 +211,7 @@ TEST(ReadyWaits, AskAndWaitAsEachModelNeedsUntilReadyOrCancelled) {
 // Sends a width x height page for the model: half runs of white and black, half noise
 // (compressible but not trivially), or all noise; bits receives the page's bytes.
 std::string send(TestJob &t, unsigned width, unsigned height, bool noise,
-                 std::vector<unsigned char> &bits, TransmitResult expected = TransmitResult::Sent) {
+                 std::vector<unsigned char> &bits, PageResult expected = PageResult::Sent) {
   Page page = t.page(width, height);
   const size_t size = static_cast<size_t>((width + 7) / 8) * height;
   std::mt19937 rng(width + height);
@@ -214,7 +221,7 @@ std::string send(TestJob &t, unsigned width, unsigned height, bool noise,
   page.sendBuf = allocateDots(size);
   std::copy(bits.begin(), bits.end(), page.sendBuf.get());
   page.sendBufSize = size;
-  EXPECT_EQ(transmitBitmap(t.job, page), expected);
+  EXPECT_EQ(thermal(t).transmitBitmap(page), expected);
   return t.stream();
 }
 
@@ -274,7 +281,7 @@ TEST(Transmission, ACancelBeforeTheBitmapCommandSendsNothingOfTheBitmap) {
     t.job.Canceled = 1;
     t.job.mymon.Exception = 1;
     std::vector<unsigned char> bits;
-    std::string wire = send(t, 64, 64, false, bits, TransmitResult::Canceled);
+    std::string wire = send(t, 64, 64, false, bits, PageResult::Canceled);
     EXPECT_EQ(wire.find("\x1D\x76\x30"), std::string::npos);
     EXPECT_EQ(wire.substr(wire.size() - 4),
               bytes({0x1F, 0x11, 0x35, model == 22 || model == 302 ? 1 : 0}));
@@ -288,7 +295,7 @@ TEST(Transmission, APageTooLargeToCompressFailsBeforeAnyOutput) {
   Page page = t.page();
   page.sendBuf = allocateDots(1);
   page.sendBufSize = static_cast<size_t>(INT_MAX) + 1;
-  EXPECT_EQ(transmitBitmap(t.job, page), TransmitResult::Failed);
+  EXPECT_EQ(thermal(t).transmitBitmap(page), PageResult::Failed);
   EXPECT_EQ(t.stream(), "");
   EXPECT_NE(t.log().find("ERROR: "), std::string::npos);
   EXPECT_EQ(compressBitmap(nullptr, nullptr, 0), 0);
