@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -24,10 +23,12 @@ class Session {
   Session(const emu::PrinterSetup &setup, std::string out, std::string previews)
       : setup_(setup), out_(std::move(out)), previews_(std::move(previews)) {}
 
-  void setJob(const std::string &printer, int jobId) {
+  void setJob(const std::string &printer, int jobId, int model, const std::string &modelName) {
     std::lock_guard<std::mutex> guard(lock_);
     if (out_.empty()) out_ = previews_ + "/" + printer;
     jobId_ = jobId;
+    setup_.model = model;
+    setup_.modelName = modelName;
   }
   ssize_t write(pappl_device_t *device, const void *data, size_t n) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -89,7 +90,6 @@ class Session {
 struct Registry {
   std::mutex lock;
   std::string defaultOut;
-  std::map<std::string, std::pair<int, std::string>> models;  // by device URI
   std::set<Session *> sessions;
 };
 
@@ -131,9 +131,7 @@ bool openDevice(pappl_device_t *device, const char *uri, const char *) {
   setup.script = options.printer;
   setup.labelRowBytes = options.labelRowBytes;
   setup.limits = options.limits;
-  auto model = r.models.find(uri);
-  setup.model = model == r.models.end() ? -1 : model->second.first;
-  if (model != r.models.end()) setup.modelName = model->second.second;
+  setup.model = -1;  // the job's printer tells it (setEmulatorJob)
   auto *session = new Session(setup, options.outDir, r.defaultOut);
   r.sessions.insert(session);
   papplDeviceSetData(device, session);
@@ -182,14 +180,9 @@ void registerEmulatorScheme(const std::string &defaultOut) {
                        closeDevice, readDevice, writeDevice, deviceStatus, deviceId);
 }
 
-void setEmulatorModel(const std::string &uri, int model, const std::string &modelName) {
-  Registry &r = registry();
-  std::lock_guard<std::mutex> guard(r.lock);
-  r.models[uri] = {model, modelName};
-}
-
-void setEmulatorJob(pappl_device_t *device, const std::string &printer, int jobId) {
-  if (Session *session = sessionOf(device)) session->setJob(printer, jobId);
+void setEmulatorJob(pappl_device_t *device, const std::string &printer, int jobId, int model,
+                    const std::string &modelName) {
+  if (Session *session = sessionOf(device)) session->setJob(printer, jobId, model, modelName);
 }
 
 void drainEmulator(pappl_device_t *device) {

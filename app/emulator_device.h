@@ -16,12 +16,11 @@ inline constexpr const char *kEmulatorScheme = "rx5k-emu";
 // Registers the scheme. Job folders go under defaultOut when the URI names no folder.
 void registerEmulatorScheme(const std::string &defaultOut);
 
-// The model of the printer whose device URI is uri (the emulated printer decodes its stream).
-void setEmulatorModel(const std::string &uri, int model, const std::string &modelName);
-
 // Session calls on a device; each does nothing when device is not an emulated printer.
-// The job about to print: its printer's name and the job's ID.
-void setEmulatorJob(pappl_device_t *device, const std::string &printer, int jobId);
+// The job about to print: its printer's name, the job's ID and the printer's model (which the
+// emulated printer decodes; printers may share one device URI).
+void setEmulatorJob(pappl_device_t *device, const std::string &printer, int jobId, int model,
+                    const std::string &modelName);
 // Everything written and flushed so far has reached the printer: it may end a pending page.
 void drainEmulator(pappl_device_t *device);
 

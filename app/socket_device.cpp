@@ -1,6 +1,8 @@
 // The raw TCP device: reads take what has arrived and return at once.
 #include "socket_device.h"
 
+#include "device_policy.h"
+
 #include <pappl/pappl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -32,6 +34,13 @@ bool openSocket(pappl_device_t *device, const char *uri, const char *) {
   }
   if (port <= 0) port = kDefaultPort;
   http_addrlist_t *addresses = httpAddrGetList(host, AF_UNSPEC, std::to_string(port).c_str());
+  for (http_addrlist_t *a = addresses; a; a = a->next) {
+    if (!printerAddressAllowed(a->addr)) {
+      httpAddrFreeList(addresses);
+      papplDeviceError(device, "%s is not in the allowed printer networks.", host);
+      return false;
+    }
+  }
   int fd = -1;
   const bool connected = addresses && httpAddrConnect2(addresses, &fd, kConnectMs, nullptr);
   httpAddrFreeList(addresses);
