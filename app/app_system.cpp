@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,9 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "access.h"
+#include "base/page_memory.h"
+#include "device_policy.h"
 #include "drivers.h"
 #include "emulator_device.h"
 #include "pdf_job.h"
+#include "raster_job.h"
 #include "saved_state.h"
 #include "socket_device.h"
 
@@ -22,10 +27,15 @@ namespace app {
 
 namespace {
 
+// A page's buffers in the server, well below the filter's 1 GiB: several printers print at once.
+constexpr const char *kPageMemoryLimit = "64M";
+
 std::string option(const char *name, int count, cups_option_t *options, std::string fallback) {
   const char *value = cupsGetOption(name, count, options);
   return value && *value ? value : fallback;
 }
+
+}  // namespace
 
 std::string defaultStateDirectory() {
   if (getuid() == 0) return std::string("/var/lib/") + kAppName;
@@ -34,6 +44,8 @@ std::string defaultStateDirectory() {
   const char *home = std::getenv("HOME");
   return std::string(home && *home ? home : "/tmp") + "/.local/state/" + kAppName;
 }
+
+namespace {
 
 // Creates dir and its parents, for the user alone.
 bool makeFolders(const std::string &dir) {
@@ -101,6 +113,17 @@ const std::string &vendorStrings() {
   return strings;
 }
 
+// What one document may take: the page ceiling of the core (RX5K_PAGE_MEMORY_LIMIT, which the
+// filter also reads), PAPPL's decoded images, and jobs printing at once.
+void setResourceLimits(pappl_system_t *system, int count, cups_option_t *options) {
+  const char *environment = std::getenv("RX5K_PAGE_MEMORY_LIMIT");
+  const std::string limit = option("page-memory-limit", count, options,
+                                   environment && *environment ? environment : kPageMemoryLimit);
+  setenv("RX5K_PAGE_MEMORY_LIMIT", limit.c_str(), 1);
+  papplSystemSetMaxImageSize(system, static_cast<size_t>(pageMemoryLimit()), 0, 0);
+  setJobsAtOnce(std::max(1, std::atoi(option("max-jobs", count, options, "4").c_str())));
+}
+
 }  // namespace
 
 pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
@@ -114,19 +137,47 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
       return nullptr;
     }
   }
+  // A server never takes over another user's folders: a root server in the service's folders
+  // would leave files the service cannot write.
+  struct stat folder {};
+  if (stat(state.c_str(), &folder) != 0 || folder.st_uid != geteuid()) {
+    std::fprintf(stderr,
+                 "%s: %s belongs to another user: run the server as that user (the system "
+                 "service: systemctl start %s)\n",
+                 kAppName, state.c_str(), kAppName);
+    return nullptr;
+  }
   const std::string logFile = option("log-file", count, options, state + "/" + kAppName + ".log");
   const int port = std::atoi(option("server-port", count, options, "0").c_str());
-  const char *auth = cupsGetOption("auth-service", count, options);
+  // Administrators authenticate over the network with PAM (the service's file, or PAM's
+  // "other"), and must be in the admin group.
+  const std::string auth = option("auth-service", count, options, kAppName);
+  std::string reason;
+  if (!setDevicePolicy({state, spool, previews}, option("printer-networks", count, options, ""),
+                       reason)) {
+    std::fprintf(stderr, "%s: %s\n", kAppName, reason.c_str());
+    return nullptr;
+  }
   pappl_system_t *system = papplSystemCreate(
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
           PAPPL_SOPTIONS_WEB_SECURITY,
       "RX5K Printer Application", port, "_print,_universal", spool.c_str(), logFile.c_str(),
-      logLevel(option("log-level", count, options, "info")), auth, false);
+      logLevel(option("log-level", count, options, "info")), auth.c_str(), false);
   if (!system) return nullptr;
-  const std::string listen = option("listen-hostname", count, options, "");
-  papplSystemAddListeners(system, listen.empty() ? nullptr : listen.c_str());
-  if (const char *group = cupsGetOption("admin-group", count, options))
-    papplSystemSetAdminGroup(system, group);
+  // PAPPL 1.3 renames a full log while holding its own log lock and then waits on that lock: no
+  // log is rotated (the journal or logrotate does it).
+  papplSystemSetMaxLogSize(system, 0);
+  setResourceLimits(system, count, options);
+  // Loopback unless the administrator shares the server ("*" for every address).
+  const std::string listen = option("listen-hostname", count, options, "localhost");
+  papplSystemAddListeners(system, listen == "*" ? nullptr : listen.c_str());
+  papplSystemSetAdminGroup(system, option("admin-group", count, options, "lpadmin").c_str());
+  setServerSocket(localSocketPath(state));
+  // Also makes PAPPL challenge refused clients for Basic credentials.
+  papplSystemSetAuthCallback(
+      system, "Basic",
+      [](pappl_client_t *client, const char *, gid_t, void *) { return requestStatus(client); },
+      nullptr);
 
   static std::vector<pappl_pr_driver_t> drivers = driverList();
   papplSystemSetPrinterDrivers(

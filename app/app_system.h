@@ -4,6 +4,8 @@
 
 #include <pappl/pappl.h>
 
+#include <string>
+
 namespace app {
 
 inline constexpr const char *kAppName = "rx5k-printer-app";
@@ -16,6 +18,9 @@ inline constexpr const char *kAppName = "rx5k-printer-app";
 //   preview-directory=DIR  the emulated printers' job folders (default DIR/previews of the
 //                        state directory)
 pappl_system_t *createSystem(int numOptions, cups_option_t *options, void *context);
+
+// The state folder when no state-directory option names one.
+std::string defaultStateDirectory();
 
 // The program's usage text (PAPPL's sub-commands and the options above).
 void printUsage(void *context);

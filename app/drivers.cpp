@@ -1,9 +1,9 @@
 // The drivers from the embedded PPDs, and the callbacks that hand them to PAPPL.
 #include "drivers.h"
 
-#include <cstring>
 #include <string>
 
+#include "device_policy.h"
 #include "pdf_job.h"
 #include "ppd_catalog.h"
 #include "raster_job.h"
@@ -39,10 +39,16 @@ std::vector<pappl_pr_driver_t> driverList() {
   return drivers;
 }
 
-bool driverCallback(pappl_system_t *, const char *driverName, const char *, const char *,
-                    pappl_pr_driver_data_t *data, ipp_t **attrs, void *) {
+bool driverCallback(pappl_system_t *system, const char *driverName, const char *deviceUri,
+                    const char *, pappl_pr_driver_data_t *data, ipp_t **attrs, void *) {
   const PrinterModel *model = findModel(driverName);
   if (!model) return false;
+  std::string reason;
+  if (deviceUri && !deviceUriAllowed(deviceUri, reason)) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Device URI '%s' refused: %s.", deviceUri,
+             reason.c_str());
+    return false;
+  }
   fillDriverData(*model, *data, *attrs);
   setRasterCallbacks(*data);
   setUnknownDocumentCallback(*data);

@@ -149,6 +149,7 @@ bool openDevice(pappl_device_t *device, const char *uri, const char *) {
   setup.script = options.printer;
   setup.labelRowBytes = options.labelRowBytes;
   setup.limits = options.limits;
+  setup.model = -1;  // the job's printer tells it (setEmulatorJob)
   auto *session = new Session(setup, options.outDir, r.defaultOut);
   r.sessions.insert(session);
   papplDeviceSetData(device, session);

@@ -14,6 +14,7 @@
 #include "emulator_device.h"
 #include "page_header.h"
 #include "pdf_job.h"
+#include "pipeline/page_check.h"
 #include "ppd_catalog.h"
 #include "printer_model.h"
 #include "server_stop.h"
@@ -60,13 +61,15 @@ class JobLog : public LogSink {
       case MessageLevel::Error:
         papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
         papplJobSetMessage(job_, "%s", message.c_str());
+        failed_ = true;
         break;
       case MessageLevel::Warning:
         papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "%s", message.c_str());
         break;
       case MessageLevel::Info:
         papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "%s", message.c_str());
-        if (!message.empty()) papplJobSetMessage(job_, "%s", message.c_str());
+        // The job's message stays the reason it failed.
+        if (!message.empty() && !failed_) papplJobSetMessage(job_, "%s", message.c_str());
         break;
     }
   }
@@ -77,6 +80,7 @@ class JobLog : public LogSink {
 
  private:
   pappl_job_t *job_;
+  bool failed_ = false;
 };
 
 // The real clock, whose waits also end when the client cancels the job.
@@ -176,6 +180,51 @@ class DeviceLink : public PrinterSink, public Channel {
   bool writeFailed_ = false;
 };
 
+// Jobs that print at once. Each keeps a page and the core's buffers for it, so their number
+// bounds the memory of all printers together; a job beyond it waits for one to end.
+class JobSlots {
+ public:
+  void setCount(int count) { free_ = count; }
+  bool take(pappl_job_t *job) {
+    std::unique_lock<std::mutex> lock(lock_);
+    if (free_ <= 0) papplJobSetMessage(job, "Waiting for another printer's job to end.");
+    while (free_ <= 0) {
+      if (papplJobIsCanceled(job)) return false;
+      freed_.wait_for(lock, std::chrono::duration<double>(kCancelPollSeconds));
+    }
+    free_--;
+    return true;
+  }
+  void give() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      free_++;
+    }
+    freed_.notify_one();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable freed_;
+  int free_ = 1;
+};
+
+JobSlots &jobSlots() {
+  static JobSlots slots;
+  return slots;
+}
+
+// A job's slot, given back when the job ends.
+struct JobSlot {
+  JobSlot() = default;
+  JobSlot(const JobSlot &) = delete;
+  JobSlot &operator=(const JobSlot &) = delete;
+  ~JobSlot() {
+    if (held) jobSlots().give();
+  }
+  bool held = false;
+};
+
 struct OptionsDeleter {
   int count;
   void operator()(cups_option_t *options) const { cupsFreeOptions(count, options); }
@@ -197,13 +246,14 @@ struct AppJob {
   AppJob(const AppJob &) = delete;
   AppJob &operator=(const AppJob &) = delete;
 
+  JobSlot slot;
   const PrinterModel *model;
   PpdFile ppd;
   JobLog log;
   JobClock clock;
   DeviceLink link;
   Job core;
-  DotBuffer rows;  // the page being received
+  std::vector<unsigned char> rows;  // the page's rows received so far
   size_t rowBytes = 0;
   unsigned rowCount = 0;
   bool stopped = false;   // no more pages: cancelled or failed
@@ -291,6 +341,10 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   forgetDeviceFault(device);  // PAPPL may keep a device open from job to job
 
   auto *session = new AppJob(job, device, model, std::move(ppd));
+  if (!(session->slot.held = jobSlots().take(job))) {
+    delete session;
+    return false;
+  }
   session->imageDpi = imageDpi;
   papplJobSetData(job, session);
   Job &core = session->core;
@@ -331,24 +385,29 @@ bool startRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
     session.stopped = true;
     return false;
   }
-  uint64_t size = 0;
-  if (!checkedMul(session.rowBytes, session.rowCount, size) ||
-      !(session.rows = allocateDots(size))) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The page's %u rows of %u bytes do not fit in memory.",
-                header.cupsHeight, header.cupsBytesPerLine);
+  // The client's header is checked before anything of the page is kept: it may announce any
+  // size, and only the rows that arrive take memory.
+  std::string reason;
+  if (!checkPageHeader(header, reason)) {
+    // The core refuses the page with its own reason, as for a page it read itself.
+    Page page;
+    page.header = header;
+    printPage(session.core, page, [](unsigned char *, unsigned) { return 0u; });
     session.stopped = true;
     return false;
   }
-  std::memset(session.rows.get(), 0xFF, size);
+  session.rows.clear();
   return true;
 }
 
 bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned y,
                      const unsigned char *line) {
   AppJob *session = appJob(job);
-  if (session && session->rows && y < session->rowCount)
-    std::memcpy(session->rows.get() + static_cast<size_t>(y) * session->rowBytes, line,
-                session->rowBytes);
+  if (!session || y >= session->rowCount) return true;
+  const size_t at = static_cast<size_t>(y) * session->rowBytes;
+  if (session->rows.size() < at + session->rowBytes)
+    session->rows.resize(at + session->rowBytes, 0xFF);
+  std::memcpy(session->rows.data() + at, line, session->rowBytes);
   return true;
 }
 
@@ -369,18 +428,28 @@ bool deviceFailed(pappl_job_t *job, AppJob &session) {
   return false;
 }
 
-// PAPPL leaves copies of raster documents to the driver: each page goes copies times in a row,
-// from the one page the app keeps.
+// PAPPL repeats the pages of the images it decodes itself; raster documents are left to the
+// driver.
+int copiesToMake(pappl_job_t *job, const pappl_pr_options_t &options) {
+  const std::string_view format = papplJobGetFormat(job) ? papplJobGetFormat(job) : "";
+  const bool raster = format == "image/pwg-raster" || format == "image/urf";
+  return raster ? std::max(1, options.copies) : 1;
+}
+
+// Each page goes as many times in a row as copiesToMake says, from the one page the app keeps.
 bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
-  if (!appJob(job) || appJob(job)->stopped || !appJob(job)->rows) return false;
+  if (!appJob(job) || appJob(job)->stopped) return false;
   AppJob &session = *appJob(job);
+  // Rows that never came are white.
+  session.rows.resize(static_cast<size_t>(session.rowCount) * session.rowBytes, 0xFF);
   std::vector<unsigned char> resampledRows;
-  ClientPage client = clientPageOf(options->header, session.rows.get());
+  ClientPage client = clientPageOf(options->header, session.rows.data());
   if (session.imageDpi && (client.xdpi != session.imageDpi || client.ydpi != session.imageDpi))
     client = resampled(client, session.imageDpi, resampledRows);
   const FilterPage filter = filterPageOf(session.ppd.get(), *session.model, client);
   PageEnd end = PageEnd::Next;
-  for (int copy = 0; copy < std::max(1, options->copies) && end == PageEnd::Next; copy++) {
+  const int copies = copiesToMake(job, *options);
+  for (int copy = 0; copy < copies && end == PageEnd::Next; copy++) {
     Page page;
     page.header = filter.header;
     unsigned y = 0;
@@ -391,7 +460,7 @@ bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t
     };
     end = printPage(session.core, page, read);
   }
-  session.rows.reset();
+  session.rows = {};
   if (end == PageEnd::Next) return true;
   session.stopped = true;
   return !deviceFailed(job, session) && !session.core.failed;
@@ -422,6 +491,10 @@ bool endRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device
 }
 
 }  // namespace
+
+void setJobsAtOnce(int count) {
+  jobSlots().setCount(count);
+}
 
 void setRasterCallbacks(pappl_pr_driver_data_t &data) {
   data.rstartjob_cb = startRasterJob;

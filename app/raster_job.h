@@ -12,6 +12,9 @@
 
 namespace app {
 
+// The most jobs that print at once, all printers together (others wait); before the server runs.
+void setJobsAtOnce(int count);
+
 // Sets the raster callbacks in a driver's data; the data's extension is the PrinterModel.
 void setRasterCallbacks(pappl_pr_driver_data_t &data);
 

@@ -1,6 +1,8 @@
 // The raw TCP device: reads take what has arrived and return at once.
 #include "socket_device.h"
 
+#include "device_policy.h"
+
 #include <pappl/pappl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -64,9 +66,19 @@ bool openSocket(pappl_device_t *device, const char *uri, const char *) {
     papplDeviceError(device, "Bad device URI '%s'.", uri);
     return false;
   }
+  if (port <= 0) port = kDefaultPort;
+  http_addrlist_t *addresses = httpAddrGetList(host, AF_UNSPEC, std::to_string(port).c_str());
+  for (http_addrlist_t *a = addresses; a; a = a->next) {
+    if (!printerAddressAllowed(a->addr)) {
+      httpAddrFreeList(addresses);
+      papplDeviceError(device, "%s is not in the allowed printer networks.", host);
+      return false;
+    }
+  }
+  httpAddrFreeList(addresses);
   auto *c = new Connection;
   c->host = host;
-  if (port > 0) c->port = port;
+  c->port = port;
   papplDeviceSetData(device, c);
   return true;
 }

@@ -55,10 +55,12 @@ inline bool waitUntil(double seconds, const std::function<bool()> &done) {
 }
 
 // A server in a scratch folder on a free port, stopped at the end (the folder is removed unless
-// the test failed).
+// the test failed). Its emulated printers write their jobs to the folder: FOLDER/PRINTER/job-ID.
 class AppServer {
  public:
-  AppServer() {
+  // options: more server options; wrapper: a command that runs the server (e.g. in a network
+  // namespace).
+  explicit AppServer(std::vector<std::string> options = {}, std::vector<std::string> wrapper = {}) {
     // Sanitizer builds: PAPPL's own findings aside (slow unwinding finds its leaks in its main
     // loop), for the server and the commands.
     for (const auto &[name, file] : {std::pair{"LSAN_OPTIONS", "lsan.supp:fast_unwind_on_malloc=0"},
@@ -71,6 +73,8 @@ class AppServer {
     char pattern[] = "/tmp/rx5k-app-test-XXXXXX";
     dir_ = mkdtemp(pattern);
     port_ = testsupport::freePort();
+    options_ = std::move(options);
+    wrapper_ = std::move(wrapper);
     start();
   }
   // Starts the server on the folder and port it had.
@@ -80,18 +84,29 @@ class AppServer {
       // Sanitizer reports of the server land here (its log has a file of its own).
       const int err = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       dup2(err, 2);
-      execl(kApp.c_str(), kApp.c_str(), "server", "-o", ("state-directory=" + dir_).c_str(), "-o",
-            ("server-port=" + std::to_string(port_)).c_str(), "-o", "log-level=debug",
-            static_cast<char *>(nullptr));
+      std::vector<std::string> args = {kApp, "server",
+                                       "-o", "state-directory=" + dir_,
+                                       "-o", "preview-directory=" + dir_,
+                                       "-o", "server-port=" + std::to_string(port_),
+                                       "-o", "log-level=debug"};
+      for (const std::string &o : options_) args.insert(args.end(), {"-o", o});
+      args.insert(args.begin(), wrapper_.begin(), wrapper_.end());
+      std::vector<char *> argv;
+      for (std::string &a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
       _exit(127);
     }
     if (http_) httpClose(http_);
     http_ = nullptr;
+    // Requests go through the local socket, as root: an administrator.
     waitUntil(10, [&] {
-      http_ = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
-                           1000, nullptr);
+      http_ = httpConnect2(file("rx5k-printer-app.sock").c_str(), 0, nullptr, AF_UNSPEC,
+                           HTTP_ENCRYPTION_IF_REQUESTED, 1, 1000, nullptr);
       return http_ != nullptr;
     });
+    // A server that hangs fails the request instead of the whole test run.
+    if (http_) httpSetTimeout(http_, 30, nullptr, nullptr);
   }
   // Sends sig to the server; true when it has exited within seconds (it is killed after them).
   bool stop(int sig, double seconds = 30) {
@@ -119,8 +134,13 @@ class AppServer {
   // A printer of driver on an emulated device with the printer script in query ("&k=v..."),
   // writing its jobs to file(printer).
   bool add(const std::string &printer, const std::string &driver, const std::string &query = "") {
-    return run({kApp, "add", "-u", uri(""), "-d", printer, "-m", driver, "-v",
-                "rx5k-emu:/?out=" + file(printer) + query}) == 0;
+    return addDevice(printer, driver, "rx5k-emu:/?" + query);
+  }
+  // A printer of driver on the device deviceUri.
+  bool addDevice(const std::string &printer, const std::string &driver,
+                 const std::string &deviceUri) {
+    return run({kApp, "add", "-o", "state-directory=" + dir_, "-d", printer, "-m", driver, "-v",
+                deviceUri}) == 0;
   }
   // An administrative request (printers, defaults) on printer's URI, to fill in and send with
   // admin().
@@ -163,16 +183,20 @@ class AppServer {
   std::string http(const std::string &path) const {
     return "http://localhost:" + std::to_string(port_) + path;
   }
-  // Posts a web form (an administrative step, as the browser would); the reply page.
-  std::string postForm(const std::string &path, const std::string &body) {
-    http_t *web = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED,
-                               1, 10000, nullptr);
+  // A web page, or with a body a web form posted (administrative pages and steps, through the
+  // local socket as an administrator); the reply page.
+  std::string webPage(const std::string &path, const std::string &body = "") {
+    http_t *web = httpConnect2(file("rx5k-printer-app.sock").c_str(), 0, nullptr, AF_UNSPEC,
+                               HTTP_ENCRYPTION_IF_REQUESTED, 1, 10000, nullptr);
     if (!web) return "";
     httpClearFields(web);
     httpSetField(web, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
     httpSetLength(web, body.size());
     std::string reply;
-    if (httpPost(web, path.c_str()) == 0 && httpWrite2(web, body.data(), body.size()) >= 0) {
+    const bool sent = body.empty() ? httpGet(web, path.c_str()) == 0
+                                   : httpPost(web, path.c_str()) == 0 &&
+                                         httpWrite2(web, body.data(), body.size()) >= 0;
+    if (sent) {
       http_status_t status;
       while ((status = httpUpdate(web)) == HTTP_STATUS_CONTINUE) {
       }
@@ -187,6 +211,7 @@ class AppServer {
     return readFile(file(printer + "/job-" + std::to_string(job) + "/printer.bin"));
   }
   std::string file(const std::string &name) const { return dir_ + "/" + name; }
+  int port() const { return port_; }
   // The values of attribute in the response to op on printer (job: 0 for a printer operation).
   std::string value(ipp_op_t op, const std::string &printer, const char *attribute, int job = 0) {
     ipp_t *response = nullptr;
@@ -199,7 +224,8 @@ class AppServer {
                    uri(printer).c_str());
       if (job) ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
       ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
-      response = cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
+      response = cupsDoRequest(http_, request,
+                               (printer.empty() ? "/ipp/system" : "/ipp/print/" + printer).c_str());
     }
     EXPECT_NE(response, nullptr) << attribute << ": " << cupsLastErrorString();
     char text[8192] = "";
@@ -207,6 +233,12 @@ class AppServer {
       ippAttributeString(a, text, sizeof text);
     ippDelete(response);
     return text;
+  }
+  // The server's peak resident memory in KiB.
+  long peakMemoryKiB() const {
+    const std::string status = readFile("/proc/" + std::to_string(pid_) + "/status");
+    const size_t at = status.find("VmHWM:");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
   }
   // "processing", "completed", "canceled", ...
   std::string jobState(const std::string &printer, int job) {
@@ -217,6 +249,7 @@ class AppServer {
 
  private:
   std::string dir_;
+  std::vector<std::string> options_, wrapper_;
   int port_ = 0;
   pid_t pid_ = -1;
   http_t *http_ = nullptr;

@@ -63,6 +63,28 @@ inline ssize_t appendTo(void *text, unsigned char *data, size_t n) {
   return static_cast<ssize_t>(n);
 }
 
+// A PWG raster page of width x height 8-bit gray dots at 203 dpi, of which rows rows are sent.
+inline std::string pwgPage(unsigned width, unsigned height, unsigned rows) {
+  cups_page_header2_t h{};
+  std::snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "custom");
+  h.HWResolution[0] = h.HWResolution[1] = 203;
+  h.PageSize[0] = width * 72 / 203;
+  h.PageSize[1] = height * 72 / 203;
+  h.cupsWidth = width;
+  h.cupsHeight = height;
+  h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
+  h.cupsBytesPerLine = width;
+  h.cupsColorSpace = CUPS_CSPACE_SW;
+  h.cupsNumColors = 1;
+  std::string out;
+  cups_raster_t *raster = cupsRasterOpenIO(appendTo, &out, CUPS_RASTER_WRITE_PWG);
+  cupsRasterWriteHeader2(raster, &h);
+  std::vector<unsigned char> row(width, 0);
+  for (unsigned y = 0; y < rows; y++) cupsRasterWritePixels(raster, row.data(), width);
+  cupsRasterClose(raster);
+  return out;
+}
+
 // The page `copies` times as an 8-bit gray raster stream with the header's other fields, rows
 // first..first+height of the page (white beyond it).
 inline std::string rasterOf(const GrayPage &page, cups_page_header2_t header, cups_mode_t mode,

@@ -1,0 +1,112 @@
+// PAPPL 1.3 functions the program replaces: PAPPL calls them through the dynamic linker, so the
+// program's definitions win over the library's.
+//  - papplClientIsAuthorized, papplClientHTMLAuthorize: PAPPL lets every loopback and local
+//    socket client administer; here only administrators do (access.h).
+//  - papplSystemAddListeners: PAPPL's main loop listens on one fixed local socket for every
+//    server of a user; here each state folder has its own.
+//  - httpConnect2: the client commands reach that socket.
+//  - papplDeviceIsSupported: Create-Printer refuses a device URI the device policy refuses
+//    (device_policy.h) as an unsupported value.
+//  - papplDeviceList: PAPPL's network discovery aborts inside the Avahi client library when no
+//    Avahi daemon runs; then the network printers are left out.
+#include <dlfcn.h>
+#include <pappl/pappl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "access.h"
+#include "device_policy.h"
+#include "pappl_overrides.h"
+
+namespace app {
+
+namespace {
+
+std::string &clientSocket() {
+  static std::string path;
+  return path;
+}
+
+template <typename Function>
+Function next(const char *name) {
+  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+// Whether the Avahi daemon answers on its socket.
+bool avahiRuns() {
+  const char *path = "/run/avahi-daemon/socket";
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool connected = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
+
+}  // namespace
+
+void setClientSocket(const std::string &path) {
+  clientSocket() = path;
+}
+
+}  // namespace app
+
+extern "C" {
+
+http_status_t papplClientIsAuthorized(pappl_client_t *client) {
+  return app::requestStatus(client);
+}
+
+bool papplClientHTMLAuthorize(pappl_client_t *client) {
+  const http_status_t status = app::adminStatus(client);
+  if (status == HTTP_STATUS_CONTINUE) return true;
+  papplClientRespond(client, status, nullptr, nullptr, 0, 0);
+  return false;
+}
+
+bool papplSystemAddListeners(pappl_system_t *system, const char *name) {
+  static const auto real =
+      app::next<bool (*)(pappl_system_t *, const char *)>("papplSystemAddListeners");
+  const std::string &own = app::serverSocketPath();
+  if (!name || name[0] != '/' || own.empty()) return real(system, name);
+  unlink(own.c_str());
+  if (!real(system, own.c_str())) return false;
+  // Anyone who reaches the state folder may print through it; administration goes by the peer's
+  // credentials.
+  chmod(own.c_str(), 0666);
+  return true;
+}
+
+http_t *httpConnect2(const char *host, int port, http_addrlist_t *addrlist, int family,
+                     http_encryption_t encryption, int blocking, int msec, int *cancel) {
+  static const auto real =
+      app::next<http_t *(*)(const char *, int, http_addrlist_t *, int, http_encryption_t, int, int,
+                            int *)>("httpConnect2");
+  const std::string &own = app::clientSocket();
+  if (host && host[0] == '/' && !own.empty()) host = own.c_str();
+  return real(host, port, addrlist, family, encryption, blocking, msec, cancel);
+}
+
+bool papplDeviceIsSupported(const char *uri) {
+  static const auto real = app::next<bool (*)(const char *)>("papplDeviceIsSupported");
+  std::string reason;
+  return real(uri) && uri && app::deviceUriAllowed(uri, reason);
+}
+
+bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void *data,
+                     pappl_deverror_cb_t err_cb, void *err_data) {
+  static const auto real =
+      app::next<bool (*)(pappl_devtype_t, pappl_device_cb_t, void *, pappl_deverror_cb_t, void *)>(
+          "papplDeviceList");
+  if (!app::avahiRuns()) types &= ~static_cast<pappl_devtype_t>(PAPPL_DEVTYPE_DNS_SD);
+  return real(types, cb, data, err_cb, err_data);
+}
+
+}  // extern "C"
