@@ -7,6 +7,9 @@
 //  - httpConnect2: the client commands reach that socket.
 //  - papplDeviceIsSupported: Create-Printer refuses a device URI the device policy refuses
 //    (device_policy.h) as an unsupported value.
+//  - _papplJobValidateDocumentAttributes: PAPPL accepts a document whose format the client names
+//    even when the printer does not take it, and aborts the job later; here it is refused at
+//    submission, as IPP asks.
 //  - papplDeviceList: PAPPL's network discovery aborts inside the Avahi client library when no
 //    Avahi daemon runs; then the network printers are left out.
 #include <dlfcn.h>
@@ -22,6 +25,7 @@
 #include "access.h"
 #include "device_policy.h"
 #include "pappl_overrides.h"
+#include "pdf_job.h"
 
 namespace app {
 
@@ -107,6 +111,19 @@ bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void *data,
           "papplDeviceList");
   if (!app::avahiRuns()) types &= ~static_cast<pappl_devtype_t>(PAPPL_DEVTYPE_DNS_SD);
   return real(types, cb, data, err_cb, err_data);
+}
+
+bool _papplJobValidateDocumentAttributes(pappl_client_t *client) {
+  static const auto real =
+      app::next<bool (*)(pappl_client_t *)>("_papplJobValidateDocumentAttributes");
+  if (!real(client)) return false;
+  ipp_attribute_t *format =
+      ippFindAttribute(papplClientGetRequest(client), "document-format", IPP_TAG_MIMETYPE);
+  if (!format || app::documentFormatTaken(ippGetString(format, 0, nullptr))) return true;
+  // The attribute goes back in the unsupported group; the status names the error.
+  papplClientRespondIPPUnsupported(client, format);
+  ippSetStatusCode(papplClientGetResponse(client), IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+  return false;
 }
 
 }  // extern "C"

@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace app {
@@ -234,6 +236,12 @@ int jobResolution(pappl_job_t *job, const PrinterModel &model) {
       return x;
   }
   return model.defaultResolution;
+}
+
+bool documentFormatTaken(const char *format) {
+  static const std::string_view kTaken[] = {kUnknownFormat, kPdfFormat,   "image/pwg-raster",
+                                            "image/urf",    "image/jpeg", "image/png"};
+  return format && std::find(std::begin(kTaken), std::end(kTaken), format) != std::end(kTaken);
 }
 
 bool refuseUnknownDocument(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {

@@ -14,6 +14,10 @@ inline constexpr const char *kPdfFormat = "application/pdf";
 // What PAPPL calls a document whose format it cannot tell from the request or its first bytes.
 inline constexpr const char *kUnknownFormat = "application/octet-stream";
 
+// Whether the printer takes documents of this format: the formats its document-format-supported
+// lists (PAPPL's rasters and images, PDF, and octet-stream, told by the document's first bytes).
+bool documentFormatTaken(const char *format);
+
 // A document of unknown format fails with document-format-error and a message that names the
 // formats the printer takes (PAPPL would otherwise look for a filter that does not exist).
 void setUnknownDocumentCallback(pappl_pr_driver_data_t &data);

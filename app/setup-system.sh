@@ -28,8 +28,8 @@ uid=$(id_in passwd "$name")
 gid=$(id_in group "$name")
 
 # The state folder holds the local socket, which every local user may reach to print (the server
-# tells administrators by their credentials); the previews are for everyone to see; job files
-# are the server's alone. Files left by a server that ran as root become the account's.
+# tells administrators by their credentials); each job's previews are private to the account
+# (the emulated printer makes them so); job files are the server's alone. Files left by a server that ran as root become the account's.
 install -d -m 0755 -o "$uid" -g "$gid" "$root$state" "$root$state/previews"
 install -d -m 0700 -o "$uid" -g "$gid" "$root$spool"
 chown -R -P "$uid:$gid" "$root$state" "$root$spool"

@@ -54,37 +54,19 @@ if(RX5K_PPDC)
           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endif()
 
-# The backend's folder belongs to the user it runs as, writable by nobody else (the backend
-# refuses it otherwise), and to the print administrators' group where the system has one (the
-# group is not made here: without it only the backend's user and root read the previews).
-# Mode 2751: the setgid bit gives each job folder, and so each file, the folder's group; other
-# users may pass through to a job folder that an ACL opens to them, but not list the folder.
-# Only root can give it away: a staging install by another user creates it and says what is
-# left to do on the target.
-install(DIRECTORY DESTINATION ${RX5K_BACKEND_ROOT} COMPONENT rx5k-backend-folder
-        DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                              WORLD_EXECUTE)
+# The backend's folder (its owner, group and mode): made by one script, which `cmake --install`
+# runs on the installed or staged tree and the Debian package's postinst runs on the system.
+set(RX5K_BACKEND_SETUP
+    ${CMAKE_INSTALL_FULL_LIBEXECDIR}/rx5k-emulator/setup-backend-folder.sh)
+configure_file(${CMAKE_SOURCE_DIR}/emulator/setup-backend-folder.sh.in
+               ${CMAKE_BINARY_DIR}/emulator/setup-backend-folder.sh @ONLY)
+install(PROGRAMS ${CMAKE_BINARY_DIR}/emulator/setup-backend-folder.sh
+        DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/rx5k-emulator COMPONENT rx5k-backend-folder)
 install(CODE "
-  set(folder \"\$ENV{DESTDIR}${RX5K_BACKEND_ROOT}\")
-  execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(uid STREQUAL 0)
-    execute_process(COMMAND getent group ${RX5K_BACKEND_GROUP} RESULT_VARIABLE nogroup
-                    OUTPUT_QUIET)
-    set(owner ${RX5K_BACKEND_USER}:${RX5K_BACKEND_GROUP})
-    if(nogroup)
-      set(owner ${RX5K_BACKEND_USER}:)
-      message(STATUS \"No group ${RX5K_BACKEND_GROUP}: \${folder} gets the group of ${RX5K_BACKEND_USER}\")
-    endif()
-    execute_process(COMMAND chown \${owner} \${folder} RESULT_VARIABLE failed)
-    if(failed)
-      message(FATAL_ERROR \"cannot give \${folder} to \${owner}\")
-    endif()
-  else()
-    message(STATUS \"Not root: \${folder} stays yours; on the target: chown ${RX5K_BACKEND_USER}:${RX5K_BACKEND_GROUP} ${RX5K_BACKEND_ROOT}; chmod 2751 ${RX5K_BACKEND_ROOT}\")
-  endif()
-  execute_process(COMMAND chmod 2751 \${folder} RESULT_VARIABLE failed)
+  execute_process(COMMAND \"\$ENV{DESTDIR}${RX5K_BACKEND_SETUP}\" \"\$ENV{DESTDIR}\"
+                  RESULT_VARIABLE failed)
   if(failed)
-    message(FATAL_ERROR \"cannot set the mode of \${folder}\")
+    message(FATAL_ERROR \"${RX5K_BACKEND_SETUP} failed\")
   endif()
 " COMPONENT rx5k-backend-folder)
 

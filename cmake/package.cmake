@@ -19,6 +19,9 @@ set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Beside the libraries (appended by dpkg-shlibdeps): groupadd, useradd and usermod, which the
+# postinst's account set-up runs; passwd is required by Debian but not essential.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS passwd)
 # The filter, the backend and the PPDs serve a CUPS scheduler, and PDF jobs need the rasterizer;
 # the printer application runs without either.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-daemon, cups-filters")

@@ -144,17 +144,24 @@ TEST(App, PdfAndAppleRasterPrintTheFilterStream) {
               "No page printed: the printer takes 8-bit gray raster (sgray_8).");
   }
 
-  // A format the client names is aborted by PAPPL; one the app must tell says why.
-  for (const char *format : {"text/plain", "application/octet-stream"}) {
-    ASSERT_TRUE(apptest::ipptoolPrint(server, "label", "Hello\n", "", format));
-    EXPECT_EQ(server.jobState("label", format[0] == 't' ? 2 : 3), "aborted") << format;
-  }
-  EXPECT_NE(jobMessage(server, "label", 3).find("Unsupported document format"), std::string::npos)
-      << jobMessage(server, "label", 3);
+  // A format the printer does not take is refused at submission; one the app must tell from
+  // the document's first bytes is aborted with the reason.
+  const std::string test = server.file("text.test");
+  std::ofstream(test) << "{\nOPERATION Print-Job\nGROUP operation-attributes-tag\n"
+                         "ATTR charset attributes-charset utf-8\n"
+                         "ATTR naturalLanguage attributes-natural-language en\n"
+                         "ATTR uri printer-uri $uri\nATTR mimeMediaType document-format "
+                         "text/plain\nFILE "
+                      << test << "\nSTATUS client-error-document-format-not-supported\n}\n";
+  EXPECT_EQ(apptest::run({"/usr/bin/ipptool", "-q", server.uri("label"), test}), 0);
+  ASSERT_TRUE(apptest::ipptoolPrint(server, "label", "Hello\n", "", "application/octet-stream"));
+  EXPECT_EQ(server.jobState("label", 2), "aborted");
+  EXPECT_NE(jobMessage(server, "label", 2).find("Unsupported document format"), std::string::npos)
+      << jobMessage(server, "label", 2);
   ASSERT_TRUE(
       apptest::ipptoolPrint(server, "label", "%PDF-1.4\nnot a page\n", "", "application/pdf"));
-  EXPECT_EQ(server.jobState("label", 4), "aborted");
-  EXPECT_EQ(jobMessage(server, "label", 4), "The PDF document cannot be read.");
+  EXPECT_EQ(server.jobState("label", 3), "aborted");
+  EXPECT_EQ(jobMessage(server, "label", 3), "The PDF document cannot be read.");
 }
 
 // The share of black dots of a job's one decoded label in the box (dots: left, top, right,
