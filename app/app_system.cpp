@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "emulator_device.h"
 #include "pdf_job.h"
 #include "raster_job.h"
+#include "saved_state.h"
 #include "socket_device.h"
 
 namespace app {
@@ -65,14 +67,50 @@ pappl_loglevel_t logLevel(const std::string &name) {
   return PAPPL_LOGLEVEL_INFO;
 }
 
-// The state file's name, for the save callback (one system per process).
-std::string &stateFile() {
-  static std::string file;
-  return file;
+// The paper or labels as the printer's one supply: the printers report only whether there is
+// any, which the state reasons carry, so the level is unknown.
+void describeSupplies(pappl_printer_t *printer, void * = nullptr) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  pappl_supply_t supply{};
+  supply.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
+  std::snprintf(supply.description, sizeof supply.description, "%s",
+                data.kind & PAPPL_KIND_LABEL ? "Labels" : "Thermal paper");
+  supply.is_consumed = true;
+  supply.level = -1;
+  supply.type = PAPPL_SUPPLY_TYPE_OTHER;
+  papplPrinterSetSupplies(printer, 1, &supply);
 }
 
-bool saveState(pappl_system_t *system, void *) {
-  return papplSystemSaveState(system, stateFile().c_str());
+std::string quoted(const std::string &text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// The web pages' words for the vendor options and their values: the PPDs' own texts
+// ("mirror-image" reads "Mirror Image", its "1" "On"), as PAPPL looks up an attribute by its name
+// and a value by "NAME.VALUE".
+const std::string &vendorStrings() {
+  static const std::string strings = [] {
+    std::set<std::string> seen;
+    std::string text;
+    auto add = [&](const std::string &key, const std::string &value) {
+      if (seen.insert(key).second) text += quoted(key) + " = " + quoted(value) + ";\n";
+    };
+    for (const PrinterModel &model : printerModels()) {
+      for (const MappedOption &o : model.options) {
+        if (o.role != IppRole::Vendor) continue;
+        add(o.ipp, o.text);
+        for (const OptionChoice &c : o.choices) add(o.ipp + "." + lowerCase(c.name), c.text);
+      }
+    }
+    return text;
+  }();
+  return strings;
 }
 
 // What one document may take: the page ceiling of the core (RX5K_PAGE_MEMORY_LIMIT, which the
@@ -142,15 +180,16 @@ pappl_system_t *createSystem(int count, cups_option_t *options, void *) {
       nullptr);
 
   static std::vector<pappl_pr_driver_t> drivers = driverList();
-  papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),
-                               autoAddDriver, nullptr, driverCallback, nullptr);
+  papplSystemSetPrinterDrivers(
+      system, static_cast<int>(drivers.size()), drivers.data(), autoAddDriver,
+      [](pappl_printer_t *printer, void *) { describeSupplies(printer); }, driverCallback, nullptr);
+  papplSystemAddStringsData(system, "/en.strings", "en", vendorStrings().c_str());
   addPdfFilter(system);
   registerEmulatorScheme(previews);
   registerSocketScheme();
 
-  stateFile() = state + "/" + kAppName + ".state";
-  papplSystemLoadState(system, stateFile().c_str());
-  papplSystemSetSaveCallback(system, saveState, nullptr);
+  loadAndKeepState(system, state + "/" + kAppName + ".state");
+  papplSystemIteratePrinters(system, describeSupplies, nullptr);
   return system;
 }
 

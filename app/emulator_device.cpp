@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "backend_mode.h"
+#include "device_fault.h"
 #include "emulated_printer.h"
 #include "emulator_options.h"
 
@@ -21,20 +22,25 @@ class Session {
  public:
   // out: the URI's folder, or empty for the app's preview folder.
   Session(const emu::PrinterSetup &setup, std::string out, std::string previews)
-      : setup_(setup), out_(std::move(out)), previews_(std::move(previews)) {}
+      : setup_(setup), uriOut_(std::move(out)), previews_(std::move(previews)) {}
 
-  void setJob(const std::string &printer, int jobId, int model, const std::string &modelName) {
+  // A job that is not the one printing ends that one first: every job gets its own folder even
+  // when PAPPL sends several over one opening, and plays its own printer's model.
+  void setJob(pappl_device_t *device, const EmulatorJob &job) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (out_.empty()) out_ = previews_ + "/" + printer;
-    jobId_ = jobId;
-    setup_.model = model;
-    setup_.modelName = modelName;
+    if (job.id != jobId_) finishJob(device);
+    out_ = uriOut_.empty() ? previews_ + "/" + job.printer : uriOut_;
+    jobId_ = job.id;
+    setup_.model = job.model;
+    setup_.modelName = job.modelName;
   }
   ssize_t write(pappl_device_t *device, const void *data, size_t n) {
     std::lock_guard<std::mutex> guard(lock_);
     if (!start(device)) return -1;
     printer_->receive(static_cast<const unsigned char *>(data), n, now());
-    return printer_->stopped() ? -1 : static_cast<ssize_t>(n);
+    if (!printer_->stopped()) return static_cast<ssize_t>(n);
+    reportDeviceFault(device, printer_->streamError());
+    return -1;
   }
   // Never waits: the job's back channel polls.
   ssize_t read(void *data, size_t n) {
@@ -49,10 +55,9 @@ class Session {
     std::lock_guard<std::mutex> guard(lock_);
     if (printer_) printer_->drain(now());
   }
-  void close(pappl_device_t *device) {
+  bool endJob(pappl_device_t *device) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (printer_ && !printer_->finish(now()))
-      papplDeviceError(device, "%s", printer_->streamError().c_str());
+    return finishJob(device);
   }
 
  private:
@@ -66,16 +71,29 @@ class Session {
     if (out_.empty()) out_ = previews_ + "/unknown";
     folder_ = emu::OutputFolder::job(out_, std::to_string(jobId_), setup_.limits, nullptr, error);
     if (!folder_) {
-      papplDeviceError(device, "%s", error.c_str());
+      reportDeviceFault(device, error);
       failed_ = true;
       return false;
     }
+    start_ = std::chrono::steady_clock::now();
     printer_ = std::make_unique<emu::EmulatedPrinter>(setup_, *folder_, folder_.get());
     printer_->sendReport = [this](const std::string &bytes) { reports_ += bytes; };
     return true;
   }
+  // The emulated printer decodes the rest of the job's stream; false (the device's fault set)
+  // when it was no printable job for its model.
+  bool finishJob(pappl_device_t *device) {
+    const bool ok = !failed_ && (!printer_ || printer_->finish(now()));
+    if (printer_ && !ok) reportDeviceFault(device, printer_->streamError());
+    printer_.reset();
+    folder_.reset();
+    reports_.clear();
+    failed_ = false;
+    return ok;
+  }
 
   emu::PrinterSetup setup_;
+  const std::string uriOut_;
   std::string out_;
   std::string previews_;
   std::mutex lock_;  // the job's thread writes, its monitor thread reads
@@ -84,7 +102,7 @@ class Session {
   std::unique_ptr<emu::OutputFolder> folder_;
   std::unique_ptr<emu::EmulatedPrinter> printer_;
   bool failed_ = false;
-  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 struct Registry {
@@ -117,12 +135,12 @@ bool openDevice(pappl_device_t *device, const char *uri, const char *) {
   emu::EmulatorOptions options;
   options.outDir.clear();
   if (!emu::backendArgsFromUri(uri, args, error)) {
-    papplDeviceError(device, "%s", error.c_str());
+    reportDeviceFault(device, error);
     return false;
   }
   args.push_back("--backend");
   if (!emu::parseEmulatorArgs(args, options, error)) {
-    papplDeviceError(device, "device URI: %s", error.c_str());
+    reportDeviceFault(device, "device URI: " + error);
     return false;
   }
   Registry &r = registry();
@@ -141,7 +159,8 @@ bool openDevice(pappl_device_t *device, const char *uri, const char *) {
 void closeDevice(pappl_device_t *device) {
   Session *session = sessionOf(device);
   if (!session) return;
-  session->close(device);
+  session->endJob(device);
+  forgetDeviceFault(device);
   Registry &r = registry();
   {
     std::lock_guard<std::mutex> guard(r.lock);
@@ -180,9 +199,13 @@ void registerEmulatorScheme(const std::string &defaultOut) {
                        closeDevice, readDevice, writeDevice, deviceStatus, deviceId);
 }
 
-void setEmulatorJob(pappl_device_t *device, const std::string &printer, int jobId, int model,
-                    const std::string &modelName) {
-  if (Session *session = sessionOf(device)) session->setJob(printer, jobId, model, modelName);
+void setEmulatorJob(pappl_device_t *device, const EmulatorJob &job) {
+  if (Session *session = sessionOf(device)) session->setJob(device, job);
+}
+
+bool endEmulatorJob(pappl_device_t *device) {
+  Session *session = sessionOf(device);
+  return !session || session->endJob(device);
 }
 
 void drainEmulator(pappl_device_t *device) {

@@ -17,10 +17,18 @@ inline constexpr const char *kEmulatorScheme = "rx5k-emu";
 void registerEmulatorScheme(const std::string &defaultOut);
 
 // Session calls on a device; each does nothing when device is not an emulated printer.
-// The job about to print: its printer's name, the job's ID and the printer's model (which the
-// emulated printer decodes; printers may share one device URI).
-void setEmulatorJob(pappl_device_t *device, const std::string &printer, int jobId, int model,
-                    const std::string &modelName);
+// The job about to print, and its printer: the emulated printer plays the printer's model,
+// never one kept by device URI (several printers may share one).
+struct EmulatorJob {
+  std::string printer;  // as a folder name
+  int id = 0;
+  int model = -1;
+  std::string modelName;
+};
+void setEmulatorJob(pappl_device_t *device, const EmulatorJob &job);
+// The job's end: the emulated printer decodes the rest of its stream and the job's folder is
+// complete. False (the device's fault set) when the stream was no printable job.
+bool endEmulatorJob(pappl_device_t *device);
 // Everything written and flushed so far has reached the printer: it may end a pending page.
 void drainEmulator(pappl_device_t *device);
 

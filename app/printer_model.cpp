@@ -61,25 +61,68 @@ std::string vendorName(const std::string &keyword) {
   return name;
 }
 
-std::string lowerCase(std::string text) {
-  for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// A number for a PWG name or a custom size: at most two decimals, no trailing zeros.
-std::string decimal(double value) {
+// A number for a PWG name or a custom size: at most two decimals (or places), no trailing zeros.
+std::string decimal(double value, int places = 2) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
+  std::snprintf(text, sizeof text, "%.*f", places, value);
   std::string s = text;
   s.erase(s.find_last_not_of('0') + 1);
   if (s.back() == '.') s.pop_back();
   return s;
 }
 
+// A self-describing name's words: the PPD's text for the size without its parenthesised note or
+// dimensions, in lower case, other characters as dashes ("A5 Landscape" -> "a5-landscape",
+// "Label 2 x 1 in" -> "label").
+std::string mediaWords(const ppd_size_t &size, const ppd_option_t *pageSize) {
+  const ppd_choice_t *choice =
+      pageSize ? ppdFindChoice(const_cast<ppd_option_t *>(pageSize), size.name) : nullptr;
+  std::string text = choice && *choice->text ? choice->text : size.name;
+  text = text.substr(0, text.find('('));
+  std::string words;
+  for (char c : lowerCase(text)) {
+    const bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == '.';
+    if (keep)
+      words += c;
+    else if (!words.empty() && words.back() != '-')
+      words += '-';
+  }
+  while (!words.empty() && words.back() == '-') words.pop_back();
+  for (size_t x; (x = words.find("-x-")) != std::string::npos;) words.replace(x, 3, "x");
+  // The dimensions follow in the name's last part.
+  for (size_t x = words.find('x'); x != std::string::npos; x = words.find('x', x + 1)) {
+    if (x == 0 || !std::isdigit(static_cast<unsigned char>(words[x - 1])) ||
+        x + 1 >= words.size() || !std::isdigit(static_cast<unsigned char>(words[x + 1])))
+      continue;
+    size_t start = x;
+    while (start > 0 &&
+           (std::isdigit(static_cast<unsigned char>(words[start - 1])) || words[start - 1] == '.'))
+      start--;
+    words.erase(start);
+    break;
+  }
+  while (!words.empty() && words.back() == '-') words.pop_back();
+  return words.empty() ? "size" : words;
+}
+
+// The dimensions of a self-describing name in the size's own units: inches for sizes in whole
+// eighths of an inch, else millimetres (whole where the PPD's points round to them).
+std::string mediaDimensions(const ppd_size_t &size) {
+  auto eighths = [](float points) { return std::abs(points / 9 - std::round(points / 9)) < 0.01; };
+  if (eighths(size.width) && eighths(size.length))
+    return decimal(size.width / 72.0, 3) + "x" + decimal(size.length / 72.0, 3) + "in";
+  auto mm = [](float points) {
+    const double value = points * 25.4 / 72;
+    return decimal(std::abs(value - std::round(value)) < 0.3 ? std::round(value) : value);
+  };
+  return mm(size.width) + "x" + mm(size.length) + "mm";
+}
+
 // A PPD size as IPP media: the standard size libcups knows by the PPD's name or by its
 // dimensions, unless this PPD uses it already (Tattoo-A4 beside A4), else a self-describing name
-// of the PPD's own ("om_rx5-a4_...").
-MediaSize mediaOf(const ppd_size_t &size, const std::vector<MediaSize> &taken) {
+// of the PPD's own ("om_a5-landscape_210x148mm", "oe_label-2x1-in_2x1in").
+MediaSize mediaOf(const ppd_size_t &size, const ppd_option_t *pageSize,
+                  const std::vector<MediaSize> &taken) {
   const int width = static_cast<int>(std::lround(size.width * kHundredthsPerPoint));
   const int length = static_cast<int>(std::lround(size.length * kHundredthsPerPoint));
   auto used = [&](const std::string &name) {
@@ -91,10 +134,9 @@ MediaSize mediaOf(const ppd_size_t &size, const std::vector<MediaSize> &taken) {
         std::strncmp(pwg->pwg, "custom_", 7) != 0 && !used(pwg->pwg))
       return {pwg->pwg, size.name, pwg->width, pwg->length};
   }
-  std::string slug;
-  for (char c : lowerCase(size.name)) slug += std::isalnum(static_cast<unsigned char>(c)) ? c : '-';
-  return {"om_" + slug + "_" + decimal(width / 100.0) + "x" + decimal(length / 100.0) + "mm",
-          size.name, width, length};
+  const std::string dimensions = mediaDimensions(size);
+  const std::string prefix = dimensions.back() == 'n' ? "oe_" : "om_";
+  return {prefix + mediaWords(size, pageSize) + "_" + dimensions, size.name, width, length};
 }
 
 std::string customName(const char *which, const float (&size)[2]) {
@@ -160,15 +202,14 @@ void setChoiceValues(MappedOption &option, const ppd_option_t &ppd) {
       for (OptionChoice &c : option.choices) c.bits = trackingBits(c.name);
       return;
     case IppRole::ColorMode:
-      // Black and white is what IPP clients ask for as monochrome (and bi-level); the dithered
-      // gray is process-monochrome.
+      // IPP's words: bi-level is black and white by a threshold, monochrome (and
+      // process-monochrome) are shades of gray, here the dithered gray. auto picks the default.
       for (OptionChoice &c : option.choices) {
         if (c.name == "BlackWhite") {
-          c.value = PAPPL_COLOR_MODE_MONOCHROME;
-          c.bits = PAPPL_COLOR_MODE_MONOCHROME | PAPPL_COLOR_MODE_BI_LEVEL | PAPPL_COLOR_MODE_AUTO |
-                   PAPPL_COLOR_MODE_AUTO_MONOCHROME;
+          c.value = c.bits = PAPPL_COLOR_MODE_BI_LEVEL;
         } else if (c.name == "GrayScale") {
-          c.value = c.bits = PAPPL_COLOR_MODE_PROCESS_MONOCHROME;
+          c.value = PAPPL_COLOR_MODE_MONOCHROME;
+          c.bits = PAPPL_COLOR_MODE_MONOCHROME | PAPPL_COLOR_MODE_PROCESS_MONOCHROME;
         }
       }
       return;
@@ -253,7 +294,25 @@ void copyString(char *target, size_t size, const std::string &text) {
   std::snprintf(target, size, "%s", text.c_str());
 }
 
+// What IPP Everywhere clients read and PAPPL 1.3 leaves out, as these printers honour it: no
+// preferred-attribute hints, no colour management, one-sided sheets.
+void addConformanceAttributes(ipp_t *&attrs) {
+  if (!attrs) attrs = ippNew();
+  ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+               "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
+               "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr,
+               "normal");
+}
+
 }  // namespace
+
+std::string lowerCase(std::string text) {
+  for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
 
 std::string pageSizeOfPage(const PrinterModel &model, int width, int length) {
   for (const MediaSize &m : model.media)
@@ -288,7 +347,7 @@ PrinterModel describePpd(ppd_file_t *ppd, const std::string &driver) {
     if (std::strcmp(size.name, "Custom") == 0) continue;
     if (pageSize && std::strcmp(size.name, pageSize->defchoice) == 0)
       model.defaultMedia = model.media.size();
-    model.media.push_back(mediaOf(size, model.media));
+    model.media.push_back(mediaOf(size, pageSize, model.media));
     auto margin = [](float points) {
       return static_cast<int>(std::ceil(std::max(0.0f, points) * kHundredthsPerPoint - 0.5));
     };
@@ -335,28 +394,30 @@ void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp
   data.force_raster_type = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   data.sides_supported = PAPPL_SIDES_ONE_SIDED;
   data.sides_default = PAPPL_SIDES_ONE_SIDED;
-  data.orient_default = IPP_ORIENT_NONE;
+  data.orient_default = IPP_ORIENT_PORTRAIT;
   data.quality_default = IPP_QUALITY_NORMAL;
-  // The page is the whole sheet or label, as in the PPDs. A nominal margin of 0.01 mm beside
-  // the borderless sizes gives clients that want margins (CUPS's generated PPDs name only
-  // borderless sizes ".Borderless", and then miss the default) sizes of their own.
-  data.borderless = true;
+  // The page is the whole sheet or label, as in the PPDs, each size listed once: with a nominal
+  // margin of 0.01 mm, as CUPS's generated PPDs name sizes without margins ".Borderless" and then
+  // miss the default.
+  data.borderless = false;
   data.left_right = 1;
   data.bottom_top = 1;
   // Where the PPD's imageable area is smaller than the paper, its margins tell clients to keep
   // the picture inside: the app hands the filter only what lies within (PAPPL has one margin for
   // the top and the bottom).
   if (model.sideMargin > 0 || model.endMargin > 0) {
-    data.borderless = false;
     data.left_right = model.sideMargin;
     data.bottom_top = model.endMargin;
   }
 
-  data.color_supported = PAPPL_COLOR_MODE_MONOCHROME;
-  data.color_default = PAPPL_COLOR_MODE_MONOCHROME;
+  // Label printers print black and white only (they take monochrome, which CUPS always sends,
+  // as that); the thermal printers also print dithered gray. The default is the PPD's: black and
+  // white, sharp for text, lines and barcodes.
+  data.color_supported = PAPPL_COLOR_MODE_BI_LEVEL | PAPPL_COLOR_MODE_MONOCHROME;
+  data.color_default = PAPPL_COLOR_MODE_BI_LEVEL;
   if (const MappedOption *color = model.option(IppRole::ColorMode)) {
-    data.color_supported = 0;
-    for (const OptionChoice &c : color->choices) data.color_supported |= c.value;
+    data.color_supported = PAPPL_COLOR_MODE_AUTO;
+    for (const OptionChoice &c : color->choices) data.color_supported |= c.bits;
     data.color_default = color->choices[color->defaultChoice].value;
   }
 
@@ -397,10 +458,8 @@ void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp
   copyString(media.type, sizeof media.type, data.type[0]);
   media.size_width = size.width;
   media.size_length = size.length;
-  if (!data.borderless) {
-    media.left_margin = media.right_margin = data.left_right;
-    media.bottom_margin = media.top_margin = data.bottom_top;
-  }
+  media.left_margin = media.right_margin = data.left_right;
+  media.bottom_margin = media.top_margin = data.bottom_top;
 
   for (const MappedOption &o : model.options) {
     const OptionChoice &preset = o.choices[o.defaultChoice];
@@ -451,6 +510,7 @@ void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp
     }
   }
   data.media_ready[0] = media;
+  addConformanceAttributes(attrs);
 }
 
 PpdOptions ppdOptionsFor(const PrinterModel &model, const pappl_pr_options_t &options) {

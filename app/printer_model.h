@@ -68,6 +68,9 @@ struct PrinterModel {
   const MappedOption *option(IppRole role) const;
 };
 
+// text in lower case: a vendor attribute's keyword for a PPD choice.
+std::string lowerCase(std::string text);
+
 PrinterModel describePpd(ppd_file_t *ppd, const std::string &driver);
 
 // PAPPL's driver data for model (callbacks aside) and the vendor attributes' "-supported" and

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "device_fault.h"
 #include "driver/job.h"
 #include "emulator_device.h"
 #include "page_header.h"
@@ -16,6 +17,7 @@
 #include "pipeline/page_check.h"
 #include "ppd_catalog.h"
 #include "printer_model.h"
+#include "server_stop.h"
 
 namespace app {
 
@@ -23,6 +25,10 @@ namespace {
 
 // Longest time between two looks at a cancel from the client.
 constexpr double kCancelPollSeconds = 0.2;
+// Why a job that the server's stop interrupted was aborted.
+constexpr const char *kStoppedMessage = "The server stopped before the job was printed.";
+// The printer-state reason of a device that failed a job.
+constexpr pappl_preason_t kDeviceFailure = PAPPL_PREASON_OFFLINE;
 // Time between two reads of a device while a back-channel read waits (device reads do not wait).
 constexpr double kReadPollSeconds = 0.02;
 
@@ -96,8 +102,16 @@ class JobClock : public Clock {
     }
   }
   void notifyAll() override { inner_.notifyAll(); }
+  // A cancel from the client, or the server stopping: no wait may hold its exit.
   void checkCancel() {
-    if (core_ && !core_->canceled() && papplJobIsCanceled(job_)) core_->cancel();
+    if (!core_ || core_->canceled()) return;
+    if (papplJobIsCanceled(job_)) {
+      core_->cancel();
+    } else if (serverStopping()) {
+      papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "%s", kStoppedMessage);
+      papplJobSetMessage(job_, "%s", kStoppedMessage);
+      core_->cancel();
+    }
   }
 
  private:
@@ -115,7 +129,15 @@ class DeviceLink : public PrinterSink, public Channel {
   explicit DeviceLink(pappl_device_t *device) : device_(device) {}
   bool write(const void *data, size_t n) override {
     std::lock_guard<std::mutex> guard(deviceLock_);
-    return papplDeviceWrite(device_, data, n) >= 0;
+    if (papplDeviceWrite(device_, data, n) >= 0) return true;
+    writeFailed_ = true;
+    return false;
+  }
+  // Why the device failed the job, or empty: its fault, else a write that failed.
+  std::string fault() {
+    std::string why = deviceFault(device_);
+    std::lock_guard<std::mutex> guard(deviceLock_);
+    return why.empty() && writeFailed_ ? "Unable to write to the printer." : why;
   }
   ssize_t backRead(unsigned char *buf, size_t n, double timeout, bool interruptible) override {
     const double deadline = monotonicSeconds() + timeout;
@@ -155,6 +177,7 @@ class DeviceLink : public PrinterSink, public Channel {
   std::mutex waitLock_;
   std::condition_variable woken_;
   bool interrupted_ = false;
+  bool writeFailed_ = false;
 };
 
 // Jobs that print at once. Each keeps a page and the core's buffers for it, so their number
@@ -216,7 +239,12 @@ struct AppJob {
         log(job),
         clock(job),
         link(device),
-        core({link, log, link, clock}) {}
+        core({link, log, link, clock}) {
+    jobEntered();
+  }
+  ~AppJob() { jobLeft(); }
+  AppJob(const AppJob &) = delete;
+  AppJob &operator=(const AppJob &) = delete;
 
   JobSlot slot;
   const PrinterModel *model;
@@ -251,7 +279,40 @@ std::string folderName(pappl_job_t *job) {
   return name;
 }
 
+// PAPPL 1.3 hands a job only the vendor attributes the job names: the printer's saved defaults
+// fill in the others.
+struct JobOptions {
+  pappl_pr_options_t all;
+  int count = 0;
+  cups_option_t *vendor = nullptr;  // sorted, as cupsGetOption expects
+  ~JobOptions() { cupsFreeOptions(count, vendor); }
+};
+
+void withVendorDefaults(pappl_job_t *job, const pappl_pr_options_t &options, JobOptions &out) {
+  for (int i = 0; i < options.num_vendor; i++)
+    out.count =
+        cupsAddOption(options.vendor[i].name, options.vendor[i].value, out.count, &out.vendor);
+  pappl_printer_t *printer = papplJobGetPrinter(job);
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  ipp_t *attrs = papplPrinterGetDriverAttributes(printer);
+  for (int i = 0; i < data.num_vendor; i++) {
+    const std::string name = std::string(data.vendor[i]) + "-default";
+    ipp_attribute_t *saved = ippFindAttribute(attrs, name.c_str(), IPP_TAG_ZERO);
+    if (!saved || cupsGetOption(data.vendor[i], out.count, out.vendor)) continue;
+    char value[256];
+    ippAttributeString(saved, value, sizeof value);
+    out.count = cupsAddOption(data.vendor[i], value, out.count, &out.vendor);
+  }
+  ippDelete(attrs);
+  out.all = options;
+  out.all.num_vendor = out.count;
+  out.all.vendor = out.vendor;
+}
+
 bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+  watchServerStop();
+  if (serverStopping()) parkUntilExit();
   const PrinterModel &model = modelOf(job);
   PpdFile ppd = openEmbeddedPpd(model.driver);
   if (!ppd) {
@@ -272,9 +333,12 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
     options->printer_resolution[0] = static_cast<int>(options->header.HWResolution[0]);
     options->printer_resolution[1] = static_cast<int>(options->header.HWResolution[1]);
   }
-  const std::string text = optionText(ppdOptionsFor(model, *options));
+  JobOptions jobOptions;
+  withVendorDefaults(job, *options, jobOptions);
+  const std::string text = optionText(ppdOptionsFor(model, jobOptions.all));
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", text.c_str());
-  setEmulatorJob(device, folderName(job), papplJobGetID(job), model.modelNumber, model.modelName);
+  setEmulatorJob(device, {folderName(job), papplJobGetID(job), model.modelNumber, model.modelName});
+  forgetDeviceFault(device);  // PAPPL may keep a device open from job to job
 
   auto *session = new AppJob(job, device, model, std::move(ppd));
   if (!(session->slot.held = jobSlots().take(job))) {
@@ -347,6 +411,23 @@ bool writeRasterLine(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, u
   return true;
 }
 
+// A device that failed aborts the job with its reason and marks the printer until a job prints
+// again; a cancel the printer reports ends the job as cancelled (at the device, not by a user).
+bool deviceFailed(pappl_job_t *job, AppJob &session) {
+  const std::string fault = session.link.fault();
+  if (!fault.empty()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", fault.c_str());
+    papplJobSetMessage(job, "%s", fault.c_str());
+    papplPrinterSetReasons(papplJobGetPrinter(job), kDeviceFailure, PAPPL_PREASON_NONE);
+    return true;
+  }
+  if (session.core.canceled() && !papplJobIsCanceled(job) && !serverStopping()) {
+    papplJobSetReasons(job, PAPPL_JREASON_JOB_CANCELED_AT_DEVICE, PAPPL_JREASON_NONE);
+    papplJobCancel(job);
+  }
+  return false;
+}
+
 // PAPPL repeats the pages of the images it decodes itself; raster documents are left to the
 // driver.
 int copiesToMake(pappl_job_t *job, const pappl_pr_options_t &options) {
@@ -382,21 +463,28 @@ bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t
   session.rows = {};
   if (end == PageEnd::Next) return true;
   session.stopped = true;
-  // A cancel from the printer (or a lost connection) ends the PAPPL job as cancelled too.
-  if (session.core.canceled() && !papplJobIsCanceled(job)) papplJobCancel(job);
-  return !session.core.failed;
+  return !deviceFailed(job, session) && !session.core.failed;
 }
 
-bool endRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
+bool endRasterJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
   AppJob *session = appJob(job);
   if (!session) return false;
   endJob(session->core);
-  const bool ok = jobExitStatus(session->core) == 0;
-  // PAPPL drops the pages of a client raster whose type differs from the one it asked for.
+  papplDeviceFlush(device);  // what PAPPL still buffers belongs to this job, and may fail
+  endEmulatorJob(device);
+  const Job &core = session->core;
+  const bool failed = deviceFailed(job, *session);
+  const bool ok = !failed && jobExitStatus(core) == 0 && !core.canceled();
+  if (ok) papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_NONE, kDeviceFailure);
+  // Failed pages and devices have said why; a document of no page has not. PAPPL drops the pages
+  // of a client raster whose type differs from the one it asked for.
   const char *format = papplJobGetFormat(job);
-  if (!session->pageStarted && format &&
-      (!std::strcmp(format, "image/pwg-raster") || !std::strcmp(format, "image/urf")))
+  const bool raster =
+      format && (!std::strcmp(format, "image/pwg-raster") || !std::strcmp(format, "image/urf"));
+  if (!failed && raster && !session->pageStarted)  // PAPPL has aborted the job itself
     papplJobSetMessage(job, "No page printed: the printer takes 8-bit gray raster (sgray_8).");
+  else if (!ok && !failed && !core.canceled() && !core.failed && core.pagesSent == 0)
+    papplJobSetMessage(job, "No page was printed.");
   papplJobSetData(job, nullptr);
   delete session;
   return ok;

@@ -73,24 +73,32 @@ class AppServer {
     char pattern[] = "/tmp/rx5k-app-test-XXXXXX";
     dir_ = mkdtemp(pattern);
     port_ = testsupport::freePort();
+    options_ = std::move(options);
+    wrapper_ = std::move(wrapper);
+    start();
+  }
+  // Starts the server on the folder and port it had.
+  void start() {
     pid_ = fork();
     if (pid_ == 0) {
       // Sanitizer reports of the server land here (its log has a file of its own).
-      const int err = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       dup2(err, 2);
       std::vector<std::string> args = {kApp, "server",
                                        "-o", "state-directory=" + dir_,
                                        "-o", "preview-directory=" + dir_,
                                        "-o", "server-port=" + std::to_string(port_),
                                        "-o", "log-level=debug"};
-      for (const std::string &o : options) args.insert(args.end(), {"-o", o});
-      args.insert(args.begin(), wrapper.begin(), wrapper.end());
+      for (const std::string &o : options_) args.insert(args.end(), {"-o", o});
+      args.insert(args.begin(), wrapper_.begin(), wrapper_.end());
       std::vector<char *> argv;
       for (std::string &a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
       execv(argv[0], argv.data());
       _exit(127);
     }
+    if (http_) httpClose(http_);
+    http_ = nullptr;
     // Requests go through the local socket, as root: an administrator.
     waitUntil(10, [&] {
       http_ = httpConnect2(file("rx5k-printer-app.sock").c_str(), 0, nullptr, AF_UNSPEC,
@@ -100,10 +108,19 @@ class AppServer {
     // A server that hangs fails the request instead of the whole test run.
     if (http_) httpSetTimeout(http_, 30, nullptr, nullptr);
   }
+  // Sends sig to the server; true when it has exited within seconds (it is killed after them).
+  bool stop(int sig, double seconds = 30) {
+    kill(pid_, sig);
+    const bool exited = waitUntil(seconds, [&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; });
+    if (!exited) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    return exited;
+  }
   ~AppServer() {
     if (http_) httpClose(http_);
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    stop(SIGTERM);
     const std::string err = readFile(dir_ + "/stderr.txt");
     EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
     EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
@@ -117,9 +134,79 @@ class AppServer {
   // A printer of driver on an emulated device with the printer script in query ("&k=v..."),
   // writing its jobs to file(printer).
   bool add(const std::string &printer, const std::string &driver, const std::string &query = "") {
-    return run({kApp, "add", "-o", "state-directory=" + dir_, "-d", printer, "-m", driver, "-v",
-                "rx5k-emu:/?" + query}) == 0;
+    return addDevice(printer, driver, "rx5k-emu:/?" + query);
   }
+  // A printer of driver on the device deviceUri.
+  bool addDevice(const std::string &printer, const std::string &driver,
+                 const std::string &deviceUri) {
+    return run({kApp, "add", "-o", "state-directory=" + dir_, "-d", printer, "-m", driver, "-v",
+                deviceUri}) == 0;
+  }
+  // An administrative request (printers, defaults) on printer's URI, to fill in and send with
+  // admin().
+  ipp_t *adminRequest(ipp_op_t op, const std::string &printer) {
+    ipp_t *request = ippNewRequest(op);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 uri(printer).c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
+    return request;
+  }
+  // Its response, or null.
+  ipp_t *admin(ipp_t *request, const std::string &printer) {
+    ipp_t *response = cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
+    if (cupsLastError() <= IPP_STATUS_OK_CONFLICTING) return response;
+    ippDelete(response);
+    return nullptr;
+  }
+  // Sets printer defaults ("brightness-default" = "30": integers as such, others keywords).
+  bool setDefaults(const std::string &printer,
+                   const std::vector<std::pair<std::string, std::string>> &values) {
+    ipp_t *request = adminRequest(IPP_OP_SET_PRINTER_ATTRIBUTES, printer);
+    for (const auto &[name, value] : values) {
+      const bool number = value.find_first_not_of("-0123456789") == std::string::npos &&
+                          name.rfind("print-", 0) == 0;
+      if (number)
+        ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_INTEGER, name.c_str(), std::stoi(value));
+      else
+        ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name.c_str(), nullptr,
+                     value.c_str());
+    }
+    ipp_t *response = admin(request, printer);
+    ippDelete(response);
+    EXPECT_NE(response, nullptr) << cupsLastErrorString();
+    return response != nullptr;
+  }
+  // Submits a document with the app's submit command (not waiting for the job).
+  bool submit(const std::string &printer, const std::string &document) {
+    return run({kApp, "submit", "-u", uri(printer), document}) == 0;
+  }
+  std::string http(const std::string &path) const {
+    return "http://localhost:" + std::to_string(port_) + path;
+  }
+  // A web page, or with a body a web form posted (administrative pages and steps, through the
+  // local socket as an administrator); the reply page.
+  std::string webPage(const std::string &path, const std::string &body = "") {
+    http_t *web = httpConnect2(file("rx5k-printer-app.sock").c_str(), 0, nullptr, AF_UNSPEC,
+                               HTTP_ENCRYPTION_IF_REQUESTED, 1, 10000, nullptr);
+    if (!web) return "";
+    httpClearFields(web);
+    httpSetField(web, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+    httpSetLength(web, body.size());
+    std::string reply;
+    const bool sent = body.empty() ? httpGet(web, path.c_str()) == 0
+                                   : httpPost(web, path.c_str()) == 0 &&
+                                         httpWrite2(web, body.data(), body.size()) >= 0;
+    if (sent) {
+      http_status_t status;
+      while ((status = httpUpdate(web)) == HTTP_STATUS_CONTINUE) {
+      }
+      char buffer[4096];
+      for (ssize_t n; (n = httpRead2(web, buffer, sizeof buffer)) > 0;) reply.append(buffer, n);
+    }
+    httpClose(web);
+    return reply;
+  }
+  std::string log() const { return readFile(file("rx5k-printer-app.log")); }
   std::string stream(const std::string &printer, int job) const {
     return readFile(file(printer + "/job-" + std::to_string(job) + "/printer.bin"));
   }
@@ -162,6 +249,7 @@ class AppServer {
 
  private:
   std::string dir_;
+  std::vector<std::string> options_, wrapper_;
   int port_ = 0;
   pid_t pid_ = -1;
   http_t *http_ = nullptr;

@@ -62,6 +62,7 @@ const StreamCase kStreamCases[] = {
      "ATTR integer print-darkness 40\nATTR keyword print-color-mode process-monochrome"
      "\nATTR keyword brightness 20\nATTR keyword media iso_a5_148x210mm",
      "Darkness=0 ColorOption=GrayScale AdjustLight=20 PageSize=A5"},
+    {"rx5k-22", "ATTR keyword print-color-mode monochrome", "ColorOption=GrayScale"},
     {"rx5k-23",
      "ATTR collection media-col { MEMBER collection media-size { MEMBER integer x-dimension 21000 "
      "MEMBER integer y-dimension 29700 } MEMBER keyword media-tracking mark "
@@ -69,7 +70,7 @@ const StreamCase kStreamCases[] = {
      "ATTR keyword print-mode 3",
      "zeMediaTracking=BLine AdjustVertical=3 AdjustHoriaontal=-2 PrintMode=3"},
     {"rx5k-21",
-     "ATTR keyword media om_rx5-a4_209.9x299.86mm\nATTR keyword mirror-image 1\n"
+     "ATTR keyword media om_rx5-a4_210x300mm\nATTR keyword mirror-image 1\n"
      "ATTR keyword anti-wrinkle 2",
      "PageSize=RX5_A4 OemMirror=1 Antiwrinkling=2"},
     {"rx5k-302-jt64", "ATTR resolution printer-resolution 300x300dpi\nATTR keyword rotate-page 1",

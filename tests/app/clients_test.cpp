@@ -1,0 +1,298 @@
+// The printer application as clients and administrators meet it: devices that fail, printers
+// that share a device, defaults set over IPP, and a server stopped or killed while a job waits
+// for paper.
+#include <arpa/inet.h>
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/app_server.h"
+#include "page_png.h"
+#include "support/free_port.h"
+
+using apptest::AppServer;
+using apptest::waitUntil;
+
+namespace {
+
+// A gray PNG of a black bar on white, saved as name (PAPPL spools images: submit returns at
+// once, where it streams a PWG raster until the job ends).
+std::string smallPage(AppServer &server, const std::string &name) {
+  emu::GrayImage image{400, 200, std::vector<unsigned char>(400 * 200, 255)};
+  std::fill(image.dots.begin() + 400 * 80, image.dots.begin() + 400 * 120, 0);
+  const std::string path = server.file(name);
+  std::FILE *file = std::fopen(path.c_str(), "wb");
+  std::string error;
+  EXPECT_TRUE(file && emu::writeGrayPng(file, image, error)) << error;
+  if (file) std::fclose(file);
+  return path;
+}
+
+bool ended(const std::string &state) {
+  return state == "completed" || state == "aborted" || state == "canceled";
+}
+
+std::string reasons(AppServer &server, const std::string &printer) {
+  return server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "printer-state-reasons");
+}
+
+// A printer on a loopback port that takes and discards whatever it is sent.
+class DiscardingPrinter {
+ public:
+  explicit DiscardingPrinter(int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    listen(fd_, 4);
+    thread_ = std::thread([this] {
+      for (int client; (client = accept(fd_, nullptr, nullptr)) >= 0; close(client)) {
+        char buffer[65536];
+        while (recv(client, buffer, sizeof buffer, 0) > 0) {
+        }
+      }
+    });
+  }
+  ~DiscardingPrinter() {
+    shutdown(fd_, SHUT_RDWR);
+    close(fd_);
+    thread_.join();
+  }
+
+ private:
+  int fd_;
+  std::thread thread_;
+};
+
+// A device that cannot be written aborts the job with the reason and marks the printer offline;
+// a job that prints withdraws the mark.
+TEST(AppClients, DeviceFailuresAbortTheJobWithTheReason) {
+  AppServer server({"printer-networks=127.0.0.1"});
+  const int port = testsupport::freePort();
+  struct Case {
+    std::string printer, driver, uri, message;
+  };
+  const Case cases[] = {
+      {"nofolder", "rx5k-22", "rx5k-emu:/", server.file("nofolder")},
+      {"toolong", "rx5k-label-18", "rx5k-emu:/?max-job-bytes=10", "max-job-bytes"},
+      {"unreachable", "rx5k-label-18", "rx5k-socket://127.0.0.1:" + std::to_string(port),
+       "Unable to connect to 127.0.0.1:" + std::to_string(port)},
+  };
+  const std::string page = smallPage(server, "page.png");
+  std::ofstream(server.file("nofolder")) << "a file where its job folders would go\n";
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.printer);
+    ASSERT_TRUE(server.addDevice(c.printer, c.driver, c.uri));
+    ASSERT_TRUE(server.submit(c.printer, page));
+    ASSERT_TRUE(waitUntil(30, [&] { return ended(server.jobState(c.printer, 1)); }));
+    EXPECT_EQ(server.jobState(c.printer, 1), "aborted");
+    EXPECT_NE(
+        server.value(IPP_OP_GET_JOB_ATTRIBUTES, c.printer, "job-state-message", 1).find(c.message),
+        std::string::npos);
+    EXPECT_NE(reasons(server, c.printer).find("offline"), std::string::npos);
+  }
+  DiscardingPrinter printer(port);
+  ASSERT_TRUE(server.submit("unreachable", page));
+  ASSERT_TRUE(waitUntil(30, [&] { return ended(server.jobState("unreachable", 2)); }));
+  EXPECT_EQ(server.jobState("unreachable", 2), "completed");
+  EXPECT_EQ(reasons(server, "unreachable").find("offline"), std::string::npos);
+}
+
+// Two printers of different languages on one device URI each decode as their own model, and
+// jobs queued behind a waiting one (PAPPL keeps the device open for them) get folders of their
+// own.
+TEST(AppClients, PrintersSharingADeviceStayThemselves) {
+  AppServer server;
+  const std::string uri = "rx5k-emu:/?paper-missing=2";
+  for (const auto &[printer, driver] :
+       {std::pair{"thermal", "rx5k-22"}, {"label", "rx5k-label-18"}})
+    ASSERT_TRUE(server.addDevice(printer, driver, uri));
+  const std::string page = smallPage(server, "page.png");
+  for (int job = 1; job <= 3; job++) ASSERT_TRUE(server.submit("thermal", page));
+  ASSERT_TRUE(server.submit("label", page));
+  for (const auto &[printer, jobs, model] :
+       {std::tuple{"thermal", 3, "# model 22 "}, {"label", 1, "# model 18 "}}) {
+    for (int job = 1; job <= jobs; job++) {
+      SCOPED_TRACE(std::string(printer) + " job " + std::to_string(job));
+      ASSERT_TRUE(waitUntil(30, [&] { return ended(server.jobState(printer, job)); }));
+      EXPECT_EQ(server.jobState(printer, job), "completed");
+      const std::string folder = server.file(std::string(printer) + "/job-" + std::to_string(job));
+      EXPECT_EQ(apptest::readFile(folder + "/printer.log").rfind(model, 0), 0u);
+      EXPECT_NE(apptest::readFile(folder + "/printer.log").find(" 1 page(s)\n"), std::string::npos);
+    }
+  }
+}
+
+// Defaults set over IPP reach the next job, and they and a printer added last survive a crash.
+TEST(AppClients, SavedDefaultsReachJobsAndSurviveACrash) {
+  AppServer server;
+  ASSERT_TRUE(server.add("thermal", "rx5k-22"));
+  ASSERT_TRUE(server.add("label", "rx5k-label-18"));
+  ASSERT_TRUE(
+      server.setDefaults("thermal", {{"brightness-default", "30"}, {"mirror-image-default", "1"}}));
+  ASSERT_TRUE(server.setDefaults("label", {{"label-top-default", "40"},
+                                           {"label-print-mode-default", "peel"},
+                                           {"print-speed-default", "15240"}}));
+  ASSERT_TRUE(server.add("last", "rx5k-21"));
+  server.stop(SIGKILL);
+  server.start();
+  const std::string page = smallPage(server, "page.png");
+  for (const char *printer : {"thermal", "label", "last"}) {
+    ASSERT_TRUE(server.submit(printer, page)) << printer;
+    ASSERT_TRUE(waitUntil(30, [&] { return server.jobState(printer, 1) == "completed"; }));
+  }
+  const std::string log = server.log();
+  EXPECT_NE(log.find("AdjustLight=30 AdjustVertical=0 ColorOption=BlackWhite"), std::string::npos);
+  EXPECT_NE(log.find("OemMirror=1 Rotate=0"), std::string::npos);
+  EXPECT_NE(log.find("zeLabelTop=40 zeMediaTracking=Default zePrintMode=Peel zePrintRate=6"),
+            std::string::npos);
+}
+
+// SIGTERM while a job waits for paper ends the wait and the server; that job is aborted with the
+// reason, the queued one comes back and prints at the next start. Killed while it waits, the job
+// comes back too, and Cancel-Job ends it.
+TEST(AppClients, StopAndCrashDuringAPaperWait) {
+  AppServer server;
+  ASSERT_TRUE(server.add("p", "rx5k-21", "&paper-missing=100000"));
+  const std::string page = smallPage(server, "page.png");
+  ASSERT_TRUE(server.submit("p", page));
+  ASSERT_TRUE(server.submit("p", page));
+  auto waitingForPaper = [&] {
+    return reasons(server, "p").find("media-empty") != std::string::npos;
+  };
+  ASSERT_TRUE(waitUntil(30, waitingForPaper));
+  EXPECT_TRUE(server.stop(SIGTERM, 20));  // PAPPL alone waits 60 s for the job
+  server.start();
+  EXPECT_EQ(server.jobState("p", 1), "aborted");
+  ASSERT_TRUE(waitUntil(30, [&] { return server.jobState("p", 2) == "processing"; }));
+  ASSERT_TRUE(waitUntil(30, waitingForPaper));
+  server.stop(SIGKILL);
+  server.start();
+  ASSERT_TRUE(waitUntil(30, [&] { return server.jobState("p", 2) == "processing"; }));
+  server.value(IPP_OP_CANCEL_JOB, "p", "job-state", 2);
+  EXPECT_TRUE(waitUntil(30, [&] { return server.jobState("p", 2) == "canceled"; }));
+  EXPECT_NE(server.log().find("The server stopped before the job was printed."), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// CUPS's conformance suites, unchanged, against a thermal and a label printer. What may still
+// fail is PAPPL 1.3's own (docs/PRINTER-APP.md): the count of uri-security-supported, no
+// overrides, identify-actions "none" for printers without an identify action, and an up-time of
+// 0 in the server's first second.
+TEST(AppClients, ConformanceSuitesFailOnlyOnPapplsOwn) {
+#ifdef __SANITIZE_ADDRESS__
+  // Slowed down, PAPPL 1.3 may start the job of the suites' Create-Job whose Send-Document was
+  // refused and which was then cancelled, and reads its missing file (fopen of a null name).
+  GTEST_SKIP() << "PAPPL 1.3 crashes on a cancelled job without document when slowed down";
+#endif
+  AppServer server;
+  ASSERT_TRUE(server.add("thermal", "rx5k-22"));
+  ASSERT_TRUE(server.add("label", "rx5k-label-18"));
+  // Sizes in whole inches are named in inches, each size once.
+  EXPECT_NE(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "label", "media-supported")
+                .find("oe_label_2x1in,"),
+            std::string::npos);
+  const std::string document = smallPage(server, "page.png");
+  const char *const allowed[] = {"uri-security-supported", "printer-uri-supported (",
+                                 "identify-actions-", "overrides-supported", "printer-up-time"};
+  for (const char *suite : {"ipp-everywhere", "ipp-2.0", "ipp-1.1"}) {
+    for (const char *printer : {"thermal", "label"}) {
+      SCOPED_TRACE(std::string(suite) + " " + printer);
+      const std::string command = "/usr/bin/ipptool -t -I -T 60 -f " + document + " " +
+                                  server.uri(printer) + " /usr/share/cups/ipptool/" + suite +
+                                  ".test 2>&1";
+      std::FILE *output = popen(command.c_str(), "r");
+      ASSERT_NE(output, nullptr);
+      int passed = 0;
+      for (char line[4096]; std::fgets(line, sizeof line, output);) {
+        const std::string text = line;
+        passed += text.find("[PASS]") != std::string::npos;
+        if (text.find("EXPECTED:") == std::string::npos) continue;
+        EXPECT_TRUE(std::any_of(std::begin(allowed), std::end(allowed), [&](const char *a) {
+          return text.find(a) != std::string::npos;
+        })) << text;
+      }
+      pclose(output);
+      EXPECT_GT(passed, 5);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The page at path as headless Chromium shows it (its DOM after the scripts ran), and the
+// browser's console lines in console.
+std::string browserPage(AppServer &server, const std::string &path, std::string &console) {
+  const std::string profile = server.file("chromium");
+  std::filesystem::remove_all(profile);
+  const std::string command =
+      "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+      "--disable-background-networking --disable-component-update --disable-sync "
+      "--enable-logging=stderr --v=0 --user-data-dir=" +
+      profile + " --dump-dom '" + server.http(path) + "' 2>" + server.file("chromium.err");
+  std::string dom;
+  if (std::FILE *output = popen(command.c_str(), "r")) {
+    for (char buffer[4096]; size_t n = std::fread(buffer, 1, sizeof buffer, output);)
+      dom.append(buffer, n);
+    pclose(output);
+  }
+  console.clear();
+  std::istringstream log(apptest::readFile(server.file("chromium.err")));
+  for (std::string line; std::getline(log, line);)
+    if (line.find("CONSOLE") != std::string::npos) console += line + "\n";
+  return dom;
+}
+
+// The web pages load in a browser without a script error; the administrator's Printing Defaults
+// page shows the vendor options under readable names, and a default saved with its form reaches
+// the next job.
+TEST(AppClients, WebPagesInABrowserAndASavedDefault) {
+  if (access("/usr/bin/chromium", X_OK) != 0) GTEST_SKIP() << "chromium is not installed";
+  AppServer server;
+  ASSERT_TRUE(server.add("thermal", "rx5k-22"));
+  ASSERT_TRUE(server.add("label", "rx5k-label-18"));
+  for (const auto &[path, text] : {std::pair{"/", "thermal"}, {"/thermal", "RX5K 22"}}) {
+    SCOPED_TRACE(path);
+    std::string console;
+    const std::string dom = browserPage(server, path, console);
+    EXPECT_NE(dom.find(text), std::string::npos) << dom.substr(0, 2000);
+    EXPECT_EQ(console, "");
+  }
+  for (const auto &[path, text] :
+       {std::pair{"/thermal/printing", "Mirror Image"}, {"/label/printing", "Tear-Off Position"}}) {
+    const std::string page = server.webPage(path);
+    EXPECT_NE(page.find(text), std::string::npos) << path;
+    EXPECT_EQ(page.find(">brightness:"), std::string::npos) << path;  // raw attribute names
+  }
+  const std::string form = server.webPage("/thermal/printing");
+  const size_t at = form.find("name=\"session\" value=\"");
+  ASSERT_NE(at, std::string::npos);
+  const std::string session = form.substr(at + 22, form.find('"', at + 22) - at - 22);
+  EXPECT_NE(
+      server.webPage("/thermal/printing", "session=" + session + "&brightness=30&mirror-image=1")
+          .find("Changes saved."),
+      std::string::npos);
+  ASSERT_TRUE(server.submit("thermal", smallPage(server, "page.png")));
+  ASSERT_TRUE(waitUntil(30, [&] { return server.jobState("thermal", 1) == "completed"; }));
+  EXPECT_NE(server.log().find("AdjustLight=30 AdjustVertical=0 ColorOption=BlackWhite"),
+            std::string::npos);
+  EXPECT_NE(server.log().find("OemMirror=1 Rotate=0"), std::string::npos);
+}
+
+}  // namespace
