@@ -12,6 +12,11 @@
 //    submission, as IPP asks.
 //  - papplDeviceList: PAPPL's network discovery aborts inside the Avahi client library when no
 //    Avahi daemon runs; then the network printers are left out.
+//  - cupsDoRequest: PAPPL's modify command sends printer-uri among the printer attributes; the
+//    operation attributes go first.
+//  - papplPrinterCreate: a printer created without an id (Create-Printer, the web page) reports
+//    printer-id 0 until the next start, so clients cannot name it by id; here it gets its id
+//    before PAPPL records it.
 #include <dlfcn.h>
 #include <pappl/pappl.h>
 #include <sys/socket.h>
@@ -19,7 +24,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <string>
 
 #include "access.h"
@@ -111,6 +119,65 @@ bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void *data,
           "papplDeviceList");
   if (!app::avahiRuns()) types &= ~static_cast<pappl_devtype_t>(PAPPL_DEVTYPE_DNS_SD);
   return real(types, cb, data, err_cb, err_data);
+}
+
+ipp_t *cupsDoRequest(http_t *http, ipp_t *request, const char *resource) {
+  static const auto real = app::next<ipp_t *(*)(http_t *, ipp_t *, const char *)>("cupsDoRequest");
+  auto operation = [](ipp_attribute_t *a) {
+    const char *name = ippGetName(a);
+    return ippGetGroupTag(a) == IPP_TAG_OPERATION ||
+           (name && std::strcmp(name, "printer-uri") == 0);
+  };
+  bool disordered = false, others = false;
+  for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
+    if (!operation(a))
+      others = true;
+    else if (others || ippGetGroupTag(a) != IPP_TAG_OPERATION)
+      disordered = true;
+  }
+  if (!request || !disordered) return real(http, request, resource);
+  ipp_t *ordered = ippNew();
+  ippSetOperation(ordered, ippGetOperation(request));
+  ippSetRequestId(ordered, ippGetRequestId(request));
+  int major = 0, minor = 0;
+  major = ippGetVersion(request, &minor);
+  ippSetVersion(ordered, major, minor);
+  for (const bool first : {true, false}) {
+    for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
+      if (operation(a) != first || !ippGetName(a)) continue;
+      ipp_attribute_t *copy = ippCopyAttribute(ordered, a, 0);
+      if (first) ippSetGroupTag(ordered, &copy, IPP_TAG_OPERATION);
+    }
+  }
+  ippDelete(request);
+  return real(http, ordered, resource);
+}
+
+pappl_printer_t *papplPrinterCreate(pappl_system_t *system, int printer_id,
+                                    const char *printer_name, const char *driver_name,
+                                    const char *device_id, const char *device_uri) {
+  static const auto real =
+      app::next<pappl_printer_t *(*)(pappl_system_t *, int, const char *, const char *,
+                                     const char *, const char *)>("papplPrinterCreate");
+  // Two creations at once would take the same id.
+  static std::mutex creating;
+  static int lastGiven = 0;
+  const std::lock_guard<std::mutex> lock(creating);
+  if (printer_id == 0) {
+    // PAPPL's next id moves on neither for numbered printers nor while the system runs: above
+    // every printer there is and every id given since the start (a deleted printer's id is not
+    // reused while the server runs).
+    int highest = std::max(papplSystemGetNextPrinterID(system) - 1, lastGiven);
+    papplSystemIteratePrinters(
+        system,
+        [](pappl_printer_t *printer, void *data) {
+          int &top = *static_cast<int *>(data);
+          top = std::max(top, papplPrinterGetID(printer));
+        },
+        &highest);
+    printer_id = lastGiven = highest + 1;
+  }
+  return real(system, printer_id, printer_name, driver_name, device_id, device_uri);
 }
 
 bool _papplJobValidateDocumentAttributes(pappl_client_t *client) {
