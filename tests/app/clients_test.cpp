@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -257,6 +258,39 @@ std::string browserPage(AppServer &server, const std::string &path, std::string 
   for (std::string line; std::getline(log, line);)
     if (line.find("CONSOLE") != std::string::npos) console += line + "\n";
   return dom;
+}
+
+// Printers added while the server runs are named by id: the commands delete them through the
+// local socket, and an administrator who gives a password modifies and deletes them over loopback
+// with the server's URI and -d.
+TEST(AppClients, CommandsReachPrintersAddedWhileRunning) {
+  const std::string admin = "rx5kcmd" + std::to_string(getpid() % 100000);
+  ASSERT_EQ(apptest::run({"/usr/sbin/useradd", "-M", "-N", "-G", "lpadmin", "-s",
+                          "/usr/sbin/nologin", admin}),
+            0);
+  const std::shared_ptr<void> removed(nullptr, [&](void *) {
+    apptest::run({"/usr/sbin/userdel", admin});
+  });
+  ASSERT_EQ(apptest::run({"/bin/sh", "-c", "echo \"$0:Pw-7-$0\" | chpasswd", admin}), 0);
+  AppServer server;
+  const std::string state = "state-directory=" + server.file("");
+  for (const char *name : {"a", "b"}) ASSERT_TRUE(server.add(name, "rx5k-22"));
+  EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "b", "printer-id"), "2");
+  EXPECT_EQ(apptest::run({server.kApp, "delete", "-o", state, "-d", "b"}), 0);
+  ASSERT_TRUE(server.add("c", "rx5k-22"));
+  EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "c", "printer-id"), "3");  // not reused
+  auto asAdmin = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"/bin/sh", "-c", "echo \"Pw-7-$0\" | CUPS_USER=\"$0\" \"$@\"", admin,
+                               server.kApp});
+    args.insert(args.end(), {"-u", server.uri(""), "-d", "c"});
+    return apptest::run(args);
+  };
+  EXPECT_EQ(asAdmin({"modify", "-o", "brightness-default=30"}), 0);
+  EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "c", "brightness-default"), "30");
+  EXPECT_EQ(asAdmin({"delete"}), 0);
+  const std::string listed = server.file("printers.txt");
+  apptest::run({"/bin/sh", "-c", "\"$0\" printers -o \"$1\" >\"$2\"", server.kApp, state, listed});
+  EXPECT_EQ(apptest::readFile(listed), "a\n");
 }
 
 // The web pages load in a browser without a script error; the administrator's Printing Defaults
