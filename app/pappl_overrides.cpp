@@ -184,13 +184,30 @@ bool _papplJobValidateDocumentAttributes(pappl_client_t *client) {
   static const auto real =
       app::next<bool (*)(pappl_client_t *)>("_papplJobValidateDocumentAttributes");
   if (!real(client)) return false;
-  ipp_attribute_t *format =
-      ippFindAttribute(papplClientGetRequest(client), "document-format", IPP_TAG_MIMETYPE);
-  if (!format || app::documentFormatTaken(ippGetString(format, 0, nullptr))) return true;
-  // The attribute goes back in the unsupported group; the status names the error.
-  papplClientRespondIPPUnsupported(client, format);
-  ippSetStatusCode(papplClientGetResponse(client), IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
-  return false;
+  ipp_t *request = papplClientGetRequest(client);
+  ipp_attribute_t *format = ippFindAttribute(request, "document-format", IPP_TAG_MIMETYPE);
+  const char *name = format ? ippGetString(format, 0, nullptr) : nullptr;
+  if (format && !app::documentFormatTaken(name)) {
+    // The attribute goes back in the unsupported group; the status names the error.
+    papplClientRespondIPPUnsupported(client, format);
+    ippSetStatusCode(papplClientGetResponse(client),
+                     IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+    return false;
+  }
+  // PAPPL prints raster as it arrives, whatever the job's hold: a held raster job is refused
+  // rather than printed at once.
+  const bool streamed =
+      name && (std::strcmp(name, "image/pwg-raster") == 0 || std::strcmp(name, "image/urf") == 0);
+  ipp_attribute_t *hold = ippFindAttribute(request, "job-hold-until", IPP_TAG_ZERO);
+  if (!hold) hold = ippFindAttribute(request, "job-hold-until-time", IPP_TAG_ZERO);
+  const char *until = hold ? ippGetString(hold, 0, nullptr) : nullptr;
+  if (streamed && hold && !(until && std::strcmp(until, "no-hold") == 0)) {
+    papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES,
+                          "Raster documents are printed as they arrive: they cannot be held.");
+    papplClientRespondIPPUnsupported(client, hold);
+    return false;
+  }
+  return true;
 }
 
 }  // extern "C"

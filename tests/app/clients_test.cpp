@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/app_server.h"
+#include "app/client_pages.h"
 #include "page_png.h"
 #include "support/free_port.h"
 
@@ -302,6 +303,36 @@ TEST(AppClients, CommandsReachPrintersAddedWhileRunning) {
   const std::string listed = server.file("printers.txt");
   apptest::run({"/bin/sh", "-c", "\"$0\" printers -o \"$1\" >\"$2\"", server.kApp, state, listed});
   EXPECT_EQ(apptest::readFile(listed), "a\n");
+}
+
+// Raster prints as it arrives: a raster job to hold is refused, naming the hold; one that does
+// not hold prints.
+TEST(AppClients, HeldRasterJobsAreRefused) {
+  AppServer server;
+  ASSERT_TRUE(server.add("p", "rx5k-label-18"));
+  std::ofstream(server.file("page.pwg")) << apptest::pwgPage(812, 1218, 1218);
+  http_t *http = httpConnect2("localhost", server.port(), nullptr, AF_UNSPEC,
+                              HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+  ASSERT_NE(http, nullptr);
+  for (const char *hold : {"indefinite", "no-hold"}) {
+    SCOPED_TRACE(hold);
+    ipp_t *print = ippNewRequest(IPP_OP_PRINT_JOB);
+    ippAddString(print, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 server.uri("p").c_str());
+    ippAddString(print, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
+    ippAddString(print, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+                 "image/pwg-raster");
+    ippAddString(print, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-hold-until", nullptr, hold);
+    ipp_t *response =
+        cupsDoFileRequest(http, print, "/ipp/print/p", server.file("page.pwg").c_str());
+    const bool held = std::string(hold) != "no-hold";
+    EXPECT_EQ(cupsLastError(), held ? IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES : IPP_STATUS_OK);
+    EXPECT_EQ(ippFindAttribute(response, "job-hold-until", IPP_TAG_ZERO) != nullptr, held);
+    ippDelete(response);
+  }
+  httpClose(http);
+  EXPECT_TRUE(waitUntil(30, [&] { return server.jobState("p", 1) == "completed"; }));
+  EXPECT_FALSE(server.stream("p", 1).empty());
 }
 
 // The web pages load in a browser without a script error; the administrator's Printing Defaults
