@@ -14,6 +14,8 @@
 //    Avahi daemon runs; then the network printers are left out.
 //  - cupsDoRequest: PAPPL's modify command sends printer-uri among the printer attributes; the
 //    operation attributes go first.
+//  - _papplPrinterWebMedia, httpWrite2: the media page offers no "printer's setting" tracking,
+//    so it showed Continuous for printers whose default is their own setting, and saved it.
 //  - papplPrinterCreate: a printer created without an id (Create-Printer, the web page) reports
 //    printer-id 0 until the next start, so clients cannot name it by id; here it gets its id
 //    before PAPPL records it.
@@ -29,6 +31,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "access.h"
 #include "device_policy.h"
@@ -178,6 +181,31 @@ pappl_printer_t *papplPrinterCreate(pappl_system_t *system, int printer_id,
     printer_id = lastGiven = highest + 1;
   }
   return real(system, printer_id, printer_name, driver_name, device_id, device_uri);
+}
+
+namespace {
+thread_local bool mediaPage = false;
+}
+
+void _papplPrinterWebMedia(pappl_client_t *client, pappl_printer_t *printer) {
+  static const auto real =
+      app::next<void (*)(pappl_client_t *, pappl_printer_t *)>("_papplPrinterWebMedia");
+  mediaPage = true;
+  real(client, printer);
+  mediaPage = false;
+}
+
+ssize_t httpWrite2(http_t *http, const char *buffer, size_t length) {
+  static const auto real = app::next<ssize_t (*)(http_t *, const char *, size_t)>("httpWrite2");
+  const ssize_t written = real(http, buffer, length);
+  // The media page's tracking menu starts with the printer's own setting (no tracking value),
+  // which the browser shows when none of PAPPL's entries is the current one.
+  static constexpr std::string_view kMenu = "-tracking\">";
+  static constexpr std::string_view kOwn = "<option value=\"\">Printer Setting</option>";
+  if (mediaPage && written == static_cast<ssize_t>(length) &&
+      std::string_view(buffer, length) == kMenu)
+    real(http, kOwn.data(), kOwn.size());
+  return written;
 }
 
 bool _papplJobValidateDocumentAttributes(pappl_client_t *client) {

@@ -360,6 +360,28 @@ TEST(AppClients, WebPagesInABrowserAndASavedDefault) {
     EXPECT_NE(page.find(text), std::string::npos) << path;
     EXPECT_EQ(page.find(">brightness:"), std::string::npos) << path;  // raw attribute names
   }
+  // The label printer's media page preselects its own tracking setting (the first entry) and
+  // keeps it when saved.
+  const std::string media = server.webPage("/label/media");
+  const size_t menu = media.find("-tracking\">");
+  ASSERT_NE(menu, std::string::npos);
+  const std::string tracking = media.substr(menu, media.find("</select>", menu) - menu);
+  EXPECT_EQ(tracking.find("<option value=\"\">"), 11u) << tracking;
+  EXPECT_EQ(tracking.find(" selected"), std::string::npos) << tracking;
+  const size_t sizeAt = media.find("\" selected>");
+  const size_t sizeFrom = media.rfind('"', sizeAt - 1) + 1;
+  const size_t sessionAt = media.find("name=\"session\" value=\"") + 22;
+  EXPECT_NE(
+      server
+          .webPage("/label/media",
+                   "session=" + media.substr(sessionAt, media.find('"', sessionAt) - sessionAt) +
+                       "&ready0-size=" + media.substr(sizeFrom, sizeAt - sizeFrom) +
+                       "&ready0-tracking=&ready0-type=labels")
+          .find("Changes saved."),
+      std::string::npos);
+  EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "label", "media-col-ready")
+                .find("media-tracking"),
+            std::string::npos);
   const std::string form = server.webPage("/thermal/printing");
   const size_t at = form.find("name=\"session\" value=\"");
   ASSERT_NE(at, std::string::npos);
