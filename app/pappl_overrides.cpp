@@ -142,8 +142,8 @@ ipp_t *cupsDoRequest(http_t *http, ipp_t *request, const char *resource) {
   ipp_t *ordered = ippNew();
   ippSetOperation(ordered, ippGetOperation(request));
   ippSetRequestId(ordered, ippGetRequestId(request));
-  int major = 0, minor = 0;
-  major = ippGetVersion(request, &minor);
+  int minor = 0;
+  const int major = ippGetVersion(request, &minor);
   ippSetVersion(ordered, major, minor);
   for (const bool first : {true, false}) {
     for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
