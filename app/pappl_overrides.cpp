@@ -12,6 +12,13 @@
 //    submission, as IPP asks.
 //  - papplDeviceList: PAPPL's network discovery aborts inside the Avahi client library when no
 //    Avahi daemon runs; then the network printers are left out.
+//  - cupsDoRequest: PAPPL's modify command sends printer-uri among the printer attributes; the
+//    operation attributes go first.
+//  - _papplPrinterWebMedia, httpWrite2: the media page offers no "printer's setting" tracking,
+//    so it showed Continuous for printers whose default is their own setting, and saved it.
+//  - papplPrinterCreate: a printer created without an id (Create-Printer, the web page) reports
+//    printer-id 0 until the next start, so clients cannot name it by id; here it gets its id
+//    before PAPPL records it.
 #include <dlfcn.h>
 #include <pappl/pappl.h>
 #include <sys/socket.h>
@@ -19,8 +26,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <string>
+#include <string_view>
 
 #include "access.h"
 #include "device_policy.h"
@@ -113,17 +124,118 @@ bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void *data,
   return real(types, cb, data, err_cb, err_data);
 }
 
+ipp_t *cupsDoRequest(http_t *http, ipp_t *request, const char *resource) {
+  static const auto real = app::next<ipp_t *(*)(http_t *, ipp_t *, const char *)>("cupsDoRequest");
+  auto operation = [](ipp_attribute_t *a) {
+    const char *name = ippGetName(a);
+    return ippGetGroupTag(a) == IPP_TAG_OPERATION ||
+           (name && std::strcmp(name, "printer-uri") == 0);
+  };
+  bool disordered = false, others = false;
+  for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
+    if (!operation(a))
+      others = true;
+    else if (others || ippGetGroupTag(a) != IPP_TAG_OPERATION)
+      disordered = true;
+  }
+  if (!request || !disordered) return real(http, request, resource);
+  ipp_t *ordered = ippNew();
+  ippSetOperation(ordered, ippGetOperation(request));
+  ippSetRequestId(ordered, ippGetRequestId(request));
+  int minor = 0;
+  const int major = ippGetVersion(request, &minor);
+  ippSetVersion(ordered, major, minor);
+  for (const bool first : {true, false}) {
+    for (ipp_attribute_t *a = ippFirstAttribute(request); a; a = ippNextAttribute(request)) {
+      if (operation(a) != first || !ippGetName(a)) continue;
+      ipp_attribute_t *copy = ippCopyAttribute(ordered, a, 0);
+      if (first) ippSetGroupTag(ordered, &copy, IPP_TAG_OPERATION);
+    }
+  }
+  ippDelete(request);
+  return real(http, ordered, resource);
+}
+
+pappl_printer_t *papplPrinterCreate(pappl_system_t *system, int printer_id,
+                                    const char *printer_name, const char *driver_name,
+                                    const char *device_id, const char *device_uri) {
+  static const auto real =
+      app::next<pappl_printer_t *(*)(pappl_system_t *, int, const char *, const char *,
+                                     const char *, const char *)>("papplPrinterCreate");
+  // Two creations at once would take the same id.
+  static std::mutex creating;
+  static int lastGiven = 0;
+  const std::lock_guard<std::mutex> lock(creating);
+  if (printer_id == 0) {
+    // PAPPL's next id moves on neither for numbered printers nor while the system runs: above
+    // every printer there is and every id given since the start (a deleted printer's id is not
+    // reused while the server runs).
+    int highest = std::max(papplSystemGetNextPrinterID(system) - 1, lastGiven);
+    papplSystemIteratePrinters(
+        system,
+        [](pappl_printer_t *printer, void *data) {
+          int &top = *static_cast<int *>(data);
+          top = std::max(top, papplPrinterGetID(printer));
+        },
+        &highest);
+    printer_id = lastGiven = highest + 1;
+  }
+  return real(system, printer_id, printer_name, driver_name, device_id, device_uri);
+}
+
+namespace {
+thread_local bool mediaPage = false;
+}
+
+void _papplPrinterWebMedia(pappl_client_t *client, pappl_printer_t *printer) {
+  static const auto real =
+      app::next<void (*)(pappl_client_t *, pappl_printer_t *)>("_papplPrinterWebMedia");
+  mediaPage = true;
+  real(client, printer);
+  mediaPage = false;
+}
+
+ssize_t httpWrite2(http_t *http, const char *buffer, size_t length) {
+  static const auto real = app::next<ssize_t (*)(http_t *, const char *, size_t)>("httpWrite2");
+  const ssize_t written = real(http, buffer, length);
+  // The media page's tracking menu starts with the printer's own setting (no tracking value),
+  // which the browser shows when none of PAPPL's entries is the current one.
+  static constexpr std::string_view kMenu = "-tracking\">";
+  static constexpr std::string_view kOwn = "<option value=\"\">Printer Setting</option>";
+  if (mediaPage && written == static_cast<ssize_t>(length) &&
+      std::string_view(buffer, length) == kMenu)
+    real(http, kOwn.data(), kOwn.size());
+  return written;
+}
+
 bool _papplJobValidateDocumentAttributes(pappl_client_t *client) {
   static const auto real =
       app::next<bool (*)(pappl_client_t *)>("_papplJobValidateDocumentAttributes");
   if (!real(client)) return false;
-  ipp_attribute_t *format =
-      ippFindAttribute(papplClientGetRequest(client), "document-format", IPP_TAG_MIMETYPE);
-  if (!format || app::documentFormatTaken(ippGetString(format, 0, nullptr))) return true;
-  // The attribute goes back in the unsupported group; the status names the error.
-  papplClientRespondIPPUnsupported(client, format);
-  ippSetStatusCode(papplClientGetResponse(client), IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
-  return false;
+  ipp_t *request = papplClientGetRequest(client);
+  ipp_attribute_t *format = ippFindAttribute(request, "document-format", IPP_TAG_MIMETYPE);
+  const char *name = format ? ippGetString(format, 0, nullptr) : nullptr;
+  if (format && !app::documentFormatTaken(name)) {
+    // The attribute goes back in the unsupported group; the status names the error.
+    papplClientRespondIPPUnsupported(client, format);
+    ippSetStatusCode(papplClientGetResponse(client),
+                     IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+    return false;
+  }
+  // PAPPL prints raster as it arrives, whatever the job's hold: a held raster job is refused
+  // rather than printed at once.
+  const bool streamed =
+      name && (std::strcmp(name, "image/pwg-raster") == 0 || std::strcmp(name, "image/urf") == 0);
+  ipp_attribute_t *hold = ippFindAttribute(request, "job-hold-until", IPP_TAG_ZERO);
+  if (!hold) hold = ippFindAttribute(request, "job-hold-until-time", IPP_TAG_ZERO);
+  const char *until = hold ? ippGetString(hold, 0, nullptr) : nullptr;
+  if (streamed && hold && !(until && std::strcmp(until, "no-hold") == 0)) {
+    papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES,
+                          "Raster documents are printed as they arrive: they cannot be held.");
+    papplClientRespondIPPUnsupported(client, hold);
+    return false;
+  }
+  return true;
 }
 
 }  // extern "C"

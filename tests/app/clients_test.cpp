@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
 #include "app/app_server.h"
+#include "app/client_pages.h"
 #include "page_png.h"
 #include "support/free_port.h"
 
@@ -238,14 +240,25 @@ namespace {
 
 // The page at path as headless Chromium shows it (its DOM after the scripts ran), and the
 // browser's console lines in console.
-std::string browserPage(AppServer &server, const std::string &path, std::string &console) {
+std::string browserPage(AppServer &server, const std::string &path, std::string &console,
+                        bool admin = false) {
   const std::string profile = server.file("chromium");
   std::filesystem::remove_all(profile);
+  std::string url = server.http(path);
+  if (admin) {
+    // The browser has no administrator's credentials: it gets the page the local socket gives,
+    // with the server's own style sheet and scripts.
+    std::string page = server.webPage(path);
+    const size_t head = page.find("<head>");
+    if (head != std::string::npos) page.insert(head + 6, "<base href=\"" + url + "\">");
+    std::ofstream(server.file("page.html")) << page;
+    url = "file://" + server.file("page.html");
+  }
   const std::string command =
       "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
       "--disable-background-networking --disable-component-update --disable-sync "
       "--enable-logging=stderr --v=0 --user-data-dir=" +
-      profile + " --dump-dom '" + server.http(path) + "' 2>" + server.file("chromium.err");
+      profile + " --dump-dom '" + url + "' 2>" + server.file("chromium.err");
   std::string dom;
   if (std::FILE *output = popen(command.c_str(), "r")) {
     for (char buffer[4096]; size_t n = std::fread(buffer, 1, sizeof buffer, output);)
@@ -257,6 +270,69 @@ std::string browserPage(AppServer &server, const std::string &path, std::string 
   for (std::string line; std::getline(log, line);)
     if (line.find("CONSOLE") != std::string::npos) console += line + "\n";
   return dom;
+}
+
+// Printers added while the server runs are named by id: the commands delete them through the
+// local socket, and an administrator who gives a password modifies and deletes them over loopback
+// with the server's URI and -d.
+TEST(AppClients, CommandsReachPrintersAddedWhileRunning) {
+  const std::string admin = "rx5kcmd" + std::to_string(getpid() % 100000);
+  ASSERT_EQ(apptest::run({"/usr/sbin/useradd", "-M", "-N", "-G", "lpadmin", "-s",
+                          "/usr/sbin/nologin", admin}),
+            0);
+  const std::shared_ptr<void> removed(nullptr, [&](void *) {
+    apptest::run({"/usr/sbin/userdel", admin});
+  });
+  ASSERT_EQ(apptest::run({"/bin/sh", "-c", "echo \"$0:Pw-7-$0\" | chpasswd", admin}), 0);
+  AppServer server;
+  const std::string state = "state-directory=" + server.file("");
+  for (const char *name : {"a", "b"}) ASSERT_TRUE(server.add(name, "rx5k-22"));
+  EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "b", "printer-id"), "2");
+  EXPECT_EQ(apptest::run({server.kApp, "delete", "-o", state, "-d", "b"}), 0);
+  ASSERT_TRUE(server.add("c", "rx5k-22"));
+  EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "c", "printer-id"), "3");  // not reused
+  auto asAdmin = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"/bin/sh", "-c", "echo \"Pw-7-$0\" | CUPS_USER=\"$0\" \"$@\"", admin,
+                               server.kApp});
+    args.insert(args.end(), {"-u", server.uri(""), "-d", "c"});
+    return apptest::run(args);
+  };
+  EXPECT_EQ(asAdmin({"modify", "-o", "brightness-default=30"}), 0);
+  EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "c", "brightness-default"), "30");
+  EXPECT_EQ(asAdmin({"delete"}), 0);
+  const std::string listed = server.file("printers.txt");
+  apptest::run({"/bin/sh", "-c", "\"$0\" printers -o \"$1\" >\"$2\"", server.kApp, state, listed});
+  EXPECT_EQ(apptest::readFile(listed), "a\n");
+}
+
+// Raster prints as it arrives: a raster job to hold is refused, naming the hold; one that does
+// not hold prints.
+TEST(AppClients, HeldRasterJobsAreRefused) {
+  AppServer server;
+  ASSERT_TRUE(server.add("p", "rx5k-label-18"));
+  std::ofstream(server.file("page.pwg")) << apptest::pwgPage(812, 1218, 1218);
+  http_t *http = httpConnect2("localhost", server.port(), nullptr, AF_UNSPEC,
+                              HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+  ASSERT_NE(http, nullptr);
+  for (const char *hold : {"indefinite", "no-hold"}) {
+    SCOPED_TRACE(hold);
+    ipp_t *print = ippNewRequest(IPP_OP_PRINT_JOB);
+    ippAddString(print, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 server.uri("p").c_str());
+    ippAddString(print, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
+    ippAddString(print, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+                 "image/pwg-raster");
+    ippAddString(print, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-hold-until", nullptr, hold);
+    ipp_t *response =
+        cupsDoFileRequest(http, print, "/ipp/print/p", server.file("page.pwg").c_str());
+    const bool held = std::string(hold) != "no-hold";
+    EXPECT_EQ(cupsLastError(), held ? IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES : IPP_STATUS_OK);
+    EXPECT_EQ(ippFindAttribute(response, "job-hold-until", IPP_TAG_ZERO) != nullptr, held);
+    ippDelete(response);
+  }
+  httpClose(http);
+  EXPECT_TRUE(waitUntil(30, [&] { return server.jobState("p", 1) == "completed"; }));
+  EXPECT_FALSE(server.stream("p", 1).empty());
 }
 
 // The web pages load in a browser without a script error; the administrator's Printing Defaults
@@ -274,12 +350,38 @@ TEST(AppClients, WebPagesInABrowserAndASavedDefault) {
     EXPECT_NE(dom.find(text), std::string::npos) << dom.substr(0, 2000);
     EXPECT_EQ(console, "");
   }
+  std::string console;
+  const std::string dom = browserPage(server, "/addprinter", console, true);
+  EXPECT_NE(dom.find("rx5k-label-18"), std::string::npos) << dom.substr(0, 2000);
+  EXPECT_EQ(console, "");
   for (const auto &[path, text] :
        {std::pair{"/thermal/printing", "Mirror Image"}, {"/label/printing", "Tear-Off Position"}}) {
     const std::string page = server.webPage(path);
     EXPECT_NE(page.find(text), std::string::npos) << path;
     EXPECT_EQ(page.find(">brightness:"), std::string::npos) << path;  // raw attribute names
   }
+  // The label printer's media page preselects its own tracking setting (the first entry) and
+  // keeps it when saved.
+  const std::string media = server.webPage("/label/media");
+  const size_t menu = media.find("-tracking\">");
+  ASSERT_NE(menu, std::string::npos);
+  const std::string tracking = media.substr(menu, media.find("</select>", menu) - menu);
+  EXPECT_EQ(tracking.find("<option value=\"\">"), 11u) << tracking;
+  EXPECT_EQ(tracking.find(" selected"), std::string::npos) << tracking;
+  const size_t sizeAt = media.find("\" selected>");
+  const size_t sizeFrom = media.rfind('"', sizeAt - 1) + 1;
+  const size_t sessionAt = media.find("name=\"session\" value=\"") + 22;
+  EXPECT_NE(
+      server
+          .webPage("/label/media",
+                   "session=" + media.substr(sessionAt, media.find('"', sessionAt) - sessionAt) +
+                       "&ready0-size=" + media.substr(sizeFrom, sizeAt - sizeFrom) +
+                       "&ready0-tracking=&ready0-type=labels")
+          .find("Changes saved."),
+      std::string::npos);
+  EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "label", "media-col-ready")
+                .find("media-tracking"),
+            std::string::npos);
   const std::string form = server.webPage("/thermal/printing");
   const size_t at = form.find("name=\"session\" value=\"");
   ASSERT_NE(at, std::string::npos);
