@@ -7,10 +7,13 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,49 @@ namespace apptest {
 
 inline std::string ppdPath(const std::string &driver) {
   return std::string(RX5K_BUILD_DIR) + "/ppd/" + driver + ".ppd";
+}
+
+// The driver's PPD with its defaults and then the options marked; the caller closes it.
+inline ppd_file_t *markedPpd(const std::string &driver, const std::string &options) {
+  ppd_file_t *ppd = ppdOpenFile(ppdPath(driver).c_str());
+  cups_option_t *parsed = nullptr;
+  const int count = cupsParseOptions(options.c_str(), 0, &parsed);
+  ppdMarkDefaults(ppd);
+  cupsMarkOptions(ppd, count, parsed);
+  cupsFreeOptions(count, parsed);
+  return ppd;
+}
+
+// The items of an IPP value list as the server's value() gives it ("a,b,c").
+inline std::vector<std::string> split(const std::string &text) {
+  std::vector<std::string> items;
+  std::istringstream in(text);
+  for (std::string item; std::getline(in, item, ',');) items.push_back(item);
+  return items;
+}
+
+// A shell command's exit status (-1 if it could not run) and its standard output and error.
+struct CommandResult {
+  int status = -1;
+  std::string output;
+};
+
+inline CommandResult commandOutput(const std::string &command) {
+  CommandResult r;
+  FILE *pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return r;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.output.append(buffer, n);
+  const int status = pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+// Single-quoted for /bin/sh.
+inline std::string shellQuote(const std::string &s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
 }
 
 // An 8-bit gray page (0 black).
@@ -158,12 +204,7 @@ inline cups_page_header2_t rasterizerHeader(const std::string &driver, const std
 
 // The size in points of the page the filter's options choose (a PPD size or "Custom.WxH").
 inline std::pair<double, double> pageSizeOf(const std::string &driver, const std::string &options) {
-  ppd_file_t *ppd = ppdOpenFile(ppdPath(driver).c_str());
-  cups_option_t *parsed = nullptr;
-  const int count = cupsParseOptions(options.c_str(), 0, &parsed);
-  ppdMarkDefaults(ppd);
-  cupsMarkOptions(ppd, count, parsed);
-  cupsFreeOptions(count, parsed);
+  ppd_file_t *ppd = markedPpd(driver, options);
   const ppd_size_t *size = ppdPageSize(ppd, nullptr);
   const std::pair<double, double> points{size ? size->width : 0, size ? size->length : 0};
   ppdClose(ppd);

@@ -27,6 +27,7 @@
 #include "support/test_ppd.h"
 
 namespace fs = std::filesystem;
+using runtest::readFile;
 
 namespace {
 
@@ -37,11 +38,6 @@ constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
 #else
 constexpr bool kAddressSanitizer = false;
 #endif
-
-std::string readFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 struct Outcome {
   int exitStatus = -1;  // 128 + N when signal N ended it
