@@ -7,10 +7,8 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -19,6 +17,7 @@
 
 #include "app/app_server.h"
 #include "job_runner.h"
+#include "support/command.h"
 
 namespace apptest {
 
@@ -43,30 +42,6 @@ inline std::vector<std::string> split(const std::string &text) {
   std::istringstream in(text);
   for (std::string item; std::getline(in, item, ',');) items.push_back(item);
   return items;
-}
-
-// A shell command's exit status (-1 if it could not run) and its standard output and error.
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
-
-inline CommandResult commandOutput(const std::string &command) {
-  CommandResult r;
-  FILE *pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return r;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.output.append(buffer, n);
-  const int status = pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-// Single-quoted for /bin/sh.
-inline std::string shellQuote(const std::string &s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
 }
 
 // An 8-bit gray page (0 black).
@@ -162,22 +137,27 @@ inline std::string rasterOf(const GrayPage &page, cups_page_header2_t header, cu
   return out;
 }
 
+// An Apple raster file header with one 8-bit gray, one-sided page of width x height dots.
+inline std::string urfHeader(uint32_t width, uint32_t height, uint32_t dpi) {
+  std::string urf("UNIRAST\0", 8);
+  for (const uint32_t v : {1u, 0x08000104u, 0u, 0u, width, height, dpi, 0u, 0u})
+    for (int shift = 24; shift >= 0; shift -= 8) urf += static_cast<char>((v >> shift) & 0xFF);
+  return urf;
+}
+
 // The page as Apple raster: PWG raster's rows are coded alike, under Apple raster's headers.
 inline std::string urfOf(const GrayPage &page) {
-  cups_page_header2_t header{};
-  const std::string pwg = rasterOf(page, header, CUPS_RASTER_WRITE_PWG);
-  std::string urf("UNIRAST\0", 8);
-  auto put32 = [&](uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) urf += static_cast<char>((v >> shift) & 0xFF);
-  };
-  put32(1);
-  urf += std::string("\x08\x00\x01\x04", 4);  // 8 bits, sGray, one-sided, normal quality
-  urf += std::string(8, '\0');
-  put32(page.width);
-  put32(page.height);
-  put32(page.dpi);
-  urf += std::string(8, '\0');
-  return urf + pwg.substr(4 + 1796);
+  const std::string pwg = rasterOf(page, {}, CUPS_RASTER_WRITE_PWG);
+  return urfHeader(page.width, page.height, page.dpi) + pwg.substr(4 + 1796);
+}
+
+// Runs the queue's rasterizer, pdftoraster, on the PDF file for the PPD and options.
+inline void pdftoraster(const std::string &driver, const std::string &options,
+                        const std::string &pdf, const std::string &ras) {
+  const std::string command = "PPD=" + ppdPath(driver) +
+                              " /usr/lib/cups/filter/pdftoraster 1 u t 1 '" + options + "' " + pdf +
+                              " > " + ras + " 2>/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 // The header pdftoraster writes for a page of the size in points on the PPD with options.
@@ -189,14 +169,11 @@ inline cups_page_header2_t rasterizerHeader(const std::string &driver, const std
                         "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
                         "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 "
                      << widthPt << " " << lengthPt << "]>>endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n";
-  const std::string command = "PPD=" + ppdPath(driver) +
-                              " /usr/lib/cups/filter/pdftoraster 1 u t 1 '" + options + "' " + pdf +
-                              " > " + ras + " 2>/dev/null";
-  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  pdftoraster(driver, options, pdf, ras);
   cups_page_header2_t header{};
   const int fd = open(ras.c_str(), O_RDONLY);
   cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  EXPECT_TRUE(raster && cupsRasterReadHeader2(raster, &header)) << command;
+  EXPECT_TRUE(raster && cupsRasterReadHeader2(raster, &header)) << ras;
   cupsRasterClose(raster);
   close(fd);
   return header;

@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,8 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "app/client_pages.h"
+#include "app/app_server.h"
 #include "page_png.h"
+#include "support/command.h"
 
 namespace fs = std::filesystem;
 
