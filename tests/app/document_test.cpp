@@ -26,9 +26,7 @@ std::string makePdf(AppServer &server, const std::string &name, double widthPt, 
   std::string ps = "<< /PageSize [" + size.str() + "] >> setpagedevice";
   for (const std::string &boxes : pages) ps += " " + boxes + " showpage";
   const std::string file = server.file(name + ".pdf");
-  const std::string command =
-      "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=" + file + " -c '" + ps + "'";
-  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  EXPECT_TRUE(apptest::pdfFromPostScript(ps, file)) << ps;
   return apptest::readFile(file);
 }
 

@@ -109,10 +109,7 @@ fs::path makePdf(const fs::path &file, int widthPt, int heightPt, const std::vec
     ps += " " + std::to_string(b.x0) + " mm " + height + " " + std::to_string(b.y1) + " mm sub " +
           std::to_string(b.x1 - b.x0) + " mm " + std::to_string(b.y1 - b.y0) + " mm rectfill";
   fs::create_directories(file.parent_path());
-  CommandResult r =
-      apptest::commandOutput("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=" +
-                             shellQuote(file.string()) + " -c " + shellQuote(ps + " showpage"));
-  return r.status == 0 ? file : fs::path();
+  return apptest::pdfFromPostScript(ps + " showpage", file) ? file : fs::path();
 }
 
 // The one page the emulator decoded into `dir` (an empty image, and a failure, otherwise).

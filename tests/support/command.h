@@ -32,4 +32,11 @@ inline std::string shellQuote(const std::string &s) {
   return q + "'";
 }
 
+// Writes the PostScript program's pages as a PDF file; false if Ghostscript failed.
+inline bool pdfFromPostScript(const std::string &ps, const std::string &pdf) {
+  return commandOutput("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=" +
+                       shellQuote(pdf) + " -c " + shellQuote(ps))
+             .status == 0;
+}
+
 }  // namespace apptest
