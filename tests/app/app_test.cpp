@@ -27,14 +27,9 @@ namespace {
 
 // The page header a CUPS queue's rasterizer writes for the PPD marked with options.
 cups_page_header2_t ppdHeader(const std::string &driver, const std::string &options) {
-  ppd_file_t *ppd = ppdOpenFile(ppdPath(driver).c_str());
-  cups_option_t *marked = nullptr;
-  const int count = cupsParseOptions(options.c_str(), 0, &marked);
-  ppdMarkDefaults(ppd);
-  cupsMarkOptions(ppd, count, marked);
+  ppd_file_t *ppd = apptest::markedPpd(driver, options);
   cups_page_header2_t header{};
   cupsRasterInterpretPPD(&header, ppd, 0, nullptr, nullptr);
-  cupsFreeOptions(count, marked);
   ppdClose(ppd);
   return header;
 }
@@ -103,11 +98,10 @@ void expectPpdMedia(AppServer &server, const std::string &printer, const std::st
   };
   ppd_file_t *ppd = ppdOpenFile(ppdPath(driver).c_str());
   ppdMarkDefaults(ppd);
-  std::istringstream supported(
-      server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "media-supported"));
   std::string custom;
   std::vector<pwg_media_t> media;  // copies: libcups parses self-describing names into one buffer
-  for (std::string name; std::getline(supported, name, ',');) {
+  for (const std::string &name :
+       apptest::split(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "media-supported"))) {
     if (name.rfind("custom_", 0) == 0)
       custom += name;
     else if (const pwg_media_t *m = pwgMediaForPWG(name.c_str()))

@@ -11,16 +11,37 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/app_server.h"
 #include "job_runner.h"
+#include "support/command.h"
 
 namespace apptest {
 
 inline std::string ppdPath(const std::string &driver) {
   return std::string(RX5K_BUILD_DIR) + "/ppd/" + driver + ".ppd";
+}
+
+// The driver's PPD with its defaults and then the options marked; the caller closes it.
+inline ppd_file_t *markedPpd(const std::string &driver, const std::string &options) {
+  ppd_file_t *ppd = ppdOpenFile(ppdPath(driver).c_str());
+  cups_option_t *parsed = nullptr;
+  const int count = cupsParseOptions(options.c_str(), 0, &parsed);
+  ppdMarkDefaults(ppd);
+  cupsMarkOptions(ppd, count, parsed);
+  cupsFreeOptions(count, parsed);
+  return ppd;
+}
+
+// The items of an IPP value list as the server's value() gives it ("a,b,c").
+inline std::vector<std::string> split(const std::string &text) {
+  std::vector<std::string> items;
+  std::istringstream in(text);
+  for (std::string item; std::getline(in, item, ',');) items.push_back(item);
+  return items;
 }
 
 // An 8-bit gray page (0 black).
@@ -116,22 +137,27 @@ inline std::string rasterOf(const GrayPage &page, cups_page_header2_t header, cu
   return out;
 }
 
+// An Apple raster file header with one 8-bit gray, one-sided page of width x height dots.
+inline std::string urfHeader(uint32_t width, uint32_t height, uint32_t dpi) {
+  std::string urf("UNIRAST\0", 8);
+  for (const uint32_t v : {1u, 0x08000104u, 0u, 0u, width, height, dpi, 0u, 0u})
+    for (int shift = 24; shift >= 0; shift -= 8) urf += static_cast<char>((v >> shift) & 0xFF);
+  return urf;
+}
+
 // The page as Apple raster: PWG raster's rows are coded alike, under Apple raster's headers.
 inline std::string urfOf(const GrayPage &page) {
-  cups_page_header2_t header{};
-  const std::string pwg = rasterOf(page, header, CUPS_RASTER_WRITE_PWG);
-  std::string urf("UNIRAST\0", 8);
-  auto put32 = [&](uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) urf += static_cast<char>((v >> shift) & 0xFF);
-  };
-  put32(1);
-  urf += std::string("\x08\x00\x01\x04", 4);  // 8 bits, sGray, one-sided, normal quality
-  urf += std::string(8, '\0');
-  put32(page.width);
-  put32(page.height);
-  put32(page.dpi);
-  urf += std::string(8, '\0');
-  return urf + pwg.substr(4 + 1796);
+  const std::string pwg = rasterOf(page, {}, CUPS_RASTER_WRITE_PWG);
+  return urfHeader(page.width, page.height, page.dpi) + pwg.substr(4 + 1796);
+}
+
+// Runs the queue's rasterizer, pdftoraster, on the PDF file for the PPD and options.
+inline void pdftoraster(const std::string &driver, const std::string &options,
+                        const std::string &pdf, const std::string &ras) {
+  const std::string command = "PPD=" + ppdPath(driver) +
+                              " /usr/lib/cups/filter/pdftoraster 1 u t 1 '" + options + "' " + pdf +
+                              " > " + ras + " 2>/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 // The header pdftoraster writes for a page of the size in points on the PPD with options.
@@ -143,14 +169,11 @@ inline cups_page_header2_t rasterizerHeader(const std::string &driver, const std
                         "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
                         "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 "
                      << widthPt << " " << lengthPt << "]>>endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n";
-  const std::string command = "PPD=" + ppdPath(driver) +
-                              " /usr/lib/cups/filter/pdftoraster 1 u t 1 '" + options + "' " + pdf +
-                              " > " + ras + " 2>/dev/null";
-  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  pdftoraster(driver, options, pdf, ras);
   cups_page_header2_t header{};
   const int fd = open(ras.c_str(), O_RDONLY);
   cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  EXPECT_TRUE(raster && cupsRasterReadHeader2(raster, &header)) << command;
+  EXPECT_TRUE(raster && cupsRasterReadHeader2(raster, &header)) << ras;
   cupsRasterClose(raster);
   close(fd);
   return header;
@@ -158,12 +181,7 @@ inline cups_page_header2_t rasterizerHeader(const std::string &driver, const std
 
 // The size in points of the page the filter's options choose (a PPD size or "Custom.WxH").
 inline std::pair<double, double> pageSizeOf(const std::string &driver, const std::string &options) {
-  ppd_file_t *ppd = ppdOpenFile(ppdPath(driver).c_str());
-  cups_option_t *parsed = nullptr;
-  const int count = cupsParseOptions(options.c_str(), 0, &parsed);
-  ppdMarkDefaults(ppd);
-  cupsMarkOptions(ppd, count, parsed);
-  cupsFreeOptions(count, parsed);
+  ppd_file_t *ppd = markedPpd(driver, options);
   const ppd_size_t *size = ppdPageSize(ppd, nullptr);
   const std::pair<double, double> points{size ? size->width : 0, size ? size->length : 0};
   ppdClose(ppd);

@@ -26,9 +26,7 @@ std::string makePdf(AppServer &server, const std::string &name, double widthPt, 
   std::string ps = "<< /PageSize [" + size.str() + "] >> setpagedevice";
   for (const std::string &boxes : pages) ps += " " + boxes + " showpage";
   const std::string file = server.file(name + ".pdf");
-  const std::string command =
-      "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=" + file + " -c '" + ps + "'";
-  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  EXPECT_TRUE(apptest::pdfFromPostScript(ps, file)) << ps;
   return apptest::readFile(file);
 }
 
@@ -37,10 +35,7 @@ std::string makePdf(AppServer &server, const std::string &name, double widthPt, 
 std::string rasterizedPdf(const std::string &driver, const std::string &options,
                           const std::string &pdf, const std::string &scratch, int times = 1) {
   std::ofstream(scratch + ".pdf", std::ios::binary) << pdf;
-  const std::string command = "PPD=" + apptest::ppdPath(driver) +
-                              " /usr/lib/cups/filter/pdftoraster 1 u t 1 '" + options + "' " +
-                              scratch + ".pdf > " + scratch + ".ras 2>/dev/null";
-  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  apptest::pdftoraster(driver, options, scratch + ".pdf", scratch + ".ras");
   const std::string once = apptest::readFile(scratch + ".ras");
   std::string out;
   for (int i = 0; i < times; i++) out += i ? once.substr(4) : once;  // one stream, pages repeated

@@ -22,19 +22,7 @@ namespace {
 // An Apple raster of one 8-bit gray page of width x height dots at 203 dpi, with one run of
 // dots: 47 bytes.
 std::string urfHeaderAndOneRun(unsigned width, unsigned height) {
-  std::string out("UNIRAST", 8);
-  auto be32 = [&](uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(v >> shift);
-  };
-  be32(1);                                    // pages
-  out += std::string("\x08\x00\x00\x04", 4);  // 8 bits, sGray, no duplex, normal quality
-  out += std::string(8, '\0');
-  be32(width);
-  be32(height);
-  be32(203);
-  out += std::string(8, '\0');
-  out += std::string("\x00\x7f\x00", 3);  // one line, 128 black dots
-  return out;
+  return apptest::urfHeader(width, height, 203) + std::string("\x00\x7f\x00", 3);
 }
 
 struct Document {

@@ -23,13 +23,9 @@ const std::string kCurl = "/usr/bin/curl";
 // Output of a command (args[0] a path) and its exit status.
 std::pair<int, std::string> output(std::vector<std::string> args) {
   std::string line;
-  for (const std::string &a : args) line += "'" + a + "' ";
-  FILE *pipe = popen((line + "2>&1").c_str(), "r");
-  std::string text;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128, text};
+  for (const std::string &a : args) line += apptest::shellQuote(a) + " ";
+  const apptest::CommandResult r = apptest::commandOutput(line);
+  return {r.status, r.output};
 }
 
 // The HTTP status of a request (curl arguments) and the response body.

@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -24,42 +23,20 @@
 
 #include "app/app_server.h"
 #include "page_png.h"
+#include "support/command.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A shell command's exit status (-1 if it could not run) and its standard output and error.
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
-
-CommandResult runCommand(const std::string &command) {
-  CommandResult r;
-  FILE *p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
-  const int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-// Single-quoted for /bin/sh.
-std::string shellQuote(const std::string &s) {
-  std::string q = "'";
-  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
+using apptest::CommandResult;
 using apptest::readFile;
+using apptest::shellQuote;
 using apptest::waitUntil;
 
 // ServerBin: links to the system's PDF filters and helper folders, copies of our programs.
 void buildServerBin(const fs::path &bin) {
-  std::string serverbin = runCommand("cups-config --serverbin").output;
+  std::string serverbin = apptest::commandOutput("cups-config --serverbin").output;
   serverbin = serverbin.substr(0, serverbin.find('\n'));
   std::error_code ec;
   // The scheduler may choose either rasterizer for a PPD that asks for RGB raster; texttopdf
@@ -89,7 +66,8 @@ void writeConfiguration(const fs::path &dir, const std::string &server) {
        << "</Policy>\n";
 
   std::ofstream files(dir / "conf" / "cups-files.conf");
-  files << "DataDir " << runCommand("cups-config --datadir").output;  // ends with a line feed
+  files << "DataDir "
+        << apptest::commandOutput("cups-config --datadir").output;  // ends with a line feed
   std::istringstream paths(
       "ServerRoot conf ServerBin bin RequestRoot spool TempDir spool/tmp StateDir state CacheDir "
       "cache ErrorLog log/error_log AccessLog log/access_log PageLog log/page_log");
@@ -131,9 +109,7 @@ fs::path makePdf(const fs::path &file, int widthPt, int heightPt, const std::vec
     ps += " " + std::to_string(b.x0) + " mm " + height + " " + std::to_string(b.y1) + " mm sub " +
           std::to_string(b.x1 - b.x0) + " mm " + std::to_string(b.y1 - b.y0) + " mm rectfill";
   fs::create_directories(file.parent_path());
-  CommandResult r = runCommand("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=" +
-                               shellQuote(file.string()) + " -c " + shellQuote(ps + " showpage"));
-  return r.status == 0 ? file : fs::path();
+  return apptest::pdfFromPostScript(ps + " showpage", file) ? file : fs::path();
 }
 
 // The one page the emulator decoded into `dir` (an empty image, and a failure, otherwise).
@@ -207,7 +183,7 @@ class Scheduler : public testing::Test {
 
   // A client command (lpadmin, lp, lpstat, cancel) run against this scheduler.
   CommandResult client(const std::string &args) const {
-    return runCommand("CUPS_SERVER=" + server_ + " " + args);
+    return apptest::commandOutput("CUPS_SERVER=" + server_ + " " + args);
   }
 
   // Adds a printer whose device is the emulator writing to out_ (with its script in `query`)

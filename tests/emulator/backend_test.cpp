@@ -27,6 +27,7 @@
 #include "support/test_ppd.h"
 
 namespace fs = std::filesystem;
+using runtest::readFile;
 
 namespace {
 
@@ -37,11 +38,6 @@ constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
 #else
 constexpr bool kAddressSanitizer = false;
 #endif
-
-std::string readFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 struct Outcome {
   int exitStatus = -1;  // 128 + N when signal N ended it
@@ -118,15 +114,16 @@ Outcome run(std::vector<std::string> args, std::vector<std::string> env = {},
           readFile(files / "output")};
 }
 
-// The backend, started as the scheduler starts it, for job `job` on a printer of `model`, within
-// an address space of 512 MiB.
+// The backend, started as the scheduler starts it, for job `job` that `printedBy` sent to a
+// printer of `model`, within an address space of 512 MiB (`during` as for run).
 Outcome runBackend(const std::string &uri, const std::string &stream, int model = 18,
                    const passwd *user = nullptr, const std::string &job = "8",
-                   const std::string &options = "") {
+                   const std::string &options = "", const std::string &printedBy = "user",
+                   const std::function<void(pid_t)> &during = nullptr) {
   const std::string ppd =
       model == 20 ? RX5K_BUILD_DIR "/ppd/rx5k-label-20.ppd" : ppdtest::modelPpd(model);
-  return run({uri, job, "user", "title", "1", options}, {"DEVICE_URI=" + uri, "PPD=" + ppd}, stream,
-             user, rlim_t{512} << 20);
+  return run({uri, job, printedBy, "title", "1", options}, {"DEVICE_URI=" + uri, "PPD=" + ppd},
+             stream, user, rlim_t{512} << 20, during);
 }
 
 std::string uri(const fs::path &out, const std::string &query = "") {
@@ -351,9 +348,7 @@ TEST(BackendFolder, PreviewsAreReadByTheirOwnersAlone) {
       chown(p.c_str(), lp->pw_uid, c.group);
       chmod(p.c_str(), c.mode);
     }
-    const std::string u = uri(root);
-    const Outcome o = run({u, "8", "daemon", "title", "1", ""},
-                          {"DEVICE_URI=" + u, "PPD=" + ppdtest::modelPpd(18)}, labelStream(1), lp);
+    const Outcome o = runBackend(uri(root), labelStream(1), 18, lp, "8", "", "daemon");
     ASSERT_EQ(o.exitStatus, 0) << o.output;
     const fs::path job = root / "job-8";
     EXPECT_EQ(statOf(root).st_mode, S_IFDIR | c.after);
@@ -500,19 +495,16 @@ TEST(BackendCaps, DiskInBlocksAndFilesOfAllJobFolders) {
 // its reason, as a cap does (the test sends the signal rather than wait for it).
 TEST(BackendCaps, CpuTimeEndsTheJobWithItsReason) {
   const fs::path out = scratch("out");
-  const std::string u = uri(out, "max-cpu-seconds=7");
   std::string limit;
-  const Outcome o =
-      run({u, "8", "user", "title", "1", ""}, {"DEVICE_URI=" + u, "PPD=" + ppdtest::modelPpd(18)},
-          "^XA", nullptr, 0, [&](pid_t pid) {
-            // The limit is set before the job's files are made.
-            for (int i = 0; i < 60000 && !fs::exists(out / "job-8" / "pages.tsv"); i++)
-              usleep(1000);
-            std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
-            for (std::string line; std::getline(limits, line);)
-              if (line.rfind("Max cpu time", 0) == 0) limit = line.substr(12);
-            kill(pid, SIGXCPU);
-          });
+  const Outcome o = runBackend(
+      uri(out, "max-cpu-seconds=7"), "^XA", 18, nullptr, "8", "", "user", [&](pid_t pid) {
+        // The limit is set before the job's files are made.
+        for (int i = 0; i < 60000 && !fs::exists(out / "job-8" / "pages.tsv"); i++) usleep(1000);
+        std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+        for (std::string line; std::getline(limits, line);)
+          if (line.rfind("Max cpu time", 0) == 0) limit = line.substr(12);
+        kill(pid, SIGXCPU);
+      });
   std::istringstream fields(limit);
   std::string soft, hard;
   fields >> soft >> hard;

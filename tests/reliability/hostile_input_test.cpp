@@ -193,28 +193,6 @@ TEST(HostileHeaders, OutOfRangeEnumsAndCountsNeverCrash) {
       runs.size());
 }
 
-// EPL line mode gives each row's length three digits: a page of 999-byte rows prints, a page of
-// 1000-byte rows (7993 dots and more) is refused before any byte of it, so that no digit of a
-// row length can run into the row and turn its pixels into commands.
-TEST(HostileHeaders, EplLineRowsBeyondThreeDigitsAreRefused) {
-  const std::string ppd = modelPpd(16);
-  const FilterRun run =
-      runtest::runFilter(job(ppd, {blackPage(7992, 2), blackPage(7993, 2)}, "epl-rows"));
-  expectDefinedEnd(run);
-  EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_NE(run.filterStderr.find("ERROR: Page 2: rows of 1000 bytes do not fit the printer's "
-                                  "row length (at most 999 bytes)\n"),
-            std::string::npos)
-      << run.filterStderr;
-  ASSERT_EQ(run.pages.size(), 1u);
-  EXPECT_EQ(run.pages[0].width, 7992);
-  EXPECT_EQ(run.pages[0].at(7991, 1), 0);
-  // Page 1's rows and its end are the last bytes sent.
-  const std::string row999 = "\033g999" + std::string(999, '\xFF');
-  EXPECT_EQ(run.printerStream.rfind(row999 + row999 + "\033E\f"),
-            run.printerStream.size() - 2 * row999.size() - 3);
-}
-
 // A raster cut off inside a page prints the rows that arrived; the missing rows are white. One
 // cut inside the next header ends the job after the pages that were whole.
 TEST(HostileHeaders, TruncatedRasterPrintsWhatArrived) {

@@ -8,10 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -29,19 +31,10 @@ namespace runtest {
 
 namespace {
 
-std::string readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string currentTestName() {
   const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
   std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "run";
-  for (char &c : name) {
-    if (c == '/') c = '_';
-  }
+  std::replace(name.begin(), name.end(), '/', '_');
   return name;
 }
 
@@ -84,6 +77,11 @@ void readPages(FilterRun &run) {
 }
 
 }  // namespace
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
 
 std::string testFilePath(const std::string &name) {
   std::string dir = std::string(RX5K_BUILD_DIR) + "/test-runs/files/" + currentTestName();

@@ -60,6 +60,9 @@ FilterRun runFilter(const FilterRunOptions &options);
 // run in parallel never share one.
 std::string testFilePath(const std::string &name);
 
+// A file's bytes ("" when it cannot be read).
+std::string readFile(const std::string &path);
+
 // The built programs.
 std::string filterPath();
 std::string emulatorPath();
