@@ -251,7 +251,8 @@ inline bool ipptoolPrint(AppServer &server, const std::string &printer, const st
                              "{\nOPERATION Get-Job-Attributes\n"
                           << operation
                           << "ATTR integer job-id $job-id\nSTATUS successful-ok\n"
-                             "EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600\n"
+                             // The job's end, however slow the machine (ten minutes at most).
+                             "EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 6000\n"
                              "DELAY 0.1\n}\n";
   return run({"/usr/bin/ipptool", "-q", "-T", "60", server.uri(printer), testFile}) == 0;
 }
