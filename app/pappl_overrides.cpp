@@ -9,7 +9,8 @@
 //    (device_policy.h) as an unsupported value.
 //  - _papplJobValidateDocumentAttributes: PAPPL accepts a document whose format the client names
 //    even when the printer does not take it, and aborts the job later; here it is refused at
-//    submission, as IPP asks.
+//    submission, as IPP asks; so is a PWG raster whose first page is not 8-bit gray (PAPPL would
+//    drop its pages), and a held raster job (PAPPL prints raster as it arrives).
 //  - papplDeviceList: PAPPL's network discovery aborts inside the Avahi client library when no
 //    Avahi daemon runs; then the network printers are left out.
 //  - cupsDoRequest: PAPPL's modify command sends printer-uri among the printer attributes; the
@@ -63,6 +64,21 @@ bool avahiRuns() {
   const bool connected = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
   close(fd);
   return connected;
+}
+
+// Whether a Print-Job's document is a PWG raster whose first page is of a type other than 8-bit
+// gray, the one the printers take: told from the bytes the request has brought so far.
+bool otherPwgRasterType(pappl_client_t *client) {
+  // "RaS2", then the page header: bits per pixel at 388, colour space at 400, big-endian.
+  unsigned char head[4 + 404];
+  const ssize_t got =
+      httpPeek(papplClientGetHTTP(client), reinterpret_cast<char *>(head), sizeof head);
+  if (got < static_cast<ssize_t>(sizeof head) || std::memcmp(head, "RaS2", 4) != 0) return false;
+  auto field = [&](size_t offset) {
+    const unsigned char *p = head + 4 + offset;
+    return unsigned{p[0]} << 24 | unsigned{p[1]} << 16 | unsigned{p[2]} << 8 | p[3];
+  };
+  return field(388) != 8 || field(400) != CUPS_CSPACE_SW;
 }
 
 }  // namespace
@@ -233,6 +249,14 @@ bool _papplJobValidateDocumentAttributes(pappl_client_t *client) {
     papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES,
                           "Raster documents are printed as they arrive: they cannot be held.");
     papplClientRespondIPPUnsupported(client, hold);
+    return false;
+  }
+  // PAPPL would accept a PWG raster of another type (sRGB, CMYK) and drop its pages.
+  if (name && papplClientGetOperation(client) == IPP_OP_PRINT_JOB &&
+      (std::strcmp(name, "image/pwg-raster") == 0 || std::strcmp(name, app::kUnknownFormat) == 0) &&
+      app::otherPwgRasterType(client)) {
+    papplClientRespondIPP(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED,
+                          "The printer takes PWG raster in 8-bit gray (sgray_8) only.");
     return false;
   }
   return true;
