@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -29,12 +28,7 @@ namespace {
 std::string smallPage(AppServer &server, const std::string &name) {
   emu::GrayImage image{400, 200, std::vector<unsigned char>(400 * 200, 255)};
   std::fill(image.dots.begin() + 400 * 80, image.dots.begin() + 400 * 120, 0);
-  const std::string path = server.file(name);
-  std::FILE *file = std::fopen(path.c_str(), "wb");
-  std::string error;
-  EXPECT_TRUE(file && emu::writeGrayPng(file, image, error)) << error;
-  if (file) std::fclose(file);
-  return path;
+  return apptest::pngFile(server.file(name), image);
 }
 
 bool ended(const std::string &state) {
@@ -214,21 +208,19 @@ TEST(AppClients, ConformanceSuitesFailOnlyOnPapplsOwn) {
   for (const char *suite : {"ipp-everywhere", "ipp-2.0", "ipp-1.1"}) {
     for (const char *printer : {"thermal", "label"}) {
       SCOPED_TRACE(std::string(suite) + " " + printer);
-      const std::string command = "/usr/bin/ipptool -t -I -T 60 -f " + document + " " +
-                                  server.uri(printer) + " /usr/share/cups/ipptool/" + suite +
-                                  ".test 2>&1";
-      std::FILE *output = popen(command.c_str(), "r");
-      ASSERT_NE(output, nullptr);
+      std::istringstream output(apptest::commandOutput("/usr/bin/ipptool -t -I -T 60 -f " +
+                                                       document + " " + server.uri(printer) +
+                                                       " /usr/share/cups/ipptool/" + suite +
+                                                       ".test")
+                                    .output);
       int passed = 0;
-      for (char line[4096]; std::fgets(line, sizeof line, output);) {
-        const std::string text = line;
+      for (std::string text; std::getline(output, text);) {
         passed += text.find("[PASS]") != std::string::npos;
         if (text.find("EXPECTED:") == std::string::npos) continue;
         EXPECT_TRUE(std::any_of(std::begin(allowed), std::end(allowed), [&](const char *a) {
           return text.find(a) != std::string::npos;
         })) << text;
       }
-      pclose(output);
       EXPECT_GT(passed, 5);
     }
   }
@@ -254,17 +246,13 @@ std::string browserPage(AppServer &server, const std::string &path, std::string 
     std::ofstream(server.file("page.html")) << page;
     url = "file://" + server.file("page.html");
   }
-  const std::string command =
-      "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-      "--disable-background-networking --disable-component-update --disable-sync "
-      "--enable-logging=stderr --v=0 --user-data-dir=" +
-      profile + " --dump-dom '" + url + "' 2>" + server.file("chromium.err");
-  std::string dom;
-  if (std::FILE *output = popen(command.c_str(), "r")) {
-    for (char buffer[4096]; size_t n = std::fread(buffer, 1, sizeof buffer, output);)
-      dom.append(buffer, n);
-    pclose(output);
-  }
+  const std::string dom =
+      apptest::commandOutput(
+          "{ chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+          "--disable-background-networking --disable-component-update --disable-sync "
+          "--enable-logging=stderr --v=0 --user-data-dir=" +
+          profile + " --dump-dom '" + url + "' 2>" + server.file("chromium.err") + "; }")
+          .output;
   console.clear();
   std::istringstream log(apptest::readFile(server.file("chromium.err")));
   for (std::string line; std::getline(log, line);)
@@ -276,14 +264,8 @@ std::string browserPage(AppServer &server, const std::string &path, std::string 
 // local socket, and an administrator who gives a password modifies and deletes them over loopback
 // with the server's URI and -d.
 TEST(AppClients, CommandsReachPrintersAddedWhileRunning) {
-  const std::string admin = "rx5kcmd" + std::to_string(getpid() % 100000);
-  ASSERT_EQ(apptest::run({"/usr/sbin/useradd", "-M", "-N", "-G", "lpadmin", "-s",
-                          "/usr/sbin/nologin", admin}),
-            0);
-  const std::shared_ptr<void> removed(nullptr, [&](void *) {
-    apptest::run({"/usr/sbin/userdel", admin});
-  });
-  ASSERT_EQ(apptest::run({"/bin/sh", "-c", "echo \"$0:Pw-7-$0\" | chpasswd", admin}), 0);
+  const apptest::TemporaryUser admin("rx5kcmd" + std::to_string(getpid() % 100000), "lpadmin");
+  ASSERT_TRUE(admin.ok());
   AppServer server;
   const std::string state = "state-directory=" + server.file("");
   for (const char *name : {"a", "b"}) ASSERT_TRUE(server.add(name, "rx5k-22"));
@@ -292,8 +274,9 @@ TEST(AppClients, CommandsReachPrintersAddedWhileRunning) {
   ASSERT_TRUE(server.add("c", "rx5k-22"));
   EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "c", "printer-id"), "3");  // not reused
   auto asAdmin = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), {"/bin/sh", "-c", "echo \"Pw-7-$0\" | CUPS_USER=\"$0\" \"$@\"", admin,
-                               server.kApp});
+    args.insert(args.begin(),
+                {"/usr/bin/env", "PW=" + admin.password(), "/bin/sh", "-c",
+                 "echo \"$PW\" | CUPS_USER=\"$0\" \"$@\"", admin.name(), server.kApp});
     args.insert(args.end(), {"-u", server.uri(""), "-d", "c"});
     return apptest::run(args);
   };

@@ -82,12 +82,15 @@ TEST(AppLimits, PageMemoryLimitBoundary) {
   }
 }
 
-// Jobs print at once up to max-jobs, all printers together: with one, a second printer's job waits
-// (and says so) until the first ends; with two, it prints while the first waits for paper.
+// Jobs print at once up to max-jobs (4 by default: 0 below), all printers together: with one, a
+// second printer's job waits (and says so) until the first ends; with two, it prints while the
+// first waits for paper. (That the streams of jobs printed at once are the filter's:
+// App.PwgRasterPrintsTheFilterStream.)
 TEST(AppLimits, JobsAtOnce) {
-  for (const int jobs : {1, 2}) {
+  for (const int jobs : {1, 2, 0}) {
     SCOPED_TRACE(jobs);
-    AppServer server({"max-jobs=" + std::to_string(jobs)});
+    AppServer server(jobs ? std::vector<std::string>{"max-jobs=" + std::to_string(jobs)}
+                          : std::vector<std::string>{});
     ASSERT_TRUE(server.add("waiting", "rx5k-21", "&paper-missing=1000"));
     ASSERT_TRUE(server.add("p", "rx5k-label-18"));
     auto first = std::async(std::launch::async, [&] {
@@ -133,16 +136,9 @@ TEST(AppLimits, LogToAFileOnStandardErrorBeyondOneMiB) {
 TEST(AppLimits, CopiesPrintOnceForEveryFormat) {
   AppServer server;
   ASSERT_TRUE(server.add("p", "rx5k-label-18"));
-  emu::GrayImage image;
-  image.width = 400;
-  image.height = 600;
-  image.dots.assign(400 * 600, 255);
-  for (int i = 0; i < 400 * 100; i++) image.dots[i] = 0;
-  const std::string png = server.file("label.png");
-  std::FILE *file = std::fopen(png.c_str(), "wb");
-  std::string error;
-  ASSERT_TRUE(emu::writeGrayPng(file, image, error)) << error;
-  std::fclose(file);
+  emu::GrayImage image{400, 600, std::vector<unsigned char>(400 * 600, 255)};
+  std::fill_n(image.dots.begin(), 400 * 100, 0);
+  const std::string png = apptest::pngFile(server.file("label.png"), image);
   printEach(server,
             {{"image/png", apptest::readFile(png)}, {"image/pwg-raster", pwgPage(812, 1218, 1218)}},
             "ATTR integer copies 3", "completed", [&](int job) {

@@ -70,28 +70,6 @@ class TwoHosts {
   bool ok_ = false;
 };
 
-// A local account with a password, removed at the end.
-class TemporaryUser {
- public:
-  TemporaryUser(std::string name, const std::string &group) : name_(std::move(name)) {
-    std::vector<std::string> add = {"/usr/sbin/useradd", "-M", "-N", "-s", "/usr/sbin/nologin"};
-    if (!group.empty()) add.insert(add.end(), {"-G", group});
-    add.push_back(name_);
-    ok_ =
-        run(add) == 0 &&
-        output({"/bin/sh", "-c", "echo '" + name_ + ":" + password() + "' | chpasswd"}).first == 0;
-  }
-  ~TemporaryUser() { run({"/usr/sbin/userdel", name_}); }
-  bool ok() const { return ok_; }
-  const std::string &name() const { return name_; }
-  std::string credentials() const { return name_ + ":" + password(); }
-  std::string password() const { return "Pw-" + name_ + "-7"; }
-
- private:
-  std::string name_;
-  bool ok_ = false;
-};
-
 std::string printerNames(AppServer &server) {
   return output({server.kApp, "printers", "-o", "state-directory=" + server.file("")}).second;
 }
@@ -236,7 +214,7 @@ TEST(AppSecurity, DeviceListsWithoutAvahi) {
 // socket the group alone counts.
 TEST(AppSecurity, AdministratorsAuthenticateWithPasswords) {
   const std::string id = std::to_string(getpid() % 100000);
-  TemporaryUser admin("rx5kadm" + id, "lpadmin"), plain("rx5kusr" + id, "");
+  apptest::TemporaryUser admin("rx5kadm" + id, "lpadmin"), plain("rx5kusr" + id, "");
   ASSERT_TRUE(admin.ok() && plain.ok());
   AppServer server;
   const std::string page = "http://localhost:" + std::to_string(server.port()) + "/addprinter";
@@ -249,7 +227,7 @@ TEST(AppSecurity, AdministratorsAuthenticateWithPasswords) {
   // On the local socket, the admin group's members administer.
   ASSERT_TRUE(server.add("p", "rx5k-22"));
   chmod(server.file("").c_str(), 0755);
-  for (const TemporaryUser *user : {&plain, &admin}) {
+  for (const apptest::TemporaryUser *user : {&plain, &admin}) {
     const auto paused = output({kRunuser, "-u", user->name(), "--", server.kApp, "pause", "-o",
                                 "state-directory=" + server.file(""), "-d", "p"});
     EXPECT_EQ(paused.first == 0, user == &admin) << paused.second;

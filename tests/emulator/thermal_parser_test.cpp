@@ -49,17 +49,6 @@ std::vector<unsigned char> patternBitmap(size_t size) {
   return v;
 }
 
-// Parses the whole stream and finishes it.
-emu::ThermalStream parse(const std::string &stream) {
-  emu::ThermalStream s;
-  ThermalParser parser;
-  s.ok = parser.feed(reinterpret_cast<const unsigned char *>(stream.data()), stream.size(),
-                     s.events) &&
-         parser.finish(s.events);
-  s.error = parser.error();
-  return s;
-}
-
 }  // namespace
 
 TEST(ThermalParser, MalformedStreamsFailWithTheOffset) {
@@ -102,7 +91,7 @@ TEST(ThermalParser, MalformedStreamsFailWithTheOffset) {
       {"truncated command", bytes({0x1F, 0x11, 0x02}), 0, "stream ends inside a command: 1F 11 02"},
   };
   for (const Case &c : cases) {
-    const emu::ThermalStream s = parse(c.stream);
+    const emu::ThermalStream s = emu::parseThermalStream(c.stream);
     EXPECT_FALSE(s.ok) << c.what;
     EXPECT_EQ(s.error.rfind("offset " + std::to_string(c.offset) + ": ", 0), 0u) << s.error;
     EXPECT_NE(s.error.find(c.message), std::string::npos) << c.what << ": " << s.error;

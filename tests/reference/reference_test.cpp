@@ -21,7 +21,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -399,19 +398,9 @@ void expectAsRecorded(const ReferenceJob &job, const runtest::FilterRun &run) {
   static const std::map<std::string, std::string> recorded = recordedLines();
   auto found = recorded.find(job.id);
   ASSERT_NE(found, recorded.end()) << "not recorded: " << line;
-  if (line == found->second) return;
-  // Say which part changed; RX5K_REFERENCE_OUT keeps the bytes for a comparison with a build
-  // that still matches.
-  const char *parts[] = {"id", "exit status", "printer stream (length:digest)",
-                         "scheduler lines (length:digest)"};
-  std::istringstream now(line), then(found->second);
-  for (const char *part : parts) {
-    std::string is, was;
-    std::getline(now, is, '\t');
-    std::getline(then, was, '\t');
-    EXPECT_EQ(is, was) << job.id << ": the " << part << " differs from the recording";
-  }
-  ADD_FAILURE() << run.emulatorStderr << run.filterStderr.substr(0, 4000);
+  // The fields: id, exit status, printer stream and scheduler lines (length:digest each);
+  // RX5K_REFERENCE_OUT keeps the bytes for a comparison with a build that still matches.
+  EXPECT_EQ(line, found->second) << run.emulatorStderr << run.filterStderr.substr(0, 4000);
 }
 
 runtest::FilterRunOptions options(const ReferenceJob &job, bool process) {

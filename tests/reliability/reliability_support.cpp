@@ -51,20 +51,6 @@ bool pump(int fd, std::string &into) {
   }
 }
 
-// The peak resident memory of the running process (VmHWM), 0 when unknown. Unlike the
-// ru_maxrss of wait4, it counts only the program after its exec, not the test process's pages
-// that the child shared before it.
-long peakResidentKb(pid_t pid) {
-  FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
-  if (!f) return 0;
-  char line[256];
-  long kb = 0;
-  while (std::fgets(line, sizeof line, f))
-    if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
-  std::fclose(f);
-  return kb;
-}
-
 // The child: descriptors 0 to 4 as the scheduler would hand them, then the filter.
 [[noreturn]] void execFilter(const DirectRunOptions &o, int out, int err, int back, int side) {
   int in = open("/dev/null", O_RDONLY);
@@ -139,7 +125,7 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
       cueAt = t;
     }
     if (t > o.timeoutSeconds && !killed) killed = kill(pid, SIGKILL) == 0;
-    r.maxRssKb = std::max(r.maxRssKb, peakResidentKb(pid));
+    r.maxRssKb = std::max(r.maxRssKb, runtest::peakResidentKiB(pid));
     exited = wait4(pid, &status, WNOHANG, &usage) == pid;
   }
   r.seconds = secondsSince(start);

@@ -47,17 +47,10 @@ unsigned char testCardDot(unsigned x, unsigned y) {
   return static_cast<unsigned char>((x * 37 + y * 91 + (x / 5) * (y / 3) + 13) % 256);
 }
 
-rastertest::RasterPage testCard(unsigned width, unsigned height, const char *sizeName,
-                                float lengthPoints, unsigned dpi) {
-  cups_page_header2_t h =
-      rastertest::rasterHeader(width, height, dpi, rastertest::RasterColor::Rgb, sizeName);
-  if (lengthPoints > 0) {
-    h.PageSize[1] = static_cast<unsigned>(lengthPoints);
-    h.cupsPageSize[1] = lengthPoints;
-    h.ImagingBoundingBox[3] = static_cast<unsigned>(lengthPoints);
-    h.cupsImagingBBox[3] = lengthPoints;
-  }
-  return rastertest::pageFromGenerator(h, testCardDot);
+rastertest::RasterPage testCard(unsigned width, unsigned height, const char *sizeName) {
+  return rastertest::pageFromGenerator(
+      rastertest::rasterHeader(width, height, 203, rastertest::RasterColor::Rgb, sizeName),
+      testCardDot);
 }
 
 namespace {
@@ -144,17 +137,13 @@ std::string hex(std::initializer_list<int> values) {
   return emu::hexBytes(reinterpret_cast<const unsigned char *>(b.data()), b.size());
 }
 
-std::string bitmapCommand(int width, int height) {
-  int bytewidth = (width + 7) / 8;
-  return hex({0x1D, 0x76, 0x30, 0x00, bytewidth & 0xFF, (width + 7) / 2048, height & 0xFF,
-              (height >> 8) & 0xFF});
-}
-
 std::vector<std::string> transmission(bool filler, bool compressed, int width, int height) {
   std::vector<std::string> items{kDrain};
   if (filler) items.insert(items.end(), {kFiller, kDrain});
-  items.insert(items.end(), {compressed ? kCompressionOn : kCompressionOff,
-                             bitmapCommand(width, height), kData, kDrain});
+  // The raster bitmap command for a finished page of width x height dots.
+  const std::string bitmap = hex({0x1D, 0x76, 0x30, 0x00, ((width + 7) / 8) & 0xFF,
+                                  (width + 7) / 2048, height & 0xFF, (height >> 8) & 0xFF});
+  items.insert(items.end(), {compressed ? kCompressionOn : kCompressionOff, bitmap, kData, kDrain});
   return items;
 }
 

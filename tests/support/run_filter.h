@@ -49,9 +49,6 @@ struct FilterRun {
   std::string outDir;
   std::string error;   // set when the run itself failed (emulator missing, hung, unreadable page)
   double seconds = 0;  // the job's duration (virtual for an in-process run)
-
-  // Log lines whose command name (after the offset) is name, e.g. "paper query", "drain".
-  std::vector<std::string> logLines(const std::string &name) const;
 };
 
 FilterRun runFilter(const FilterRunOptions &options);
@@ -62,6 +59,9 @@ std::string testFilePath(const std::string &name);
 
 // A file's bytes ("" when it cannot be read).
 std::string readFile(const std::string &path);
+// The peak resident memory of a running process in KiB (VmHWM: the program since its exec, not
+// the pages it shared with its parent before), 0 when unknown.
+long peakResidentKiB(int pid);
 
 // The built programs.
 std::string filterPath();
