@@ -205,23 +205,12 @@ class AppServer {
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
     return request;
   }
-  // Sets printer defaults ("brightness-default" = "30": integers as such, others keywords).
-  bool setDefaults(const std::string &printer,
-                   const std::vector<std::pair<std::string, std::string>> &values) {
-    ipp_t *request = this->request(IPP_OP_SET_PRINTER_ATTRIBUTES, printer);
-    for (const auto &[name, value] : values) {
-      const bool number = value.find_first_not_of("-0123456789") == std::string::npos &&
-                          name.rfind("print-", 0) == 0;
-      if (number)
-        ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_INTEGER, name.c_str(), std::stoi(value));
-      else
-        ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name.c_str(), nullptr,
-                     value.c_str());
-    }
-    ippDelete(cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str()));
-    const bool ok = cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
-    EXPECT_TRUE(ok) << cupsLastErrorString();
-    return ok;
+  // Sets printer defaults ("brightness-default=30") with the app's modify command.
+  bool setDefaults(const std::string &printer, const std::vector<std::string> &values) {
+    std::vector<std::string> args = {kApp, "modify", "-o", "state-directory=" + dir_,
+                                     "-d", printer};
+    for (const std::string &v : values) args.insert(args.end(), {"-o", v});
+    return run(args) == 0;
   }
   // Submits a document with the app's submit command (not waiting for the job).
   bool submit(const std::string &printer, const std::string &document) {
