@@ -258,6 +258,10 @@ std::vector<ReferenceJob> hostileJobs() {
       {"empty-22", "rx5k-22.ppd", "", {}},
       {"empty-831", "rx5k-831.ppd", "", {}},
       {"empty-label-0", "rx5k-label-0.ppd", "", {}},
+      // Models whose job start and end send bytes of their own, or wait for an idle printer.
+      {"empty-400", "rx5k-400.ppd", "", {}},
+      {"empty-label-32", "rx5k-label-32.ppd", "", {}},
+      {"empty-64519", "rx5k-64519.ppd", "", {}},
       {"stdin-18", "rx5k-label-18.ppd", "", {{"label"}}, {}, {}, true},
   };
   return jobs;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <limits>
 
 #include "reliability_support.h"
@@ -49,7 +50,8 @@ void expectDefinedEnd(const FilterRun &run) {
 // Headers the capture cannot read, or whose sizes and resolutions no arithmetic can use, as page
 // 1 and after a good page 1: the page is refused with one "ERROR: Page N:" line naming why, and
 // the job ends before any byte of it with status 1. Headers the raster library itself refuses,
-// and a raster without a page, end the job with one line that says so.
+// and a raster without a page (or without even its sync word), end the job with one line that
+// says so.
 TEST(HostileHeaders, PagesThatCannotBeReadAreRefusedWithOneErrorLine) {
   const struct {
     const char *name;
@@ -136,6 +138,8 @@ TEST(HostileHeaders, PagesThatCannotBeReadAreRefusedWithOneErrorLine) {
       }
     }
     add("no-page", model, nullptr, false, "ERROR: The document has no pages to print");
+    add("no-sync-word", model, nullptr, false, "ERROR: The document has no pages to print");
+    std::ofstream(jobs.back().raster, std::ios::trunc);  // an empty file
   }
   std::vector<FilterRun> runs = runInParallel(jobs);
   for (size_t i = 0; i < runs.size(); i++) {
