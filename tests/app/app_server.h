@@ -6,7 +6,9 @@
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,12 +23,25 @@
 
 #include "page_png.h"
 #include "support/command.h"
-#include "support/free_port.h"
 #include "support/run_filter.h"
 
 namespace apptest {
 
 using runtest::readFile;
+
+// A TCP port on the loopback interface that the system just handed out and took back, for a server
+// a test starts (another process may still take it first).
+inline int freePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  const bool ok = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+                  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
+  close(fd);
+  return ok ? ntohs(address.sin_port) : 0;
+}
 
 // Replaces the (forked) process with the program (args[0] a path).
 [[noreturn]] inline void exec(std::vector<std::string> args) {
@@ -138,7 +153,7 @@ class AppServer {
     }
     char pattern[] = "/tmp/rx5k-app-test-XXXXXX";
     dir_ = mkdtemp(pattern);
-    port_ = testsupport::freePort();
+    port_ = freePort();
     options_ = std::move(options);
     wrapper_ = std::move(wrapper);
     start();
@@ -212,12 +227,13 @@ class AppServer {
     for (const std::string &v : values) args.insert(args.end(), {"-o", v});
     return run(args) == 0;
   }
+  // The printers the app's printers command lists, a line each.
+  std::string printers() const {
+    return commandOutput(kApp + " printers -o " + shellQuote("state-directory=" + dir_)).output;
+  }
   // Submits a document with the app's submit command (not waiting for the job).
   bool submit(const std::string &printer, const std::string &document) {
     return run({kApp, "submit", "-u", uri(printer), document}) == 0;
-  }
-  std::string http(const std::string &path) const {
-    return "http://localhost:" + std::to_string(port_) + path;
   }
   // A web page, or with a body a web form posted (administrative pages and steps, through the
   // local socket as an administrator); the reply page.
@@ -256,6 +272,14 @@ class AppServer {
   // "processing", "completed", "canceled", ...
   std::string jobState(const std::string &printer, int job) {
     return value(IPP_OP_GET_JOB_ATTRIBUTES, printer, "job-state", job);
+  }
+  std::string jobMessage(const std::string &printer, int job) {
+    return value(IPP_OP_GET_JOB_ATTRIBUTES, printer, "job-state-message", job);
+  }
+  // Whether the printer's state reasons include reason.
+  bool hasReason(const std::string &printer, const std::string &reason) {
+    return value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "printer-state-reasons").find(reason) !=
+           std::string::npos;
   }
 
   const std::string kApp = std::string(RX5K_BIN_DIR) + "/rx5k-printer-app";

@@ -166,11 +166,6 @@ TEST(App, PwgRasterPrintsTheFilterStream) {
   }
 }
 
-bool hasReason(AppServer &server, const std::string &printer, const char *reason) {
-  return server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, printer, "printer-state-reasons")
-             .find(reason) != std::string::npos;
-}
-
 // The printer reports out of paper for its first paper queries: the state shows it while the job
 // waits, and the job prints once paper comes (the condition withdrawn). A cancel from the printer
 // ends its job. (A cancel from the client: AppClients.StopAndCrashDuringAPaperWait.)
@@ -180,10 +175,10 @@ TEST(App, MediaEmptyWhileThePrinterIsOutOfPaperAndCancels) {
   ASSERT_TRUE(server.add("cancelling", "rx5k-22", "&cancel-at-page=1"));
   auto job = std::async(std::launch::async,
                         [&] { return ipptoolPrint(server, "p", defaultRaster("rx5k-21"), ""); });
-  EXPECT_TRUE(apptest::waitUntil(10, [&] { return hasReason(server, "p", "media-empty"); }));
+  EXPECT_TRUE(apptest::waitUntil(10, [&] { return server.hasReason("p", "media-empty"); }));
   EXPECT_TRUE(job.get());
   EXPECT_EQ(server.jobState("p", 1), "completed");
-  EXPECT_FALSE(hasReason(server, "p", "media-empty"));
+  EXPECT_FALSE(server.hasReason("p", "media-empty"));
 
   EXPECT_TRUE(ipptoolPrint(server, "cancelling", defaultRaster("rx5k-22", 2), ""));
   EXPECT_EQ(server.jobState("cancelling", 1), "canceled");

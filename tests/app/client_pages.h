@@ -215,8 +215,8 @@ inline std::string filterStream(const std::string &driver, const std::string &op
 }
 
 // Sends a document with ipptool and the job attributes (ipptool ATTR lines), waiting for the
-// job's end; false when ipptool reports a failure. With a status other than successful-ok, the
-// request must be answered with it (no job to wait for).
+// job's end; false when ipptool reports a failure. With a status other than successful-ok (and
+// any EXPECT lines after it), the request must be answered so (no job to wait for).
 inline bool ipptoolPrint(AppServer &server, const std::string &printer, const std::string &document,
                          const std::string &attributes, const char *format = "image/pwg-raster",
                          const std::string &status = "successful-ok") {

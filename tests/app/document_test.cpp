@@ -38,10 +38,6 @@ std::string rasterizedPdf(const std::string &driver, const std::string &options,
   return out;
 }
 
-std::string jobMessage(AppServer &server, const std::string &printer, int job) {
-  return server.value(IPP_OP_GET_JOB_ATTRIBUTES, printer, "job-state-message", job);
-}
-
 // A thermal printer whose imageable area is shorter than its paper and a label printer: PDF
 // pages at the printer's resolution whatever the print-quality, a page range with collated
 // copies, an Apple raster page; a text document is refused with its reason.
@@ -113,12 +109,12 @@ TEST(App, PdfAndAppleRasterPrintTheFilterStream) {
   // One the app must tell from the document's first bytes is aborted with the reason.
   ASSERT_TRUE(apptest::ipptoolPrint(server, "label", "Hello\n", "", "application/octet-stream"));
   EXPECT_EQ(server.jobState("label", 2), "aborted");
-  EXPECT_NE(jobMessage(server, "label", 2).find("Unsupported document format"), std::string::npos)
-      << jobMessage(server, "label", 2);
+  EXPECT_NE(server.jobMessage("label", 2).find("Unsupported document format"), std::string::npos)
+      << server.jobMessage("label", 2);
   ASSERT_TRUE(
       apptest::ipptoolPrint(server, "label", "%PDF-1.4\nnot a page\n", "", "application/pdf"));
   EXPECT_EQ(server.jobState("label", 3), "aborted");
-  EXPECT_EQ(jobMessage(server, "label", 3), "The PDF document cannot be read.");
+  EXPECT_EQ(server.jobMessage("label", 3), "The PDF document cannot be read.");
 }
 
 // The share of black dots of a job's one decoded label in the box of dots.

@@ -19,12 +19,6 @@ using apptest::pwgPage;
 
 namespace {
 
-// An Apple raster of one 8-bit gray page of width x height dots at 203 dpi, with one run of
-// dots: 47 bytes.
-std::string urfHeaderAndOneRun(unsigned width, unsigned height) {
-  return apptest::urfHeader(width, height, 203) + std::string("\x00\x7f\x00", 3);
-}
-
 struct Document {
   const char *format;
   std::string data;
@@ -49,15 +43,13 @@ void printEach(AppServer &server, const std::vector<Document> &documents,
 TEST(AppLimits, HugePageHeadersAreRefusedBeforeMemoryIsTaken) {
   AppServer server;
   ASSERT_TRUE(server.add("p", "rx5k-label-18"));
-  printEach(
-      server,
-      {{"image/pwg-raster", pwgPage(32768, 32768, 1)},
-       {"image/urf", urfHeaderAndOneRun(32768, 32768)}},
-      "", "aborted", [&](int job) {
-        EXPECT_NE(
-            server.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", job).find("Page 1: "),
-            std::string::npos);
-      });
+  printEach(server,
+            {{"image/pwg-raster", pwgPage(32768, 32768, 1)},
+             // An Apple raster of one run of dots (47 bytes).
+             {"image/urf", apptest::urfHeader(32768, 32768, 203) + std::string("\x00\x7f\x00", 3)}},
+            "", "aborted", [&](int job) {
+              EXPECT_NE(server.jobMessage("p", job).find("Page 1: "), std::string::npos);
+            });
   EXPECT_LT(server.peakMemoryKiB(), 256 * 1024);
   ASSERT_TRUE(ipptoolPrint(server, "p", pwgPage(812, 1218, 1218), ""));
   EXPECT_EQ(server.jobState("p", 3), "completed");
@@ -70,7 +62,7 @@ TEST(AppLimits, PageMemoryLimitBoundary) {
   ASSERT_TRUE(probe.add("p", "rx5k-label-18"));
   ASSERT_TRUE(ipptoolPrint(probe, "p", pwgPage(812, 1218, 1218), ""));
   // The refusal names the page's need: "... needs N bytes ...".
-  const std::string message = probe.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", 1);
+  const std::string message = probe.jobMessage("p", 1);
   const size_t at = message.find_first_of("0123456789", message.find("needs "));
   ASSERT_NE(at, std::string::npos) << message;
   const long need = std::atol(message.c_str() + at);
@@ -96,17 +88,13 @@ TEST(AppLimits, JobsAtOnce) {
     auto first = std::async(std::launch::async, [&] {
       return ipptoolPrint(server, "waiting", pwgPage(812, 1218, 1218), "");
     });
-    ASSERT_TRUE(apptest::waitUntil(20, [&] {
-      return server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "waiting", "printer-state-reasons")
-                 .find("media-empty") != std::string::npos;
-    }));
+    ASSERT_TRUE(apptest::waitUntil(20, [&] { return server.hasReason("waiting", "media-empty"); }));
     auto second = std::async(std::launch::async, [&] {
       return ipptoolPrint(server, "p", pwgPage(812, 1218, 1218), "");
     });
     if (jobs == 1) {
       EXPECT_TRUE(apptest::waitUntil(20, [&] {
-        return server.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", 1)
-                   .find("Waiting for another") != std::string::npos;
+        return server.jobMessage("p", 1).find("Waiting for another") != std::string::npos;
       }));
       EXPECT_EQ(server.jobState("p", 1), "processing");
     } else {

@@ -13,10 +13,6 @@ using runtest::runFilter;
 
 namespace {
 
-std::vector<rastertest::RasterPage> whitePages(int count) {
-  return std::vector(count, rastertest::whitePage(rastertest::rasterHeader(64, 40)));
-}
-
 const char kTrailer[] = "INFO: Printed data has been sent\n";
 
 // The program's arguments and environment: a process only.
@@ -40,7 +36,7 @@ TEST(Lifecycle, StartFailuresGiveTheirMessageAndExitStatus) {
 
   o.emulatorArgs = {};
   o.env = {"PPD=/nonexistent/printer.ppd"};
-  o.raster = e2e::rasterFile(whitePages(1));
+  o.raster = e2e::rasterFile({rastertest::whitePage(rastertest::rasterHeader(64, 40))});
   auto noPpd = runFilter(o);
   EXPECT_EQ(noPpd.exitStatus, 1);
   EXPECT_NE(noPpd.filterStderr.find("DEBUG: "), std::string::npos);

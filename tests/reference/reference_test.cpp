@@ -88,19 +88,13 @@ RasterPage rasterPage(ppd_file_t *ppd, const std::string &options, const PageSpe
   cupsFreeOptions(count, parsed);
   if (spec.change) spec.change(page.header);
   const emu::GrayImage &image = demoPage(spec.image);
-  const cups_page_header2_t &h = page.header;
-  const unsigned perDot = h.cupsBitsPerPixel / 8;
-  page.pixels.assign(size_t{h.cupsBytesPerLine} * h.cupsHeight, 255);
-  for (unsigned y = 0; y < h.cupsHeight; y++) {
-    const unsigned char *src =
-        image.dots.data() + size_t(uint64_t{y} * image.height / h.cupsHeight) * image.width;
-    unsigned char *row = page.pixels.data() + size_t{y} * h.cupsBytesPerLine;
-    for (unsigned x = 0; x < h.cupsWidth; x++) {
-      unsigned char v = src[uint64_t{x} * image.width / h.cupsWidth];
-      if (h.cupsColorSpace == CUPS_CSPACE_K) v = static_cast<unsigned char>(255 - v);
-      std::memset(row + size_t{x} * perDot, v, perDot);
-    }
-  }
+  const cups_page_header2_t h = page.header;
+  page = rastertest::pageFromGenerator(h, [&](unsigned x, unsigned y) {
+    const unsigned char v =
+        image.dots[size_t(uint64_t{y} * image.height / h.cupsHeight) * image.width +
+                   uint64_t{x} * image.width / h.cupsWidth];
+    return h.cupsColorSpace == CUPS_CSPACE_K ? static_cast<unsigned char>(255 - v) : v;
+  });
   if (spec.rowsToWrite != ~0u) page.rowsToWrite = static_cast<int>(spec.rowsToWrite);
   return page;
 }

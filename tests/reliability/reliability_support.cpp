@@ -13,12 +13,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <thread>
 
-#include "emulated_printer.h"
 #include "support/run_filter.h"
 #include "support/test_ppd.h"
 
@@ -141,19 +138,6 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
   };
   r.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   return r;
-}
-
-std::string streamProblem(int model, const std::string &stream) {
-  emu::PrinterSetup setup;
-  setup.model = model;
-  setup.outDir = runtest::testFilePath("stream-check");
-  std::unique_ptr<FILE, int (*)(FILE *)> summary(std::fopen("/dev/null", "w"), std::fclose);
-  emu::EmulatedPrinter printer(setup, summary.get());
-  std::string error;
-  if (!printer.open(error)) return "cannot check the stream: " + error;
-  printer.receive(reinterpret_cast<const unsigned char *>(stream.data()), stream.size(), 0);
-  bool ok = printer.finish(0);
-  return ok ? "" : printer.streamError();
 }
 
 std::string sanitizerReport(const std::string &err) {

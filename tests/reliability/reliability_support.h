@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/e2e_support.h"
+#include "thermal_parser.h"
 
 namespace reliability {
 
@@ -49,10 +50,6 @@ struct DirectRunResult {
 };
 
 DirectRunResult runDirect(const DirectRunOptions &options);
-
-// Whether the printer stream of a model parses to its end with no command cut (empty) or the
-// emulator's complaint.
-std::string streamProblem(int model, const std::string &stream);
 
 // Sanitizer reports or crashes in a filter's standard error ("" when there are none).
 std::string sanitizerReport(const std::string &err);

@@ -50,12 +50,12 @@ void readPages(FilterRun &run) {
   while (std::getline(list, line)) {
     DecodedPage page;
     std::istringstream f(line);
-    if (!(f >> page.number >> page.width >> page.height >> page.encoding >> page.frames)) continue;
+    std::string encoding, frames, png, error;
+    if (!(f >> page.number >> page.width >> page.height >> encoding >> frames)) continue;
     emu::GrayImage image;
-    std::string error;
-    if (f >> page.png && emu::readGrayPng(page.png, image, error)) {
+    if (f >> png && emu::readGrayPng(png, image, error)) {
       page.dots = std::move(image.dots);
-    } else if (!page.png.empty() && run.error.empty()) {
+    } else if (!png.empty() && run.error.empty()) {
       run.error = error;
     }
     run.pages.push_back(std::move(page));
@@ -136,8 +136,8 @@ FilterRun runInProcess(const FilterRunOptions &o) {
   if (!job.streamOk) run.emulatorStderr = "printer stream error: " + job.streamError;
   run.seconds = job.seconds;
   for (emu::PrintedPage &p : job.pages) {
-    run.pages.push_back(DecodedPage{p.number, p.image.width, p.image.height, p.encoding, p.frames,
-                                    "", std::move(p.image.dots)});
+    run.pages.push_back(
+        DecodedPage{p.number, p.image.width, p.image.height, std::move(p.image.dots)});
   }
   return run;
 }

@@ -30,9 +30,6 @@ struct DecodedPage {
   int number = 0;
   int width = 0;
   int height = 0;
-  std::string encoding;             // "LZO", "raw" or "label"
-  int frames = 0;                   // LZO frames
-  std::string png;                  // image file
   std::vector<unsigned char> dots;  // width x height, 0 black, 255 white
   // The dot at (x, y), 255 outside the page.
   unsigned char at(int x, int y) const;
