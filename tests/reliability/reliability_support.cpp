@@ -95,7 +95,6 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
   fcntl(err, F_SETFL, O_NONBLOCK);
 
   bool sigtermSent = false, killed = false;
-  double cueAt = -1;
   int status = 0;
   rusage usage{};
   bool exited = false;
@@ -111,7 +110,6 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
           out >= 0) {
         // The backend goes away: further writes fail with EPIPE.
         closeFd(out);
-        cueAt = secondsSince(start);
       }
     }
     if (err >= 0 && !pump(err, r.err)) closeFd(err);
@@ -119,14 +117,12 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
     if (o.sigtermAfterMs >= 0 && !sigtermSent && t * 1000 >= o.sigtermAfterMs) {
       kill(pid, SIGTERM);
       sigtermSent = true;
-      cueAt = t;
     }
     if (t > o.timeoutSeconds && !killed) killed = kill(pid, SIGKILL) == 0;
     r.maxRssKb = std::max(r.maxRssKb, runtest::peakResidentKiB(pid));
     exited = wait4(pid, &status, WNOHANG, &usage) == pid;
   }
   r.seconds = secondsSince(start);
-  if (cueAt >= 0) r.secondsAfterCue = r.seconds - cueAt;
   // Collect what is left in the pipes (their writers are gone).
   if (out >= 0) fcntl(out, F_SETFL, 0), pump(out, r.out);
   if (err >= 0) fcntl(err, F_SETFL, 0), pump(err, r.err);

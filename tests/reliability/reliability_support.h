@@ -39,14 +39,13 @@ struct DirectRunOptions {
 };
 
 struct DirectRunResult {
-  int exitStatus = -1;          // when the filter exited
-  int signal = 0;               // when a signal ended it (SIGKILL at the time-out)
-  double seconds = 0;           // from the start to the exit
-  double secondsAfterCue = -1;  // from the SIGTERM or the closed output to the exit
-  double cpuSeconds = 0;        // user + system time of the filter
-  long maxRssKb = 0;            // its peak resident memory, sampled while it runs
-  std::string err;              // its standard error
-  std::string out;              // what it wrote to the printer (until the output was closed)
+  int exitStatus = -1;    // when the filter exited
+  int signal = 0;         // when a signal ended it (SIGKILL at the time-out)
+  double seconds = 0;     // from the start to the exit
+  double cpuSeconds = 0;  // user + system time of the filter
+  long maxRssKb = 0;      // its peak resident memory, sampled while it runs
+  std::string err;        // its standard error
+  std::string out;        // what it wrote to the printer (until the output was closed)
 };
 
 DirectRunResult runDirect(const DirectRunOptions &options);

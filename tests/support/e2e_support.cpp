@@ -88,7 +88,7 @@ std::vector<WireItem> wireItems(const runtest::FilterRun &run) {
       inBitmap = false;
       const int pieces = static_cast<int>((e->length + 1023) / 1024);
       items.push_back({time, innerDrains == std::max(pieces - 1, 0)
-                                 ? kData
+                                 ? "data"
                                  : "data with " + std::to_string(innerDrains) +
                                        " inner drains for " + std::to_string(e->length) +
                                        " bytes"});
@@ -118,7 +118,7 @@ std::vector<std::string> transmission(bool filler, bool compressed, int width, i
   // The raster bitmap command for a finished page of width x height dots.
   const std::string bitmap = hex({0x1D, 0x76, 0x30, 0x00, ((width + 7) / 8) & 0xFF,
                                   (width + 7) / 2048, height & 0xFF, (height >> 8) & 0xFF});
-  items.insert(items.end(), {compressed ? kCompressionOn : kCompressionOff, bitmap, kData, kDrain});
+  items.insert(items.end(), {compressed ? "1F 11 35 01" : "1F 11 35 00", bitmap, "data", kDrain});
   return items;
 }
 

@@ -50,9 +50,6 @@ std::string hex(std::initializer_list<int> values);
 // Items of the thermal transmission.
 inline const std::string kDrain = "drain";
 inline const std::string kFiller = "00 x2048";
-inline const std::string kCompressionOn = "1F 11 35 01";
-inline const std::string kCompressionOff = "1F 11 35 00";
-inline const std::string kData = "data";
 inline const std::string kPaperQuery = "1F 11 11";
 inline const std::string kCoverQuery = "1F 11 12";
 inline const std::string kIdleQuery = "1F 11 43";
