@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -87,11 +88,11 @@ std::string joined(const std::vector<std::string> &items, bool withAnd) {
 }
 
 // What a new row of the PPD table says of a model the document does not describe yet.
-std::string describe(const ModelFacts &f) {
+std::string describe(const ModelFacts &f, const std::set<std::string> &resolutions) {
   static const std::map<Placement, std::string> placements = {
       {Placement::WidenToPaper, "page centred on the paper width"},
       {Placement::FitToPaper, "page as wide and as long as the paper"},
-      {Placement::OnSheet, "sheet printer: picture below the sheet's top margin"},
+      {Placement::OnSheet, "sheets; picture below the sheet's top margin"},
       {Placement::ContinuousLength,
        "roll paper: A4 and Letter are sheets, custom sizes continuous"},
       {Placement::BelowTopMargin, "page as long as the paper, picture lowered by the top margin"},
@@ -109,6 +110,8 @@ std::string describe(const ModelFacts &f) {
   if (placements.count(f.placement)) s += "; " + placements.at(f.placement);
   if (f.widthLimit) s += "; the leftmost " + std::to_string(f.widthLimit) + " dots of each row";
   if (f.pauseBetweenPages) s += "; 3 s between pages";
+  if (resolutions.size() == 1)
+    s += "; " + std::to_string(std::atoi(resolutions.begin()->c_str())) + " dpi only";
   return s;
 }
 
@@ -188,6 +191,15 @@ class Lists {
     return false;
   }
 
+  // The resolutions the model's PPDs offer.
+  std::set<std::string> resolutions(int number) const {
+    std::set<std::string> all;
+    for (const Ppd &p : ppds_)
+      if (p.number == number && p.options.count("Resolution"))
+        all.insert(p.options.at("Resolution").begin(), p.options.at("Resolution").end());
+    return all;
+  }
+
   std::string ppdNames(const std::string &which, bool withAnd) const {
     std::vector<std::string> names;
     for (const Ppd &p : ppds_)
@@ -223,15 +235,19 @@ class Lists {
             row.numbers.push_back(n);
         if (!row.numbers.empty()) rows.push_back(row);
       }
-    // A model the document does not describe yet joins the end of its family's rows.
+    // A model the document does not describe yet gets a row among its family's, after those
+    // of lower numbers.
     for (const ModelFacts &f : sortedTable()) {
       if (described.count(f.number)) continue;
-      auto family = [&](const Row &r) { return modelFacts(r.numbers[0]).family == f.family; };
-      auto last = std::find_if(rows.rbegin(), rows.rend(), family);
-      rows.insert(last == rows.rend()
-                      ? (f.family == ModelFamily::Thermal ? rows.begin() : rows.end())
-                      : last.base(),
-                  Row{{f.number}, describe(f)});
+      size_t at = f.family == ModelFamily::Thermal ? 0 : rows.size();
+      bool seen = false;
+      for (size_t i = 0; i < rows.size(); i++) {
+        if (modelFacts(rows[i].numbers[0]).family != f.family) continue;
+        if (!seen) at = i;
+        seen = true;
+        if (rows[i].numbers[0] < f.number) at = i + 1;
+      }
+      rows.insert(rows.begin() + at, Row{{f.number}, describe(f, resolutions(f.number))});
     }
     std::string text = "\n| PPD | Model number | Printer |\n|---|---|---|\n";
     for (const Row &row : rows) {
