@@ -56,7 +56,8 @@ std::vector<Ppd> readPpds(const fs::path &dir) {
     p.file = entry.path().filename().string();
     p.number = file->model_number;
     p.modelName = file->modelname ? file->modelname : "";
-    p.variant = p.modelName.rfind(std::string(file->manufacturer) + " ", 0) != 0;
+    const std::string maker = file->manufacturer ? file->manufacturer : "";
+    p.variant = p.modelName.rfind(maker + " ", 0) != 0;
     for (int g = 0; g < file->num_groups; g++)
       for (int o = 0; o < file->groups[g].num_options; o++) {
         const ppd_option_t &option = file->groups[g].options[o];
