@@ -15,7 +15,6 @@
 #include "page_header.h"
 #include "pdf_job.h"
 #include "pipeline/page_check.h"
-#include "ppd_catalog.h"
 #include "printer_model.h"
 #include "server_stop.h"
 
@@ -225,17 +224,13 @@ struct JobSlot {
   bool held = false;
 };
 
-struct OptionsDeleter {
-  int count;
-  void operator()(cups_option_t *options) const { cupsFreeOptions(count, options); }
-};
-
 // One PAPPL job on the core.
 struct AppJob {
   AppJob(pappl_job_t *job, pappl_device_t *device, const PrinterModel &printerModel,
-         PpdFile ppdFile)
+         PpdOptions options)
       : model(&printerModel),
-        ppd(std::move(ppdFile)),
+        ppdOptions(std::move(options)),
+        choices(coreChoices(printerModel, ppdOptions)),
         log(job),
         clock(job),
         link(device),
@@ -248,7 +243,8 @@ struct AppJob {
 
   JobSlot slot;
   const PrinterModel *model;
-  PpdFile ppd;
+  PpdOptions ppdOptions;  // the job's, with the page size and resolution of its latest page
+  ChoiceMap choices;      // what the core reads
   JobLog log;
   JobClock clock;
   DeviceLink link;
@@ -314,12 +310,6 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   watchServerStop();
   if (serverStopping()) parkUntilExit();
   const PrinterModel &model = modelOf(job);
-  PpdFile ppd = openEmbeddedPpd(model.driver);
-  if (!ppd) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The PPD of driver %s cannot be read.",
-                model.driver.c_str());
-    return false;
-  }
   // The pages come at the header's resolution (PAPPL's choice by print-quality is not the head's).
   // PAPPL renders images at the resolution print-quality picks: their pages are brought to the
   // job's own.
@@ -335,12 +325,13 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   }
   JobOptions jobOptions;
   withVendorDefaults(job, *options, jobOptions);
-  const std::string text = optionText(ppdOptionsFor(model, jobOptions.all));
-  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", text.c_str());
+  PpdOptions ppdOptions = ppdOptionsFor(model, jobOptions.all);
+  // What the job asked, as a CUPS queue's options, for the administrator.
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", optionText(ppdOptions).c_str());
   setEmulatorJob(device, {folderName(job), papplJobGetID(job), model.modelNumber, model.modelName});
   forgetDeviceFault(device);  // PAPPL may keep a device open from job to job
 
-  auto *session = new AppJob(job, device, model, std::move(ppd));
+  auto *session = new AppJob(job, device, model, std::move(ppdOptions));
   if (!(session->slot.held = jobSlots().take(job))) {
     delete session;
     return false;
@@ -348,19 +339,13 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   session->imageDpi = imageDpi;
   papplJobSetData(job, session);
   Job &core = session->core;
-  cups_option_t *marked = nullptr;
-  const int count = cupsParseOptions(text.c_str(), 0, &marked);
-  std::unique_ptr<cups_option_t, OptionsDeleter> owned(marked, OptionsDeleter{count});
-  ppd_file_t *file = session->ppd.get();
-  ppdMarkDefaults(file);
-  cupsMarkOptions(file, count, marked);
-  core.ppdChoices = PpdChoices(file);
-  core.choices = &core.ppdChoices;
-  core.modelName = file->modelname ? file->modelname : "";
+  core.choices = &session->choices;
+  core.modelName = model.modelName;
+  core.setModel(model.modelNumber);
   if (options->num_pages > 0) core.TotalPage = static_cast<int>(options->num_pages);
   core.prn.onFailure = [&core] { core.cancel(); };
   session->clock.watch(core);
-  Setup(core, file);
+  Setup(core, nullptr);  // the model is set
   if (!startJob(core, nullptr)) {
     papplJobSetData(job, nullptr);
     delete session;
@@ -446,7 +431,7 @@ bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t
   ClientPage client = clientPageOf(options->header, session.rows.data());
   if (session.imageDpi && (client.xdpi != session.imageDpi || client.ydpi != session.imageDpi))
     client = resampled(client, session.imageDpi, resampledRows);
-  const FilterPage filter = filterPageOf(session.ppd.get(), *session.model, client);
+  const FilterPage filter = filterPageOf(*session.model, client, session.ppdOptions);
   PageEnd end = PageEnd::Next;
   const int copies = copiesToMake(job, *options);
   for (int copy = 0; copy < copies && end == PageEnd::Next; copy++) {
