@@ -1,12 +1,9 @@
 // The drivers from the embedded PPDs, and the callbacks that hand them to PAPPL.
 #include "drivers.h"
 
-#include <memory>
 #include <string>
-#include <utility>
 
 #include "device_policy.h"
-#include "page_header.h"
 #include "pdf_job.h"
 #include "ppd_catalog.h"
 #include "raster_job.h"
@@ -27,10 +24,8 @@ const std::vector<PrinterModel> &printerModels() {
   static const std::vector<PrinterModel> models = [] {
     std::vector<PrinterModel> all;
     for (size_t i = 0; i < kEmbeddedPpdCount; i++) {
-      if (PpdFile ppd = openEmbeddedPpd(kEmbeddedPpds[i].name)) {
+      if (PpdFile ppd = openEmbeddedPpd(kEmbeddedPpds[i].name))
         all.push_back(describePpd(ppd.get(), kEmbeddedPpds[i].name));
-        all.back().ppd = std::make_shared<SharedPpd>(std::move(ppd));
-      }
     }
     return all;
   }();

@@ -95,28 +95,11 @@ ClientPage resampled(const ClientPage &client, unsigned dpi, std::vector<unsigne
   return page;
 }
 
-namespace {
-
-// Marks choice of keyword for the page and the job's next pages.
-void markForJob(ppd_file_t *ppd, PpdOptions &jobOptions, const char *keyword,
-                const std::string &choice) {
-  ppdMarkOption(ppd, keyword, choice.c_str());
-  for (auto &[k, c] : jobOptions) {
-    if (k == keyword) {
-      c = choice;
-      return;
-    }
-  }
-  jobOptions.emplace_back(keyword, choice);
-}
-
-// The page of a PPD marked with jobOptions.
-FilterPage markedPage(ppd_file_t *ppd, const PrinterModel &model, const ClientPage &client,
-                      PpdOptions &jobOptions) {
+FilterPage filterPageOf(ppd_file_t *ppd, const PrinterModel &model, const ClientPage &client) {
   const std::string resolution = std::to_string(client.xdpi) + "dpi";
   if (client.xdpi > 0 && client.xdpi == client.ydpi &&
       ppdFindChoice(ppdFindOption(ppd, "Resolution"), resolution.c_str()))
-    markForJob(ppd, jobOptions, "Resolution", resolution);
+    ppdMarkOption(ppd, "Resolution", resolution.c_str());
   const ppd_size_t *marked = ppdPageSize(ppd, nullptr);
   if (client.xdpi > 0 && client.ydpi > 0 && marked) {
     const int width = hundredths(client.width, client.xdpi);
@@ -124,7 +107,7 @@ FilterPage markedPage(ppd_file_t *ppd, const PrinterModel &model, const ClientPa
     if (std::abs(width - marked->width * 2540 / 72) > 100 ||
         std::abs(length - marked->length * 2540 / 72) > 100) {
       const std::string size = pageSizeOfPage(model, width, length);
-      if (!size.empty()) markForJob(ppd, jobOptions, "PageSize", size);
+      if (!size.empty()) ppdMarkOption(ppd, "PageSize", size.c_str());
     }
   }
 
@@ -145,31 +128,6 @@ FilterPage markedPage(ppd_file_t *ppd, const PrinterModel &model, const ClientPa
   header.cupsColorOrder = CUPS_ORDER_CHUNKED;
   header.cupsColorSpace = CUPS_CSPACE_SW;
   header.cupsNumColors = 1;
-  return page;
-}
-
-}  // namespace
-
-void SharedPpd::markedWith(const PpdOptions &options,
-                           const std::function<void(ppd_file_t *)> &use) {
-  cups_option_t *marks = nullptr;
-  int count = 0;
-  for (const auto &[keyword, choice] : options)
-    count = cupsAddOption(keyword.c_str(), choice.c_str(), count, &marks);
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    ppdMarkDefaults(ppd_.get());
-    cupsMarkOptions(ppd_.get(), count, marks);
-    use(ppd_.get());
-  }
-  cupsFreeOptions(count, marks);
-}
-
-FilterPage filterPageOf(const PrinterModel &model, const ClientPage &client,
-                        PpdOptions &jobOptions) {
-  FilterPage page;
-  model.ppd->markedWith(
-      jobOptions, [&](ppd_file_t *ppd) { page = markedPage(ppd, model, client, jobOptions); });
   return page;
 }
 

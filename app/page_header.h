@@ -8,12 +8,8 @@
 #include <cups/raster.h>
 
 #include <cstddef>
-#include <functional>
-#include <mutex>
-#include <utility>
 #include <vector>
 
-#include "ppd_catalog.h"
 #include "printer_model.h"
 
 namespace app {
@@ -42,27 +38,10 @@ ClientPage clientPageOf(const cups_page_header2_t &client, const unsigned char *
 // The page at dpi across and down: each dot the mean of the client's dots it covers.
 ClientPage resampled(const ClientPage &client, unsigned dpi, std::vector<unsigned char> &rows);
 
-// A driver's PPD, read once and shared by the driver's jobs: each page header is built from it
-// marked with its job's options, under the lock, since libcups keeps the marks (and even its
-// lookups' positions) in the PPD.
-class SharedPpd {
- public:
-  explicit SharedPpd(PpdFile ppd) : ppd_(std::move(ppd)) {}
-  // Calls use with the PPD marked as a CUPS queue marks it for options: its defaults, then the
-  // options.
-  void markedWith(const PpdOptions &options, const std::function<void(ppd_file_t *)> &use);
-
- private:
-  std::mutex lock_;
-  PpdFile ppd_;
-};
-
-// Marks the model's PPD with jobOptions and then its Resolution and PageSize for the client's
-// page (the marked size stays when the page is that size within 1 mm; else the PPD size or
-// custom size the page is) and returns the page the rasterizer would make of it. What the page
-// marks goes into jobOptions, as the job's next page starts from it.
-FilterPage filterPageOf(const PrinterModel &model, const ClientPage &client,
-                        PpdOptions &jobOptions);
+// Marks the PPD's Resolution and PageSize for the client's page (the marked size stays when the
+// page is that size within 1 mm; else the PPD size or custom size the page is) and returns the
+// page the rasterizer would make of it.
+FilterPage filterPageOf(ppd_file_t *ppd, const PrinterModel &model, const ClientPage &client);
 
 // Row y of the filter page (length bytes): the client's dots under it, white beyond its edges.
 void filterRow(const FilterPage &page, const ClientPage &client, unsigned y, unsigned char *row,

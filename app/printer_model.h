@@ -8,7 +8,6 @@
 #include <pappl/pappl.h>
 
 #include <map>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,8 +15,6 @@
 #include "base/choices.h"
 
 namespace app {
-
-class SharedPpd;
 
 // A PPD page size as an IPP media size.
 struct MediaSize {
@@ -72,7 +69,6 @@ struct PrinterModel {
   std::vector<MappedOption> options;
   // Options of one choice (keyword -> choice), which the PPD marks whatever a job asks.
   std::map<std::string, std::string> fixedChoices;
-  std::shared_ptr<SharedPpd> ppd;  // the PPD itself, for the page headers
 
   // The option in role, or null.
   const MappedOption *option(IppRole role) const;

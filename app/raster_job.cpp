@@ -15,6 +15,7 @@
 #include "page_header.h"
 #include "pdf_job.h"
 #include "pipeline/page_check.h"
+#include "ppd_catalog.h"
 #include "printer_model.h"
 #include "server_stop.h"
 
@@ -227,10 +228,10 @@ struct JobSlot {
 // One PAPPL job on the core.
 struct AppJob {
   AppJob(pappl_job_t *job, pappl_device_t *device, const PrinterModel &printerModel,
-         PpdOptions options)
+         PpdFile ppdFile, const PpdOptions &options)
       : model(&printerModel),
-        ppdOptions(std::move(options)),
-        choices(coreChoices(printerModel, ppdOptions)),
+        ppd(std::move(ppdFile)),
+        choices(coreChoices(printerModel, options)),
         log(job),
         clock(job),
         link(device),
@@ -243,8 +244,8 @@ struct AppJob {
 
   JobSlot slot;
   const PrinterModel *model;
-  PpdOptions ppdOptions;  // the job's, with the page size and resolution of its latest page
-  ChoiceMap choices;      // what the core reads
+  PpdFile ppd;        // marked with the job's options, for its page headers
+  ChoiceMap choices;  // what the core reads
   JobLog log;
   JobClock clock;
   DeviceLink link;
@@ -306,10 +307,27 @@ void withVendorDefaults(pappl_job_t *job, const pappl_pr_options_t &options, Job
   out.all.vendor = out.vendor;
 }
 
+// Marks the PPD as a CUPS queue marks it for these options: its defaults, then the options.
+void markPpd(ppd_file_t *ppd, const PpdOptions &options) {
+  cups_option_t *marks = nullptr;
+  int count = 0;
+  for (const auto &[keyword, choice] : options)
+    count = cupsAddOption(keyword.c_str(), choice.c_str(), count, &marks);
+  ppdMarkDefaults(ppd);
+  cupsMarkOptions(ppd, count, marks);
+  cupsFreeOptions(count, marks);
+}
+
 bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
   watchServerStop();
   if (serverStopping()) parkUntilExit();
   const PrinterModel &model = modelOf(job);
+  PpdFile ppd = openEmbeddedPpd(model.driver);
+  if (!ppd) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The PPD of driver %s cannot be read.",
+                model.driver.c_str());
+    return false;
+  }
   // The pages come at the header's resolution (PAPPL's choice by print-quality is not the head's).
   // PAPPL renders images at the resolution print-quality picks: their pages are brought to the
   // job's own.
@@ -325,13 +343,14 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   }
   JobOptions jobOptions;
   withVendorDefaults(job, *options, jobOptions);
-  PpdOptions ppdOptions = ppdOptionsFor(model, jobOptions.all);
+  const PpdOptions ppdOptions = ppdOptionsFor(model, jobOptions.all);
   // What the job asked, as a CUPS queue's options, for the administrator.
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", optionText(ppdOptions).c_str());
+  markPpd(ppd.get(), ppdOptions);
   setEmulatorJob(device, {folderName(job), papplJobGetID(job), model.modelNumber, model.modelName});
   forgetDeviceFault(device);  // PAPPL may keep a device open from job to job
 
-  auto *session = new AppJob(job, device, model, std::move(ppdOptions));
+  auto *session = new AppJob(job, device, model, std::move(ppd), ppdOptions);
   if (!(session->slot.held = jobSlots().take(job))) {
     delete session;
     return false;
@@ -431,7 +450,7 @@ bool endRasterPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t
   ClientPage client = clientPageOf(options->header, session.rows.data());
   if (session.imageDpi && (client.xdpi != session.imageDpi || client.ydpi != session.imageDpi))
     client = resampled(client, session.imageDpi, resampledRows);
-  const FilterPage filter = filterPageOf(*session.model, client, session.ppdOptions);
+  const FilterPage filter = filterPageOf(session.ppd.get(), *session.model, client);
   PageEnd end = PageEnd::Next;
   const int copies = copiesToMake(job, *options);
   for (int copy = 0; copy < copies && end == PageEnd::Next; copy++) {
