@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/models.h"
 #include "base/page_memory.h"
 #include "driver/job.h"
 #include "labels/labels.h"
@@ -349,9 +350,10 @@ void BM_LabelPage(benchmark::State &state) {
     bench.job.printer->endPage(page);
   }
   const size_t pages = std::max<size_t>(state.iterations(), 1);
+  // In the order of LabelLanguage, after None.
   static const char *const kLanguages[] = {"Dymo", "EPL line", "EPL page", "ZPL",
                                            "CPCL", "model 20", "PCL"};
-  const int languageIndex = model == 32 ? 6 : model == 0 ? 0 : model - 15;
+  const int languageIndex = static_cast<int>(modelFacts(model).language) - 1;
   describePage(state, si,
                std::string("model ") + std::to_string(model) + " " + kLanguages[languageIndex]);
   state.counters["bytes_out"] = static_cast<double>(bench.sink.bytes / pages);
@@ -361,7 +363,8 @@ void BM_LabelPage(benchmark::State &state) {
 void labelArgs(benchmark::internal::Benchmark *b) {
   b->ArgNames({"dpi", "model"})->Unit(benchmark::kMillisecond);
   for (int si : {0, 1})
-    for (int model : {0, 16, 17, 18, 19, 20, 32}) b->Args({si, model});
+    for (const ModelFacts &f : modelTable())
+      if (f.family == ModelFamily::Label) b->Args({si, f.number});
 }
 
 // The two row coders alone, over every row of the page (ZPL hexadecimal runs; PCL delta rows
