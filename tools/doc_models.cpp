@@ -8,6 +8,7 @@
 //   variants                 the ModelNames of the PPDs named after a printer, not a number
 //   margins                  the PPDs whose imageable area is shorter than the paper
 //   count                    the number of models, in words
+//   languages                the number of their printer languages, in words
 //   all                      "all" or "all but N" where the list is (nearly) the whole family
 //   and                      "a, b and c" instead of "a, b, c"
 //   table                    the PPD table: one row per group of model numbers, whose grouping
@@ -124,7 +125,7 @@ class Lists {
   std::string generate(const std::string &spec, const std::string &current) const {
     std::istringstream words(spec);
     std::string word, family, offers, wait, kind;
-    bool count = false, all = false, withAnd = false, pause = false;
+    bool count = false, languages = false, all = false, withAnd = false, pause = false;
     while (words >> word) {
       if (word == "thermal" || word == "label")
         family = word;
@@ -136,6 +137,8 @@ class Lists {
         pause = true;
       else if (word == "count")
         count = true;
+      else if (word == "languages")
+        languages = true;
       else if (word == "all")
         all = true;
       else if (word == "and")
@@ -153,6 +156,7 @@ class Lists {
     if (family.empty() || (!wait.empty() && !waits.count(wait)))
       throw std::runtime_error("<!-- models " + spec + " --> chooses no family or no known wait");
     std::vector<int> models, whole;
+    std::set<LabelLanguage> spoken;
     for (const ModelFacts &f : sortedTable()) {
       if ((f.family == ModelFamily::Thermal) != (family == "thermal")) continue;
       whole.push_back(f.number);
@@ -160,8 +164,10 @@ class Lists {
       if (!wait.empty() && f.readyWait != waits.at(wait)) continue;
       if (!offers.empty() && !offersOption(f.number, offers)) continue;
       models.push_back(f.number);
+      spoken.insert(f.language);
     }
     if (count) return numberWord(models.size());
+    if (languages) return numberWord(spoken.size());
     if (all && models == whole) return "all";
     std::vector<std::string> names;
     for (int n : whole)
