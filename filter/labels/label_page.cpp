@@ -57,7 +57,6 @@ void releaseRowCoderBuffers(RowCoderState &coder) {
   coder.CompBuffer.reset();
   coder.LastBuffer.reset();
   coder.LastSet = 0;
-  coder.rowBytes = 0;
 }
 
 void allocateRowCoderBuffers(JobBase &job, RowCoderState &coder, size_t n) {
@@ -70,7 +69,6 @@ void allocateRowCoderBuffers(JobBase &job, RowCoderState &coder, size_t n) {
     releaseRowCoderBuffers(coder);
     job.log.message(
         "DEBUG: No memory for the row coder of %zu bytes; the page's rows are dropped.\n", n);
-    return;
   }
   coder.rowBytes = n;
 }

@@ -32,7 +32,7 @@ struct RowCoderState {
   DotBuffer CompBuffer;  // coded row: 2 × rowBytes + 1 bytes
   DotBuffer LastBuffer;  // seed row: rowBytes bytes
   int LastSet = 0;       // LastBuffer holds the printer's previous row
-  size_t rowBytes = 0;   // 0 when the buffers could not be had: rows are dropped
+  size_t rowBytes = 0;   // the row length the buffers were allocated for
 };
 
 // Row coders that write to the printer stream, over the coder's CompBuffer and LastBuffer.
