@@ -70,7 +70,8 @@ PageResult ThermalPrinter::endPage(Page &page) {
 }
 
 void ThermalPrinter::endJob() {
-  // A page cut short by a cancel never reached its end: its bitmap goes before the waits.
+  // A page cut short (cancelled, or its transmission failed) kept its bitmap: it goes before the
+  // waits.
   sendBuf.reset();
   if (job.model->feedAtJobEnd) feed(0x02);
   if (afterFeedPending_) feed(0x02);
