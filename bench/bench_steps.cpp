@@ -284,18 +284,18 @@ void BM_TransmitBitmap(benchmark::State &state) {
   const std::vector<unsigned char> &bitmap = cachedBitmap(si, kind);
   const int model = static_cast<int>(state.range(2));
   BenchJob bench(model);
+  ThermalPrinter &printer = static_cast<ThermalPrinter &>(*bench.job.printer);
   Page page;
   page.header.cupsWidth = static_cast<unsigned>(size.width);
   page.header.cupsHeight = static_cast<unsigned>(size.height);
   for (auto _ : state) {
     // The transmission takes the bitmap and releases it, as the page's own.
     state.PauseTiming();
-    page.sendBuf = allocateDots(bitmap.size());
-    std::memcpy(page.sendBuf.get(), bitmap.data(), bitmap.size());
-    page.sendBufSize = bitmap.size();
+    printer.sendBuf = allocateDots(bitmap.size());
+    std::memcpy(printer.sendBuf.get(), bitmap.data(), bitmap.size());
+    printer.sendBufSize = bitmap.size();
     state.ResumeTiming();
-    if (static_cast<ThermalPrinter &>(*bench.job.printer).transmitBitmap(page) !=
-        PageResult::Sent) {
+    if (printer.transmitBitmap(page) != PageResult::Sent) {
       state.SkipWithError("the bitmap was not sent");
       break;
     }
@@ -345,7 +345,6 @@ void BM_LabelPage(benchmark::State &state) {
   for (auto _ : state) {
     page.header = header;
     bench.job.printer->startPage(page);
-    page.Feed = 0;
     for (int y = 0; y < size.height; y++) bench.job.printer->row(page, y);
     bench.job.printer->endPage(page);
   }
