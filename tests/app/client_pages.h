@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -18,6 +19,7 @@
 #include "app/app_server.h"
 #include "job_runner.h"
 #include "support/command.h"
+#include "support/raster_file.h"
 
 namespace apptest {
 
@@ -79,31 +81,20 @@ inline GrayPage testPage(double widthPt, double lengthPt, unsigned dpi, unsigned
   return page;
 }
 
-inline ssize_t appendTo(void *text, unsigned char *data, size_t n) {
-  static_cast<std::string *>(text)->append(reinterpret_cast<char *>(data), n);
-  return static_cast<ssize_t>(n);
-}
-
-// A PWG raster page of width x height 8-bit gray dots at 203 dpi, of which rows rows are sent.
-inline std::string pwgPage(unsigned width, unsigned height, unsigned rows) {
-  cups_page_header2_t h{};
-  std::snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "custom");
-  h.HWResolution[0] = h.HWResolution[1] = 203;
-  h.PageSize[0] = width * 72 / 203;
-  h.PageSize[1] = height * 72 / 203;
-  h.cupsWidth = width;
-  h.cupsHeight = height;
-  h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
-  h.cupsBytesPerLine = width;
-  h.cupsColorSpace = CUPS_CSPACE_SW;
-  h.cupsNumColors = 1;
-  std::string out;
-  cups_raster_t *raster = cupsRasterOpenIO(appendTo, &out, CUPS_RASTER_WRITE_PWG);
-  cupsRasterWriteHeader2(raster, &h);
-  std::vector<unsigned char> row(width, 0);
-  for (unsigned y = 0; y < rows; y++) cupsRasterWritePixels(raster, row.data(), width);
-  cupsRasterClose(raster);
-  return out;
+// A PWG raster page of width x height dots at 203 dpi, 8 bits a colour in the colour space, of
+// which rows rows (all 0: black in gray) are sent.
+inline std::string pwgPage(unsigned width, unsigned height, unsigned rows,
+                           cups_cspace_t space = CUPS_CSPACE_SW, unsigned colors = 1) {
+  rastertest::RasterPage page;
+  page.header =
+      rastertest::rasterHeader(width, height, 203, rastertest::RasterColor::Gray, "custom");
+  page.header.cupsColorSpace = space;
+  page.header.cupsNumColors = colors;
+  page.header.cupsBitsPerPixel = 8 * colors;
+  page.header.cupsBytesPerLine = width * colors;
+  page.pixels.assign(size_t{width} * colors * rows, 0);
+  page.rowsToWrite = static_cast<int>(rows);
+  return rastertest::rasterStream({page}, CUPS_RASTER_WRITE_PWG);
 }
 
 // The page `copies` times as an 8-bit gray raster stream with the header's other fields, rows
@@ -120,21 +111,13 @@ inline std::string rasterOf(const GrayPage &page, cups_page_header2_t header, cu
   header.cupsColorSpace = CUPS_CSPACE_SW;
   header.cupsColorOrder = CUPS_ORDER_CHUNKED;
   header.cupsNumColors = 1;
-  std::string out;
-  cups_raster_t *raster = cupsRasterOpenIO(appendTo, &out, mode);
-  std::vector<unsigned char> row(header.cupsWidth);
-  for (int c = 0; c < copies; c++) {
-    cupsRasterWriteHeader2(raster, &header);
-    for (unsigned y = 0; y < header.cupsHeight; y++) {
-      std::fill(row.begin(), row.end(), 255);
-      if (first + y < page.height)
-        std::memcpy(row.data(), &page.dots[static_cast<size_t>(first + y) * page.width],
-                    std::min(page.width, header.cupsWidth));
-      cupsRasterWritePixels(raster, row.data(), header.cupsWidth);
-    }
-  }
-  cupsRasterClose(raster);
-  return out;
+  const rastertest::RasterPage sheet =
+      rastertest::pageFromGenerator(header, [&](unsigned x, unsigned y) -> unsigned char {
+        return first + y < page.height && x < page.width
+                   ? page.dots[static_cast<size_t>(first + y) * page.width + x]
+                   : 255;
+      });
+  return rastertest::rasterStream(std::vector(static_cast<size_t>(copies), sheet), mode);
 }
 
 // An Apple raster file header with one 8-bit gray, one-sided page of width x height dots.
@@ -232,28 +215,30 @@ inline std::string filterStream(const std::string &driver, const std::string &op
 }
 
 // Sends a document with ipptool and the job attributes (ipptool ATTR lines), waiting for the
-// job's end; false when ipptool reports a failure.
+// job's end; false when ipptool reports a failure. With a status other than successful-ok (and
+// any EXPECT lines after it), the request must be answered so (no job to wait for).
 inline bool ipptoolPrint(AppServer &server, const std::string &printer, const std::string &document,
-                         const std::string &attributes, const char *format = "image/pwg-raster") {
+                         const std::string &attributes, const char *format = "image/pwg-raster",
+                         const std::string &status = "successful-ok") {
   const std::string documentFile = server.file(printer + ".doc");
   const std::string testFile = server.file(printer + ".test");
   std::ofstream(documentFile, std::ios::binary) << document;
   const std::string operation =
       "GROUP operation-attributes-tag\nATTR charset attributes-charset utf-8\n"
       "ATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\n";
-  std::ofstream(testFile) << "{\nOPERATION Print-Job\n"
-                          << operation
-                          << "ATTR name requesting-user-name test\n"
-                             "ATTR mimeMediaType document-format "
-                          << format << "\nGROUP job-attributes-tag\n"
-                          << attributes << "\nFILE " << documentFile
-                          << "\nSTATUS successful-ok\nEXPECT job-id OF-TYPE integer\n}\n"
-                             "{\nOPERATION Get-Job-Attributes\n"
-                          << operation
-                          << "ATTR integer job-id $job-id\nSTATUS successful-ok\n"
-                             // The job's end, however slow the machine (ten minutes at most).
-                             "EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 6000\n"
-                             "DELAY 0.1\n}\n";
+  std::ofstream test(testFile);
+  test << "{\nOPERATION Print-Job\n"
+       << operation << "ATTR name requesting-user-name test\nATTR mimeMediaType document-format "
+       << format << "\nGROUP job-attributes-tag\n"
+       << attributes << "\nFILE " << documentFile << "\nSTATUS " << status << "\n";
+  if (status == "successful-ok")
+    test << "EXPECT job-id OF-TYPE integer\n}\n{\nOPERATION Get-Job-Attributes\n"
+         << operation
+         << "ATTR integer job-id $job-id\nSTATUS successful-ok\n"
+            // The job's end, however slow the machine (ten minutes at most).
+            "EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 6000\nDELAY 0.1\n";
+  test << "}\n";
+  test.close();
   return run({"/usr/bin/ipptool", "-q", "-T", "60", server.uri(printer), testFile}) == 0;
 }
 

@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/client_pages.h"
@@ -92,9 +93,8 @@ RandomJob randomJob(const std::string &driver, const Offer &offer, unsigned seed
   std::string media;
   double width = 0, length = 0;
   if (driver == "rx5k-label-20") {
-    ppdMarkDefaults(ppd);
-    width = ppdPageSize(ppd, nullptr)->width * 2540 / 72;
-    length = ppdPageSize(ppd, nullptr)->length * 2540 / 72;
+    std::tie(width, length) = apptest::pageSizeOf(driver, "");
+    width = width * 2540 / 72, length = length * 2540 / 72;
   } else if (ppd->variable_sizes && random() % 3 == 0) {
     auto within = [&](int axis) {
       const double low = ppd->custom_min[axis] * 2540 / 72,
@@ -165,10 +165,7 @@ TEST(App, RandomJobsPrintTheFilterStream) {
     const std::string driver = drivers[seed % drivers.size()];
     if (!offers.count(driver)) {
       // Model 20's printer takes its row length from its labels: the default size's.
-      ppd_file_t *ppd = ppdOpenFile(apptest::ppdPath(driver).c_str());
-      ppdMarkDefaults(ppd);
-      const long width = std::lround(ppdPageSize(ppd, nullptr)->width * 203 / 72);
-      ppdClose(ppd);
+      const long width = std::lround(apptest::pageSizeOf(driver, "").first * 203 / 72);
       ASSERT_TRUE(
           server.add(driver, driver,
                      "&label-row-bytes=" + std::to_string((width + 7) / 8) +

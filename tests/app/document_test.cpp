@@ -21,12 +21,8 @@ namespace {
 // points from the bottom left corner) given as PostScript operands.
 std::string makePdf(AppServer &server, const std::string &name, double widthPt, double lengthPt,
                     const std::vector<std::string> &pages) {
-  std::ostringstream size;
-  size << widthPt << " " << lengthPt;
-  std::string ps = "<< /PageSize [" + size.str() + "] >> setpagedevice";
-  for (const std::string &boxes : pages) ps += " " + boxes + " showpage";
   const std::string file = server.file(name + ".pdf");
-  EXPECT_TRUE(apptest::pdfFromPostScript(ps, file)) << ps;
+  EXPECT_TRUE(apptest::pdfOf(file, widthPt, lengthPt, pages)) << name;
   return apptest::readFile(file);
 }
 
@@ -40,37 +36,6 @@ std::string rasterizedPdf(const std::string &driver, const std::string &options,
   std::string out;
   for (int i = 0; i < times; i++) out += i ? once.substr(4) : once;  // one stream, pages repeated
   return out;
-}
-
-// The gray page as PWG raster in a colour space (sRGB or CMYK).
-std::string colorPwg(const apptest::GrayPage &page, cups_cspace_t space, unsigned components) {
-  cups_page_header2_t header{};
-  header.cupsWidth = page.width;
-  header.cupsHeight = page.height;
-  header.HWResolution[0] = header.HWResolution[1] = page.dpi;
-  header.cupsBitsPerColor = 8;
-  header.cupsBitsPerPixel = 8 * components;
-  header.cupsBytesPerLine = page.width * components;
-  header.cupsColorSpace = space;
-  header.cupsNumColors = components;
-  std::string out;
-  cups_raster_t *raster = cupsRasterOpenIO(apptest::appendTo, &out, CUPS_RASTER_WRITE_PWG);
-  cupsRasterWriteHeader2(raster, &header);
-  std::vector<unsigned char> row(header.cupsBytesPerLine);
-  for (unsigned y = 0; y < page.height; y++) {
-    for (unsigned x = 0; x < page.width; x++) {
-      const unsigned char light = page.dots[static_cast<size_t>(y) * page.width + x];
-      for (unsigned c = 0; c < components; c++)
-        row[x * components + c] = components == 3 ? light : c == 3 ? 255 - light : 0;
-    }
-    cupsRasterWritePixels(raster, row.data(), header.cupsBytesPerLine);
-  }
-  cupsRasterClose(raster);
-  return out;
-}
-
-std::string jobMessage(AppServer &server, const std::string &printer, int job) {
-  return server.value(IPP_OP_GET_JOB_ATTRIBUTES, printer, "job-state-message", job);
 }
 
 // A thermal printer whose imageable area is shorter than its paper and a label printer: PDF
@@ -131,47 +96,31 @@ TEST(App, PdfAndAppleRasterPrintTheFilterStream) {
   // Documents the printer does not take are refused at submission: an sRGB or CMYK raster on a
   // gray printer (PAPPL would accept it and drop its pages), a format it does not list.
   auto refused = [&](const std::string &printer, const std::string &document, const char *format) {
-    const std::string file = server.file("refused.doc"), test = server.file("refused.test");
-    std::ofstream(file, std::ios::binary) << document;
-    std::ofstream(test) << "{\nOPERATION Print-Job\nGROUP operation-attributes-tag\n"
-                           "ATTR charset attributes-charset utf-8\n"
-                           "ATTR naturalLanguage attributes-natural-language en\n"
-                           "ATTR uri printer-uri $uri\nATTR mimeMediaType document-format "
-                        << format << "\nFILE " << file
-                        << "\nSTATUS client-error-document-format-not-supported\n}\n";
-    return apptest::run({"/usr/bin/ipptool", "-q", server.uri(printer), test}) == 0;
+    return apptest::ipptoolPrint(server, printer, document, "", format,
+                                 "client-error-document-format-not-supported");
   };
   for (const auto &[space, components] :
        {std::pair{CUPS_CSPACE_SRGB, 3u}, std::pair{CUPS_CSPACE_CMYK, 4u}})
-    EXPECT_TRUE(refused("vn2w", colorPwg(page, space, components), "image/pwg-raster")) << space;
+    EXPECT_TRUE(refused("vn2w",
+                        apptest::pwgPage(page.width, page.height, page.height, space, components),
+                        "image/pwg-raster"))
+        << space;
   EXPECT_TRUE(refused("label", "Hello\n", "text/plain"));
   // One the app must tell from the document's first bytes is aborted with the reason.
   ASSERT_TRUE(apptest::ipptoolPrint(server, "label", "Hello\n", "", "application/octet-stream"));
   EXPECT_EQ(server.jobState("label", 2), "aborted");
-  EXPECT_NE(jobMessage(server, "label", 2).find("Unsupported document format"), std::string::npos)
-      << jobMessage(server, "label", 2);
+  EXPECT_NE(server.jobMessage("label", 2).find("Unsupported document format"), std::string::npos)
+      << server.jobMessage("label", 2);
   ASSERT_TRUE(
       apptest::ipptoolPrint(server, "label", "%PDF-1.4\nnot a page\n", "", "application/pdf"));
   EXPECT_EQ(server.jobState("label", 3), "aborted");
-  EXPECT_EQ(jobMessage(server, "label", 3), "The PDF document cannot be read.");
+  EXPECT_EQ(server.jobMessage("label", 3), "The PDF document cannot be read.");
 }
 
-// The share of black dots of a job's one decoded label in the box (dots: left, top, right,
-// bottom).
+// The share of black dots of a job's one decoded label in the box of dots.
 double blackShare(AppServer &server, int job, int x0, int y0, int x1, int y1) {
-  emu::GrayImage image;
-  std::string error;
-  for (const auto &entry :
-       std::filesystem::directory_iterator(server.file("label/job-" + std::to_string(job)))) {
-    if (entry.path().extension() == ".png") {
-      EXPECT_TRUE(emu::readGrayPng(entry.path(), image, error)) << error;
-    }
-  }
-  long black = 0;
-  for (int y = y0; y < y1 && y < image.height; y++)
-    for (int x = x0; x < x1 && x < image.width; x++)
-      black += image.dots[static_cast<size_t>(y) * image.width + x] < 128;
-  return static_cast<double>(black) / ((x1 - x0) * (y1 - y0));
+  return apptest::blackShare(apptest::onlyPage(server.file("label/job-" + std::to_string(job))), x0,
+                             y0, x1, y1);
 }
 
 // A landscape page of 8 x 6 inches with a black inch square in its top left corner, on a 4 x 6

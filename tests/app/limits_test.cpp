@@ -19,12 +19,6 @@ using apptest::pwgPage;
 
 namespace {
 
-// An Apple raster of one 8-bit gray page of width x height dots at 203 dpi, with one run of
-// dots: 47 bytes.
-std::string urfHeaderAndOneRun(unsigned width, unsigned height) {
-  return apptest::urfHeader(width, height, 203) + std::string("\x00\x7f\x00", 3);
-}
-
 struct Document {
   const char *format;
   std::string data;
@@ -49,15 +43,13 @@ void printEach(AppServer &server, const std::vector<Document> &documents,
 TEST(AppLimits, HugePageHeadersAreRefusedBeforeMemoryIsTaken) {
   AppServer server;
   ASSERT_TRUE(server.add("p", "rx5k-label-18"));
-  printEach(
-      server,
-      {{"image/pwg-raster", pwgPage(32768, 32768, 1)},
-       {"image/urf", urfHeaderAndOneRun(32768, 32768)}},
-      "", "aborted", [&](int job) {
-        EXPECT_NE(
-            server.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", job).find("Page 1: "),
-            std::string::npos);
-      });
+  printEach(server,
+            {{"image/pwg-raster", pwgPage(32768, 32768, 1)},
+             // An Apple raster of one run of dots (47 bytes).
+             {"image/urf", apptest::urfHeader(32768, 32768, 203) + std::string("\x00\x7f\x00", 3)}},
+            "", "aborted", [&](int job) {
+              EXPECT_NE(server.jobMessage("p", job).find("Page 1: "), std::string::npos);
+            });
   EXPECT_LT(server.peakMemoryKiB(), 256 * 1024);
   ASSERT_TRUE(ipptoolPrint(server, "p", pwgPage(812, 1218, 1218), ""));
   EXPECT_EQ(server.jobState("p", 3), "completed");
@@ -70,7 +62,7 @@ TEST(AppLimits, PageMemoryLimitBoundary) {
   ASSERT_TRUE(probe.add("p", "rx5k-label-18"));
   ASSERT_TRUE(ipptoolPrint(probe, "p", pwgPage(812, 1218, 1218), ""));
   // The refusal names the page's need: "... needs N bytes ...".
-  const std::string message = probe.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", 1);
+  const std::string message = probe.jobMessage("p", 1);
   const size_t at = message.find_first_of("0123456789", message.find("needs "));
   ASSERT_NE(at, std::string::npos) << message;
   const long need = std::atol(message.c_str() + at);
@@ -82,28 +74,27 @@ TEST(AppLimits, PageMemoryLimitBoundary) {
   }
 }
 
-// Jobs print at once up to max-jobs, all printers together: with one, a second printer's job waits
-// (and says so) until the first ends; with two, it prints while the first waits for paper.
+// Jobs print at once up to max-jobs (4 by default: 0 below), all printers together: with one, a
+// second printer's job waits (and says so) until the first ends; with two, it prints while the
+// first waits for paper. (That the streams of jobs printed at once are the filter's:
+// App.PwgRasterPrintsTheFilterStream.)
 TEST(AppLimits, JobsAtOnce) {
-  for (const int jobs : {1, 2}) {
+  for (const int jobs : {1, 2, 0}) {
     SCOPED_TRACE(jobs);
-    AppServer server({"max-jobs=" + std::to_string(jobs)});
+    AppServer server(jobs ? std::vector<std::string>{"max-jobs=" + std::to_string(jobs)}
+                          : std::vector<std::string>{});
     ASSERT_TRUE(server.add("waiting", "rx5k-21", "&paper-missing=1000"));
     ASSERT_TRUE(server.add("p", "rx5k-label-18"));
     auto first = std::async(std::launch::async, [&] {
       return ipptoolPrint(server, "waiting", pwgPage(812, 1218, 1218), "");
     });
-    ASSERT_TRUE(apptest::waitUntil(20, [&] {
-      return server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "waiting", "printer-state-reasons")
-                 .find("media-empty") != std::string::npos;
-    }));
+    ASSERT_TRUE(apptest::waitUntil(20, [&] { return server.hasReason("waiting", "media-empty"); }));
     auto second = std::async(std::launch::async, [&] {
       return ipptoolPrint(server, "p", pwgPage(812, 1218, 1218), "");
     });
     if (jobs == 1) {
       EXPECT_TRUE(apptest::waitUntil(20, [&] {
-        return server.value(IPP_OP_GET_JOB_ATTRIBUTES, "p", "job-state-message", 1)
-                   .find("Waiting for another") != std::string::npos;
+        return server.jobMessage("p", 1).find("Waiting for another") != std::string::npos;
       }));
       EXPECT_EQ(server.jobState("p", 1), "processing");
     } else {
@@ -133,16 +124,9 @@ TEST(AppLimits, LogToAFileOnStandardErrorBeyondOneMiB) {
 TEST(AppLimits, CopiesPrintOnceForEveryFormat) {
   AppServer server;
   ASSERT_TRUE(server.add("p", "rx5k-label-18"));
-  emu::GrayImage image;
-  image.width = 400;
-  image.height = 600;
-  image.dots.assign(400 * 600, 255);
-  for (int i = 0; i < 400 * 100; i++) image.dots[i] = 0;
-  const std::string png = server.file("label.png");
-  std::FILE *file = std::fopen(png.c_str(), "wb");
-  std::string error;
-  ASSERT_TRUE(emu::writeGrayPng(file, image, error)) << error;
-  std::fclose(file);
+  emu::GrayImage image{400, 600, std::vector<unsigned char>(400 * 600, 255)};
+  std::fill_n(image.dots.begin(), 400 * 100, 0);
+  const std::string png = apptest::pngFile(server.file("label.png"), image);
   printEach(server,
             {{"image/png", apptest::readFile(png)}, {"image/pwg-raster", pwgPage(812, 1218, 1218)}},
             "ATTR integer copies 3", "completed", [&](int job) {

@@ -47,14 +47,13 @@ class TwoHosts {
     server_ = "rx5k-srv-" + id;
     client_ = "rx5k-cli-" + id;
     const std::string a = "rx5ks" + id, b = "rx5kc" + id;
-    ok_ = run({kIp, "netns", "add", server_}) == 0 && run({kIp, "netns", "add", client_}) == 0 &&
-          run({kIp, "link", "add", a, "netns", server_, "type", "veth", "peer", "name", b, "netns",
-               client_}) == 0 &&
-          run({kIp, "-n", server_, "addr", "add", serverAddress() + "/30", "dev", a}) == 0 &&
-          run({kIp, "-n", client_, "addr", "add", "10.213.77.2/30", "dev", b}) == 0 &&
-          run({kIp, "-n", server_, "link", "set", a, "up"}) == 0 &&
-          run({kIp, "-n", client_, "link", "set", b, "up"}) == 0 &&
-          run({kIp, "-n", server_, "link", "set", "lo", "up"}) == 0;
+    ok_ = run({"/bin/sh", "-c",
+               "PATH=/usr/sbin:$PATH; ip netns add $0 && ip netns add $1 && "
+               "ip link add $2 netns $0 type veth peer name $3 netns $1 && "
+               "ip -n $0 addr add 10.213.77.1/30 dev $2 && ip -n $0 link set $2 up && "
+               "ip -n $1 addr add 10.213.77.2/30 dev $3 && ip -n $1 link set $3 up && "
+               "ip -n $0 link set lo up",
+               server_, client_, a, b}) == 0;
   }
   ~TwoHosts() {
     run({kIp, "netns", "del", server_});
@@ -69,32 +68,6 @@ class TwoHosts {
   std::string server_, client_;
   bool ok_ = false;
 };
-
-// A local account with a password, removed at the end.
-class TemporaryUser {
- public:
-  TemporaryUser(std::string name, const std::string &group) : name_(std::move(name)) {
-    std::vector<std::string> add = {"/usr/sbin/useradd", "-M", "-N", "-s", "/usr/sbin/nologin"};
-    if (!group.empty()) add.insert(add.end(), {"-G", group});
-    add.push_back(name_);
-    ok_ =
-        run(add) == 0 &&
-        output({"/bin/sh", "-c", "echo '" + name_ + ":" + password() + "' | chpasswd"}).first == 0;
-  }
-  ~TemporaryUser() { run({"/usr/sbin/userdel", name_}); }
-  bool ok() const { return ok_; }
-  const std::string &name() const { return name_; }
-  std::string credentials() const { return name_ + ":" + password(); }
-  std::string password() const { return "Pw-" + name_ + "-7"; }
-
- private:
-  std::string name_;
-  bool ok_ = false;
-};
-
-std::string printerNames(AppServer &server) {
-  return output({server.kApp, "printers", "-o", "state-directory=" + server.file("")}).second;
-}
 
 // A local user who is not an administrator prints and reads state through the local socket and
 // over loopback, and cannot add or delete printers either way; root (over the socket) can.
@@ -124,7 +97,7 @@ TEST(AppSecurity, LocalUsersPrintButDoNotAdminister) {
     pause.insert(pause.end(), where.begin(), where.end());
     EXPECT_NE(as(pause).first, 0);
   }
-  EXPECT_EQ(printerNames(server), "p\n");
+  EXPECT_EQ(server.printers(), "p\n");
   EXPECT_EQ(server.value(IPP_OP_GET_PRINTER_ATTRIBUTES, "p", "printer-state"), "idle");
   const auto submitted = as({"submit", "-o", state, "-d", "p", server.file("doc.pwg")});
   EXPECT_EQ(submitted.first, 0) << submitted.second;
@@ -169,7 +142,7 @@ TEST(AppSecurity, AnotherHostDoesNotAdminister) {
     EXPECT_TRUE(posted.first == "401" || posted.first == "426") << posted.first;
   }
   EXPECT_EQ(http(hosts.onClient(), {base + "/"}).first, "200");
-  EXPECT_EQ(printerNames(server), "p\n");
+  EXPECT_EQ(server.printers(), "p\n");
   const auto submitted =
       onClient({server.kApp, "submit", "-u", ipp + "/ipp/print/p", server.file("doc.pwg")});
   EXPECT_EQ(submitted.first, 0) << submitted.second;
@@ -236,7 +209,7 @@ TEST(AppSecurity, DeviceListsWithoutAvahi) {
 // socket the group alone counts.
 TEST(AppSecurity, AdministratorsAuthenticateWithPasswords) {
   const std::string id = std::to_string(getpid() % 100000);
-  TemporaryUser admin("rx5kadm" + id, "lpadmin"), plain("rx5kusr" + id, "");
+  apptest::TemporaryUser admin("rx5kadm" + id, "lpadmin"), plain("rx5kusr" + id, "");
   ASSERT_TRUE(admin.ok() && plain.ok());
   AppServer server;
   const std::string page = "http://localhost:" + std::to_string(server.port()) + "/addprinter";
@@ -249,7 +222,7 @@ TEST(AppSecurity, AdministratorsAuthenticateWithPasswords) {
   // On the local socket, the admin group's members administer.
   ASSERT_TRUE(server.add("p", "rx5k-22"));
   chmod(server.file("").c_str(), 0755);
-  for (const TemporaryUser *user : {&plain, &admin}) {
+  for (const apptest::TemporaryUser *user : {&plain, &admin}) {
     const auto paused = output({kRunuser, "-u", user->name(), "--", server.kApp, "pause", "-o",
                                 "state-directory=" + server.file(""), "-d", "p"});
     EXPECT_EQ(paused.first == 0, user == &admin) << paused.second;

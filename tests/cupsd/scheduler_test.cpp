@@ -30,6 +30,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using apptest::CommandResult;
+using apptest::onlyPage;
 using apptest::readFile;
 using apptest::shellQuote;
 using apptest::waitUntil;
@@ -90,38 +91,19 @@ Box inset(const Box &b, double mm) {
 // The share of black dots of the 203 dpi image inside the box (-1 for an empty box).
 double blackShare(const emu::GrayImage &img, const Box &b) {
   auto dots = [](double mm) { return static_cast<int>(mm * 203 / 25.4); };
-  const int x0 = std::max(0, dots(b.x0)), x1 = std::min(img.width, dots(b.x1));
-  const int y0 = std::max(0, dots(b.y0)), y1 = std::min(img.height, dots(b.y1));
-  if (x1 <= x0 || y1 <= y0) return -1;
-  long black = 0;
-  for (int y = y0; y < y1; y++)
-    for (int x = x0; x < x1; x++) black += img.dots[static_cast<size_t>(y) * img.width + x] < 128;
-  return static_cast<double>(black) / ((x1 - x0) * static_cast<double>(y1 - y0));
+  return apptest::blackShare(img, dots(b.x0), dots(b.y0), dots(b.x1), dots(b.y1));
 }
 
 // Writes a one-page PDF of the given size (points) with black boxes given in millimetres from
 // the top left corner of the paper.
 fs::path makePdf(const fs::path &file, int widthPt, int heightPt, const std::vector<Box> &boxes) {
   const std::string height = std::to_string(heightPt);
-  std::string ps = "<< /PageSize [" + std::to_string(widthPt) + " " + height +
-                   "] >> setpagedevice /mm { 72 mul 25.4 div } def";
+  std::string ps = "/mm { 72 mul 25.4 div } def";
   for (const Box &b : boxes)
     ps += " " + std::to_string(b.x0) + " mm " + height + " " + std::to_string(b.y1) + " mm sub " +
           std::to_string(b.x1 - b.x0) + " mm " + std::to_string(b.y1 - b.y0) + " mm rectfill";
   fs::create_directories(file.parent_path());
-  return apptest::pdfFromPostScript(ps + " showpage", file) ? file : fs::path();
-}
-
-// The one page the emulator decoded into `dir` (an empty image, and a failure, otherwise).
-emu::GrayImage onlyPage(const fs::path &dir) {
-  std::vector<fs::path> pngs;
-  for (const auto &e : fs::directory_iterator(dir))
-    if (e.path().extension() == ".png") pngs.push_back(e.path());
-  emu::GrayImage img;
-  std::string error;
-  EXPECT_TRUE(pngs.size() == 1 && emu::readGrayPng(pngs[0], img, error))
-      << pngs.size() << " pages in " << dir << " " << error;
-  return img;
+  return apptest::pdfOf(file, widthPt, heightPt, {ps}) ? file : fs::path();
 }
 
 class Scheduler : public testing::Test {
@@ -170,13 +152,7 @@ class Scheduler : public testing::Test {
 
   // Stops cupsd (killed if it does not stop within 10 s); the folder stays when the test failed.
   void TearDown() override {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      if (!waitUntil(10, [this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; })) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-      }
-    }
+    if (pid_ > 0) apptest::stopProcess(pid_, SIGTERM, 10);
     std::error_code ec;
     if (!HasFailure()) fs::remove_all(dir_, ec);
   }

@@ -1,10 +1,8 @@
 // The job lifecycle where the recorded reference jobs do not reach: start failures of the real
-// filter program, and empty jobs on models whose job start and end send bytes of their own.
-// (Cancellation: the reference jobs and the reliability tests; progress lines and Chinese
-// messages: the reference jobs.)
+// filter program. (Empty jobs: the reference jobs and HostileHeaders; cancellation: the
+// reference jobs and the reliability tests; progress lines and Chinese messages: the reference
+// jobs.)
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 #include "support/e2e_support.h"
 #include "support/test_ppd.h"
@@ -14,17 +12,6 @@ using runtest::FilterRunOptions;
 using runtest::runFilter;
 
 namespace {
-
-std::vector<rastertest::RasterPage> whitePages(int count) {
-  return std::vector(count, rastertest::whitePage(rastertest::rasterHeader(64, 40)));
-}
-
-// Not even the raster's sync word.
-std::string emptyFile() {
-  std::string path = runtest::testFilePath("empty.ras");
-  std::ofstream{path};
-  return path;
-}
 
 const char kTrailer[] = "INFO: Printed data has been sent\n";
 
@@ -49,44 +36,12 @@ TEST(Lifecycle, StartFailuresGiveTheirMessageAndExitStatus) {
 
   o.emulatorArgs = {};
   o.env = {"PPD=/nonexistent/printer.ppd"};
-  o.raster = e2e::rasterFile(whitePages(1));
+  o.raster = e2e::rasterFile({rastertest::whitePage(rastertest::rasterHeader(64, 40))});
   auto noPpd = runFilter(o);
   EXPECT_EQ(noPpd.exitStatus, 1);
   EXPECT_NE(noPpd.filterStderr.find("DEBUG: "), std::string::npos);
   EXPECT_NE(noPpd.filterStderr.find(" on line "), std::string::npos);
   EXPECT_EQ(noPpd.filterStderr.find(kTrailer), std::string::npos);
-}
-
-// A raster file without even the sync word: the printer receives only the job's own start and end
-// (or, where the job end waits for an idle printer, its idle queries).
-TEST(Lifecycle, EmptyRasterEndsWithTheTrailerAndStatusOne) {
-  const std::string idleQuery = bytes({0x1F, 0x11, 0x43});
-  const std::pair<int, std::string> cases[] = {
-      {22, ""},
-      {400, bytes({0x1B, 0x64, 0x02})},
-      {0, std::string(100, '\x1B') + "\x1B@"},
-      {32, bytes({0x1B, 'E'})},
-      {831, idleQuery},
-      {64519, idleQuery},
-  };
-  for (const auto &[model, printerBytes] : cases) {
-    SCOPED_TRACE(model);
-    FilterRunOptions o;
-    o.ppd = modelPpd(model);
-    o.viaStdin = model != 22;  // model 22 reads it from the file
-    o.raster = emptyFile();
-    o.name = "empty-" + std::to_string(model);
-    auto run = runFilter(o);
-    EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_NE(run.filterStderr.find(std::string(kTrailer) + "INFO:\n"), std::string::npos);
-    EXPECT_NE(run.filterStderr.find("ERROR: The document has no pages to print"),
-              std::string::npos);
-    if (printerBytes == idleQuery) {
-      EXPECT_NE(run.printerStream.find(idleQuery), std::string::npos);
-    } else {
-      EXPECT_EQ(run.printerStream, printerBytes);
-    }
-  }
 }
 
 }  // namespace

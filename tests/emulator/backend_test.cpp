@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "backend_mode.h"
+#include "support/command.h"
 #include "support/run_filter.h"
 #include "support/test_ppd.h"
 
@@ -39,10 +40,8 @@ constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
 constexpr bool kAddressSanitizer = false;
 #endif
 
-struct Outcome {
-  int exitStatus = -1;  // 128 + N when signal N ended it
-  std::string output;   // standard output and error
-};
+// The exit status (128 + N when signal N ended it), standard output and error.
+using Outcome = apptest::CommandResult;
 
 // The test's files, under /tmp, which every user can reach; removed when the test program ends.
 const struct Scratch {
@@ -133,7 +132,7 @@ std::string uri(const fs::path &out, const std::string &query = "") {
 // Expects the backend's exit status and its "ERROR: " line; OUT in the error stands for `out`.
 void expectError(const Outcome &o, int exitStatus, std::string error, const fs::path &out) {
   if (size_t at = error.find("OUT"); at != std::string::npos) error.replace(at, 3, out.string());
-  EXPECT_EQ(o.exitStatus, exitStatus) << o.output;
+  EXPECT_EQ(o.status, exitStatus) << o.output;
   EXPECT_NE(o.output.find("ERROR: " + error + "\n"), std::string::npos) << o.output;
 }
 
@@ -220,7 +219,7 @@ TEST(BackendMode, Model20RowsAsThePpdAndTheJobMakeThem) {
     const Outcome o =
         runBackend(uri(out, c.query), std::string(3 * c.rowBytes, '\0') + "\nPRINT 1,1\n", 20,
                    nullptr, "8", c.options);
-    EXPECT_EQ(o.exitStatus, 0) << o.output;
+    EXPECT_EQ(o.status, 0) << o.output;
     EXPECT_EQ(readFile(out / "job-8" / "pages.tsv"),
               "1\t" + std::to_string(8 * c.rowBytes) + "\t3\tlabel\t0\t" +
                   (out / "job-8" / "label-1.png").string() + "\n");
@@ -294,7 +293,7 @@ TEST(BackendFolder, EachJobGetsItsOwnFolderAndTheOldestMakeRoom) {
   const fs::path parent = scratch("spool");
   ASSERT_EQ(chown(parent.c_str(), owner, static_cast<gid_t>(-1)), 0);
   const fs::path root = parent / "rx5k-emu";
-  ASSERT_EQ(runBackend(uri(root), labelStream(1), 18, lp, "1").exitStatus, 0);
+  ASSERT_EQ(runBackend(uri(root), labelStream(1), 18, lp, "1").status, 0);
   // What an earlier run of job 2 might have left: a link to a file of the same user's.
   std::ofstream(parent / "precious") << "kept";
   fs::create_directory(root / "job-2");
@@ -302,7 +301,7 @@ TEST(BackendFolder, EachJobGetsItsOwnFolderAndTheOldestMakeRoom) {
   for (const fs::path &p : {root / "job-2", root / "job-2" / "printer.log"})
     ASSERT_EQ(lchown(p.c_str(), owner, static_cast<gid_t>(-1)), 0);
   const Outcome o = runBackend(uri(root), labelStream(2), 18, lp, "2");
-  ASSERT_EQ(o.exitStatus, 0) << o.output;
+  ASSERT_EQ(o.status, 0) << o.output;
 
   EXPECT_EQ(readFile(parent / "precious"), "kept");
   EXPECT_EQ(fs::read_symlink(root / "latest"), "job-2");
@@ -312,11 +311,11 @@ TEST(BackendFolder, EachJobGetsItsOwnFolderAndTheOldestMakeRoom) {
   for (const fs::path &p : {root, root / "job-1", root / "job-2", root / "job-2" / "pages.tsv"})
     EXPECT_EQ(statOf(p).st_uid, owner) << p;
 
-  ASSERT_EQ(runBackend(uri(root), labelStream(2), 18, lp, "3").exitStatus, 0);
+  ASSERT_EQ(runBackend(uri(root), labelStream(2), 18, lp, "3").status, 0);
   const uintmax_t bytes = diskOf(root / "job-2");
   // Room for two and a half jobs of two labels: the oldest, 1 and 2, go to make room for 4.
   const std::string cap = "max-total-bytes=" + std::to_string(bytes * 5 / 2);
-  ASSERT_EQ(runBackend(uri(root, cap), labelStream(2), 18, lp, "4").exitStatus, 0);
+  ASSERT_EQ(runBackend(uri(root, cap), labelStream(2), 18, lp, "4").status, 0);
   for (const char *job : {"job-1", "job-2"}) EXPECT_FALSE(fs::exists(root / job)) << job;
   for (const char *job : {"job-3", "job-4"}) EXPECT_TRUE(fs::exists(root / job)) << job;
 }
@@ -349,7 +348,7 @@ TEST(BackendFolder, PreviewsAreReadByTheirOwnersAlone) {
       chmod(p.c_str(), c.mode);
     }
     const Outcome o = runBackend(uri(root), labelStream(1), 18, lp, "8", "", "daemon");
-    ASSERT_EQ(o.exitStatus, 0) << o.output;
+    ASSERT_EQ(o.status, 0) << o.output;
     const fs::path job = root / "job-8";
     EXPECT_EQ(statOf(root).st_mode, S_IFDIR | c.after);
     for (const fs::path &folder : {job, older})
@@ -426,7 +425,7 @@ TEST(BackendCaps, JobsEndWithTheirReasonWithinMemory) {
     expectError(runBackend(uri(out, c.query), c.stream, c.model), c.exitStatus, c.error, out);
   }
   // Two labels of a 16 x 3 graphic: its download, two paints and two renders.
-  EXPECT_EQ(runBackend(uri(scratch("out"), "max-decode-dots=240"), labelStream(2)).exitStatus, 0);
+  EXPECT_EQ(runBackend(uri(scratch("out"), "max-decode-dots=240"), labelStream(2)).status, 0);
 }
 
 // The backend's folder is held to the disk that its files take, in whole blocks, and to the
@@ -471,18 +470,18 @@ TEST(BackendCaps, DiskInBlocksAndFilesOfAllJobFolders) {
       chown(e.path().c_str(), owner, static_cast<gid_t>(-1));
     chown(root.c_str(), owner, static_cast<gid_t>(-1));
     const Outcome o = runBackend(uri(root, c.query), labelStream(2), 18, lp);
-    EXPECT_EQ(o.exitStatus, 0) << o.output;
+    EXPECT_EQ(o.status, 0) << o.output;
     EXPECT_EQ(fs::exists(older), c.olderKept);
   }
 
   const fs::path out = scratch("own");
-  ASSERT_EQ(runBackend(uri(out), labelStream(2)).exitStatus, 0);
+  ASSERT_EQ(runBackend(uri(out), labelStream(2)).status, 0);
   const uintmax_t block = static_cast<uintmax_t>(statOf(out).st_blksize);
   uintmax_t need = 0;
   for (const auto &e : fs::directory_iterator(out / "job-8"))
     need += (e.file_size() + block - 1) / block * block;
   const std::string cap = "max-total-bytes=" + std::to_string(need);
-  EXPECT_EQ(runBackend(uri(scratch("fits"), cap), labelStream(2)).exitStatus, 0);
+  EXPECT_EQ(runBackend(uri(scratch("fits"), cap), labelStream(2)).status, 0);
   const fs::path tight = scratch("tight");
   expectError(runBackend(uri(tight, "max-total-bytes=" + std::to_string(need - 1)), labelStream(2)),
               5,
@@ -524,7 +523,7 @@ TEST(ProgramFolder, ReplacesFilesWithoutFollowingThem) {
   mkfifo((dir / "printer.bin").c_str(), 0644);
   EXPECT_EQ(run({"rx5k-emulator", "--ppd", ppdtest::modelPpd(22), "--out", dir.string(), "--filter",
                  "/bin/true", "--", ""})
-                .exitStatus,
+                .status,
             0);
   EXPECT_EQ(readFile(dir / "precious"), "kept");
   for (const char *file : {"printer.log", "printer.bin"})

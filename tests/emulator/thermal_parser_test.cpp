@@ -3,13 +3,13 @@
 // in-process job, whose wire the end-to-end tests compare; the fuzz target holds a stream fed
 // in pieces to the same result as the whole.)
 #include <gtest/gtest.h>
-#include <lzo/lzo1x.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "support/reports.h"
+#include "thermal/transmission.h"
 #include "thermal_parser.h"
 
 using emu::ThermalEvent;
@@ -21,20 +21,13 @@ std::string bitmapHeader(int bytewidth, int rows) {
   return bytes({0x1D, 0x76, 0x30, 0x00, bytewidth & 0xFF, bytewidth >> 8, rows & 0xFF, rows >> 8});
 }
 
-// LZO1X-1 frames (2-byte length, a zero byte, the packed block) of data cut into blocks of 4096
-// bytes, as the filter frames its bitmaps.
+// The filter's LZO1X-1 frames of data (2-byte length, a zero byte, the packed block of up to
+// 4096 bytes).
 std::string lzoFrames(const std::vector<unsigned char> &data) {
-  lzo_init();
-  std::vector<unsigned char> work(LZO1X_1_MEM_COMPRESS);
-  std::string out;
-  for (size_t i = 0; i < data.size(); i += 4096) {
-    const size_t n = std::min<size_t>(4096, data.size() - i);
-    std::vector<unsigned char> packed(n + n / 16 + 64 + 3);
-    lzo_uint length = 0;
-    lzo1x_1_compress(data.data() + i, n, packed.data(), &length, work.data());
-    out += bytes({static_cast<int>(length & 0xFF), static_cast<int>((length >> 8) & 0xFF), 0});
-    out.append(reinterpret_cast<const char *>(packed.data()), length);
-  }
+  std::string out(compressedCapacity(data.size()), '\0');
+  const int n = compressBitmap(data.data(), reinterpret_cast<unsigned char *>(out.data()),
+                               static_cast<int>(data.size()));
+  out.resize(static_cast<size_t>(std::max(n, 0)));
   return out;
 }
 
@@ -47,17 +40,6 @@ std::vector<unsigned char> patternBitmap(size_t size) {
     v[i] = (i % 97 < 40) ? 0xFF : static_cast<unsigned char>(seed >> 24);
   }
   return v;
-}
-
-// Parses the whole stream and finishes it.
-emu::ThermalStream parse(const std::string &stream) {
-  emu::ThermalStream s;
-  ThermalParser parser;
-  s.ok = parser.feed(reinterpret_cast<const unsigned char *>(stream.data()), stream.size(),
-                     s.events) &&
-         parser.finish(s.events);
-  s.error = parser.error();
-  return s;
 }
 
 }  // namespace
@@ -102,7 +84,7 @@ TEST(ThermalParser, MalformedStreamsFailWithTheOffset) {
       {"truncated command", bytes({0x1F, 0x11, 0x02}), 0, "stream ends inside a command: 1F 11 02"},
   };
   for (const Case &c : cases) {
-    const emu::ThermalStream s = parse(c.stream);
+    const emu::ThermalStream s = emu::parseThermalStream(c.stream);
     EXPECT_FALSE(s.ok) << c.what;
     EXPECT_EQ(s.error.rfind("offset " + std::to_string(c.offset) + ": ", 0), 0u) << s.error;
     EXPECT_NE(s.error.find(c.message), std::string::npos) << c.what << ": " << s.error;

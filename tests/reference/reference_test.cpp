@@ -21,7 +21,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -89,19 +88,13 @@ RasterPage rasterPage(ppd_file_t *ppd, const std::string &options, const PageSpe
   cupsFreeOptions(count, parsed);
   if (spec.change) spec.change(page.header);
   const emu::GrayImage &image = demoPage(spec.image);
-  const cups_page_header2_t &h = page.header;
-  const unsigned perDot = h.cupsBitsPerPixel / 8;
-  page.pixels.assign(size_t{h.cupsBytesPerLine} * h.cupsHeight, 255);
-  for (unsigned y = 0; y < h.cupsHeight; y++) {
-    const unsigned char *src =
-        image.dots.data() + size_t(uint64_t{y} * image.height / h.cupsHeight) * image.width;
-    unsigned char *row = page.pixels.data() + size_t{y} * h.cupsBytesPerLine;
-    for (unsigned x = 0; x < h.cupsWidth; x++) {
-      unsigned char v = src[uint64_t{x} * image.width / h.cupsWidth];
-      if (h.cupsColorSpace == CUPS_CSPACE_K) v = static_cast<unsigned char>(255 - v);
-      std::memset(row + size_t{x} * perDot, v, perDot);
-    }
-  }
+  const cups_page_header2_t h = page.header;
+  page = rastertest::pageFromGenerator(h, [&](unsigned x, unsigned y) {
+    const unsigned char v =
+        image.dots[size_t(uint64_t{y} * image.height / h.cupsHeight) * image.width +
+                   uint64_t{x} * image.width / h.cupsWidth];
+    return h.cupsColorSpace == CUPS_CSPACE_K ? static_cast<unsigned char>(255 - v) : v;
+  });
   if (spec.rowsToWrite != ~0u) page.rowsToWrite = static_cast<int>(spec.rowsToWrite);
   return page;
 }
@@ -259,6 +252,10 @@ std::vector<ReferenceJob> hostileJobs() {
       {"empty-22", "rx5k-22.ppd", "", {}},
       {"empty-831", "rx5k-831.ppd", "", {}},
       {"empty-label-0", "rx5k-label-0.ppd", "", {}},
+      // Models whose job start and end send bytes of their own, or wait for an idle printer.
+      {"empty-400", "rx5k-400.ppd", "", {}},
+      {"empty-label-32", "rx5k-label-32.ppd", "", {}},
+      {"empty-64519", "rx5k-64519.ppd", "", {}},
       {"stdin-18", "rx5k-label-18.ppd", "", {{"label"}}, {}, {}, true},
   };
   return jobs;
@@ -399,19 +396,9 @@ void expectAsRecorded(const ReferenceJob &job, const runtest::FilterRun &run) {
   static const std::map<std::string, std::string> recorded = recordedLines();
   auto found = recorded.find(job.id);
   ASSERT_NE(found, recorded.end()) << "not recorded: " << line;
-  if (line == found->second) return;
-  // Say which part changed; RX5K_REFERENCE_OUT keeps the bytes for a comparison with a build
-  // that still matches.
-  const char *parts[] = {"id", "exit status", "printer stream (length:digest)",
-                         "scheduler lines (length:digest)"};
-  std::istringstream now(line), then(found->second);
-  for (const char *part : parts) {
-    std::string is, was;
-    std::getline(now, is, '\t');
-    std::getline(then, was, '\t');
-    EXPECT_EQ(is, was) << job.id << ": the " << part << " differs from the recording";
-  }
-  ADD_FAILURE() << run.emulatorStderr << run.filterStderr.substr(0, 4000);
+  // The fields: id, exit status, printer stream and scheduler lines (length:digest each);
+  // RX5K_REFERENCE_OUT keeps the bytes for a comparison with a build that still matches.
+  EXPECT_EQ(line, found->second) << run.emulatorStderr << run.filterStderr.substr(0, 4000);
 }
 
 runtest::FilterRunOptions options(const ReferenceJob &job, bool process) {

@@ -30,7 +30,7 @@ TEST(LongJob, PeakMemoryDoesNotGrowWithPages) {
     EXPECT_EQ(reliability::endProblem(r->err), "");
   }
   EXPECT_NE(longJob.err.find("PAGE: 500 1"), std::string::npos);
-  EXPECT_EQ(reliability::streamProblem(400, longJob.out), "");
+  EXPECT_EQ(emu::parseThermalStream(longJob.out).error, "");
   const std::string bitmap("\x1D\x76\x30\x00\x0C\x00\x20\x00", 8);  // of a 96 x 32 page
   size_t bitmaps = 0;
   for (size_t at = longJob.out.find(bitmap); at != std::string::npos;

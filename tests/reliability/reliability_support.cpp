@@ -13,12 +13,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <thread>
 
-#include "emulated_printer.h"
 #include "support/run_filter.h"
 #include "support/test_ppd.h"
 
@@ -49,20 +46,6 @@ bool pump(int fd, std::string &into) {
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
     return false;
   }
-}
-
-// The peak resident memory of the running process (VmHWM), 0 when unknown. Unlike the
-// ru_maxrss of wait4, it counts only the program after its exec, not the test process's pages
-// that the child shared before it.
-long peakResidentKb(pid_t pid) {
-  FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
-  if (!f) return 0;
-  char line[256];
-  long kb = 0;
-  while (std::fgets(line, sizeof line, f))
-    if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
-  std::fclose(f);
-  return kb;
 }
 
 // The child: descriptors 0 to 4 as the scheduler would hand them, then the filter.
@@ -112,7 +95,6 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
   fcntl(err, F_SETFL, O_NONBLOCK);
 
   bool sigtermSent = false, killed = false;
-  double cueAt = -1;
   int status = 0;
   rusage usage{};
   bool exited = false;
@@ -128,7 +110,6 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
           out >= 0) {
         // The backend goes away: further writes fail with EPIPE.
         closeFd(out);
-        cueAt = secondsSince(start);
       }
     }
     if (err >= 0 && !pump(err, r.err)) closeFd(err);
@@ -136,14 +117,12 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
     if (o.sigtermAfterMs >= 0 && !sigtermSent && t * 1000 >= o.sigtermAfterMs) {
       kill(pid, SIGTERM);
       sigtermSent = true;
-      cueAt = t;
     }
     if (t > o.timeoutSeconds && !killed) killed = kill(pid, SIGKILL) == 0;
-    r.maxRssKb = std::max(r.maxRssKb, peakResidentKb(pid));
+    r.maxRssKb = std::max(r.maxRssKb, runtest::peakResidentKiB(pid));
     exited = wait4(pid, &status, WNOHANG, &usage) == pid;
   }
   r.seconds = secondsSince(start);
-  if (cueAt >= 0) r.secondsAfterCue = r.seconds - cueAt;
   // Collect what is left in the pipes (their writers are gone).
   if (out >= 0) fcntl(out, F_SETFL, 0), pump(out, r.out);
   if (err >= 0) fcntl(err, F_SETFL, 0), pump(err, r.err);
@@ -155,19 +134,6 @@ DirectRunResult runDirect(const DirectRunOptions &o) {
   };
   r.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   return r;
-}
-
-std::string streamProblem(int model, const std::string &stream) {
-  emu::PrinterSetup setup;
-  setup.model = model;
-  setup.outDir = runtest::testFilePath("stream-check");
-  std::unique_ptr<FILE, int (*)(FILE *)> summary(std::fopen("/dev/null", "w"), std::fclose);
-  emu::EmulatedPrinter printer(setup, summary.get());
-  std::string error;
-  if (!printer.open(error)) return "cannot check the stream: " + error;
-  printer.receive(reinterpret_cast<const unsigned char *>(stream.data()), stream.size(), 0);
-  bool ok = printer.finish(0);
-  return ok ? "" : printer.streamError();
 }
 
 std::string sanitizerReport(const std::string &err) {

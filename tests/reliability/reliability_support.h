@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/e2e_support.h"
+#include "thermal_parser.h"
 
 namespace reliability {
 
@@ -38,21 +39,16 @@ struct DirectRunOptions {
 };
 
 struct DirectRunResult {
-  int exitStatus = -1;          // when the filter exited
-  int signal = 0;               // when a signal ended it (SIGKILL at the time-out)
-  double seconds = 0;           // from the start to the exit
-  double secondsAfterCue = -1;  // from the SIGTERM or the closed output to the exit
-  double cpuSeconds = 0;        // user + system time of the filter
-  long maxRssKb = 0;            // its peak resident memory, sampled while it runs
-  std::string err;              // its standard error
-  std::string out;              // what it wrote to the printer (until the output was closed)
+  int exitStatus = -1;    // when the filter exited
+  int signal = 0;         // when a signal ended it (SIGKILL at the time-out)
+  double seconds = 0;     // from the start to the exit
+  double cpuSeconds = 0;  // user + system time of the filter
+  long maxRssKb = 0;      // its peak resident memory, sampled while it runs
+  std::string err;        // its standard error
+  std::string out;        // what it wrote to the printer (until the output was closed)
 };
 
 DirectRunResult runDirect(const DirectRunOptions &options);
-
-// Whether the printer stream of a model parses to its end with no command cut (empty) or the
-// emulator's complaint.
-std::string streamProblem(int model, const std::string &stream);
 
 // Sanitizer reports or crashes in a filter's standard error ("" when there are none).
 std::string sanitizerReport(const std::string &err);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace apptest {
 
@@ -32,8 +33,13 @@ inline std::string shellQuote(const std::string &s) {
   return q + "'";
 }
 
-// Writes the PostScript program's pages as a PDF file; false if Ghostscript failed.
-inline bool pdfFromPostScript(const std::string &ps, const std::string &pdf) {
+// Writes a PDF file of pages of the size in points, each drawn by its PostScript; false if
+// Ghostscript failed.
+inline bool pdfOf(const std::string &pdf, double widthPt, double lengthPt,
+                  const std::vector<std::string> &pages) {
+  std::string ps = "<< /PageSize [" + std::to_string(widthPt) + " " + std::to_string(lengthPt) +
+                   "] >> setpagedevice";
+  for (const std::string &page : pages) ps += " " + page + " showpage";
   return commandOutput("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=" +
                        shellQuote(pdf) + " -c " + shellQuote(ps))
              .status == 0;

@@ -47,38 +47,11 @@ unsigned char testCardDot(unsigned x, unsigned y) {
   return static_cast<unsigned char>((x * 37 + y * 91 + (x / 5) * (y / 3) + 13) % 256);
 }
 
-rastertest::RasterPage testCard(unsigned width, unsigned height, const char *sizeName,
-                                float lengthPoints, unsigned dpi) {
-  cups_page_header2_t h =
-      rastertest::rasterHeader(width, height, dpi, rastertest::RasterColor::Rgb, sizeName);
-  if (lengthPoints > 0) {
-    h.PageSize[1] = static_cast<unsigned>(lengthPoints);
-    h.cupsPageSize[1] = lengthPoints;
-    h.ImagingBoundingBox[3] = static_cast<unsigned>(lengthPoints);
-    h.cupsImagingBBox[3] = lengthPoints;
-  }
-  return rastertest::pageFromGenerator(h, testCardDot);
+rastertest::RasterPage testCard(unsigned width, unsigned height, const char *sizeName) {
+  return rastertest::pageFromGenerator(
+      rastertest::rasterHeader(width, height, 203, rastertest::RasterColor::Rgb, sizeName),
+      testCardDot);
 }
-
-namespace {
-
-// A log line "[    t.ttt] offset  name(15) bytes text": its time, offset and name.
-struct LogLine {
-  double time = 0;
-  size_t offset = 0;
-  std::string name;
-};
-
-bool parseLogLine(const std::string &line, LogLine &out) {
-  if (line.size() < 37 || line[0] != '[') return false;
-  out.time = std::stod(line.substr(1, 8));
-  out.offset = std::stoul(line.substr(11, 9));
-  std::string name = line.substr(22, 15);
-  out.name = name.substr(0, name.find_last_not_of(' ') + 1);
-  return true;
-}
-
-}  // namespace
 
 std::vector<WireItem> wireItems(const runtest::FilterRun &run) {
   emu::ThermalStream stream = emu::parseThermalStream(run.printerStream);
@@ -98,36 +71,31 @@ std::vector<WireItem> wireItems(const runtest::FilterRun &run) {
   bool inBitmap = false;  // between a bitmap command and its complete data
   int innerDrains = 0;
   while (std::getline(log, text)) {
-    LogLine line;
-    if (!parseLogLine(text, line)) continue;
-    if (line.name == "drain") {
-      if (inBitmap) {
-        innerDrains++;
-      } else {
-        items.push_back({line.time, "drain"});
-      }
-    } else if (line.name == "filler") {
+    // "[    t.ttt]    offset  name (15 wide) bytes text"
+    double time = 0;
+    size_t offset = 0;
+    if (text.size() < 37 || std::sscanf(text.c_str(), "[%lf] %zu", &time, &offset) != 2) continue;
+    const std::string name = text.substr(22, text.find_last_not_of(' ', 36) - 21);
+    const emu::ThermalEvent *e = eventAt(offset, name);
+    if (name == "drain") {
+      innerDrains += inBitmap;
+      if (!inBitmap) items.push_back({time, kDrain});
+    } else if (name == "filler") {
       // The emulator closes a filler run at every drain; its length starts the text.
       size_t at = text.find_first_of("0123456789", 38);
-      items.push_back({line.time, "00 x" + text.substr(at, text.find(' ', at) - at)});
-    } else if (line.name == "bitmap data") {
+      items.push_back({time, "00 x" + text.substr(at, text.find(' ', at) - at)});
+    } else if (e && e->command == emu::ThermalCommand::BitmapData) {
       inBitmap = false;
-      size_t length = 0;
-      for (const emu::ThermalEvent *e : byOffset[line.offset])
-        if (e->command == emu::ThermalCommand::BitmapData) length = e->length;
-      int pieces = static_cast<int>((length + 1023) / 1024);
-      if (innerDrains == std::max(pieces - 1, 0)) {
-        items.push_back({line.time, "data"});
-      } else {
-        items.push_back({line.time, "data with " + std::to_string(innerDrains) +
-                                        " inner drains for " + std::to_string(length) + " bytes"});
-      }
-    } else if (const emu::ThermalEvent *e = eventAt(line.offset, line.name)) {
-      items.push_back({line.time, emu::hexBytes(e->bytes.data(), e->bytes.size())});
-      if (e->command == emu::ThermalCommand::Bitmap) {
-        inBitmap = true;
-        innerDrains = 0;
-      }
+      const int pieces = static_cast<int>((e->length + 1023) / 1024);
+      items.push_back({time, innerDrains == std::max(pieces - 1, 0)
+                                 ? "data"
+                                 : "data with " + std::to_string(innerDrains) +
+                                       " inner drains for " + std::to_string(e->length) +
+                                       " bytes"});
+    } else if (e) {
+      items.push_back({time, emu::hexBytes(e->bytes.data(), e->bytes.size())});
+      inBitmap = e->command == emu::ThermalCommand::Bitmap;
+      innerDrains = 0;
     }
   }
   return items;
@@ -144,17 +112,13 @@ std::string hex(std::initializer_list<int> values) {
   return emu::hexBytes(reinterpret_cast<const unsigned char *>(b.data()), b.size());
 }
 
-std::string bitmapCommand(int width, int height) {
-  int bytewidth = (width + 7) / 8;
-  return hex({0x1D, 0x76, 0x30, 0x00, bytewidth & 0xFF, (width + 7) / 2048, height & 0xFF,
-              (height >> 8) & 0xFF});
-}
-
 std::vector<std::string> transmission(bool filler, bool compressed, int width, int height) {
   std::vector<std::string> items{kDrain};
   if (filler) items.insert(items.end(), {kFiller, kDrain});
-  items.insert(items.end(), {compressed ? kCompressionOn : kCompressionOff,
-                             bitmapCommand(width, height), kData, kDrain});
+  // The raster bitmap command for a finished page of width x height dots.
+  const std::string bitmap = hex({0x1D, 0x76, 0x30, 0x00, ((width + 7) / 8) & 0xFF,
+                                  (width + 7) / 2048, height & 0xFF, (height >> 8) & 0xFF});
+  items.insert(items.end(), {compressed ? "1F 11 35 01" : "1F 11 35 00", bitmap, "data", kDrain});
   return items;
 }
 

@@ -26,11 +26,9 @@ std::vector<runtest::FilterRun> runInParallel(const std::vector<runtest::FilterR
 // A project PPD compiled by the build (build/ppd/NAME).
 std::string projectPpd(const std::string &name);
 
-// A test card of width x height dots at dpi: every luminance occurs, in no symmetric order, so a
-// wrong threshold, turn or shift shows. lengthPoints > 0 sets the page length (cupsPageSize[1]
-// and the top of the imaging box) instead of the length of the dots.
-rastertest::RasterPage testCard(unsigned width, unsigned height, const char *sizeName,
-                                float lengthPoints = 0, unsigned dpi = 203);
+// A test card of width x height dots at 203 dpi: every luminance occurs, in no symmetric order,
+// so a wrong threshold, turn or shift shows.
+rastertest::RasterPage testCard(unsigned width, unsigned height, const char *sizeName);
 // The luminance of the test card's dot (x, y).
 unsigned char testCardDot(unsigned x, unsigned y);
 
@@ -52,15 +50,10 @@ std::string hex(std::initializer_list<int> values);
 // Items of the thermal transmission.
 inline const std::string kDrain = "drain";
 inline const std::string kFiller = "00 x2048";
-inline const std::string kCompressionOn = "1F 11 35 01";
-inline const std::string kCompressionOff = "1F 11 35 00";
-inline const std::string kData = "data";
 inline const std::string kPaperQuery = "1F 11 11";
 inline const std::string kCoverQuery = "1F 11 12";
 inline const std::string kIdleQuery = "1F 11 43";
 
-// The raster bitmap command for a finished page of width x height dots.
-std::string bitmapCommand(int width, int height);
 // A page's transmission from its first drain to the drain after its data: the filler block
 // when filler, the compression switch, the bitmap command and the data.
 std::vector<std::string> transmission(bool filler, bool compressed, int width, int height);

@@ -1,76 +1,43 @@
 // CUPS raster files for tests, written through libcups as a raster-producing filter would.
 #include "support/raster_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 namespace rastertest {
 
-namespace {
-
-unsigned bytesPerDot(const cups_page_header2_t &h) {
-  return h.cupsBitsPerPixel / 8;
-}
-
-// The page and its imaging box, in points, as integers and as floats.
-void setPageSize(cups_page_header2_t &h, unsigned widthPts, unsigned heightPts) {
-  const unsigned size[2] = {widthPts, heightPts};
-  for (int i = 0; i < 2; i++) {
-    h.PageSize[i] = h.ImagingBoundingBox[i + 2] = size[i];
-    h.cupsPageSize[i] = h.cupsImagingBBox[i + 2] = static_cast<float>(size[i]);
-    h.ImagingBoundingBox[i] = 0;
-    h.cupsImagingBBox[i] = 0;
-  }
-}
-
-}  // namespace
-
 cups_page_header2_t rasterHeader(unsigned width, unsigned height, unsigned dpi, RasterColor color,
                                  const char *sizeName) {
-  cups_page_header2_t h;
-  std::memset(&h, 0, sizeof h);
+  cups_page_header2_t h{};
   std::strncpy(h.MediaClass, "PwgRaster", sizeof h.MediaClass - 1);
-  h.HWResolution[0] = dpi;
-  h.HWResolution[1] = dpi;
+  h.HWResolution[0] = h.HWResolution[1] = dpi;
   h.NumCopies = 1;
   h.cupsWidth = width;
   h.cupsHeight = height;
   h.cupsBitsPerColor = 8;
   h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  if (color == RasterColor::Rgb) {
-    h.cupsBitsPerPixel = 24;
-    h.cupsColorSpace = CUPS_CSPACE_RGB;
-    h.cupsNumColors = 3;
-  } else {
-    h.cupsBitsPerPixel = 8;
-    h.cupsColorSpace = CUPS_CSPACE_SW;
-    h.cupsNumColors = 1;
+  const bool rgb = color == RasterColor::Rgb;
+  h.cupsNumColors = rgb ? 3 : 1;
+  h.cupsBitsPerPixel = 8 * h.cupsNumColors;
+  h.cupsColorSpace = rgb ? CUPS_CSPACE_RGB : CUPS_CSPACE_SW;
+  h.cupsBytesPerLine = width * h.cupsNumColors;
+  // The page and its imaging box, in points, as integers and as floats.
+  for (const auto &[i, dots] : {std::pair{0, width}, std::pair{1, height}}) {
+    h.PageSize[i] = h.ImagingBoundingBox[i + 2] =
+        dpi ? static_cast<unsigned>(std::lround(dots * 72.0 / dpi)) : 0;
+    h.cupsPageSize[i] = h.cupsImagingBBox[i + 2] = static_cast<float>(h.PageSize[i]);
   }
-  h.cupsBytesPerLine = width * bytesPerDot(h);
-  unsigned widthPts = dpi ? static_cast<unsigned>(std::lround(width * 72.0 / dpi)) : 0;
-  unsigned heightPts = dpi ? static_cast<unsigned>(std::lround(height * 72.0 / dpi)) : 0;
-  setPageSize(h, widthPts, heightPts);
   std::strncpy(h.cupsPageSizeName, sizeName, sizeof h.cupsPageSizeName - 1);
-  return h;
-}
-
-cups_page_header2_t a4Header(unsigned dpi, RasterColor color) {
-  unsigned width = static_cast<unsigned>(std::lround(595.0 * dpi / 72.0));
-  unsigned height = static_cast<unsigned>(std::lround(842.0 * dpi / 72.0));
-  cups_page_header2_t h = rasterHeader(width, height, dpi, color, "A4");
-  setPageSize(h, 595, 842);
   return h;
 }
 
 RasterPage pageFromGenerator(const cups_page_header2_t &header, const DotGenerator &dots) {
   RasterPage page;
   page.header = header;
-  unsigned bpd = bytesPerDot(header);
+  const unsigned bpd = header.cupsBitsPerPixel / 8;
   page.pixels.assign(static_cast<size_t>(header.cupsBytesPerLine) * header.cupsHeight, 255);
   for (unsigned y = 0; y < header.cupsHeight; ++y) {
     unsigned char *row = page.pixels.data() + static_cast<size_t>(y) * header.cupsBytesPerLine;
@@ -85,28 +52,37 @@ RasterPage whitePage(const cups_page_header2_t &header) {
   return pageFromGenerator(header, [](unsigned, unsigned) { return 255; });
 }
 
-bool writeRasterFile(const std::string &path, const std::vector<RasterPage> &pages) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) return false;
-  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+namespace {
+
+ssize_t appendTo(void *text, unsigned char *data, size_t n) {
+  static_cast<std::string *>(text)->append(reinterpret_cast<char *>(data), n);
+  return static_cast<ssize_t>(n);
+}
+
+}  // namespace
+
+std::string rasterStream(const std::vector<RasterPage> &pages, cups_mode_t mode) {
+  std::string out;
+  cups_raster_t *ras = cupsRasterOpenIO(appendTo, &out, mode);
   bool ok = ras != nullptr;
   for (const RasterPage &page : pages) {
-    if (!ok) break;
     cups_page_header2_t header = page.header;
-    ok = cupsRasterWriteHeader2(ras, &header) != 0;
-    unsigned rows =
-        page.rowsToWrite < 0
-            ? header.cupsHeight
-            : std::min<unsigned>(static_cast<unsigned>(page.rowsToWrite), header.cupsHeight);
-    size_t line = header.cupsBytesPerLine;
-    ok = ok && static_cast<size_t>(rows) * line <= page.pixels.size();
-    for (unsigned y = 0; ok && y < rows && line > 0; ++y) {
-      unsigned char *row = const_cast<unsigned char *>(page.pixels.data()) + y * line;
-      ok = cupsRasterWritePixels(ras, row, header.cupsBytesPerLine) == header.cupsBytesPerLine;
-    }
+    const size_t line = header.cupsBytesPerLine;
+    const size_t rows = std::min<size_t>(
+        page.rowsToWrite < 0 ? header.cupsHeight : size_t(page.rowsToWrite), header.cupsHeight);
+    ok = ok && cupsRasterWriteHeader2(ras, &header) && rows * line <= page.pixels.size();
+    for (size_t y = 0; ok && y < rows && line > 0; ++y)
+      ok = cupsRasterWritePixels(ras, const_cast<unsigned char *>(&page.pixels[y * line]), line) ==
+           line;
   }
   if (ras) cupsRasterClose(ras);
-  return close(fd) == 0 && ok;
+  return ok ? out : "";
+}
+
+bool writeRasterFile(const std::string &path, const std::vector<RasterPage> &pages) {
+  const std::string stream = rasterStream(pages);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  return !stream.empty() && out.write(stream.data(), stream.size()).flush();
 }
 
 bool writeRawRaster(const std::string &path, const std::vector<RasterPage> &pages) {
@@ -121,10 +97,6 @@ bool writeRawRaster(const std::string &path, const std::vector<RasterPage> &page
          (bytes == 0 || std::fwrite(page.pixels.data(), 1, bytes, f) == bytes);
   }
   return f && std::fclose(f) == 0 && ok;
-}
-
-bool truncateFile(const std::string &path, size_t size) {
-  return truncate(path.c_str(), static_cast<off_t>(size)) == 0;
 }
 
 }  // namespace rastertest

@@ -25,9 +25,6 @@ struct RasterPage {
 cups_page_header2_t rasterHeader(unsigned width, unsigned height, unsigned dpi = 203,
                                  RasterColor color = RasterColor::Rgb, const char *sizeName = "A4");
 
-// An A4 header at dpi (1678 x 2374 dots at 203 dpi, 2479 x 3508 at 300 dpi).
-cups_page_header2_t a4Header(unsigned dpi = 203, RasterColor color = RasterColor::Rgb);
-
 // Luminance of the dot at (x, y): 0 black, 255 white.
 using DotGenerator = std::function<unsigned char(unsigned x, unsigned y)>;
 
@@ -36,12 +33,15 @@ RasterPage pageFromGenerator(const cups_page_header2_t &header, const DotGenerat
 // An all-white page.
 RasterPage whitePage(const cups_page_header2_t &header);
 
-// Writes the pages to path (CUPS raster version 3, uncompressed); false on failure.
+// The pages as libcups writes them in mode (CUPS_RASTER_WRITE: CUPS raster version 3,
+// uncompressed; CUPS_RASTER_WRITE_PWG: PWG raster), each with its rows as far as rowsToWrite
+// reaches; "" on failure.
+std::string rasterStream(const std::vector<RasterPage> &pages,
+                         cups_mode_t mode = CUPS_RASTER_WRITE);
+// Writes the rasterStream of the pages to path; false on failure.
 bool writeRasterFile(const std::string &path, const std::vector<RasterPage> &pages);
 // Writes the pages with their headers byte for byte (libcups's writer would recompute fields of
 // hostile headers), each with its pixels as far as its rows (rowsToWrite, else cupsHeight) reach.
 bool writeRawRaster(const std::string &path, const std::vector<RasterPage> &pages);
-// Shortens an existing file to size bytes (a raster cut off mid-header or mid-row).
-bool truncateFile(const std::string &path, size_t size);
 
 }  // namespace rastertest

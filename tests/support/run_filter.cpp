@@ -4,28 +4,22 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
-#include <mutex>
 #include <sstream>
-#include <thread>
 
 #include "emulated_printer.h"
 #include "emulator_job.h"
 #include "emulator_options.h"
 #include "job_runner.h"
 #include "page_png.h"
-
-extern char **environ;
 
 namespace runtest {
 
@@ -38,19 +32,11 @@ std::string currentTestName() {
   return name;
 }
 
-// A folder per test, named after it and emptied first; kept afterwards for inspection.
+// A folder per run, named after it (or the test) and emptied first; kept for inspection.
 std::string outputFolder(const std::string &name) {
-  // Tests run filters from several threads at once.
-  static std::mutex lock;
-  static std::map<std::string, int> runsPerTest;
-  std::string base = name.empty() ? currentTestName() : name;
-  int n;
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    n = ++runsPerTest[base];
-  }
-  if (n > 1) base += "-" + std::to_string(n);
-  std::string dir = std::string(RX5K_BUILD_DIR) + "/test-runs/" + base;
+  static std::atomic<int> runs{0};  // tests run filters from several threads at once
+  const std::string dir = std::string(RX5K_BUILD_DIR) + "/test-runs/" +
+                          (name.empty() ? currentTestName() : name) + "-" + std::to_string(++runs);
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   std::filesystem::create_directories(dir, ec);
@@ -64,12 +50,12 @@ void readPages(FilterRun &run) {
   while (std::getline(list, line)) {
     DecodedPage page;
     std::istringstream f(line);
-    if (!(f >> page.number >> page.width >> page.height >> page.encoding >> page.frames)) continue;
+    std::string encoding, frames, png, error;
+    if (!(f >> page.number >> page.width >> page.height >> encoding >> frames)) continue;
     emu::GrayImage image;
-    std::string error;
-    if (f >> page.png && emu::readGrayPng(page.png, image, error)) {
+    if (f >> png && emu::readGrayPng(png, image, error)) {
       page.dots = std::move(image.dots);
-    } else if (!page.png.empty() && run.error.empty()) {
+    } else if (!png.empty() && run.error.empty()) {
       run.error = error;
     }
     run.pages.push_back(std::move(page));
@@ -81,6 +67,12 @@ void readPages(FilterRun &run) {
 std::string readFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
+}
+
+long peakResidentKiB(int pid) {
+  const std::string status = readFile("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find("VmHWM:");
+  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
 }
 
 std::string testFilePath(const std::string &name) {
@@ -101,26 +93,6 @@ unsigned char DecodedPage::at(int x, int y) const {
   if (x < 0 || y < 0 || x >= width || y >= height) return 255;
   size_t i = static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
   return i < dots.size() ? dots[i] : 255;
-}
-
-std::vector<std::string> FilterRun::logLines(const std::string &name) const {
-  std::vector<std::string> lines;
-  std::istringstream in(printerLog);
-  std::string line;
-  while (std::getline(in, line)) {
-    // "[    t] offset  name   bytes   text": the name starts after the offset's two spaces.
-    size_t close = line.find(']');
-    if (close == std::string::npos) continue;
-    size_t offsetStart = line.find_first_not_of(' ', close + 1);
-    size_t nameStart = line.find("  ", offsetStart);
-    if (nameStart == std::string::npos) continue;
-    nameStart += 2;
-    if (line.compare(nameStart, name.size(), name) == 0 &&
-        (line.size() == nameStart + name.size() || line[nameStart + name.size()] == ' ')) {
-      lines.push_back(line);
-    }
-  }
-  return lines;
 }
 
 namespace {
@@ -164,8 +136,8 @@ FilterRun runInProcess(const FilterRunOptions &o) {
   if (!job.streamOk) run.emulatorStderr = "printer stream error: " + job.streamError;
   run.seconds = job.seconds;
   for (emu::PrintedPage &p : job.pages) {
-    run.pages.push_back(DecodedPage{p.number, p.image.width, p.image.height, p.encoding, p.frames,
-                                    "", std::move(p.image.dots)});
+    run.pages.push_back(
+        DecodedPage{p.number, p.image.width, p.image.height, std::move(p.image.dots)});
   }
   return run;
 }
@@ -189,45 +161,26 @@ FilterRun runFilter(const FilterRunOptions &o) {
   std::vector<char *> argv;
   for (std::string &a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::string stdoutFile = run.outDir + "/emulator-stdout.txt";
-  std::string stderrFile = run.outDir + "/emulator-stderr.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    run.error = "cannot start " + args[0] + ": " + std::strerror(rc);
-    return run;
+  const std::string stdoutFile = run.outDir + "/emulator-stdout.txt";
+  const std::string stderrFile = run.outDir + "/emulator-stderr.txt";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+    dup2(open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 1);
+    dup2(open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 2);
+    // The emulator holds the filter to its time limit; the alarm ends an emulator that hangs.
+    alarm(o.timeoutSeconds > 0 ? static_cast<unsigned>(o.timeoutSeconds) + 30 : 600);
+    execv(argv[0], argv.data());
+    _exit(127);
   }
-
-  // The emulator enforces the time limit on the filter; this guards against the emulator.
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::duration<double>(o.timeoutSeconds > 0 ? o.timeoutSeconds + 30 : 600);
   int status = 0;
-  for (;;) {
-    pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) break;
-    if (r < 0) {
-      run.error = "waitpid failed";
-      return run;
-    }
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      run.error = "the emulator hung and was killed";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) {
+    run.error = "cannot run " + args[0];
+    return run;
   }
   if (WIFEXITED(status)) {
     run.exitStatus = WEXITSTATUS(status);
-  } else if (run.error.empty()) {
+  } else {
     run.error = "the emulator died by signal " + std::to_string(WTERMSIG(status));
   }
 

@@ -30,9 +30,6 @@ struct DecodedPage {
   int number = 0;
   int width = 0;
   int height = 0;
-  std::string encoding;             // "LZO", "raw" or "label"
-  int frames = 0;                   // LZO frames
-  std::string png;                  // image file
   std::vector<unsigned char> dots;  // width x height, 0 black, 255 white
   // The dot at (x, y), 255 outside the page.
   unsigned char at(int x, int y) const;
@@ -49,9 +46,6 @@ struct FilterRun {
   std::string outDir;
   std::string error;   // set when the run itself failed (emulator missing, hung, unreadable page)
   double seconds = 0;  // the job's duration (virtual for an in-process run)
-
-  // Log lines whose command name (after the offset) is name, e.g. "paper query", "drain".
-  std::vector<std::string> logLines(const std::string &name) const;
 };
 
 FilterRun runFilter(const FilterRunOptions &options);
@@ -62,6 +56,9 @@ std::string testFilePath(const std::string &name);
 
 // A file's bytes ("" when it cannot be read).
 std::string readFile(const std::string &path);
+// The peak resident memory of a running process in KiB (VmHWM: the program since its exec, not
+// the pages it shared with its parent before), 0 when unknown.
+long peakResidentKiB(int pid);
 
 // The built programs.
 std::string filterPath();

@@ -19,14 +19,15 @@ std::string number(double v) {
   return s;
 }
 
-}  // namespace
-
+// The A4, Letter, A5 and RX5_A4 sizes.
 std::vector<PageSizeDef> standardPageSizes() {
   return {{"A4", 595, 842}, {"Letter", 612, 792}, {"A5", 420, 595}, {"RX5_A4", 595, 842}};
 }
 
+}  // namespace
+
 std::string ppdText(const TestPpd &p) {
-  std::vector<PageSizeDef> sizes = p.pageSizes.empty() ? standardPageSizes() : p.pageSizes;
+  const std::vector<PageSizeDef> sizes = p.pageSizes.empty() ? standardPageSizes() : p.pageSizes;
   const std::string dpi = std::to_string(p.dpi), name = p.modelName;
   std::string t =
       "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"

@@ -30,9 +30,6 @@ struct TestPpd {
   std::string extraLines;  // appended verbatim (each line ending in '\n')
 };
 
-// The A4, Letter, A5 and RX5_A4 sizes.
-std::vector<PageSizeDef> standardPageSizes();
-
 // The PPD text.
 std::string ppdText(const TestPpd &ppd);
 // Writes the PPD text to path; false on failure.
