@@ -20,9 +20,9 @@ std::vector<rastertest::RasterPage> whitePages(int count) {
 }
 
 // Not even the raster's sync word.
-std::string emptyFile() {
-  std::string path = runtest::testFilePath("empty.ras");
-  std::ofstream{path};
+std::string shortFile(const std::string &bytes = "") {
+  std::string path = runtest::testFilePath("short.ras");
+  std::ofstream{path} << bytes;
   return path;
 }
 
@@ -58,7 +58,7 @@ TEST(Lifecycle, StartFailuresGiveTheirMessageAndExitStatus) {
 }
 
 // A raster file without even the sync word: the printer receives only the job's own start and end
-// (or, where the job end waits for an idle printer, its idle queries).
+// (or, where the job end waits for an idle printer, its idle queries). Empty, it has no pages.
 TEST(Lifecycle, EmptyRasterEndsWithTheTrailerAndStatusOne) {
   const std::string idleQuery = bytes({0x1F, 0x11, 0x43});
   const std::pair<int, std::string> cases[] = {
@@ -74,7 +74,7 @@ TEST(Lifecycle, EmptyRasterEndsWithTheTrailerAndStatusOne) {
     FilterRunOptions o;
     o.ppd = modelPpd(model);
     o.viaStdin = model != 22;  // model 22 reads it from the file
-    o.raster = emptyFile();
+    o.raster = shortFile();
     o.name = "empty-" + std::to_string(model);
     auto run = runFilter(o);
     EXPECT_EQ(run.exitStatus, 1);
@@ -87,6 +87,13 @@ TEST(Lifecycle, EmptyRasterEndsWithTheTrailerAndStatusOne) {
       EXPECT_EQ(run.printerStream, printerBytes);
     }
   }
+  // One byte: too short for the sync word, yet not an empty document.
+  FilterRunOptions o;
+  o.ppd = modelPpd(22);
+  o.raster = shortFile("R");
+  EXPECT_NE(runFilter(o).filterStderr.find("ERROR: The raster stream's first page header was "
+                                           "refused"),
+            std::string::npos);
 }
 
 }  // namespace
