@@ -1,4 +1,4 @@
-// Deriving a driver from its PPD, and a job's PPD options from its IPP attributes.
+// Deriving a driver from its PPD, and a job's PPD options and choices from its IPP attributes.
 #include "printer_model.h"
 
 #include <strings.h>
@@ -379,10 +379,14 @@ PrinterModel describePpd(ppd_file_t *ppd, const std::string &driver) {
   }
   for (ppd_option_t *o = ppdFirstOption(ppd); o; o = ppdNextOption(ppd)) {
     const std::string keyword = o->keyword;
-    // An option of one choice (ColorModel) has nothing to offer: its default is always marked.
-    if (keyword == "PageSize" || keyword == "PageRegion" || keyword == "Resolution" ||
-        o->num_choices < 2)
+    if (keyword == "PageSize" || keyword == "PageRegion" || keyword == "Resolution") continue;
+    // An option of one choice (ColorModel) has nothing to offer: its default, when it names the
+    // choice, is always marked.
+    if (o->num_choices < 2) {
+      if (const ppd_choice_t *c = ppdFindChoice(o, o->defchoice))
+        model.fixedChoices[keyword] = c->choice;
       continue;
+    }
     model.options.push_back(mapOption(*o));
   }
   return model;
@@ -534,6 +538,14 @@ std::string optionText(const PpdOptions &options) {
   for (const auto &[keyword, choice] : options)
     text += (text.empty() ? "" : " ") + keyword + "=" + choice;
   return text;
+}
+
+ChoiceMap coreChoices(const PrinterModel &model, const PpdOptions &options) {
+  ChoiceMap marked;
+  marked.choices = model.fixedChoices;
+  for (const auto &[keyword, choice] : options)
+    if (keyword != "PageSize" && keyword != "Resolution") marked.choices[keyword] = choice;
+  return marked;
 }
 
 }  // namespace app

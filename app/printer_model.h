@@ -1,14 +1,18 @@
 // What a driver offers over IPP, derived from its PPD: media, resolutions and every PPD option as
 // a standard or a vendor IPP attribute; and the way back, from a job's IPP options to the PPD
-// option text a CUPS queue would hand the filter, so that a page prints with the same bytes.
+// options a CUPS queue would hand the filter and the choices its marked PPD would give the core,
+// so that a page prints with the same bytes.
 #pragma once
 
 #include <cups/ppd.h>
 #include <pappl/pappl.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "base/choices.h"
 
 namespace app {
 
@@ -51,8 +55,8 @@ struct PrinterModel {
   std::string driver;  // the driver's name: the PPD's file name without ".ppd"
   std::string makeAndModel;
   std::string modelName;  // the PPD's ModelName
-  int modelNumber = 0;
-  bool label = false;  // a label printer
+  int modelNumber = 0;    // the PPD's cupsModelNumber
+  bool label = false;     // a label printer
   std::vector<MediaSize> media;
   size_t defaultMedia = 0;
   std::string customMin, customMax;  // the custom size range as PWG names (empty: none)
@@ -63,6 +67,8 @@ struct PrinterModel {
   std::vector<int> resolutions;  // dots per inch, the same across and down
   int defaultResolution = 0;
   std::vector<MappedOption> options;
+  // Options of one choice (keyword -> choice), which the PPD marks whatever a job asks.
+  std::map<std::string, std::string> fixedChoices;
 
   // The option in role, or null.
   const MappedOption *option(IppRole role) const;
@@ -82,9 +88,13 @@ void fillDriverData(const PrinterModel &model, pappl_pr_driver_data_t &data, ipp
 std::string pageSizeOfPage(const PrinterModel &model, int width, int length);
 
 using PpdOptions = std::vector<std::pair<std::string, std::string>>;
-// The PPD options (keyword, choice) of a job with these print options.
+// The PPD options (keyword, choice) of a job with these print options: its page size,
+// resolution and a choice of every option.
 PpdOptions ppdOptionsFor(const PrinterModel &model, const pappl_pr_options_t &options);
 // The options as the filter's options argument: "Keyword=Choice Keyword=Choice".
 std::string optionText(const PpdOptions &options);
+// The choices the core reads for a job of these PPD options, each as the PPD marked with them
+// names it. PageSize and Resolution are left out: each page marks its own (page_header.h).
+ChoiceMap coreChoices(const PrinterModel &model, const PpdOptions &options);
 
 }  // namespace app

@@ -225,17 +225,13 @@ struct JobSlot {
   bool held = false;
 };
 
-struct OptionsDeleter {
-  int count;
-  void operator()(cups_option_t *options) const { cupsFreeOptions(count, options); }
-};
-
 // One PAPPL job on the core.
 struct AppJob {
   AppJob(pappl_job_t *job, pappl_device_t *device, const PrinterModel &printerModel,
-         PpdFile ppdFile)
+         PpdFile ppdFile, const PpdOptions &options)
       : model(&printerModel),
         ppd(std::move(ppdFile)),
+        choices(coreChoices(printerModel, options)),
         log(job),
         clock(job),
         link(device),
@@ -248,7 +244,8 @@ struct AppJob {
 
   JobSlot slot;
   const PrinterModel *model;
-  PpdFile ppd;
+  PpdFile ppd;        // marked with the job's options, for its page headers
+  ChoiceMap choices;  // what the core reads
   JobLog log;
   JobClock clock;
   DeviceLink link;
@@ -310,6 +307,17 @@ void withVendorDefaults(pappl_job_t *job, const pappl_pr_options_t &options, Job
   out.all.vendor = out.vendor;
 }
 
+// Marks the PPD as a CUPS queue marks it for these options: its defaults, then the options.
+void markPpd(ppd_file_t *ppd, const PpdOptions &options) {
+  cups_option_t *marks = nullptr;
+  int count = 0;
+  for (const auto &[keyword, choice] : options)
+    count = cupsAddOption(keyword.c_str(), choice.c_str(), count, &marks);
+  ppdMarkDefaults(ppd);
+  cupsMarkOptions(ppd, count, marks);
+  cupsFreeOptions(count, marks);
+}
+
 bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
   watchServerStop();
   if (serverStopping()) parkUntilExit();
@@ -335,12 +343,14 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   }
   JobOptions jobOptions;
   withVendorDefaults(job, *options, jobOptions);
-  const std::string text = optionText(ppdOptionsFor(model, jobOptions.all));
-  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", text.c_str());
+  const PpdOptions ppdOptions = ppdOptionsFor(model, jobOptions.all);
+  // What the job asked, as a CUPS queue's options, for the administrator.
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "PPD options: %s", optionText(ppdOptions).c_str());
+  markPpd(ppd.get(), ppdOptions);
   setEmulatorJob(device, {folderName(job), papplJobGetID(job), model.modelNumber, model.modelName});
   forgetDeviceFault(device);  // PAPPL may keep a device open from job to job
 
-  auto *session = new AppJob(job, device, model, std::move(ppd));
+  auto *session = new AppJob(job, device, model, std::move(ppd), ppdOptions);
   if (!(session->slot.held = jobSlots().take(job))) {
     delete session;
     return false;
@@ -348,19 +358,13 @@ bool startRasterJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
   session->imageDpi = imageDpi;
   papplJobSetData(job, session);
   Job &core = session->core;
-  cups_option_t *marked = nullptr;
-  const int count = cupsParseOptions(text.c_str(), 0, &marked);
-  std::unique_ptr<cups_option_t, OptionsDeleter> owned(marked, OptionsDeleter{count});
-  ppd_file_t *file = session->ppd.get();
-  ppdMarkDefaults(file);
-  cupsMarkOptions(file, count, marked);
-  core.ppdChoices = PpdChoices(file);
-  core.choices = &core.ppdChoices;
-  core.modelName = file->modelname ? file->modelname : "";
+  core.choices = &session->choices;
+  core.modelName = model.modelName;
+  core.setModel(model.modelNumber);
   if (options->num_pages > 0) core.TotalPage = static_cast<int>(options->num_pages);
   core.prn.onFailure = [&core] { core.cancel(); };
   session->clock.watch(core);
-  Setup(core, file);
+  Setup(core, nullptr);  // the model is set
   if (!startJob(core, nullptr)) {
     papplJobSetData(job, nullptr);
     delete session;

@@ -1,4 +1,4 @@
-// PAPPL's raster callbacks on the filter's core: a job marks its PPD with the PPD options its IPP
+// PAPPL's raster callbacks on the filter's core: a job hands the core the PPD choices its IPP
 // attributes stand for, and each page goes through the core's page steps (ready waits, pipeline,
 // printer commands) to the printer's device, its status reports back through the device.
 //

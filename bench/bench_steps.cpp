@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/models.h"
 #include "base/page_memory.h"
 #include "driver/job.h"
 #include "labels/labels.h"
@@ -283,18 +284,18 @@ void BM_TransmitBitmap(benchmark::State &state) {
   const std::vector<unsigned char> &bitmap = cachedBitmap(si, kind);
   const int model = static_cast<int>(state.range(2));
   BenchJob bench(model);
+  ThermalPrinter &printer = static_cast<ThermalPrinter &>(*bench.job.printer);
   Page page;
   page.header.cupsWidth = static_cast<unsigned>(size.width);
   page.header.cupsHeight = static_cast<unsigned>(size.height);
   for (auto _ : state) {
     // The transmission takes the bitmap and releases it, as the page's own.
     state.PauseTiming();
-    page.sendBuf = allocateDots(bitmap.size());
-    std::memcpy(page.sendBuf.get(), bitmap.data(), bitmap.size());
-    page.sendBufSize = bitmap.size();
+    printer.sendBuf = allocateDots(bitmap.size());
+    std::memcpy(printer.sendBuf.get(), bitmap.data(), bitmap.size());
+    printer.sendBufSize = bitmap.size();
     state.ResumeTiming();
-    if (static_cast<ThermalPrinter &>(*bench.job.printer).transmitBitmap(page) !=
-        PageResult::Sent) {
+    if (printer.transmitBitmap(page) != PageResult::Sent) {
       state.SkipWithError("the bitmap was not sent");
       break;
     }
@@ -344,14 +345,14 @@ void BM_LabelPage(benchmark::State &state) {
   for (auto _ : state) {
     page.header = header;
     bench.job.printer->startPage(page);
-    page.Feed = 0;
     for (int y = 0; y < size.height; y++) bench.job.printer->row(page, y);
     bench.job.printer->endPage(page);
   }
   const size_t pages = std::max<size_t>(state.iterations(), 1);
+  // In the order of LabelLanguage, after None.
   static const char *const kLanguages[] = {"Dymo", "EPL line", "EPL page", "ZPL",
                                            "CPCL", "model 20", "PCL"};
-  const int languageIndex = model == 32 ? 6 : model == 0 ? 0 : model - 15;
+  const int languageIndex = static_cast<int>(modelFacts(model).language) - 1;
   describePage(state, si,
                std::string("model ") + std::to_string(model) + " " + kLanguages[languageIndex]);
   state.counters["bytes_out"] = static_cast<double>(bench.sink.bytes / pages);
@@ -361,7 +362,8 @@ void BM_LabelPage(benchmark::State &state) {
 void labelArgs(benchmark::internal::Benchmark *b) {
   b->ArgNames({"dpi", "model"})->Unit(benchmark::kMillisecond);
   for (int si : {0, 1})
-    for (int model : {0, 16, 17, 18, 19, 20, 32}) b->Args({si, model});
+    for (const ModelFacts &f : modelTable())
+      if (f.family == ModelFamily::Label) b->Args({si, f.number});
 }
 
 // The two row coders alone, over every row of the page (ZPL hexadecimal runs; PCL delta rows

@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "base/models.h"
 
 namespace emu {
 
@@ -37,31 +41,55 @@ std::string sizeText(uint64_t size) {
   return std::to_string(size);
 }
 
-// The printer script and the caps: options of the program, keys of the device URI.
+// "model 831", "models 21 and 22": the models whose facts pass.
+std::string modelsWhere(bool (*pass)(const ModelFacts &)) {
+  std::vector<std::string> numbers;
+  for (const ModelFacts &f : modelTable())
+    if (pass(f)) numbers.push_back(std::to_string(f.number));
+  std::string s = numbers.size() == 1 ? "model " : "models ";
+  for (size_t i = 0; i < numbers.size(); i++)
+    s += (i == 0 ? "" : i + 1 == numbers.size() ? " and " : ", ") + numbers[i];
+  return s;
+}
+
+// The printer script and the caps: options of the program, keys of the device URI. The defaults
+// by model follow PrinterScript's.
 std::string printerOptions() {
   const PrinterLimits d;
+  const std::string sheetGap =
+      modelsWhere([](const ModelFacts &f) { return f.readyWait == ReadyWait::SheetGoneAndReady; });
+  const std::string idleReport =
+      modelsWhere([](const ModelFacts &f) { return f.idleWaitAfterPage; });
+  const std::string rowBytes =
+      modelsWhere([](const ModelFacts &f) { return f.language == LabelLanguage::PrintRows; });
   return std::string(
              "Printer options:\n"
              "  --paper-missing N     the first N paper queries answer \"out of paper\"\n"
              "  --cover-open N        the first N cover queries answer \"cover open\"\n"
              "  --idle-after SEC      idle queries are answered only SEC seconds after the start\n"
              "  --sheet-gap N         after each page the next N paper queries answer \"out of\n"
-             "                        paper\" (default 1 for model 831, 0 otherwise)\n"
-             "  --idle-report-ms MS   volunteer the idle report MS ms after each page; -1 never\n"
-             "                        (default 500 for model 302, never otherwise)\n"
-             "  --hardver A.B.C       send the hardware version report with the first answer\n"
-             "  --serial S            send the serial number report (at most 15 characters) too\n"
-             "  --cancel-at-page N    send the cancel report when page N's bitmap command arrives\n"
-             "  --overheat-at-page N  send the overheat report then (temperature normal after it)\n"
-             "  --silent              answer no query and volunteer nothing\n"
-             "  --label-row-bytes N   model 20: bytes per row, which its stream does not carry\n"
-             "                        (default: from the raster's first page when there is a\n"
-             "                        RASTER-FILE, else from the PPD's page size and\n"
-             "                        resolution and the job's options, as a rasterizer\n"
-             "                        makes the page)\n"
-             "\n"
-             "Caps (each ends the job with an error; N may end in K, M or G):\n"
-             "  --max-job-bytes N     stream bytes of one job (default ") +
+             "                        paper\" (default 1 for ") +
+         sheetGap +
+         ", 0 otherwise)\n"
+         "  --idle-report-ms MS   volunteer the idle report MS ms after each page; -1 never\n"
+         "                        (default 500 for " +
+         idleReport +
+         ", never otherwise)\n"
+         "  --hardver A.B.C       send the hardware version report with the first answer\n"
+         "  --serial S            send the serial number report (at most 15 characters) too\n"
+         "  --cancel-at-page N    send the cancel report when page N's bitmap command arrives\n"
+         "  --overheat-at-page N  send the overheat report then (temperature normal after it)\n"
+         "  --silent              answer no query and volunteer nothing\n"
+         "  --label-row-bytes N   " +
+         rowBytes +
+         ": bytes per row, which its stream does not carry\n"
+         "                        (default: from the raster's first page when there is a\n"
+         "                        RASTER-FILE, else from the PPD's page size and\n"
+         "                        resolution and the job's options, as a rasterizer\n"
+         "                        makes the page)\n"
+         "\n"
+         "Caps (each ends the job with an error; N may end in K, M or G):\n"
+         "  --max-job-bytes N     stream bytes of one job (default " +
          sizeText(d.jobBytes) +
          ")\n"
          "  --max-page-dots N     dots of one page (default " +

@@ -11,7 +11,6 @@
 
 namespace {
 
-const int kModels[] = {21, 22, 23, 302, 400, 831, 64519, 590314, 613207, 0, 18, 7};
 const char *const kModelNames[] = {"RX5K", "HQ31", "HQ32", "VN2W", "JT64"};
 const char *const kPageSizes[] = {
     "A4",     "Letter",    "EnvISOB5",      "A5",       "A5_Lanspace", "B5JIS",
@@ -52,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   FuzzInput in(data, size);
   GeometryParams p;
-  p.model = in.pick(kModels);
+  p.model = pickModel(in, ModelFamily::Other);
   p.modelName = in.pick(kModelNames);
   std::string rawName;
   if (in.byte() < 240) {

@@ -15,7 +15,6 @@
 
 namespace {
 
-const int kModels[] = {0, 16, 17, 18, 19, 20, 32};
 constexpr int kMaxRows = 400;
 constexpr int kMaxPages = 3;
 constexpr unsigned kResolution = 203;
@@ -117,7 +116,7 @@ void compare(int model, int width, size_t index, const SentPage &sent, const emu
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzInput in(data, size);
-  const int model = in.pick(kModels);
+  const int model = pickModel(in, ModelFamily::Label);
   const int width = 1 + in.u16() % 320;
   cups_page_header2_t header = pageHeader(width, 1, in);
   const std::vector<SentPage> pages = readPages(in, width);

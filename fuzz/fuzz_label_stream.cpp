@@ -43,9 +43,8 @@ void decode(int model, const emu::LabelDecodeOptions &options, const std::string
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const int models[] = {0, 16, 17, 18, 19, 20, 32};
   FuzzInput in(data, size);
-  const int model = in.pick(models);
+  const int model = pickModel(in, ModelFamily::Label);
   emu::LabelDecodeOptions options;
   options.rowBytes = in.byte() % 64;
   options.maxDots = size_t{1} << 22;  // small pages keep every execution fast

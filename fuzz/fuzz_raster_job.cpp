@@ -22,9 +22,6 @@
 
 namespace {
 
-const int kModels[] = {21, 22, 23, 302, 400, 831, 64519, 590314, 613207,  // thermal
-                       0,  16, 17, 18,  19,  20,  32,                     // label
-                       7};                                                // neither
 const char *const kModelNames[] = {"RX5K", "HQ31", "HQ32", "VN2W", "JT64"};
 
 // Every option the filter reads, with the choice names its readers know and a few they do not
@@ -232,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static Files *files = new Files;
 
   FuzzInput in(data, size);
-  const int model = in.pick(kModels);
+  const int model = pickModel(in, ModelFamily::Other);
   const char *modelName = in.pick(kModelNames);
   rewrite(files->ppd, ppdText(model, modelName, markedChoices(in)));
   runner::JobSpec spec;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/page_memory.h"
 
@@ -47,4 +48,12 @@ void limitPageMemory() {
 unsigned hostileResolution(uint32_t raw) {
   static const bool ceilingInForce = pageMemoryLimit() <= kFuzzPageMemory;
   return ceilingInForce ? raw : raw % 601;
+}
+
+int pickModel(FuzzInput &in, ModelFamily family) {
+  std::vector<int> models;
+  for (const ModelFacts &f : modelTable())
+    if (family == ModelFamily::Other || f.family == family) models.push_back(f.number);
+  if (family == ModelFamily::Other) models.push_back(7);
+  return models[in.byte() % models.size()];
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/channel.h"
+#include "base/models.h"
 
 // Takes values from the front of the fuzz input; once it is used up every value is 0, so any
 // input decodes to something.
@@ -32,6 +33,10 @@ class FuzzInput {
   const uint8_t *data_;
   size_t size_;
 };
+
+// A model number of the table, by one byte: of FAMILY, or of any family with ModelFamily::Other,
+// which also adds 7, a number no model has. New models are fuzzed without a change here.
+int pickModel(FuzzInput &in, ModelFamily family);
 
 // Reports a broken invariant and aborts, so libFuzzer keeps the input as a crash.
 [[noreturn]] void fuzzFail(const char *what, const std::string &detail = "");

@@ -1,6 +1,6 @@
-// Everything that belongs to one page of a job: its header, the page settings its set-up
-// chooses, its buffers and the label languages' row state. A page object lives from the
-// header's read to the page's end.
+// What the driver and the image pipeline share about one page of a job: its header, the page
+// settings its set-up chooses, the raster row and the finished page. A page object lives from the
+// header's read to the page's end; the printer language keeps its own row state.
 #pragma once
 
 #include <cups/raster.h>
@@ -26,17 +26,6 @@ struct Page {
   // 0 black, 255 white.
   DotBuffer dots;
   int paperCode = -1;  // the paper-size command's code the geometry chose for it, or -1
-  // The thermal page bitmap the rows are packed into: (cupsWidth + 7) / 8 bytes per row.
-  DotBuffer sendBuf;
-  size_t sendBufSize = 0;
-
-  // Label row state.
-  int Feed = 0;          // blank rows counted and not yet sent (Dymo, PCL)
-  DotBuffer CompBuffer;  // coded row (ZPL, PCL): 2n + 1 bytes
-  DotBuffer LastBuffer;  // seed row (ZPL, PCL): n bytes
-  int LastSet = 0;       // LastBuffer holds the printer's previous row
-  DotBuffer packedRow;   // the row as the languages send it, n bytes
-  size_t rowBytes = 0;   // n, when the row buffers could be had (else 0: rows are dropped)
 
   // Row y of the finished page.
   const unsigned char *finishedRow(unsigned y) const {

@@ -73,7 +73,6 @@ void StartPage(Job &job, Page &page) {
   const size_t bytesPerLine = page.header.cupsBytesPerLine;
   page.Buffer =
       DotBuffer(static_cast<unsigned char *>(std::malloc(bytesPerLine ? bytesPerLine : 1)));
-  page.Feed = 0;
 }
 
 void OutputLine(Job &job, Page &page, int y) {

@@ -17,7 +17,7 @@ class CpclPrinter final : public LabelPrinter {
  private:
   bool sendsCopies() const override { return true; }
   void prologue(Page &page) override;
-  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
+  void codeRow(unsigned char *row, size_t n, int y) override;
   void pageEnd(Page &page) override;
 };
 
@@ -31,7 +31,7 @@ void CpclPrinter::prologue(Page &page) {
   job.prn.printf("PAGE-HEIGHT %d\r\n", asSigned(header.cupsHeight));
 }
 
-void CpclPrinter::codeRow(Page &, unsigned char *row, size_t n, int y) {
+void CpclPrinter::codeRow(unsigned char *row, size_t n, int y) {
   if (isBlankRow(row, n)) return;
   job.prn.printf("CG %u 1 0 %d ", static_cast<unsigned>(n), y);
   job.prn.write(row, n);

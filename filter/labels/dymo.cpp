@@ -19,8 +19,10 @@ class DymoPrinter final : public LabelPrinter {
 
  private:
   void prologue(Page &page) override;
-  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
+  void codeRow(unsigned char *row, size_t n, int y) override;
   void pageEnd(Page &) override { writeText(job, "\033E"); }
+
+  int Feed = 0;  // blank rows counted and not yet sent
 };
 
 }  // namespace
@@ -66,19 +68,20 @@ void DymoPrinter::prologue(Page &page) {
       static_cast<unsigned char>(heldSetting(job, kDarkness, header->cupsCompression) + 'c'),
   };
   job.prn.write(commands, sizeof commands);
+  Feed = 0;
 }
 
-void DymoPrinter::codeRow(Page &page, unsigned char *row, size_t n, int) {
+void DymoPrinter::codeRow(unsigned char *row, size_t n, int) {
   if (isBlankRow(row, n)) {
-    page.Feed++;
+    Feed++;
     return;
   }
-  if (page.Feed > 0) {
+  if (Feed > 0) {
     unsigned char skip[] = {0x1B, 'f', 0x01, 0xFF};
-    for (; page.Feed > 255; page.Feed -= 255) job.prn.write(skip, sizeof skip);
-    skip[3] = static_cast<unsigned char>(page.Feed);
+    for (; Feed > 255; Feed -= 255) job.prn.write(skip, sizeof skip);
+    skip[3] = static_cast<unsigned char>(Feed);
     job.prn.write(skip, sizeof skip);
-    page.Feed = 0;
+    Feed = 0;
   }
   job.prn.put(0x16);
   job.prn.write(row, n);

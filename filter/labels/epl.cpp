@@ -28,7 +28,7 @@ class EplLinePrinter final : public LabelPrinter {
 
  private:
   void prologue(Page &page) override;
-  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
+  void codeRow(unsigned char *row, size_t n, int y) override;
   void pageEnd(Page &) override { writeText(job, "\033E\f"); }
 };
 
@@ -38,7 +38,7 @@ class EplPagePrinter final : public LabelPrinter {
 
  private:
   void prologue(Page &page) override;
-  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
+  void codeRow(unsigned char *row, size_t n, int y) override;
   void pageEnd(Page &) override { writeText(job, "P1\n"); }
 };
 
@@ -53,7 +53,7 @@ void EplLinePrinter::prologue(Page &page) {
   writeText(job, "\033M01\033B");
 }
 
-void EplLinePrinter::codeRow(Page &, unsigned char *row, size_t n, int) {
+void EplLinePrinter::codeRow(unsigned char *row, size_t n, int) {
   job.prn.printf("\033g%03d", asSigned(static_cast<unsigned>(n)));
   job.prn.write(row, n);
   job.prn.flush();
@@ -73,7 +73,7 @@ void EplPagePrinter::prologue(Page &page) {
   job.prn.printf("q%d\n", asSigned((header.cupsWidth + 7) & ~7u));
 }
 
-void EplPagePrinter::codeRow(Page &, unsigned char *row, size_t n, int y) {
+void EplPagePrinter::codeRow(unsigned char *row, size_t n, int y) {
   if (isBlankRow(row, n)) return;
   job.prn.printf("GW0,%d,%d,1\n", y, asSigned(static_cast<unsigned>(n)));
   for (size_t i = 0; i < n; i++) row[i] = static_cast<unsigned char>(~row[i]);

@@ -1,4 +1,4 @@
-// The page road of the label languages and the page's row buffers: the packed row that the
+// The page road of the label languages and their row buffers: the packed row that the
 // languages send and the row coders' work buffers; the choice of the job's language.
 #include <algorithm>
 #include <climits>
@@ -17,36 +17,6 @@ constexpr size_t kMaxLabelRowBytes = INT_MAX / 8;
 
 DotBuffer allocateRow(size_t n) {
   return DotBuffer(static_cast<unsigned char *>(std::malloc(n ? n : 1)));
-}
-
-// The packed-row scratch of n bytes for the page, allocated once per page and never per row.
-void allocatePackedRow(JobBase &job, Page &page, size_t n) {
-  page.rowBytes = 0;
-  if (n <= kMaxLabelRowBytes) page.packedRow = allocateRow(n);
-  if (!page.packedRow) {
-    job.log.message("DEBUG: No memory for a label row of %zu bytes; the page's rows are dropped.\n",
-                    n);
-    return;
-  }
-  page.rowBytes = n;
-}
-
-// Packs row y of the finished page into the page's scratch; n receives its length. Returns
-// nullptr when there is no row to code.
-unsigned char *packLabelRow(const Page &page, int y, size_t &n) {
-  n = page.rowBytes;
-  if (n == 0 || !page.dots) return nullptr;
-  uint64_t width = page.header.cupsWidth;
-  if (width > 8 * n) width = 8 * n;
-  packRow(page.finishedRow(static_cast<unsigned>(y)), static_cast<int>(width),
-          page.packedRow.get());
-  return page.packedRow.get();
-}
-
-void releaseRowCoderBuffers(Page &page) {
-  page.CompBuffer.reset();
-  page.LastBuffer.reset();
-  page.LastSet = 0;
 }
 
 }  // namespace
@@ -83,17 +53,43 @@ const char *markedChoiceOtherThan(const JobBase &job, const char *option, const 
   return choice && !choiceIs(choice, except) ? choice : nullptr;
 }
 
-void allocateRowCoderBuffers(JobBase &job, Page &page, size_t n) {
-  releaseRowCoderBuffers(page);
+void releaseRowCoderBuffers(RowCoderState &coder) {
+  coder.CompBuffer.reset();
+  coder.LastBuffer.reset();
+  coder.LastSet = 0;
+}
+
+void allocateRowCoderBuffers(JobBase &job, RowCoderState &coder, size_t n) {
+  releaseRowCoderBuffers(coder);
   if (n <= kMaxLabelRowBytes) {
-    page.CompBuffer = allocateRow(2 * n + 1);
-    page.LastBuffer = allocateRow(n);
+    coder.CompBuffer = allocateRow(2 * n + 1);
+    coder.LastBuffer = allocateRow(n);
   }
-  if (!page.CompBuffer || !page.LastBuffer) {
-    releaseRowCoderBuffers(page);
+  if (!coder.CompBuffer || !coder.LastBuffer) {
+    releaseRowCoderBuffers(coder);
     job.log.message(
         "DEBUG: No memory for the row coder of %zu bytes; the page's rows are dropped.\n", n);
   }
+  coder.rowBytes = n;
+}
+
+void LabelPrinter::allocatePackedRow(size_t n) {
+  rowBytes = 0;
+  if (n <= kMaxLabelRowBytes) packedRow = allocateRow(n);
+  if (!packedRow) {
+    job.log.message("DEBUG: No memory for a label row of %zu bytes; the page's rows are dropped.\n",
+                    n);
+    return;
+  }
+  rowBytes = n;
+}
+
+unsigned char *LabelPrinter::packLabelRow(const Page &page, int y) {
+  if (rowBytes == 0 || !page.dots) return nullptr;
+  uint64_t width = page.header.cupsWidth;
+  if (width > 8 * rowBytes) width = 8 * rowBytes;
+  packRow(page.finishedRow(static_cast<unsigned>(y)), static_cast<int>(width), packedRow.get());
+  return packedRow.get();
 }
 
 void LabelPrinter::startPage(Page &page) {
@@ -102,21 +98,18 @@ void LabelPrinter::startPage(Page &page) {
   static const SettingRange kCopies = {"", " copies", 0, kMaxLabelCopies};
   if (sendsCopies())
     header.NumCopies = static_cast<unsigned>(heldSetting(job, kCopies, header.NumCopies));
-  allocatePackedRow(job, page, labelRowBytes(header));
+  allocatePackedRow(labelRowBytes(header));
   prologue(page);
 }
 
 void LabelPrinter::row(Page &page, int y) {
-  size_t n;
-  unsigned char *packed = packLabelRow(page, y, n);
-  if (packed) codeRow(page, packed, n, y);
+  if (unsigned char *packed = packLabelRow(page, y)) codeRow(packed, rowBytes, y);
 }
 
 PageResult LabelPrinter::endPage(Page &page) {
   pageEnd(page);
-  releaseRowCoderBuffers(page);
-  page.packedRow.reset();
-  page.rowBytes = 0;
+  packedRow.reset();
+  rowBytes = 0;
   job.prn.flush();
   return PageResult::Sent;
 }

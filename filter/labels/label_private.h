@@ -18,8 +18,9 @@
 #include "labels/labels.h"
 
 bool isBlankRow(const unsigned char *row, size_t n);
-// CompBuffer (2n + 1 bytes) and LastBuffer (n bytes) for the ZPL and PCL coders; LastSet = 0.
-void allocateRowCoderBuffers(JobBase &job, Page &page, size_t n);
+// The coder's CompBuffer (2n + 1 bytes) and LastBuffer (n bytes) for rows of n bytes; LastSet = 0.
+void allocateRowCoderBuffers(JobBase &job, RowCoderState &coder, size_t n);
+void releaseRowCoderBuffers(RowCoderState &coder);
 
 // The marked choice of option when it is not except (else null).
 const char *markedChoiceOtherThan(const JobBase &job, const char *option, const char *except);
@@ -49,8 +50,8 @@ inline bool darknessGiven(unsigned darkness) {
 }
 
 // The page road every label language shares: the copy count held once for the languages that
-// send it, the packed row, the release of the row buffers and the flush at the page end. Each
-// language adds its prologue, its row coding and its page end.
+// send it, the packed row, its release and the flush at the page end. Each language adds its
+// prologue, its row coding with the row state it keeps, and its page end.
 class LabelPrinter : public PrinterLanguage {
  public:
   explicit LabelPrinter(JobBase &job) : job(job) {}
@@ -60,13 +61,24 @@ class LabelPrinter : public PrinterLanguage {
 
  protected:
   virtual bool sendsCopies() const { return false; }
-  // The page's prologue, with the header as read from the raster.
+  // The page's prologue, with the header as read from the raster; it sets up the language's
+  // row state.
   virtual void prologue(Page &) {}
   // Row y packed into n bytes (row may be changed in place).
-  virtual void codeRow(Page &page, unsigned char *row, size_t n, int y) = 0;
+  virtual void codeRow(unsigned char *row, size_t n, int y) = 0;
+  // The page's end; it releases the language's row buffers.
   virtual void pageEnd(Page &page) = 0;
 
   JobBase &job;
+
+ private:
+  // The packed row of n bytes for the page, allocated once per page and never per row.
+  void allocatePackedRow(size_t n);
+  // Packs row y of the finished page into packedRow; nullptr when there is no row to code.
+  unsigned char *packLabelRow(const Page &page, int y);
+
+  DotBuffer packedRow;  // the row as the languages send it, rowBytes bytes
+  size_t rowBytes = 0;  // when the packed row could be had (else 0: rows are dropped)
 };
 
 // The languages.

@@ -9,6 +9,7 @@
 
 #include "base/job.h"
 #include "base/page.h"
+#include "base/page_memory.h"
 #include "base/printer_language.h"
 
 // The most copies a label page asks of the printer: the largest count the ZPL, CPCL and PCL copy
@@ -25,9 +26,18 @@ unsigned labelRowBytes(const cups_page_header2_t &header);
 // endPage releases them.
 std::unique_ptr<PrinterLanguage> makeLabelPrinter(JobBase &job);
 
-// Row coders that write to the printer stream, over the page's CompBuffer and LastBuffer.
-// PCLCompress codes at most the page's row length.
-void PCLCompress(JobBase &job, Page &page, const unsigned char *line, int length);
+// The row state of a language that codes each row against the printer's previous one (ZPL,
+// PCL): allocated by its page set-up for rows of rowBytes bytes, released at its page end.
+struct RowCoderState {
+  DotBuffer CompBuffer;  // coded row: 2 × rowBytes + 1 bytes
+  DotBuffer LastBuffer;  // seed row: rowBytes bytes
+  int LastSet = 0;       // LastBuffer holds the printer's previous row
+  size_t rowBytes = 0;   // the row length the buffers were allocated for
+};
+
+// Row coders that write to the printer stream, over the coder's CompBuffer and LastBuffer.
+// PCLCompress codes at most the coder's row length.
+void PCLCompress(JobBase &job, RowCoderState &coder, const unsigned char *line, int length);
 void ZPLCompress(JobBase &job, char repeat_char, int repeat_count);
 
 // The coders as pure functions over buffers.

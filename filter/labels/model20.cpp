@@ -9,13 +9,13 @@ class RowsPrinter final : public LabelPrinter {
   using LabelPrinter::LabelPrinter;
 
  private:
-  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
+  void codeRow(unsigned char *row, size_t n, int y) override;
   void pageEnd(Page &) override { writeText(job, "\nPRINT 1,1\n"); }
 };
 
 }  // namespace
 
-void RowsPrinter::codeRow(Page &, unsigned char *row, size_t n, int) {
+void RowsPrinter::codeRow(unsigned char *row, size_t n, int) {
   for (size_t i = 0; i < n; i++) row[i] = static_cast<unsigned char>(~row[i]);
   job.prn.write(row, n);
   job.prn.flush();

@@ -56,8 +56,11 @@ class PclPrinter final : public LabelPrinter {
  private:
   bool sendsCopies() const override { return true; }
   void prologue(Page &page) override;
-  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
-  void pageEnd(Page &) override { writeText(job, "\033*rB\f"); }
+  void codeRow(unsigned char *row, size_t n, int y) override;
+  void pageEnd(Page &) override;
+
+  RowCoderState coder;
+  int Feed = 0;  // blank rows counted and not yet sent
 };
 
 }  // namespace
@@ -93,7 +96,8 @@ void PclPrinter::prologue(Page &page) {
   job.prn.printf("\033*t%dR\033*r%dS\033*r%dT\033&a0H\033&a0V\033*r1A\033*b3M",
                  asSigned(header.HWResolution[0]), asSigned(header.cupsWidth),
                  asSigned(header.cupsHeight));
-  allocateRowCoderBuffers(job, page, labelRowBytes(header));
+  Feed = 0;
+  allocateRowCoderBuffers(job, coder, labelRowBytes(header));
 }
 
 size_t pclCodeDeltaRow(const unsigned char *line, const unsigned char *seed, size_t length,
@@ -131,29 +135,34 @@ size_t pclCodeDeltaRow(const unsigned char *line, const unsigned char *seed, siz
   return static_cast<size_t>(o - out);
 }
 
-void PCLCompress(JobBase &job, Page &page, const unsigned char *line, int length) {
-  if (!page.CompBuffer || !page.LastBuffer || length < 0) return;
+void PCLCompress(JobBase &job, RowCoderState &coder, const unsigned char *line, int length) {
+  if (!coder.CompBuffer || !coder.LastBuffer || length < 0) return;
   size_t n = static_cast<size_t>(length);
-  if (n > page.rowBytes) n = page.rowBytes;
-  const size_t coded = pclCodeDeltaRow(line, page.LastSet ? page.LastBuffer.get() : nullptr, n,
-                                       page.CompBuffer.get());
+  if (n > coder.rowBytes) n = coder.rowBytes;
+  const size_t coded = pclCodeDeltaRow(line, coder.LastSet ? coder.LastBuffer.get() : nullptr, n,
+                                       coder.CompBuffer.get());
   job.prn.printf("\033*b%dW", static_cast<int>(coded));
-  job.prn.write(page.CompBuffer.get(), coded);
-  std::memcpy(page.LastBuffer.get(), line, n);
-  page.LastSet = 1;
+  job.prn.write(coder.CompBuffer.get(), coded);
+  std::memcpy(coder.LastBuffer.get(), line, n);
+  coder.LastSet = 1;
 }
 
-void PclPrinter::codeRow(Page &page, unsigned char *row, size_t n, int) {
+void PclPrinter::codeRow(unsigned char *row, size_t n, int) {
   if (isBlankRow(row, n)) {
-    page.Feed++;
+    Feed++;
     return;
   }
-  if (page.Feed > 0) {
-    job.prn.printf("\033*b%dY", page.Feed);
-    page.Feed = 0;
-    page.LastSet = 0;  // the printer clears its seed row on a skip
+  if (Feed > 0) {
+    job.prn.printf("\033*b%dY", Feed);
+    Feed = 0;
+    coder.LastSet = 0;  // the printer clears its seed row on a skip
   }
-  PCLCompress(job, page, row, static_cast<int>(n));
+  PCLCompress(job, coder, row, static_cast<int>(n));
+}
+
+void PclPrinter::pageEnd(Page &) {
+  writeText(job, "\033*rB\f");
+  releaseRowCoderBuffers(coder);
 }
 
 std::unique_ptr<PrinterLanguage> makePclPrinter(JobBase &job) {

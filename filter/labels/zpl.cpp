@@ -25,8 +25,11 @@ class ZplPrinter final : public LabelPrinter {
  private:
   bool sendsCopies() const override { return true; }
   void prologue(Page &page) override;
-  void codeRow(Page &page, unsigned char *row, size_t n, int y) override;
+  void codeRow(unsigned char *row, size_t n, int y) override;
   void pageEnd(Page &page) override;
+  void sendPageEnd(const Page &page);
+
+  RowCoderState coder;
 };
 
 }  // namespace
@@ -97,22 +100,27 @@ void ZplPrinter::prologue(Page &page) {
     job.prn.printf("~SD%02d\n", asSigned(header.cupsCompression * 30 / 100));
   const unsigned n = labelRowBytes(header);
   job.prn.printf("~DGR:CUPS.GRF,%d,%d,\n", asSigned(n * header.cupsHeight), asSigned(n));
-  allocateRowCoderBuffers(job, page, n);
+  allocateRowCoderBuffers(job, coder, n);
 }
 
-void ZplPrinter::codeRow(Page &page, unsigned char *row, size_t n, int) {
-  if (!page.CompBuffer || !page.LastBuffer) return;
-  if (page.LastSet && std::memcmp(row, page.LastBuffer.get(), n) == 0) {
+void ZplPrinter::codeRow(unsigned char *row, size_t n, int) {
+  if (!coder.CompBuffer || !coder.LastBuffer) return;
+  if (coder.LastSet && std::memcmp(row, coder.LastBuffer.get(), n) == 0) {
     job.prn.put(':');
     return;
   }
-  job.prn.write(page.CompBuffer.get(), zplCodeRow(row, n, page.CompBuffer.get()));
+  job.prn.write(coder.CompBuffer.get(), zplCodeRow(row, n, coder.CompBuffer.get()));
   job.prn.flush();
-  std::memcpy(page.LastBuffer.get(), row, n);
-  page.LastSet = 1;
+  std::memcpy(coder.LastBuffer.get(), row, n);
+  coder.LastSet = 1;
 }
 
 void ZplPrinter::pageEnd(Page &page) {
+  sendPageEnd(page);
+  releaseRowCoderBuffers(coder);
+}
+
+void ZplPrinter::sendPageEnd(const Page &page) {
   const cups_page_header2_t &header = page.header;
   if (job.canceled()) {
     // The graphic is never recalled; the printer drops the unfinished download.

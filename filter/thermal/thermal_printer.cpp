@@ -37,12 +37,12 @@ bool ThermalPrinter::startRows(Page &page, std::string &reason) {
   const uint64_t bytewidth = (static_cast<uint64_t>(page.header.cupsWidth) + 7) / 8;
   uint64_t buffersize = 0;
   if (!checkedMul(bytewidth, page.header.cupsHeight, buffersize) ||
-      !(page.sendBuf = allocateDots(buffersize))) {
+      !(sendBuf = allocateDots(buffersize))) {
     reason = "cannot allocate the page bitmap of " + std::to_string(buffersize) + " bytes";
     return false;
   }
-  std::memset(page.sendBuf.get(), 0, buffersize);
-  page.sendBufSize = buffersize;
+  std::memset(sendBuf.get(), 0, buffersize);
+  sendBufSize = buffersize;
   return true;
 }
 
@@ -51,7 +51,7 @@ void ThermalPrinter::row(Page &page, int y) {
   if (job.canceled()) return;
   const size_t bytewidth = (static_cast<size_t>(page.header.cupsWidth) + 7) / 8;
   packRow(page.finishedRow(static_cast<unsigned>(y)), static_cast<int>(page.header.cupsWidth),
-          page.sendBuf.get() + bytewidth * static_cast<size_t>(y));
+          sendBuf.get() + bytewidth * static_cast<size_t>(y));
 }
 
 PageResult ThermalPrinter::endPage(Page &page) {
@@ -70,6 +70,9 @@ PageResult ThermalPrinter::endPage(Page &page) {
 }
 
 void ThermalPrinter::endJob() {
+  // A page cut short (cancelled, or its transmission failed) kept its bitmap: it goes before the
+  // waits.
+  sendBuf.reset();
   if (job.model->feedAtJobEnd) feed(0x02);
   if (afterFeedPending_) feed(0x02);
 }

