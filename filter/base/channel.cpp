@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <initializer_list>
+#include <utility>
 
 #include "base/clock.h"
 
@@ -31,7 +32,10 @@ int millisecondsLeft(double deadline) {
 
 }  // namespace
 
-CupsChannel::CupsChannel() : wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+CupsChannel::CupsChannel(DescriptorCalls calls)
+    : calls_(std::move(calls)), wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  if (!calls_.isOpen) calls_.isOpen = descriptorOpen;
+}
 
 CupsChannel::~CupsChannel() {
   if (wake_ >= 0) close(wake_);
@@ -45,20 +49,20 @@ void CupsChannel::interruptRead() {
 ssize_t CupsChannel::backRead(unsigned char *buf, size_t n, double timeout, bool interruptible) {
   const double deadline = monotonicSeconds() + timeout;
   // Without a back channel, or once it is at its end, the read behaves like a silent printer.
-  bool open = descriptorOpen(kBackChannelFd);
+  bool open = calls_.isOpen(kBackChannelFd);
   for (;;) {
     pollfd fds[2] = {{interruptible ? wake_ : -1, POLLIN, 0},
                      {open ? kBackChannelFd : -1, POLLIN, 0}};
-    int ready = poll(fds, 2, millisecondsLeft(deadline));
+    int ready = calls_.poll(fds, 2, millisecondsLeft(deadline));
     if (ready < 0 && errno != EINTR) return -1;
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-      ssize_t got = read(kBackChannelFd, buf, n);
+      ssize_t got = calls_.read(kBackChannelFd, buf, n);
       if (got > 0) return got;
       if (got == 0 || (errno != EAGAIN && errno != EINTR)) open = false;
     }
     if (fds[0].revents & POLLIN) {
       uint64_t count;
-      if (read(wake_, &count, sizeof count) < 0) return -1;
+      if (calls_.read(wake_, &count, sizeof count) < 0) return -1;
       return 0;
     }
     if (millisecondsLeft(deadline) == 0) return 0;

@@ -3,7 +3,9 @@
 // as CUPS hands them over; tests play a printer behind it; the printer application a device.
 #pragma once
 
+#include <poll.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <functional>
@@ -25,10 +27,18 @@ class Channel {
   virtual void interruptRead() = 0;
 };
 
+// The system calls under a back-channel read. Tests replace them to play a descriptor that
+// poll() calls readable and read() then finds empty, which no real descriptor does on demand.
+struct DescriptorCalls {
+  std::function<bool(int fd)> isOpen;  // empty: whether fcntl knows the descriptor
+  std::function<int(pollfd *fds, nfds_t count, int timeoutMs)> poll = ::poll;
+  std::function<ssize_t(int fd, void *buf, size_t n)> read = ::read;
+};
+
 // The CUPS channels on descriptors 3 and 4. Reads wait on the monotonic clock.
 class CupsChannel : public Channel {
  public:
-  CupsChannel();
+  explicit CupsChannel(DescriptorCalls calls = {});
   ~CupsChannel() override;
   CupsChannel(const CupsChannel &) = delete;
   CupsChannel &operator=(const CupsChannel &) = delete;
@@ -44,5 +54,6 @@ class CupsChannel : public Channel {
   static void prepareDescriptors();
 
  private:
+  DescriptorCalls calls_;
   int wake_ = -1;  // an event descriptor that interruptRead() makes readable
 };

@@ -87,7 +87,8 @@ std::vector<ThermalCase> thermalCases() {
       "Model22DensityOnEveryPageAndA4Widening", "rx5k-22.ppd", "Darkness=1", {},
       {{"A4", 1678, 40, 807, 0, joined({{density(2)}, transmission(true, true, 1678, 40)})},
        cardPage(joined({{density(2)}, transmission(true, true, 64, 40)}))},
-      {0, 3.0}, {}, {"density dis 1\n"}));
+      {0, 3.0}, {},
+      {"density dis 1\n", "Margins = [ 3 5 ]\n", "ImagingBoundingBox = [ 1 2 23 14 ]\n"}));
 
   // An unknown media-tracking choice leaves the mode byte as the last page patched it.
   ppdtest::TestPpd ppd23;
@@ -152,6 +153,9 @@ TEST_P(ThermalModel, SendsTheExpectedStreamAndPages) {
   std::vector<std::string> wire;
   for (const PagePlan &p : c.pages) {
     pages.push_back(testCard(64, 40, p.size.c_str()));
+    // Fields the filter only logs, each value its own, so that the log shows which it printed.
+    cups_page_header2_t &h = pages.back().header;
+    h.Margins[0] = 3, h.Margins[1] = 5, h.ImagingBoundingBox[0] = 1, h.ImagingBoundingBox[1] = 2;
     wire.insert(wire.end(), p.wire.begin(), p.wire.end());
   }
   wire.insert(wire.end(), c.jobEnd.begin(), c.jobEnd.end());

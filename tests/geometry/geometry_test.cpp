@@ -124,7 +124,8 @@ TEST(Geometry, HostileParametersFailWithAReasonOrDropThePicture) {
   } cases[] = {
       {at(590314, "A4", 203, 1e30f), 8, "cannot place the page on 8 x 1099511627776 dots"},
       {at(613207, "A4", 203, inf), 8, "cannot place the page: its length is not finite"},
-      {at(613207, "A4", 203, -100), 8, "cannot place the page on 8 x -281 dots"},
+      // One dot wide, so that no overflow of width x length refuses it in place of the sign.
+      {at(613207, "A4", 203, -100), 1, "cannot place the page on 1 x -281 dots"},
       {at(613207, "A4", 203), 8, nullptr, 0},
       {at(613207, "A4", 72, 2e6f), 1000, "cannot allocate 2000000000 bytes for the placed page"},
       {at(831, "A4", UINT_MAX), 8, "cannot place the page on 8 x 50220680575 dots"},

@@ -345,6 +345,7 @@ TEST(LabelRows, PagesOfPackedRows) {
       {32, {ten, ten, z, z, z, z, z, ten, z, z}, pclTen + "\033*b0W\033*b5Y" + pclTen},
       // Dymo: blank rows become skips of at most 255 rows.
       {0, afterBlanks(0, dymo), "\x16" + dymo},
+      {0, afterBlanks(0, "\x81"s), "\x16\x81"},  // a row of one byte
       {0, afterBlanks(1, dymo), skip + "\1" + "\x16" + dymo},
       {0, afterBlanks(254, dymo), skip + "\xFE" + "\x16" + dymo},
       {0, afterBlanks(255, dymo), full + "\x16" + dymo},

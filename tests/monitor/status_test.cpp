@@ -95,7 +95,8 @@ TEST(Reports, TheParserAppliesEachReportAndNothingElse) {
       {"StrayBytesSkipped", bytes({0x55, 0x06, 0x88}) + idle, {{Free, 1}}, ""},
       {"TwoBytesOnly", bytes({0x1A, 0x06}), {}, ""},
       {"UnknownCodeTakesThreeBytes", bytes({0x1A, 0x42}) + paperOut, {}, ""},
-      {"UnknownValueIgnored", bytes({0x1A, 0x06, 0x00, 0x1A, 0x05, 0x42}) + idle, {{Free, 1}}, ""},
+      {"UnknownValueIgnored", bytes({0x1A, 0x06, 0x0C, 0x1A, 0x05, 0x42, 0x1A, 0x0F, 0x42}) + paperIn,
+       {{Paper, 1}, {Msg, 1}}, kProgress},
       {"OnlyTheGivenLengthIsRead", paperOut + idle, {{Msg, 2}}, kPaperOutEn + kEmpty, nullptr, 5},
       {"NegativeLength", paperOut, {}, "", nullptr, -1},
   };

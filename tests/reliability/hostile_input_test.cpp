@@ -140,6 +140,9 @@ TEST(HostileHeaders, PagesThatCannotBeReadAreRefusedWithOneErrorLine) {
     add("no-page", model, nullptr, false, "ERROR: The document has no pages to print");
     add("no-sync-word", model, nullptr, false, "ERROR: The document has no pages to print");
     std::ofstream(jobs.back().raster, std::ios::trunc);  // an empty file
+    // One byte: too short for the sync word, yet not an empty document.
+    add("one-byte", model, nullptr, false, "ERROR: The raster stream's first page header was");
+    std::ofstream(jobs.back().raster, std::ios::trunc) << 'R';
   }
   std::vector<FilterRun> runs = runInParallel(jobs);
   for (size_t i = 0; i < runs.size(); i++) {
