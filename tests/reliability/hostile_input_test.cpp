@@ -140,9 +140,12 @@ TEST(HostileHeaders, PagesThatCannotBeReadAreRefusedWithOneErrorLine) {
     add("no-page", model, nullptr, false, "ERROR: The document has no pages to print");
     add("no-sync-word", model, nullptr, false, "ERROR: The document has no pages to print");
     std::ofstream(jobs.back().raster, std::ios::trunc);  // an empty file
-    // One byte: too short for the sync word, yet not an empty document.
-    add("one-byte", model, nullptr, false, "ERROR: The raster stream's first page header was");
-    std::ofstream(jobs.back().raster, std::ios::trunc) << 'R';
+    // One byte: too short for the sync word, yet not an empty document; nor is a sync word
+    // with one byte of a header.
+    for (const char *start : {"R", "RaS2x"}) {
+      add(start, model, nullptr, false, "ERROR: The raster stream's first page header was");
+      std::ofstream(jobs.back().raster, std::ios::trunc) << start;
+    }
   }
   std::vector<FilterRun> runs = runInParallel(jobs);
   for (size_t i = 0; i < runs.size(); i++) {
