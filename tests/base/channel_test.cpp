@@ -1,7 +1,10 @@
 // The back channel's read after poll() called it readable: a read that finds nothing yet
 // (EAGAIN, EINTR) is retried, an end of file (whatever errno holds from before) or a failing read
-// ends the channel for the read.
+// ends the channel for the read. The side channel's drain ends at its answer.
+#include <cups/sidechannel.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <vector>
@@ -36,4 +39,31 @@ TEST(CupsChannel, RetriesAnEmptyReadDropsAClosedChannelEndsAtTheTimeOut) {
   closed.isOpen = [](int) { return false; };
   unsigned char buf[8];
   EXPECT_EQ(CupsChannel(closed).backRead(buf, sizeof buf, 0), 0);
+}
+
+// A drain ends at the backend's drain answer, and only there: each wait slice asks whether the
+// job was cancelled, so the slices count the answers read. The answers wait in the side channel
+// (one message each) before the drain asks.
+TEST(CupsChannel, DrainEndsAtTheDrainAnswer) {
+  const struct {
+    std::vector<cups_sc_command_t> answers;
+    int slices;
+  } rows[] = {{{CUPS_SC_CMD_DRAIN_OUTPUT}, 1},
+              {{CUPS_SC_CMD_GET_BIDI, CUPS_SC_CMD_DRAIN_OUTPUT}, 2}};
+  for (const auto &row : rows) {
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_LOCAL, SOCK_SEQPACKET, 0, sv), 0);
+    const int saved = dup(CUPS_SC_FD);
+    dup2(sv[0], CUPS_SC_FD);
+    for (cups_sc_command_t command : row.answers) {
+      const unsigned char answer[4] = {static_cast<unsigned char>(command), CUPS_SC_STATUS_OK};
+      ASSERT_EQ(write(sv[1], answer, sizeof answer), 4);
+    }
+    int slices = 0;
+    CupsChannel().drain(3600, [&] { return ++slices > row.slices; });
+    EXPECT_EQ(slices, row.slices) << row.answers.size();
+    saved >= 0 ? dup2(saved, CUPS_SC_FD) : close(CUPS_SC_FD);
+    for (int fd : {saved, sv[0], sv[1]})
+      if (fd >= 0) close(fd);
+  }
 }

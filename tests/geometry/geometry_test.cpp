@@ -60,6 +60,7 @@ TEST(Geometry, PlacementsMoveTheDotAndSizeThePage) {
       // Only a half turn turns; offsets move the picture within its page, or off it.
       {18, "A4", "", 10, 0, 0, 90, 4, 2, 0, false, 8, 4, 3, 1, 8, 4, -1, 7, 3},
       {18, "A4", "", 10, 0, 0, 0, 5, 0, 0, false, 8, 4, 3, 1, 8, 4, -1, -1, -1},
+      {18, "A4", "", 10, 0, 0, 0, 1, 0, 0, false, 8, 4, 0, 1, 8, 4, -1, 1, 1},
       {0, "A4", "", 10, 0, 0, 0, -3, -1, 0, false, 8, 4, 3, 1, 8, 4, -1, 0, 0},
       {0, "A4", "", 10, 0, 0, 0, 0, -2, 0, false, 8, 4, 3, 1, 8, 4, -1, -1, -1},
       {0, "A4", "", 10, 0, 0, 0, INT_MIN, INT_MAX, 0, false, 8, 4, 3, 1, 8, 4, -1, -1, -1},
