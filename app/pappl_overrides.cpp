@@ -17,6 +17,11 @@
 //    operation attributes go first.
 //  - _papplPrinterWebMedia, httpWrite2: the media page offers no "printer's setting" tracking,
 //    so it showed Continuous for printers whose default is their own setting, and saved it.
+//  - papplJobCancel: PAPPL 1.3 acts twice on a cancel that meets the printer starting the job
+//    (still pending, its thread made): the cancel finishes the job, then its thread starts and
+//    finishes it again, which can corrupt the heap. Here the cancel of a pending job on an idle
+//    printer, which is about to start, waits until it has, and PAPPL cancels it as a job in
+//    progress.
 //  - papplPrinterCreate: a printer created without an id (Create-Printer, the web page) reports
 //    printer-id 0 until the next start, so clients cannot name it by id; here it gets its id
 //    before PAPPL records it.
@@ -222,6 +227,22 @@ ssize_t httpWrite2(http_t *http, const char *buffer, size_t length) {
       std::string_view(buffer, length) == kMenu)
     real(http, kOwn.data(), kOwn.size());
   return written;
+}
+
+void papplJobCancel(pappl_job_t *job) {
+  static const auto real = app::next<void (*)(pappl_job_t *)>("papplJobCancel");
+  // A job that does not start within the bound was not being started: cancelled as PAPPL does.
+  constexpr int kStartChecks = 400, kStartCheckMicroseconds = 5000;
+  pappl_printer_t *printer = papplJobGetPrinter(job);
+  int checks = 0;
+  for (; checks < kStartChecks && papplJobGetState(job) == IPP_JSTATE_PENDING &&
+         papplPrinterGetState(printer) == IPP_PSTATE_IDLE;
+       checks++)
+    usleep(kStartCheckMicroseconds);
+  if (checks > 0)
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "The cancel waited for the job's start (%d ms).",
+                checks * kStartCheckMicroseconds / 1000);
+  real(job);
 }
 
 bool _papplJobValidateDocumentAttributes(pappl_client_t *client) {

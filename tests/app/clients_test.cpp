@@ -176,6 +176,34 @@ TEST(AppClients, ConformanceSuitesFailOnlyOnPapplsOwn) {
   }
 }
 
+// A client that cancels each job the moment it has submitted it, on the same connection: a
+// cancel may meet the printer starting the job (more often on a loaded machine). Each job ends
+// once, none starts without its document, and the server stays up.
+TEST(AppClients, CancelsRightAfterTheSubmissionEndEachJobOnce) {
+  AppServer server;
+  ASSERT_TRUE(server.add("label", "rx5k-label-18"));
+  const std::string document = smallPage(server, "page.png");
+  http_t *http = httpConnect2("localhost", server.port(), nullptr, AF_UNSPEC,
+                              HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+  ASSERT_NE(http, nullptr);
+  constexpr int kJobs = 20;
+  for (int job = 1; job <= kJobs; job++) {
+    ipp_t *request = server.request(IPP_OP_PRINT_JOB, "label");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+                 "image/png");
+    ippDelete(cupsDoFileRequest(http, request, "/ipp/print/label", document.c_str()));
+    ippDelete(
+        cupsDoRequest(http, server.request(IPP_OP_CANCEL_JOB, "label", job), "/ipp/print/label"));
+  }
+  httpClose(http);
+  EXPECT_TRUE(waitUntil(120, [&] {
+    for (int job = 1; job <= kJobs; job++)
+      if (!ended(server.jobState("label", job))) return false;
+    return true;
+  }));
+  EXPECT_EQ(server.log().find("Unable to open"), std::string::npos);
+}
+
 // The page at path as headless Chromium shows it (its DOM after the scripts ran), and the
 // browser's console lines in console.
 std::string browserPage(AppServer &server, const std::string &path, std::string &console,
