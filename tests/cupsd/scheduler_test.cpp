@@ -268,6 +268,10 @@ TEST_F(Scheduler, LabelQueuesPrintTheBox) {
       << errorLog().substr(0, 20000);
   EXPECT_NE(readFile(app.file("rx5k-printer-app.log")).find("format \"application/pdf\""),
             std::string::npos);
+  // The queue is done once the app has the jobs; their pages are there once the app is done.
+  ASSERT_TRUE(waitUntil(60, [&] {
+    return app.jobState("label", 1) == "completed" && app.jobState("label", 2) == "completed";
+  })) << errorLog().substr(0, 20000);
   const emu::GrayImage text = onlyPage(app.file("label/job-2"));
   EXPECT_GT(blackShare(text, {0, 0, 100, 40}), 0.001);
   for (const fs::path &folder : {out_, fs::path(app.file("label/job-1"))}) {
